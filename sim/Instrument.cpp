@@ -1,0 +1,399 @@
+#include "sim/Instrument.h"
+
+#include "sim/Pty.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+// After a hang-up on the master (no slave open) poll() would report POLLHUP
+// at once, forever; look at the master again only after this pause.
+constexpr Milliseconds kHangupBackoff{50};
+// A reader that has not taken a single byte for this long is not listening:
+// drop what is queued, as bytes sent to a closed port are lost on a real line.
+constexpr std::chrono::seconds kStalledWriteLimit{2};
+} // namespace
+
+Instrument::Instrument(std::string model)
+    : m_model(std::move(model))
+{
+}
+
+Instrument::~Instrument()
+{
+    // Last resort for instruments not created through make()/launch(); a
+    // subclass hook could still be running here, which is why Handle stops
+    // the thread before the subclass is destroyed.
+    stop();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void Instrument::start()
+{
+    std::lock_guard life(m_lifeMutex);
+    if (m_thread.joinable())
+        return;
+    if (!m_pty)
+        m_pty = std::make_unique<Pty>();
+    if (m_wakeFd < 0) {
+        m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (m_wakeFd < 0)
+            throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
+    {
+        std::lock_guard out(m_outMutex);
+        m_stopRequested = false;
+    }
+    m_thread = std::thread(&Instrument::run, this);
+}
+
+void Instrument::stop()
+{
+    std::lock_guard life(m_lifeMutex);
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard out(m_outMutex);
+        m_stopRequested = true;
+    }
+    wake();
+    if (m_thread.get_id() == std::this_thread::get_id()) {
+        // Called from a hook: the loop ends after the hook returns.
+        m_thread.detach();
+        return;
+    }
+    m_thread.join();
+    std::lock_guard out(m_outMutex);
+    m_out.clear();
+    m_queueEnd = {};
+}
+
+bool Instrument::isRunning() const
+{
+    std::lock_guard life(m_lifeMutex);
+    return m_thread.joinable();
+}
+
+std::string Instrument::slavePath() const
+{
+    std::lock_guard life(m_lifeMutex);
+    return m_pty ? m_pty->slavePath() : std::string();
+}
+
+void Instrument::flushLine()
+{
+    {
+        std::lock_guard out(m_outMutex);
+        m_out.clear();
+        m_queueEnd = {};
+    }
+    std::lock_guard life(m_lifeMutex);
+    if (m_pty)
+        m_pty->discardUnread();
+}
+
+void Instrument::setPacing(int baud)
+{
+    std::lock_guard lock(m_cfgMutex);
+    m_baud = std::max(0, baud);
+}
+
+void Instrument::setChunking(std::size_t chunkSize, Milliseconds gap)
+{
+    std::lock_guard lock(m_cfgMutex);
+    m_chunkSize = chunkSize;
+    m_chunkGap = std::max(Milliseconds(0), gap);
+}
+
+void Instrument::setReplyDelay(Milliseconds delay)
+{
+    std::lock_guard lock(m_cfgMutex);
+    m_replyDelay = std::max(Milliseconds(0), delay);
+}
+
+void Instrument::setSilent(bool silent)
+{
+    std::lock_guard lock(m_cfgMutex);
+    m_silent = silent;
+}
+
+void Instrument::setNoise(std::string bytes)
+{
+    std::lock_guard lock(m_cfgMutex);
+    m_noise = std::move(bytes);
+}
+
+void Instrument::setRandomNoise(std::size_t count)
+{
+    std::lock_guard lock(m_cfgMutex);
+    m_randomNoise = count;
+}
+
+void Instrument::setTickInterval(Milliseconds interval)
+{
+    {
+        std::lock_guard lock(m_cfgMutex);
+        m_tickInterval = std::max(Milliseconds(0), interval);
+    }
+    wake();
+}
+
+void Instrument::send(std::string bytes, Milliseconds delay)
+{
+    if (bytes.empty())
+        return;
+    int baud;
+    std::size_t chunkSize;
+    Milliseconds gap;
+    {
+        std::lock_guard lock(m_cfgMutex);
+        baud = m_baud;
+        chunkSize = m_chunkSize;
+        gap = m_chunkGap;
+    }
+    // One byte on the wire: start bit, 8 data bits, stop bit.
+    const auto perByte = baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud)
+                                  : std::chrono::nanoseconds(0);
+    // Paced output goes out byte by byte, each when it has "arrived".
+    const std::size_t step = chunkSize ? chunkSize : (baud > 0 ? 1 : bytes.size());
+    {
+        std::lock_guard out(m_outMutex);
+        auto t = std::max(Clock::now() + delay, m_queueEnd);
+        for (std::size_t pos = 0; pos < bytes.size(); pos += step) {
+            std::string piece = bytes.substr(pos, step);
+            if (pos > 0 && chunkSize)
+                t += gap;
+            t += perByte * piece.size();
+            m_out.push_back({t, std::move(piece)});
+        }
+        m_queueEnd = t;
+    }
+    wake();
+}
+
+void Instrument::reply(std::string bytes)
+{
+    std::string prefix;
+    Milliseconds delay;
+    {
+        std::lock_guard lock(m_cfgMutex);
+        if (m_silent)
+            return;
+        prefix = m_noise;
+        std::uniform_int_distribution<int> byte(0, 255);
+        for (std::size_t i = 0; i < m_randomNoise; ++i)
+            prefix.push_back(static_cast<char>(byte(m_rng)));
+        delay = m_replyDelay;
+    }
+    send(prefix + bytes, delay);
+}
+
+std::string Instrument::received() const
+{
+    std::lock_guard lock(m_rxMutex);
+    return m_received;
+}
+
+void Instrument::clearReceived()
+{
+    std::lock_guard lock(m_rxMutex);
+    m_received.clear();
+}
+
+bool Instrument::waitForReceived(std::size_t count, Milliseconds timeout) const
+{
+    std::unique_lock lock(m_rxMutex);
+    return m_rxCond.wait_for(lock, timeout, [&] { return m_received.size() >= count; });
+}
+
+void Instrument::wake()
+{
+    if (m_wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(m_wakeFd, &one, sizeof one);
+    }
+}
+
+bool Instrument::setOption(std::string_view key, std::string_view value)
+{
+    long long n = 0;
+    if (key == "silent") {
+        setSilent(value.empty() || value == "1" || value == "true" || value == "on");
+        return value.empty() || value == "1" || value == "true" || value == "on"
+            || value == "0" || value == "false" || value == "off";
+    }
+    if (key == "noise-text") {
+        setNoise(std::string(value));
+        return true;
+    }
+    if (!parseInt(value, n) || n < 0)
+        return false;
+    if (key == "pace")
+        setPacing(static_cast<int>(n));
+    else if (key == "chunk") {
+        std::lock_guard lock(m_cfgMutex);
+        m_chunkSize = static_cast<std::size_t>(n);
+    } else if (key == "chunk-gap") {
+        std::lock_guard lock(m_cfgMutex);
+        m_chunkGap = Milliseconds(n);
+    } else if (key == "delay")
+        setReplyDelay(Milliseconds(n));
+    else if (key == "noise")
+        setRandomNoise(static_cast<std::size_t>(n));
+    else if (key == "tick")
+        setTickInterval(Milliseconds(n));
+    else
+        return false;
+    return true;
+}
+
+void Instrument::run()
+{
+    const int master = m_pty->masterFd();
+    bool blocked = false;              // last write hit EAGAIN; wait for POLLOUT
+    Clock::time_point blockedSince{};
+    Clock::time_point hangupUntil{};
+    Clock::time_point nextTick{};
+
+    for (;;) {
+        Milliseconds tickInterval;
+        {
+            std::lock_guard lock(m_cfgMutex);
+            tickInterval = m_tickInterval;
+        }
+        auto now = Clock::now();
+        if (tickInterval.count() <= 0)
+            nextTick = {};
+        else if (nextTick == Clock::time_point{})
+            nextTick = now + tickInterval;
+
+        // Earliest moment something has to happen without any input.
+        Clock::time_point deadline = Clock::time_point::max();
+        {
+            std::lock_guard out(m_outMutex);
+            if (m_stopRequested)
+                break;
+            if (!m_out.empty())
+                deadline = blocked ? blockedSince + kStalledWriteLimit : m_out.front().due;
+        }
+        if (nextTick != Clock::time_point{})
+            deadline = std::min(deadline, nextTick);
+        const bool watchMaster = now >= hangupUntil;
+        if (!watchMaster)
+            deadline = std::min(deadline, hangupUntil);
+
+        int timeoutMs = -1;
+        if (deadline != Clock::time_point::max()) {
+            const auto left = deadline - now;
+            timeoutMs = left.count() <= 0
+                ? 0
+                : static_cast<int>(std::min<long long>(
+                    (std::chrono::ceil<Milliseconds>(left)).count(), 60'000));
+        }
+
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {master, POLLIN, 0}};
+        if (blocked)
+            fds[1].events |= POLLOUT;
+        const int rc = ::poll(fds, watchMaster ? 2 : 1, timeoutMs);
+        if (rc < 0) {
+            if (errno != EINTR)
+                ::poll(fds, 1, 10); // unexpected; avoid spinning
+            continue;
+        }
+
+        if (fds[0].revents & POLLIN) {
+            std::uint64_t count;
+            [[maybe_unused]] auto n = ::read(m_wakeFd, &count, sizeof count);
+        }
+        if (watchMaster) {
+            bool hangup = false;
+            if (fds[1].revents & POLLIN) {
+                char buf[4096];
+                for (;;) {
+                    const ssize_t n = ::read(master, buf, sizeof buf);
+                    if (n > 0) {
+                        {
+                            std::lock_guard lock(m_rxMutex);
+                            m_received.append(buf, static_cast<std::size_t>(n));
+                        }
+                        m_rxCond.notify_all();
+                        onReceived(std::string_view(buf, static_cast<std::size_t>(n)));
+                        continue;
+                    }
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    // EAGAIN: drained. EIO or 0: no slave open.
+                    hangup = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+                    break;
+                }
+            } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                hangup = true;
+            }
+            if (hangup)
+                hangupUntil = Clock::now() + kHangupBackoff;
+            if (fds[1].revents & POLLOUT)
+                blocked = false;
+        }
+
+        now = Clock::now();
+        {
+            std::lock_guard out(m_outMutex);
+            if (blocked && now - blockedSince >= kStalledWriteLimit) {
+                m_out.clear();
+                m_queueEnd = {};
+                blocked = false;
+            }
+            while (!blocked && !m_out.empty() && m_out.front().due <= now) {
+                Pending &p = m_out.front();
+                const ssize_t n = ::write(master, p.bytes.data(), p.bytes.size());
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                        blocked = true;
+                        blockedSince = now;
+                        break;
+                    }
+                    m_out.pop_front(); // EIO: nobody on the line, the bytes are lost
+                    continue;
+                }
+                if (static_cast<std::size_t>(n) < p.bytes.size())
+                    p.bytes.erase(0, static_cast<std::size_t>(n));
+                else
+                    m_out.pop_front();
+            }
+        }
+
+        if (nextTick != Clock::time_point{} && Clock::now() >= nextTick) {
+            onTick();
+            nextTick += tickInterval;
+            if (nextTick < Clock::now())
+                nextTick = Clock::now() + tickInterval;
+        }
+    }
+}
+
+bool parseInt(std::string_view text, long long &out)
+{
+    const auto *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool parseDouble(std::string_view text, double &out)
+{
+    const auto *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+} // namespace sim

@@ -1,0 +1,43 @@
+// BILANCIAI D400 weight indicator, polled.
+//
+// "XB" CR asks for the weight, "XT" CR for the tare. Each answer is 15
+// characters: a 9-character right-aligned field with ',' as decimal mark
+// (e.g. "   12,340"), then " kg", two blanks and CR. Other lines are ignored.
+#pragma once
+
+#include "sim/PolledScale.h"
+
+namespace sim {
+
+class D400 : public PolledScale
+{
+public:
+    D400()
+        : PolledScale("d400", {9, ',', 3, " kg  \r", " kg  \r"})
+    {
+    }
+
+protected:
+    void onReceived(std::string_view bytes) override
+    {
+        for (char c : bytes) {
+            if (c == '\n')
+                continue;
+            if (c != '\r') {
+                if (m_line.size() < 64)
+                    m_line.push_back(c);
+                continue;
+            }
+            if (m_line == "XB")
+                reply(weightFrame());
+            else if (m_line == "XT")
+                reply(tareFrame());
+            m_line.clear();
+        }
+    }
+
+private:
+    std::string m_line; // only touched on the simulator thread
+};
+
+} // namespace sim
