@@ -1,0 +1,247 @@
+#include "api/DbusBinding.h"
+
+#include "api/PortReference.h"
+#include "common/AutomationError.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QFile>
+
+namespace quorvex {
+
+namespace {
+
+AutomationError badArguments(const QString &why)
+{
+    return AutomationError(ErrorKind::InvalidArgument, 5, why);
+}
+
+QString signatureOf(const std::vector<Parameter> &params, size_t count)
+{
+    QString sig;
+    for (size_t i = 0; i < count; ++i)
+        sig += dbusSignature(params[i].type);
+    return sig;
+}
+
+// A value of Invoke's argument list, unwrapped from its D-Bus variant.
+QVariant unwrap(QVariant value)
+{
+    while (value.userType() == qMetaTypeId<QDBusVariant>())
+        value = qvariant_cast<QDBusVariant>(value).variant();
+    return value;
+}
+
+bool isWholeNumber(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Short: case QMetaType::UShort: case QMetaType::Int: case QMetaType::UInt:
+    case QMetaType::LongLong: case QMetaType::ULongLong: case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Converts the client's arguments (already in the operation's order) to a
+// call. Port references are resolved here, so a bad one fails the call.
+CallArgs convertArguments(const Operation &op, const QVariantList &values, Server &server, ResolvedPort *resolved)
+{
+    if (values.size() < op.requiredCount() || values.size() > int(op.params.size()))
+        throw badArguments(QStringLiteral("%1 takes %2 to %3 arguments")
+                               .arg(QLatin1String(op.name))
+                               .arg(op.requiredCount())
+                               .arg(op.params.size()));
+    CallArgs args;
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant &v = values[i];
+        switch (op.params[i].type) {
+        case ValueType::Boolean:
+            if (v.typeId() != QMetaType::Bool && !isWholeNumber(v) && v.typeId() != QMetaType::Double)
+                throw badArguments(QStringLiteral("%1 must be a Boolean").arg(QLatin1String(op.params[i].name)));
+            args.flag = v.typeId() == QMetaType::Bool ? v.toBool() : v.toDouble() != 0;
+            break;
+        case ValueType::Text:
+            if (v.typeId() != QMetaType::QString)
+                throw badArguments(QStringLiteral("%1 must be a text").arg(QLatin1String(op.params[i].name)));
+            args.text = v.toString();
+            break;
+        case ValueType::Port:
+            if (v.typeId() != QMetaType::QString && !isWholeNumber(v))
+                throw badArguments(QStringLiteral("MSCObj must be a port reference"));
+            *resolved = resolvePortReference(v.toString(), server);
+            args.port = resolved->port;
+            break;
+        default:
+            break;
+        }
+    }
+    return args;
+}
+
+// A reading variant as D-Bus carries it: a double, a 16-bit integer, or the
+// empty value as an empty array of variants.
+QVariant readingForBus(const QVariant &value)
+{
+    if (!value.isValid())
+        return QVariant::fromValue(QVariantList());
+    if (value.typeId() == QMetaType::Short)
+        return QVariant::fromValue(value.value<qint16>());
+    return value;
+}
+
+QDBusMessage errorReply(const QDBusMessage &message, const AutomationError &error)
+{
+    return message.createErrorReply(
+        QStringLiteral("com.velkaro.Quorvex.Error.%1").arg(QLatin1String(errorKindName(error.kind()))),
+        QStringLiteral("%1: %2").arg(error.number()).arg(error.text()));
+}
+
+// Runs one call to its end and sends the reply. The instance and the port
+// stay alive in this frame until then, even if the client has gone.
+QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, QVariantList values, bool invoke,
+                        QDBusMessage message, QDBusConnection connection)
+{
+    QDBusMessage reply;
+    ResolvedPort resolved;
+    try {
+        CallArgs args = convertArguments(*op, values, instance->server(), &resolved);
+        const QVariant result = co_await instance->call(*op, std::move(args));
+        if (invoke) {
+            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
+                                                                 : readingForBus(result);
+            reply = message.createReply(QVariant::fromValue(QDBusVariant(inner)));
+        } else if (op->result == ValueType::Any) {
+            reply = message.createReply(QVariant::fromValue(QDBusVariant(readingForBus(result))));
+        } else if (op->result == ValueType::None) {
+            reply = message.createReply();
+        } else {
+            reply = message.createReply(result);
+        }
+    } catch (const AutomationError &error) {
+        reply = errorReply(message, error);
+    } catch (const std::exception &error) {
+        reply = message.createErrorReply(QStringLiteral("com.velkaro.Quorvex.Error.Failed"),
+                                         QStringLiteral("0: %1").arg(QString::fromLocal8Bit(error.what())));
+    }
+    if (resolved.temporary && resolved.port) {
+        try {
+            resolved.port->setPortOpen(false);
+        } catch (const AutomationError &) {
+        }
+    }
+    connection.send(reply);
+}
+
+} // namespace
+
+DbusBinding::DbusBinding(Server &server, QDBusConnection connection, QObject *parent)
+    : QDBusVirtualObject(parent), m_server(server), m_connection(connection),
+      m_watcher(new QDBusServiceWatcher(this))
+{
+    m_watcher->setConnection(m_connection);
+    m_watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+    connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &DbusBinding::clientGone);
+}
+
+DbusBinding::~DbusBinding()
+{
+    m_connection.unregisterObject(QLatin1String(kObjectPath));
+}
+
+bool DbusBinding::registerObject()
+{
+    return m_connection.registerVirtualObject(QLatin1String(kObjectPath), this);
+}
+
+QString DbusBinding::interfaceXml()
+{
+    static const QString xml = [] {
+        QFile file(QStringLiteral(":/data/com.velkaro.Quorvex.Global.xml"));
+        file.open(QIODevice::ReadOnly);
+        const QString text = QString::fromUtf8(file.readAll());
+        const int begin = text.indexOf(QLatin1String("<interface"));
+        const int end = text.lastIndexOf(QLatin1String("</interface>"));
+        return begin < 0 || end < 0 ? QString() : text.mid(begin, end - begin + 12) + QLatin1Char('\n');
+    }();
+    return xml;
+}
+
+QString DbusBinding::introspect(const QString &path) const
+{
+    return path == QLatin1String(kObjectPath) ? interfaceXml() : QString();
+}
+
+std::shared_ptr<Global> DbusBinding::instanceFor(const QString &client)
+{
+    auto it = m_instances.find(client);
+    if (it != m_instances.end())
+        return *it;
+    m_watcher->addWatchedService(client);
+    auto instance = std::make_shared<Global>(m_server);
+    m_instances.insert(client, instance);
+    // A client that left before its first call was handled is not watched
+    // going away: release its instance as soon as the call is answered.
+    if (!m_connection.interface()->isServiceRegistered(client))
+        clientGone(client);
+    return instance;
+}
+
+void DbusBinding::clientGone(const QString &client)
+{
+    m_watcher->removeWatchedService(client);
+    m_instances.remove(client); // the instance goes when its last call ends
+}
+
+bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    if (message.type() != QDBusMessage::MethodCallMessage)
+        return false;
+    if (!message.interface().isEmpty() && message.interface() != QLatin1String(kInterfaceName))
+        return false;
+
+    const QString member = message.member();
+    const Operation *op = nullptr;
+    QVariantList values = message.arguments();
+    const bool invoke = member == QLatin1String("Invoke");
+
+    try {
+        if (invoke) {
+            if (message.signature() != QLatin1String("uav"))
+                throw badArguments(QStringLiteral("Invoke takes (u dispid, av args)"));
+            const quint32 dispId = values.at(0).toUInt();
+            op = findOperation(dispId);
+            if (!op)
+                throw AutomationError(ErrorKind::NotFound, 438,
+                                      QStringLiteral("No operation with dispatch identifier 0x%1")
+                                          .arg(dispId, 8, 16, QLatin1Char('0')));
+            QVariantList args = qdbus_cast<QVariantList>(values.at(1));
+            values.clear();
+            for (const QVariant &v : args)
+                values.append(unwrap(v));
+        } else {
+            op = findOperation(member);
+            if (!op)
+                return false; // QtDBus answers UnknownMethod
+            const QString sig = message.signature();
+            const bool full = sig == signatureOf(op->params, op->params.size());
+            const bool shortForm = op->requiredCount() < int(op->params.size())
+                && sig == signatureOf(op->params, op->requiredCount());
+            if (!full && !shortForm)
+                throw badArguments(QStringLiteral("%1 does not take arguments (%2)").arg(member, sig));
+        }
+    } catch (const AutomationError &error) {
+        connection.send(errorReply(message, error));
+        return true;
+    }
+
+    message.setDelayedReply(true);
+    serveCall(instanceFor(message.service()), op, values, invoke, message, connection);
+    return true;
+}
+
+} // namespace quorvex

@@ -1,0 +1,59 @@
+#pragma once
+// The class Global: the operations clients call. Generic operations find
+// the instrument of their role in the device collection and reach its
+// driver by name through LeggiValore / EseguiServizio; driver operations
+// are reached through the driver table. Each client gets its own instance;
+// all instances share the server's state.
+#include "api/Operations.h"
+#include "server/Server.h"
+
+#include <QCoro/QCoroTask>
+#include <QVariant>
+#include <optional>
+
+namespace quorvex {
+
+// The arguments of one call, already converted from the client's form.
+struct CallArgs {
+    std::optional<bool> flag; // Force / Show, when given
+    PortRef port;             // MSCObj
+    QString text;             // parametri
+};
+
+class Global {
+public:
+    explicit Global(Server &server);
+    ~Global();
+    Global(const Global &) = delete;
+    Global &operator=(const Global &) = delete;
+
+    double AltezzaMedia = 0;
+
+    QCoro::Task<double> LeggiAltezza(bool Force = false);
+    QCoro::Task<double> LeggiAltezzaAlPuntoDiOsservazione();
+    QCoro::Task<double> LeggiPeso();
+    QCoro::Task<> AzzeraLunghezza();
+    QCoro::Task<double> LeggiLunghezza(bool Force = false);
+    void ShowSettings();
+    void ShowSampler(bool Show = true);
+    QCoro::Task<double> LeggiTara();
+    QString LeggiServizio(const QString &parametri);
+    QCoro::Task<QString> ScriviServizio(QString parametri);
+    QString ImpostaServizio(const QString &parametri);
+
+    // Runs any operation of the table with its arguments. The result is a
+    // double, a text, a reading variant (double, qint16 or invalid for
+    // empty), or invalid for an operation without result. Errors are thrown
+    // as AutomationError.
+    QCoro::Task<QVariant> call(const Operation &op, CallArgs args);
+
+    Server &server() const { return m_server; }
+
+private:
+    QCoro::Task<double> LeggiValore(std::optional<Device> dispositivo, QString operazione);
+    QCoro::Task<QString> EseguiServizio(std::optional<Device> dispositivo, QString operazione, QString parametri);
+
+    Server &m_server;
+};
+
+} // namespace quorvex

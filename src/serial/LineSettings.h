@@ -1,0 +1,21 @@
+#pragma once
+// Line settings text of a port, "9600,N,8,1": baud rate, parity letter
+// (N, E, O, M, S), data bits (5 to 8) and stop bits (1, 1.5 or 2).
+#include <QString>
+#include <optional>
+
+namespace quorvex {
+
+struct LineSettings {
+    qint32 baud = 9600;
+    char parity = 'N';
+    int dataBits = 8;
+    QString stopBits = QStringLiteral("1"); // "1", "1.5" or "2"
+
+    // Parses the text; nullopt when it is not valid line settings.
+    static std::optional<LineSettings> parse(const QString &text);
+    QString toString() const;
+    bool operator==(const LineSettings &) const = default;
+};
+
+} // namespace quorvex

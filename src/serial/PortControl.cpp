@@ -1,0 +1,144 @@
+#include "serial/PortControl.h"
+
+#include "common/AutomationError.h"
+
+namespace quorvex {
+
+namespace {
+AutomationError portError(int number, const QString &text)
+{
+    return AutomationError(ErrorKind::PortError, number, text);
+}
+} // namespace
+
+PortControl::PortControl(QObject *parent) : QObject(parent) {}
+
+PortControl::~PortControl() = default;
+
+void PortControl::requireAlive() const
+{
+    if (m_retired)
+        throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("Port object no longer exists"));
+}
+
+void PortControl::requireOpen() const
+{
+    requireAlive();
+    if (!m_open)
+        throw portError(8018, QStringLiteral("Operation valid only when the port is open"));
+}
+
+void PortControl::setCommPort(int number)
+{
+    requireAlive();
+    if (m_open)
+        throw portError(8000, QStringLiteral("Operation not valid while the port is open"));
+    if (number < 1 || number > 32767)
+        throw portError(8002, QStringLiteral("Invalid port number"));
+    m_commPort = qint16(number);
+}
+
+void PortControl::setSettings(const QString &text)
+{
+    requireAlive();
+    const auto parsed = LineSettings::parse(text);
+    if (!parsed)
+        throw portError(380, QStringLiteral("Invalid property value"));
+    if (m_open && !applySettings(*parsed))
+        throw portError(8015, QStringLiteral("Could not set comm state"));
+    m_settings = *parsed;
+}
+
+void PortControl::setPortOpen(bool open)
+{
+    requireAlive();
+    if (open == m_open) {
+        if (open)
+            throw portError(8005, QStringLiteral("Port already open"));
+        return;
+    }
+    if (open) {
+        m_buffer.clear();
+        QString why;
+        if (!openDevice(&why))
+            throw portError(8002, why.isEmpty() ? QStringLiteral("Invalid port number") : why);
+        m_open = true;
+    } else {
+        m_open = false;
+        closeDevice();
+        m_buffer.clear();
+        emit inputChanged();
+    }
+}
+
+void PortControl::setInputMode(int mode)
+{
+    requireAlive();
+    if (mode != Text && mode != Binary)
+        throw portError(380, QStringLiteral("Invalid property value"));
+    m_inputMode = mode;
+}
+
+qint16 PortControl::InBufferCount() const
+{
+    requireOpen();
+    return qint16(m_buffer.size());
+}
+
+void PortControl::setInBufferCount(int count)
+{
+    requireOpen();
+    if (count != 0)
+        throw portError(380, QStringLiteral("Invalid property value"));
+    discardDeviceInput();
+    m_buffer.clear();
+}
+
+void PortControl::Output(const QByteArray &bytes)
+{
+    requireOpen();
+    if (!writeDevice(bytes))
+        throw portError(8010, QStringLiteral("The hardware is not available"));
+}
+
+QVariant PortControl::Input()
+{
+    requireOpen();
+    const QByteArray bytes = std::exchange(m_buffer, QByteArray());
+    if (m_inputMode == Binary)
+        return bytes;
+    return QString::fromLatin1(bytes);
+}
+
+void PortControl::retire()
+{
+    if (m_open) {
+        m_open = false;
+        closeDevice();
+    }
+    m_buffer.clear();
+    m_retired = true;
+    emit inputChanged();
+}
+
+void PortControl::receive(const QByteArray &bytes)
+{
+    if (!m_open || bytes.isEmpty())
+        return;
+    m_buffer.append(bytes);
+    if (m_buffer.size() > kInBufferSize)
+        m_buffer.remove(0, m_buffer.size() - kInBufferSize);
+    emit inputChanged();
+}
+
+void PortControl::deviceFailed()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    closeDevice();
+    m_buffer.clear();
+    emit inputChanged();
+}
+
+} // namespace quorvex

@@ -1,0 +1,85 @@
+#pragma once
+// The port object every driver talks through: one per serial port number.
+// It offers exactly what the drivers and the configuration need: the port
+// number, the line settings, open/close, the input mode, the count of
+// received bytes (and its discard), writing and reading. Received bytes are
+// kept in a buffer of our own; nothing reacts to them except the waits,
+// which wake on inputChanged() instead of polling.
+//
+// An operation the port refuses throws AutomationError (PortError). A port
+// that reports a read error or loses its device closes itself, so a broken
+// line cannot keep the process busy.
+#include "serial/LineSettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QVariant>
+
+namespace quorvex {
+
+class PortControl : public QObject {
+    Q_OBJECT
+public:
+    enum InputModeValue { Text = 0, Binary = 1 };
+    // Received bytes beyond this are dropped, oldest first: a transmitting
+    // instrument that nobody reads cannot grow the buffer without bound.
+    static constexpr int kInBufferSize = 8192;
+
+    explicit PortControl(QObject *parent = nullptr);
+    ~PortControl() override;
+
+    qint16 CommPort() const { return m_commPort; }
+    void setCommPort(int number);
+
+    QString Settings() const { return m_settings.toString(); }
+    void setSettings(const QString &text);
+
+    bool PortOpen() const { return m_open; }
+    void setPortOpen(bool open);
+
+    int InputMode() const { return m_inputMode; }
+    void setInputMode(int mode);
+
+    qint16 InBufferCount() const;
+    void setInBufferCount(int count);
+
+    void Output(const QByteArray &bytes);
+    // Text mode: a QString with one character per byte (Latin-1).
+    // Binary mode: a QByteArray.
+    QVariant Input();
+
+    // A port object whose host has gone: every operation fails from now on.
+    void retire();
+    bool isRetired() const { return m_retired; }
+
+signals:
+    // Bytes arrived, or the port closed: whoever waits on the port looks again.
+    void inputChanged();
+
+protected:
+    // Backend: the device under the port object.
+    virtual bool openDevice(QString *why) = 0;
+    virtual void closeDevice() = 0;
+    virtual bool applySettings(const LineSettings &settings) = 0;
+    virtual bool writeDevice(const QByteArray &bytes) = 0;
+    virtual void discardDeviceInput() = 0;
+
+    const LineSettings &lineSettings() const { return m_settings; }
+    // Called by the backend with bytes read from the device.
+    void receive(const QByteArray &bytes);
+    // Called by the backend when the device failed: the port closes itself.
+    void deviceFailed();
+
+private:
+    void requireOpen() const;
+    void requireAlive() const;
+
+    qint16 m_commPort = 1;
+    LineSettings m_settings;
+    bool m_open = false;
+    bool m_retired = false;
+    int m_inputMode = Text;
+    QByteArray m_buffer;
+};
+
+} // namespace quorvex

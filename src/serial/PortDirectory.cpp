@@ -1,0 +1,15 @@
+#include "serial/PortDirectory.h"
+
+#include "server/SettingsStore.h"
+
+namespace quorvex {
+
+QString devicePathForPort(int number)
+{
+    const auto mapped = SettingsStore().value(QStringLiteral("Porte"), QString::number(number));
+    if (mapped.has_value() && !mapped->isEmpty())
+        return *mapped;
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+}
+
+} // namespace quorvex

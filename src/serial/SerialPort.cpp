@@ -1,0 +1,95 @@
+#include "serial/SerialPort.h"
+
+#include "serial/PortDirectory.h"
+
+namespace quorvex {
+
+namespace {
+QSerialPort::Parity parityOf(char letter)
+{
+    switch (letter) {
+    case 'E': return QSerialPort::EvenParity;
+    case 'O': return QSerialPort::OddParity;
+    case 'M': return QSerialPort::MarkParity;
+    case 'S': return QSerialPort::SpaceParity;
+    default: return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits stopBitsOf(const QString &text)
+{
+    // termios knows one or two stop bits; with two selected, a UART sends
+    // one and a half at 5 data bits, which is where 1.5 is used.
+    return text == QLatin1String("1") ? QSerialPort::OneStop : QSerialPort::TwoStop;
+}
+} // namespace
+
+SerialPort::SerialPort(QObject *parent) : PortControl(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
+}
+
+SerialPort::SerialPort(const QString &devicePath, QObject *parent) : SerialPort(parent)
+{
+    m_fixedPath = devicePath;
+}
+
+QString SerialPort::devicePath() const
+{
+    return m_fixedPath.isEmpty() ? devicePathForPort(CommPort()) : m_fixedPath;
+}
+
+bool SerialPort::openDevice(QString *why)
+{
+    m_port.setPortName(devicePath());
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        *why = m_port.errorString();
+        return false;
+    }
+    if (!applySettings(lineSettings())) {
+        *why = m_port.errorString();
+        m_port.close();
+        return false;
+    }
+    m_port.clear(QSerialPort::Input);
+    return true;
+}
+
+void SerialPort::closeDevice()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool SerialPort::applySettings(const LineSettings &s)
+{
+    return m_port.setBaudRate(s.baud) && m_port.setParity(parityOf(s.parity))
+        && m_port.setDataBits(QSerialPort::DataBits(s.dataBits)) && m_port.setStopBits(stopBitsOf(s.stopBits))
+        && m_port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool SerialPort::writeDevice(const QByteArray &bytes)
+{
+    return m_port.write(bytes) == bytes.size();
+}
+
+void SerialPort::discardDeviceInput()
+{
+    // Drops both the device's input queue and QSerialPort's own buffer.
+    m_port.clear(QSerialPort::Input);
+}
+
+void SerialPort::onReadyRead()
+{
+    receive(m_port.readAll());
+}
+
+void SerialPort::onError(QSerialPort::SerialPortError error)
+{
+    // QSerialPort repeats these errors at full speed until the port closes.
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+        deviceFailed();
+}
+
+} // namespace quorvex

@@ -1,0 +1,36 @@
+#pragma once
+// Port object over a real serial device, through QSerialPort. The device is
+// the one the port number maps to (PortDirectory), or a fixed path given by
+// a client for a single call.
+#include "serial/PortControl.h"
+
+#include <QSerialPort>
+
+namespace quorvex {
+
+class SerialPort : public PortControl {
+    Q_OBJECT
+public:
+    // A port whose device follows its port number.
+    explicit SerialPort(QObject *parent = nullptr);
+    // A port on a fixed device path, whatever its number.
+    explicit SerialPort(const QString &devicePath, QObject *parent = nullptr);
+
+    QString devicePath() const;
+
+protected:
+    bool openDevice(QString *why) override;
+    void closeDevice() override;
+    bool applySettings(const LineSettings &settings) override;
+    bool writeDevice(const QByteArray &bytes) override;
+    void discardDeviceInput() override;
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+
+    QString m_fixedPath;
+    QSerialPort m_port;
+};
+
+} // namespace quorvex

@@ -1,0 +1,44 @@
+#include "server/PortHost.h"
+
+namespace quorvex {
+
+PortHost::PortHost(PortFactory factory) : m_factory(std::move(factory))
+{
+    PortRef first = m_factory();
+    first->setCommPort(1);
+    first->setSettings(QStringLiteral("9600,N,8,1"));
+    m_msc.emplace(0, std::move(first));
+}
+
+PortHost::~PortHost()
+{
+    unload();
+}
+
+bool PortHost::create(int n)
+{
+    if (n < 0 || m_msc.count(n) || m_msc.empty())
+        return false;
+    PortRef port = m_factory();
+    port->setCommPort(m_msc.at(0)->CommPort());
+    port->setSettings(m_msc.at(0)->Settings());
+    m_msc.emplace(n, std::move(port));
+    return true;
+}
+
+PortRef PortHost::element(int n) const
+{
+    const auto it = m_msc.find(n);
+    return it == m_msc.end() ? nullptr : it->second;
+}
+
+void PortHost::unload()
+{
+    for (auto &[index, port] : m_msc) {
+        Q_UNUSED(index);
+        port->retire();
+    }
+    m_msc.clear();
+}
+
+} // namespace quorvex

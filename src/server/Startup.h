@@ -1,0 +1,15 @@
+#pragma once
+
+namespace quorvex {
+
+// Start-up and life of the server process; returns its exit status.
+//  1. Another process of the program already owns the bus name: end at once.
+//  2. Started directly (not by D-Bus activation) with an empty command line:
+//     end at once. Any text on the command line lets start-up continue.
+//  3. Load the configuration and open the ports.
+//  4. With MisuraMedia on, create the server's own instance (and, once it
+//     exists, load the sampler window hidden).
+// Then serve clients until no instance and no window is left.
+int runServer(int argc, char **argv);
+
+} // namespace quorvex
