@@ -2,7 +2,9 @@
 //
 // "XB" CR asks for the weight, "XT" CR for the tare. Each answer is 15
 // characters: a 9-character right-aligned field with ',' as decimal mark
-// (e.g. "   12,340"), then " kg", two blanks and CR. Other lines are ignored.
+// (e.g. "   12,340"), then " kg", two blanks and CR. A line is recognised by
+// its last two characters, so stray bytes before a request (leftovers of an
+// interrupted transfer) do not make the scale deaf; other lines are ignored.
 #pragma once
 
 #include "sim/PolledScale.h"
@@ -24,13 +26,15 @@ protected:
             if (c == '\n')
                 continue;
             if (c != '\r') {
-                if (m_line.size() < 64)
-                    m_line.push_back(c);
+                if (m_line.size() >= 64)
+                    m_line.erase(0, 32);
+                m_line.push_back(c);
                 continue;
             }
-            if (m_line == "XB")
+            const std::string_view line(m_line);
+            if (line.ends_with("XB"))
                 reply(weightFrame());
-            else if (m_line == "XT")
+            else if (line.ends_with("XT"))
                 reply(tareFrame());
             m_line.clear();
         }

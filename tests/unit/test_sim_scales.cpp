@@ -53,6 +53,9 @@ TEST(SimD400, ParsesRequestsByLine)
     EXPECT_EQ(rig.client.readUntilQuiet(100ms), "");
     EXPECT_EQ(rig.ask("B\r", 15), "    0,000 kg  \r");
     EXPECT_EQ(rig.ask("XX\rXB\r", 15), "    0,000 kg  \r");
+    // Leftover bytes without a CR (long enough to exceed the line buffer)
+    // do not hide the next request.
+    EXPECT_EQ(rig.ask(std::string(100, '\x13') + "XT\r", 15), "    0,000 kg  \r");
     EXPECT_EQ(rig.client.readUntilQuiet(200ms), "");
 }
 
