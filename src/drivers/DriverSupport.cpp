@@ -5,9 +5,7 @@
 #include <QCoro/QCoroSignal>
 #include <QCoro/QCoroTimer>
 #include <QElapsedTimer>
-#include <QLocale>
 #include <QTimer>
-#include <cmath>
 
 namespace quorvex {
 
@@ -41,34 +39,6 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
         const auto remaining = std::chrono::milliseconds((limitNs - elapsedNs) / 1000000 + 1);
         co_await qCoro(&port, &PortControl::inputChanged, remaining);
     }
-}
-
-QChar localeDecimalSeparator()
-{
-    const QString nine = QLocale().toString(9.9);
-    return nine.size() > 1 ? nine.at(1) : QLatin1Char('.');
-}
-
-double convertLocaleNumber(const QString &text)
-{
-    bool ok = false;
-    const double value = QLocale().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        throw AutomationError::typeMismatch();
-    return value;
-}
-
-double convertField(QString field, QChar mark)
-{
-    field.replace(mark, localeDecimalSeparator());
-    return convertLocaleNumber(field);
-}
-
-QString mid1(const QString &text, int first, int count)
-{
-    if (first < 1 || first > text.size() || count <= 0)
-        return QString();
-    return text.mid(first - 1, count);
 }
 
 } // namespace quorvex

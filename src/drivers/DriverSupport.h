@@ -1,11 +1,10 @@
 #pragma once
-// What every driver shares: the port it was given, the wait for a reply,
-// letting other work run, the locale's decimal separator and the
-// conversion of a reply field to a number.
+// What every driver shares: the port it was given, the wait for a reply
+// and letting other work run (conversions: FieldConversion.h).
+#include "drivers/FieldConversion.h"
 #include "server/Device.h"
 
 #include <QCoro/QCoroTask>
-#include <QString>
 #include <chrono>
 
 namespace quorvex {
@@ -23,19 +22,5 @@ QCoro::Task<> letEventsRun();
 // arrive or the deadline passes, so waiting costs no CPU, and other work of
 // the process runs meanwhile. Port errors end the wait with their error.
 QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::milliseconds timeout);
-
-// The second character of 9.9 formatted under the current locale.
-QChar localeDecimalSeparator();
-
-// Replaces every `mark` in field by the locale's decimal separator and
-// converts the text under the locale; blanks around the number and a
-// leading sign are accepted. Throws the type-mismatch error otherwise.
-double convertField(QString field, QChar mark);
-
-// Converts text under the locale without touching any mark.
-double convertLocaleNumber(const QString &text);
-
-// Characters first..first+count-1 (1-based) of text, fewer when it ends first.
-QString mid1(const QString &text, int first, int count);
 
 } // namespace quorvex

@@ -5,22 +5,6 @@
 
 namespace quorvex {
 
-struct PolledScale {
-    const char *request;  // bytes written
-    int replyLength;      // characters awaited
-    int fieldLength;      // characters 1..fieldLength hold the number
-    char mark;            // the decimal mark the scale uses
-    std::chrono::milliseconds timeout;
-};
-
-extern const PolledScale kD400Weight;
-extern const PolledScale kD400Tare;
-extern const PolledScale kBC100MWeight;
-
-// The number in a reply read from the scale; throws the type-mismatch
-// error when the field does not convert.
-double parsePolledScaleReply(const QString &reply, const PolledScale &scale);
-
 QCoro::Task<QVariant> LeggiPeso_BILANCIAI_D400(PortRef port);
 QCoro::Task<QVariant> LeggiTara_BILANCIAI_D400(PortRef port);
 QCoro::Task<QVariant> LeggiPeso_EUROBIL_BC100M(PortRef port);
