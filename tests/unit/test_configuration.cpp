@@ -1,0 +1,188 @@
+// Loading the configuration from a real settings file into device records
+// bound to port objects (in-memory ports, so no hardware is needed).
+#include "serial/MemoryPort.h"
+#include "server/Conversions.h"
+#include "server/Server.h"
+#include "server/SettingsStore.h"
+
+#include <QLocale>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace quorvex;
+
+TEST(Conversions, WholeNumbersRoundHalvesToEvenWithinSixteenBits)
+{
+    QLocale::setDefault(QLocale(QLocale::Italian));
+    EXPECT_EQ(toWholeNumber("3"), 3);
+    EXPECT_EQ(toWholeNumber("2,5"), 2);
+    EXPECT_EQ(toWholeNumber("3,5"), 4);
+    EXPECT_EQ(toWholeNumber("-2,5"), -2);
+    EXPECT_EQ(toWholeNumber("32767"), 32767);
+    EXPECT_EQ(toWholeNumber("-32768"), -32768);
+    EXPECT_FALSE(toWholeNumber("32768"));
+    EXPECT_FALSE(toWholeNumber("32767,5")); // rounds to 32768
+    EXPECT_FALSE(toWholeNumber("COM3"));
+    EXPECT_FALSE(toWholeNumber(""));
+    EXPECT_EQ(toDecimal("0,001"), 0.001);
+    QLocale::setDefault(QLocale(QLocale::English));
+    EXPECT_EQ(toDecimal("0.001"), 0.001);
+    EXPECT_FALSE(toDecimal(""));
+    EXPECT_FALSE(toDecimal("abc"));
+}
+
+TEST(Conversions, Booleans)
+{
+    EXPECT_EQ(toBoolean("1"), true);
+    EXPECT_EQ(toBoolean("0"), false);
+    EXPECT_EQ(toBoolean("-1"), true);
+    EXPECT_EQ(toBoolean("True"), true);
+    EXPECT_EQ(toBoolean("false"), false);
+    EXPECT_FALSE(toBoolean(""));
+    EXPECT_FALSE(toBoolean("yes"));
+}
+
+namespace {
+
+class Configuration : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::vector<std::shared_ptr<MemoryPort>> made;
+    Server server{[this] {
+        auto port = std::make_shared<MemoryPort>();
+        made.push_back(port);
+        return port;
+    }};
+
+    Configuration()
+    {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+        QLocale::setDefault(QLocale(QLocale::English));
+    }
+    ~Configuration() override { QLocale::setDefault(QLocale(QLocale::English)); }
+
+    void set(const char *group, const char *key, const char *value)
+    {
+        SettingsStore().setValue(QLatin1String(group), QLatin1String(key), QLatin1String(value));
+    }
+    Device dev(const char *key) { return server.device(QLatin1String(key)); }
+};
+
+TEST_F(Configuration, EmptyStoreGivesDefaultsAndOneSharedPortOnPortOne)
+{
+    EXPECT_THROW(server.device("BIL"), std::exception) << "nothing is loaded before the first load";
+    server.CaricaDispositivi();
+    for (const char *key : {"BIL", "CTM", "ALT", "SERV"}) {
+        const Device d = dev(key);
+        EXPECT_TRUE(d.Marca.isEmpty());
+        EXPECT_EQ(d.Porta, 0);
+        EXPECT_TRUE(d.Impostazioni.isEmpty());
+        EXPECT_EQ(d.Divisore, qstrcmp(key, "SERV") == 0 ? 0 : 1) << key;
+        EXPECT_EQ(d.MSC, dev("BIL").MSC) << "every role shares element 0";
+    }
+    EXPECT_EQ(made.size(), 1u);
+    EXPECT_TRUE(dev("BIL").MSC->PortOpen());
+    EXPECT_EQ(dev("BIL").MSC->CommPort(), 1);
+    EXPECT_EQ(dev("BIL").MSC->Settings(), "9600,N,8,1");
+    EXPECT_FALSE(server.MisuraMedia);
+    EXPECT_DOUBLE_EQ(server.IntervalloDiCampionamento, 0.2);
+    EXPECT_EQ(server.DistanzaSensoreArrotolatore, 0);
+    EXPECT_THROW(server.device("XYZ"), std::exception);
+}
+
+TEST_F(Configuration, ValuesConvertAndBadValuesFallBack)
+{
+    QLocale::setDefault(QLocale(QLocale::Italian));
+    set("Bilancia", "Marca", "BILANCIAI");
+    set("Bilancia", "Modello", "D400");
+    set("Bilancia", "Porta", "3");
+    set("Bilancia", "Settaggio", "19200,E,7,1");
+    set("Bilancia", "Divisore", "0,001");
+    set("Contametri", "Porta", "COM4");  // a name, not a number
+    set("Contametri", "Divisore", "");   // present but empty
+    set("Altezza", "Porta", "-2");       // no port object
+    set("Altezza", "MisuraMedia", "1");
+    set("Altezza", "DistanzaSensoreArrotolatore", "12,5");
+    set("Servizio", "Porta", "3");       // shares the scale's port
+    set("Servizio", "Settaggio", "junk");
+    server.CaricaDispositivi();
+
+    EXPECT_EQ(dev("BIL").Marca, "BILANCIAI");
+    EXPECT_DOUBLE_EQ(dev("BIL").Divisore, 0.001);
+    EXPECT_EQ(dev("BIL").MSC->CommPort(), 3);
+    EXPECT_EQ(dev("BIL").MSC->Settings(), "19200,E,7,1") << "refused text keeps the earlier role's settings";
+    EXPECT_EQ(dev("SERV").MSC, dev("BIL").MSC);
+    EXPECT_EQ(dev("CTM").Porta, 0);
+    EXPECT_EQ(dev("CTM").Divisore, 0);
+    EXPECT_EQ(dev("CTM").MSC->CommPort(), 1);
+    EXPECT_EQ(dev("ALT").Porta, -2);
+    EXPECT_EQ(dev("ALT").MSC, nullptr);
+    EXPECT_TRUE(server.MisuraMedia);
+    EXPECT_DOUBLE_EQ(server.DistanzaSensoreArrotolatore, 12.5);
+}
+
+TEST_F(Configuration, LineSettingsWithCommasRoundTripAndHandTypedOnesRead)
+{
+    SettingsStore().setValue("Bilancia", "Settaggio", "4800,O,8,2");
+    EXPECT_EQ(SettingsStore().value("Bilancia", "Settaggio"), "4800,O,8,2");
+    // An unquoted value typed by hand reads as the same text.
+    {
+        QSettings raw(QSettings::IniFormat, QSettings::UserScope, "Velkaro s.r.l.", "Quorvex");
+        raw.setValue("Contametri/Settaggio", QStringList{"2400", "N", "8", "1"});
+    }
+    EXPECT_EQ(SettingsStore().value("Contametri", "Settaggio"), "2400,N,8,1");
+    EXPECT_FALSE(SettingsStore().value("Contametri", "Marca").has_value());
+}
+
+TEST_F(Configuration, ReloadKeepsOpenPortsAndMovesRoles)
+{
+    set("Bilancia", "Porta", "3");
+    set("Bilancia", "Settaggio", "9600,N,8,1");
+    set("Altezza", "MisuraMedia", "1");
+    server.CaricaDispositivi();
+    const PortRef three = dev("BIL").MSC;
+    three->setInputMode(PortControl::Binary);
+    three->setPortOpen(false);
+    three->setPortOpen(true);
+
+    // New line settings on the same port: applied at once, port not closed.
+    set("Bilancia", "Settaggio", "19200,N,8,1");
+    set("Altezza", "MisuraMedia", ""); // empty on reload: the old value stays
+    server.CaricaDispositivi();
+    EXPECT_EQ(dev("BIL").MSC, three);
+    EXPECT_TRUE(three->PortOpen());
+    EXPECT_EQ(three->Settings(), "19200,N,8,1");
+    EXPECT_TRUE(server.MisuraMedia);
+
+    // The scale moves to port 4: both are open, only 4 is used.
+    set("Bilancia", "Porta", "4");
+    server.CaricaDispositivi();
+    EXPECT_NE(dev("BIL").MSC, three);
+    EXPECT_EQ(dev("BIL").MSC->CommPort(), 4);
+    EXPECT_TRUE(dev("BIL").MSC->PortOpen());
+    EXPECT_TRUE(three->PortOpen());
+}
+
+TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
+{
+    set("Bilancia", "Porta", "3");
+    server.CaricaDispositivi();
+    bool gone = false;
+    QObject::connect(&server, &Server::lastReferenceGone, [&] { gone = true; });
+    server.instanceCreated();
+    server.instanceCreated();
+    server.instanceDestroyed();
+    EXPECT_TRUE(dev("BIL").MSC->PortOpen()) << "one client left, the ports stay open";
+    server.instanceDestroyed();
+    EXPECT_EQ(server.FormTools(), nullptr);
+    EXPECT_FALSE(dev("BIL").MSC->PortOpen());
+    EXPECT_THROW(dev("BIL").MSC->setPortOpen(true), std::exception) << "records keep a dead port object";
+    EXPECT_TRUE(gone);
+
+    // The next load builds a new port host with new port objects.
+    server.CaricaDispositivi();
+    EXPECT_TRUE(dev("BIL").MSC->PortOpen());
+}
+
+} // namespace

@@ -1,0 +1,200 @@
+// The port object: line settings, what it refuses, its input buffer, and a
+// real serial device (a pty) carrying DC1/DC3 as data.
+#include "common/AutomationError.h"
+#include "serial/LineSettings.h"
+#include "serial/MemoryPort.h"
+#include "serial/SerialPort.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
+
+using namespace quorvex;
+
+TEST(LineSettings, AcceptsEveryValidForm)
+{
+    for (const char *text : {"9600,N,8,1", "110,E,7,2", "256000,O,5,1.5", "1200,M,6,1", "19200,S,8,2",
+                             "9600,n,8,1"}) {
+        const auto s = LineSettings::parse(QLatin1String(text));
+        ASSERT_TRUE(s) << text;
+    }
+    const auto s = LineSettings::parse(QStringLiteral("4800,e,7,1.5"));
+    EXPECT_EQ(s->baud, 4800);
+    EXPECT_EQ(s->parity, 'E');
+    EXPECT_EQ(s->dataBits, 7);
+    EXPECT_EQ(s->stopBits, "1.5");
+    EXPECT_EQ(s->toString(), "4800,E,7,1.5");
+}
+
+TEST(LineSettings, RefusesInvalidText)
+{
+    for (const char *text : {"", "9600", "9600,N,8", "9600,N,8,1,", "9601,N,8,1", "9600,X,8,1", "9600,N,9,1",
+                             "9600,N,4,1", "9600,N,8,3", " 9600,N,8,1", "9600,NN,8,1", "-9600,N,8,1"})
+        EXPECT_FALSE(LineSettings::parse(QLatin1String(text))) << text;
+}
+
+TEST(PortControl, RefusalsKeepTheOldStateAndReportAPortError)
+{
+    MemoryPort port;
+    EXPECT_EQ(port.CommPort(), 1);
+    EXPECT_EQ(port.Settings(), "9600,N,8,1");
+    EXPECT_THROW(port.setCommPort(0), AutomationError);
+    EXPECT_THROW(port.setCommPort(-3), AutomationError);
+    EXPECT_THROW(port.setSettings(QString()), AutomationError);
+    EXPECT_EQ(port.Settings(), "9600,N,8,1");
+
+    // Nothing but the settings works on a closed port.
+    EXPECT_THROW(port.InBufferCount(), AutomationError);
+    EXPECT_THROW(port.Output("x"), AutomationError);
+    EXPECT_THROW(port.Input(), AutomationError);
+
+    port.setCommPort(5);
+    port.setPortOpen(true);
+    try {
+        port.setPortOpen(true);
+        FAIL() << "opening an open port must fail";
+    } catch (const AutomationError &e) {
+        EXPECT_EQ(e.kind(), ErrorKind::PortError);
+    }
+    EXPECT_THROW(port.setCommPort(6), AutomationError); // refused while open
+    EXPECT_EQ(port.CommPort(), 5);
+    port.setSettings(QStringLiteral("19200,E,7,2")); // applies while open
+    EXPECT_EQ(port.Settings(), "19200,E,7,2");
+
+    MemoryPort missing;
+    missing.openFails = true;
+    EXPECT_THROW(missing.setPortOpen(true), AutomationError);
+    EXPECT_FALSE(missing.PortOpen());
+}
+
+TEST(PortControl, InputBufferInTextAndBinaryMode)
+{
+    MemoryPort port;
+    port.setPortOpen(true);
+    EXPECT_EQ(port.Input().toString(), QString()); // empty text
+    port.setInputMode(PortControl::Binary);
+    EXPECT_EQ(port.Input().toByteArray(), QByteArray()); // empty array
+
+    port.feed(QByteArray("\x11\xff\x13", 3));
+    EXPECT_EQ(port.InBufferCount(), 3);
+    EXPECT_EQ(port.Input().toByteArray(), QByteArray("\x11\xff\x13", 3));
+    EXPECT_EQ(port.InBufferCount(), 0);
+
+    port.setInputMode(PortControl::Text);
+    port.feed("12,5\xe9");
+    EXPECT_EQ(port.Input().toString(), QString::fromLatin1("12,5\xe9"));
+
+    port.feed("stale");
+    port.setInBufferCount(0);
+    EXPECT_EQ(port.InBufferCount(), 0);
+    EXPECT_THROW(port.setInBufferCount(3), AutomationError);
+    EXPECT_THROW(port.setInputMode(2), AutomationError);
+}
+
+TEST(PortControl, BufferIsBoundedAndADeadDeviceClosesThePort)
+{
+    MemoryPort port;
+    port.setPortOpen(true);
+    port.feed(QByteArray(PortControl::kInBufferSize + 100, 'a') + "end");
+    EXPECT_EQ(port.InBufferCount(), PortControl::kInBufferSize);
+    EXPECT_TRUE(port.Input().toString().endsWith("end")) << "the newest bytes are kept";
+
+    port.fail();
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_THROW(port.InBufferCount(), AutomationError);
+    port.setPortOpen(true); // it can be opened again
+    EXPECT_TRUE(port.PortOpen());
+
+    port.retire();
+    EXPECT_THROW(port.setPortOpen(true), AutomationError);
+}
+
+namespace {
+// A pty whose slave the port object opens as its device.
+struct PtyPair {
+    int master = -1;
+    QString slavePath;
+    PtyPair()
+    {
+        int slave = -1;
+        char name[128] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            slavePath = QString::fromLocal8Bit(name);
+            ::close(slave);
+        }
+    }
+    ~PtyPair() { ::close(master); }
+};
+
+QByteArray readMaster(int fd, int count)
+{
+    QByteArray out;
+    QDeadlineTimer deadline(5000);
+    while (out.size() < count && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        char buf[64];
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(fd, &set);
+        timeval tv{0, 20000};
+        if (select(fd + 1, &set, nullptr, nullptr, &tv) > 0) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0)
+                out.append(buf, n);
+        }
+    }
+    return out;
+}
+} // namespace
+
+TEST(SerialPort, FlowControlBytesPassBothWaysOnARealDevice)
+{
+    PtyPair pty;
+    ASSERT_FALSE(pty.slavePath.isEmpty());
+    SerialPort port(pty.slavePath);
+    port.setPortOpen(true);
+    port.setInputMode(PortControl::Binary);
+
+    port.Output(QByteArray("\x11\x13\x02", 3));
+    EXPECT_EQ(readMaster(pty.master, 3), QByteArray("\x11\x13\x02", 3));
+
+    ASSERT_EQ(::write(pty.master, "\x11\x13\x06", 3), 3);
+    QDeadlineTimer deadline(5000);
+    while (port.InBufferCount() < 3 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(port.Input().toByteArray(), QByteArray("\x11\x13\x06", 3));
+
+    // Bytes that arrived before a discard are not read after it.
+    ASSERT_EQ(::write(pty.master, "old", 3), 3);
+    QDeadlineTimer settle(200);
+    while (!settle.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    port.setInBufferCount(0);
+    EXPECT_EQ(port.InBufferCount(), 0);
+    port.setPortOpen(false);
+}
+
+TEST(SerialPort, LostDeviceClosesThePortInsteadOfRepeatingErrors)
+{
+    auto pty = std::make_unique<PtyPair>();
+    SerialPort port(pty->slavePath);
+    port.setPortOpen(true);
+    int changes = 0;
+    QObject::connect(&port, &PortControl::inputChanged, [&] { ++changes; });
+    pty.reset(); // the other end hangs up
+    QDeadlineTimer deadline(5000);
+    while (port.PortOpen() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(port.PortOpen());
+    EXPECT_GE(changes, 1) << "a waiting driver must be woken";
+    EXPECT_THROW(port.InBufferCount(), AutomationError);
+}
+
+TEST(SerialPort, MissingDeviceRefusesToOpen)
+{
+    SerialPort port(QStringLiteral("/dev/quorvex-no-such-port"));
+    EXPECT_THROW(port.setPortOpen(true), AutomationError);
+    EXPECT_FALSE(port.PortOpen());
+}
