@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
+#include <exception>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <system_error>
@@ -39,11 +41,16 @@ Instrument::~Instrument()
 
 void Instrument::start()
 {
-    std::lock_guard life(m_lifeMutex);
-    if (m_thread.joinable())
+    std::lock_guard control(m_controlMutex);
+    if (m_running)
         return;
-    if (!m_pty)
-        m_pty = std::make_unique<Pty>();
+    if (m_thread.joinable()) // the loop ended itself after a stop() from a hook
+        m_thread.join();
+    {
+        std::lock_guard lock(m_ptyMutex);
+        if (!m_pty)
+            m_pty = std::make_unique<Pty>();
+    }
     if (m_wakeFd < 0) {
         m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (m_wakeFd < 0)
@@ -53,25 +60,29 @@ void Instrument::start()
         std::lock_guard out(m_outMutex);
         m_stopRequested = false;
     }
-    m_thread = std::thread(&Instrument::run, this);
+    m_running = true;
+    try {
+        m_thread = std::thread(&Instrument::run, this);
+    } catch (...) {
+        m_running = false;
+        throw;
+    }
 }
 
 void Instrument::stop()
 {
-    std::lock_guard life(m_lifeMutex);
-    if (!m_thread.joinable())
-        return;
     {
         std::lock_guard out(m_outMutex);
         m_stopRequested = true;
     }
     wake();
-    if (m_thread.get_id() == std::this_thread::get_id()) {
-        // Called from a hook: the loop ends after the hook returns.
-        m_thread.detach();
+    // A hook cannot join its own thread: the loop ends once the hook returns.
+    if (m_threadId.load() == std::this_thread::get_id())
         return;
-    }
-    m_thread.join();
+
+    std::lock_guard control(m_controlMutex);
+    if (m_thread.joinable())
+        m_thread.join();
     std::lock_guard out(m_outMutex);
     m_out.clear();
     m_queueEnd = {};
@@ -79,13 +90,12 @@ void Instrument::stop()
 
 bool Instrument::isRunning() const
 {
-    std::lock_guard life(m_lifeMutex);
-    return m_thread.joinable();
+    return m_running;
 }
 
 std::string Instrument::slavePath() const
 {
-    std::lock_guard life(m_lifeMutex);
+    std::lock_guard lock(m_ptyMutex);
     return m_pty ? m_pty->slavePath() : std::string();
 }
 
@@ -96,7 +106,7 @@ void Instrument::flushLine()
         m_out.clear();
         m_queueEnd = {};
     }
-    std::lock_guard life(m_lifeMutex);
+    std::lock_guard lock(m_ptyMutex);
     if (m_pty)
         m_pty->discardUnread();
 }
@@ -256,8 +266,22 @@ bool Instrument::setOption(std::string_view key, std::string_view value)
     return true;
 }
 
+template<class Hook>
+void Instrument::callHook(const char *name, Hook &&hook)
+{
+    // A faulty simulator must not take the test process down with it.
+    try {
+        hook();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "sim %s: %s threw: %s\n", m_model.c_str(), name, e.what());
+    } catch (...) {
+        std::fprintf(stderr, "sim %s: %s threw\n", m_model.c_str(), name);
+    }
+}
+
 void Instrument::run()
 {
+    m_threadId = std::this_thread::get_id();
     const int master = m_pty->masterFd();
     bool blocked = false;              // last write hit EAGAIN; wait for POLLOUT
     Clock::time_point blockedSince{};
@@ -326,7 +350,8 @@ void Instrument::run()
                             m_received.append(buf, static_cast<std::size_t>(n));
                         }
                         m_rxCond.notify_all();
-                        onReceived(std::string_view(buf, static_cast<std::size_t>(n)));
+                        const std::string_view bytes(buf, static_cast<std::size_t>(n));
+                        callHook("onReceived", [&] { onReceived(bytes); });
                         continue;
                     }
                     if (n < 0 && errno == EINTR)
@@ -374,12 +399,14 @@ void Instrument::run()
         }
 
         if (nextTick != Clock::time_point{} && Clock::now() >= nextTick) {
-            onTick();
+            callHook("onTick", [&] { onTick(); });
             nextTick += tickInterval;
             if (nextTick < Clock::now())
                 nextTick = Clock::now() + tickInterval;
         }
     }
+    m_threadId = std::thread::id();
+    m_running = false;
 }
 
 bool parseInt(std::string_view text, long long &out)

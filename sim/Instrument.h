@@ -14,6 +14,7 @@
 // thread can never run a subclass hook while the subclass is half destroyed.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -45,7 +46,9 @@ public:
     // std::system_error if no pty or thread can be created. No-op if running.
     void start();
     // Stops and joins the thread; pending output is discarded. The pty stays
-    // open, so start() again serves the same slave path. Idempotent.
+    // open, so start() again serves the same slave path. Idempotent. From a
+    // hook it only asks the loop to end; the thread is joined by the next
+    // start(), stop() or the destructor.
     void stop();
     bool isRunning() const;
     // Slave path for the server, e.g. "/dev/pts/7". Empty before start().
@@ -110,6 +113,8 @@ private:
     };
 
     void run();
+    template<class Hook>
+    void callHook(const char *name, Hook &&hook);
     void wake();
     int nextTimeoutMs(Clock::time_point now, bool blockedOnWrite) const;
     void readInput();
@@ -118,8 +123,11 @@ private:
     const std::string m_model;
     std::unique_ptr<Pty> m_pty;
     int m_wakeFd = -1;
-    std::thread m_thread;
-    mutable std::mutex m_lifeMutex; // start/stop/slavePath
+    std::thread m_thread;               // guarded by m_controlMutex
+    std::mutex m_controlMutex;          // serialises start() and stop()
+    mutable std::mutex m_ptyMutex;      // m_pty; never held while joining
+    std::atomic<bool> m_running{false};
+    std::atomic<std::thread::id> m_threadId{};
     bool m_stopRequested = false;   // guarded by m_outMutex
 
     // configuration

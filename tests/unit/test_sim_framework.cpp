@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <sys/resource.h>
 
 using namespace std::chrono_literals;
@@ -26,6 +27,25 @@ public:
 protected:
     void onReceived(std::string_view bytes) override { reply(std::string(bytes)); }
     void onTick() override { ++ticks; }
+};
+
+// Misbehaving hooks: throws on 't', stops itself on 'q', otherwise echoes.
+class Fragile : public sim::Instrument
+{
+public:
+    Fragile() : Instrument("fragile") {}
+
+protected:
+    void onReceived(std::string_view bytes) override
+    {
+        if (bytes.find('t') != std::string_view::npos)
+            throw std::runtime_error("simulated fault");
+        if (bytes.find('q') != std::string_view::npos) {
+            stop();
+            return;
+        }
+        reply(std::string(bytes) + slavePath());
+    }
 };
 
 std::string allByteValues()
@@ -209,4 +229,26 @@ TEST(SimLifecycle, StopIsPromptEvenWithOutputPendingOrBlocked)
     client.readUntilQuiet(200ms); // whatever had reached the pty before stop
     ASSERT_TRUE(client.write("back"));
     EXPECT_EQ(client.read(4, 5s), "back");
+}
+
+TEST(SimLifecycle, HookThatThrowsOrStopsDoesNotTakeTheProcessDown)
+{
+    auto fragile = sim::launch<Fragile>();
+    const std::string path = fragile->slavePath();
+    sim::LineClient client(path);
+
+    ASSERT_TRUE(client.write("t"));
+    ASSERT_TRUE(fragile->waitForReceived(1, 5s)); // "a" comes in a later read
+    ASSERT_TRUE(client.write("a"));
+    EXPECT_EQ(client.read(1 + path.size(), 5s), "a" + path);
+
+    ASSERT_TRUE(client.write("q"));
+    const auto deadline = Clock::now() + 5s;
+    while (fragile->isRunning() && Clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(fragile->isRunning());
+
+    fragile->start();
+    ASSERT_TRUE(client.write("b"));
+    EXPECT_EQ(client.read(1 + path.size(), 5s), "b" + path);
 }
