@@ -1,0 +1,371 @@
+#include "Cli.h"
+
+#include <QDBusArgument>
+#include <QDBusVariant>
+#include <QLocale>
+#include <algorithm>
+#include <climits>
+
+namespace quorvex::cli {
+
+namespace {
+
+const QString kService = QStringLiteral("com.velkaro.Quorvex");
+const QString kPath = QStringLiteral("/com/velkaro/Quorvex/Global");
+const QString kInterface = QStringLiteral("com.velkaro.Quorvex.Global");
+
+// The longest --timeout whose milliseconds still fit the int QtDBus takes.
+constexpr double kMaxTimeoutSeconds = INT_MAX / 1000.0;
+
+QString typeName(ValueType type)
+{
+    switch (type) {
+    case ValueType::None: return QString();
+    case ValueType::Boolean: return QStringLiteral("boolean");
+    case ValueType::Double: return QStringLiteral("double");
+    case ValueType::Text: return QStringLiteral("text");
+    case ValueType::Any: return QStringLiteral("any");
+    case ValueType::Port: return QStringLiteral("port");
+    }
+    return QString();
+}
+
+// An argument word that starts with '-' but is a value, not an option.
+bool isNegativeNumber(const QString &word)
+{
+    bool ok = false;
+    QLocale::c().toDouble(word, &ok);
+    return ok;
+}
+
+// Splits "--key=value" or takes the value from the next word.
+QString optionValue(const QStringList &arguments, qsizetype &i, const QString &key, const QString &inlineValue,
+                    bool hasInline)
+{
+    if (hasInline)
+        return inlineValue;
+    if (i + 1 >= arguments.size())
+        throw UsageError(QStringLiteral("option %1 needs a value").arg(key));
+    return arguments.at(++i);
+}
+
+int editDistance(const QString &a, const QString &b)
+{
+    std::vector<int> row(b.size() + 1);
+    for (qsizetype j = 0; j <= b.size(); ++j)
+        row[j] = int(j);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const int above = row[j];
+            const bool same = a[i - 1].toLower() == b[j - 1].toLower();
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+QString describeParameters(const Operation &op)
+{
+    QStringList parts;
+    for (const Parameter &p : op.params) {
+        QString text = QStringLiteral("%1: %2").arg(QLatin1String(p.name), typeName(p.type));
+        if (p.optional) {
+            if (p.type == ValueType::Boolean)
+                text += p.defaultValue ? QStringLiteral(" = true") : QStringLiteral(" = false");
+            text = QLatin1Char('[') + text + QLatin1Char(']');
+        }
+        parts << text;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QVariant unwrapVariant(QVariant value)
+{
+    while (value.userType() == qMetaTypeId<QDBusVariant>())
+        value = qvariant_cast<QDBusVariant>(value).variant();
+    return value;
+}
+
+QString formatList(const QVariantList &list)
+{
+    if (list.isEmpty())
+        return QStringLiteral("Empty");
+    QStringList parts;
+    for (const QVariant &v : list)
+        parts << formatValue(v);
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+bool parseBoolean(const QString &text, const QString &parameterName)
+{
+    const QString word = text.trimmed().toLower();
+    if (word == QLatin1String("true") || word == QLatin1String("1"))
+        return true;
+    if (word == QLatin1String("false") || word == QLatin1String("0"))
+        return false;
+    throw UsageError(QStringLiteral("%1 must be true, false, 1 or 0, not '%2'").arg(parameterName, text));
+}
+
+quint32 parseDispId(const QString &text)
+{
+    bool ok = false;
+    quint32 value = 0;
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        value = text.mid(2).toUInt(&ok, 16);
+    else
+        value = text.toUInt(&ok, 10);
+    if (!ok || text.contains(QLatin1Char('+')) || text.contains(QLatin1Char(' ')))
+        throw UsageError(QStringLiteral("'%1' is not a dispatch identifier (e.g. 0x60030002)").arg(text));
+    return value;
+}
+
+QString suggestOperation(const QString &name)
+{
+    QString best;
+    int bestDistance = INT_MAX;
+    for (const Operation &op : operations()) {
+        const QString candidate = QLatin1String(op.name);
+        const int d = editDistance(name, candidate);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = candidate;
+        }
+    }
+    // Only a near miss is worth suggesting: a changed letter case, a typo or two.
+    const int allowed = std::max<int>(2, int(name.size()) / 4);
+    return bestDistance <= allowed ? best : QString();
+}
+
+Request parseCommandLine(const QStringList &arguments)
+{
+    Request request;
+    bool listWanted = false;
+    bool optionsEnded = false;
+    QStringList words;
+
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &word = arguments.at(i);
+        if (optionsEnded || !word.startsWith(QLatin1Char('-')) || word == QLatin1String("-")
+            || isNegativeNumber(word)) {
+            words << word;
+            continue;
+        }
+        if (word == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        QString key = word;
+        QString inlineValue;
+        const qsizetype eq = word.indexOf(QLatin1Char('='));
+        const bool hasInline = eq > 0;
+        if (hasInline) {
+            key = word.left(eq);
+            inlineValue = word.mid(eq + 1);
+        }
+        if (key == QLatin1String("--help") || key == QLatin1String("-h")) {
+            request.mode = Request::Mode::Help;
+            return request;
+        } else if (key == QLatin1String("--list")) {
+            listWanted = true;
+        } else if (key == QLatin1String("--id")) {
+            request.byId = true;
+            request.dispId = parseDispId(optionValue(arguments, i, key, inlineValue, hasInline));
+        } else if (key == QLatin1String("--timeout")) {
+            const QString text = optionValue(arguments, i, key, inlineValue, hasInline);
+            bool ok = false;
+            const double seconds = QLocale::c().toDouble(text, &ok);
+            if (!ok || !(seconds > 0) || seconds > kMaxTimeoutSeconds)
+                throw UsageError(QStringLiteral("--timeout takes a number of seconds greater than 0, not '%1'").arg(text));
+            request.timeoutMs = std::max(1, int(seconds * 1000));
+        } else if (key == QLatin1String("--watch")) {
+            const QString text = optionValue(arguments, i, key, inlineValue, hasInline);
+            bool ok = false;
+            const int ms = text.toInt(&ok);
+            if (!ok || ms <= 0)
+                throw UsageError(QStringLiteral("--watch takes a number of milliseconds greater than 0, not '%1'").arg(text));
+            request.watchMs = ms;
+        } else {
+            throw UsageError(QStringLiteral("unknown option '%1'").arg(word));
+        }
+    }
+
+    if (listWanted) {
+        request.mode = Request::Mode::List;
+        return request;
+    }
+
+    if (request.byId) {
+        request.op = findOperation(request.dispId);
+        request.name = request.op ? QLatin1String(request.op->name) : QStringLiteral("Invoke");
+        request.args = words;
+    } else {
+        if (words.isEmpty())
+            throw UsageError(QStringLiteral("no operation given"));
+        request.name = words.takeFirst();
+        request.op = findOperation(request.name);
+        if (!request.op) {
+            QString message = QStringLiteral("unknown operation '%1'").arg(request.name);
+            const QString hint = suggestOperation(request.name);
+            if (!hint.isEmpty())
+                message += QStringLiteral("; did you mean '%1'?").arg(hint);
+            message += QStringLiteral(" ('quorvex --list' shows them all)");
+            throw UsageError(message);
+        }
+        request.args = words;
+    }
+    convertArguments(request); // a bad argument is a usage error before any call
+    return request;
+}
+
+QVariantList convertArguments(const Request &request)
+{
+    QVariantList values;
+    if (!request.op) {
+        // An identifier this client does not know: the server decides.
+        for (const QString &a : request.args)
+            values << a;
+        return values;
+    }
+    const Operation &op = *request.op;
+    const int given = int(request.args.size());
+    if (given < op.requiredCount() || given > int(op.params.size())) {
+        const QString count = op.requiredCount() == int(op.params.size())
+            ? QString::number(op.params.size())
+            : QStringLiteral("%1 to %2").arg(op.requiredCount()).arg(op.params.size());
+        throw UsageError(QStringLiteral("%1 takes %2 argument(s), %3 given: %1(%4)")
+                             .arg(QLatin1String(op.name), count)
+                             .arg(given)
+                             .arg(describeParameters(op)));
+    }
+    for (int i = 0; i < given; ++i) {
+        const Parameter &p = op.params[i];
+        const QString &text = request.args.at(i);
+        switch (p.type) {
+        case ValueType::Boolean:
+            values << parseBoolean(text, QLatin1String(p.name));
+            break;
+        case ValueType::Double: {
+            bool ok = false;
+            const double d = QLocale::c().toDouble(text, &ok);
+            if (!ok)
+                throw UsageError(QStringLiteral("%1 must be a number, not '%2'").arg(QLatin1String(p.name), text));
+            values << d;
+            break;
+        }
+        default:
+            values << text; // text and port references go as given
+            break;
+        }
+    }
+    return values;
+}
+
+QDBusMessage buildCall(const Request &request)
+{
+    const QVariantList values = convertArguments(request);
+    if (request.byId) {
+        QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Invoke"));
+        // QtDBus sends a QVariantList as "av", each value in its own variant.
+        message << QVariant::fromValue(request.dispId) << QVariant::fromValue(values);
+        return message;
+    }
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, request.name);
+    message.setArguments(values);
+    return message;
+}
+
+QString formatValue(const QVariant &raw)
+{
+    const QVariant value = unwrapVariant(raw);
+    if (!value.isValid())
+        return QString();
+    if (value.userType() == qMetaTypeId<QDBusArgument>()) {
+        const QDBusArgument argument = qvariant_cast<QDBusArgument>(value);
+        if (argument.currentSignature() == QLatin1String("av"))
+            return formatList(qdbus_cast<QVariantList>(argument));
+        return QStringLiteral("(%1)").arg(argument.currentSignature());
+    }
+    switch (value.typeId()) {
+    case QMetaType::Double:
+        return QString::number(value.toDouble(), 'g', 15);
+    case QMetaType::Float:
+        return QString::number(value.toFloat(), 'g', 7);
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QMetaType::QVariantList:
+        return formatList(value.toList());
+    case QMetaType::QStringList:
+        return value.toStringList().join(QStringLiteral(", "));
+    default:
+        return value.toString();
+    }
+}
+
+QString formatReply(const Request &request, const QDBusMessage &reply)
+{
+    if (request.op && request.op->result == ValueType::None)
+        return QString();
+    if (reply.arguments().isEmpty())
+        return QString();
+    return formatValue(reply.arguments().constFirst());
+}
+
+QString listOperations()
+{
+    QString out;
+    for (const Operation &op : operations()) {
+        QString line = QStringLiteral("%1  0x%2  %3(%4)")
+                           .arg(op.slot, 2)
+                           .arg(op.dispId, 8, 16, QLatin1Char('0'))
+                           .arg(QLatin1String(op.name), describeParameters(op));
+        if (op.result != ValueType::None)
+            line += QStringLiteral(" -> ") + typeName(op.result);
+        out += line + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString usageText()
+{
+    return QStringLiteral(
+        "Usage: quorvex [options] <Operation> [arguments...]\n"
+        "       quorvex [options] --id <dispatch-id> [arguments...]\n"
+        "       quorvex --list\n"
+        "\n"
+        "Calls an operation of the Quorvex server (com.velkaro.Quorvex on the\n"
+        "D-Bus session bus) and prints its result.\n"
+        "\n"
+        "Options:\n"
+        "  --id ID          call through Invoke by dispatch identifier (0x60030002 or decimal)\n"
+        "  --timeout SECS   wait at most SECS seconds for the answer (default 60)\n"
+        "  --watch MS       repeat the call every MS milliseconds, one timestamped\n"
+        "                   line each time, until Ctrl-C\n"
+        "  --list           list the operations: slot, dispatch identifier, parameters\n"
+        "  -h, --help       this text\n"
+        "  --               end of options (for arguments that start with '-')\n"
+        "\n"
+        "Arguments follow the operation's parameters: boolean as true/false/1/0,\n"
+        "text as given, port as a port number (\"3\") or a device path with optional\n"
+        "line settings (\"/dev/ttyUSB0:9600,N,8,1\"). Optional parameters, shown in\n"
+        "[brackets] by --list, may be left out.\n"
+        "\n"
+        "Results: numbers with up to 15 significant digits, text as is, \"Empty\"\n"
+        "for the empty value; operations without result print nothing.\n"
+        "\n"
+        "Exit status: 0 success, 1 the call failed (the D-Bus error is printed as\n"
+        "\"quorvex: <error name>: <message>\"), 2 the command line is wrong.\n"
+        "\n"
+        "Examples:\n"
+        "  quorvex LeggiPeso\n"
+        "  quorvex LeggiLunghezza true\n"
+        "  quorvex LeggiPeso_BILANCIAI_D400 3\n"
+        "  quorvex --id 0x60030002\n"
+        "  quorvex --watch 500 LeggiPeso\n");
+}
+
+} // namespace quorvex::cli

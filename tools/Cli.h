@@ -1,0 +1,72 @@
+#pragma once
+// The command-line client's logic apart from the bus: reading the command
+// line, converting arguments by the operation table, building the D-Bus
+// call and turning a reply into text. main.cpp only runs it.
+#include "api/Operations.h"
+
+#include <QDBusMessage>
+#include <QStringList>
+#include <QVariant>
+#include <stdexcept>
+
+namespace quorvex::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitCallFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// A command line the client cannot act on; main prints it and exits with
+// kExitUsage.
+class UsageError : public std::runtime_error {
+public:
+    explicit UsageError(const QString &message) : std::runtime_error(message.toStdString()) {}
+    QString message() const { return QString::fromStdString(what()); }
+};
+
+struct Request {
+    enum class Mode { Help, List, Call };
+    Mode mode = Mode::Call;
+    // Call by name (byId false) or through Invoke by dispatch identifier.
+    bool byId = false;
+    QString name;
+    quint32 dispId = 0;
+    // The operation in the table; nullptr only for an identifier the table
+    // does not know (the server then answers for it).
+    const Operation *op = nullptr;
+    QStringList args;
+    int timeoutMs = 60000;
+    int watchMs = 0; // 0: call once
+};
+
+// Reads the command line (without the program name). Throws UsageError.
+Request parseCommandLine(const QStringList &arguments);
+
+// A Boolean argument: true/false/1/0, letter case ignored. Throws UsageError.
+bool parseBoolean(const QString &text, const QString &parameterName);
+
+// A dispatch identifier: 0x-prefixed hexadecimal or decimal. Throws UsageError.
+quint32 parseDispId(const QString &text);
+
+// The request's arguments as D-Bus values of the operation's parameter
+// types, as many as were given. Throws UsageError for a wrong count or value.
+QVariantList convertArguments(const Request &request);
+
+// The method call for the request: the named method, or Invoke(u, av).
+QDBusMessage buildCall(const Request &request);
+
+// What a successful reply prints: the number, the text, "Empty" for the
+// empty value; an empty string for an operation without result.
+QString formatReply(const Request &request, const QDBusMessage &reply);
+
+// A value of a reply as text (doubles with 15 significant digits).
+QString formatValue(const QVariant &value);
+
+// The --list output: one line per operation.
+QString listOperations();
+
+QString usageText();
+
+// The closest operation name to a mistyped one, or an empty string.
+QString suggestOperation(const QString &name);
+
+} // namespace quorvex::cli

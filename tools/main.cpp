@@ -1,0 +1,150 @@
+// quorvex: command-line client of the Quorvex server. Calls one operation by
+// name or dispatch identifier over the D-Bus session bus and prints the
+// result, once or repeatedly (--watch).
+#include "Cli.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDateTime>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace quorvex::cli;
+
+namespace {
+
+void writeLine(std::FILE *out, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+    std::fflush(out);
+}
+
+QString errorLine(const QDBusError &error)
+{
+    const QString name = error.name().isEmpty() ? QStringLiteral("org.freedesktop.DBus.Error.Failed") : error.name();
+    return QStringLiteral("quorvex: %1: %2").arg(name, error.message());
+}
+
+QString timestamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+int callOnce(QDBusConnection &bus, const Request &request)
+{
+    const QDBusMessage reply = bus.call(buildCall(request), QDBus::Block, request.timeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        writeLine(stderr, errorLine(QDBusError(reply)));
+        return kExitCallFailed;
+    }
+    const QString text = formatReply(request, reply);
+    if (!(request.op && request.op->result == quorvex::ValueType::None))
+        writeLine(stdout, text);
+    return kExitOk;
+}
+
+// SIGINT/SIGTERM end the watch loop through the event loop, so a pending
+// call is simply abandoned and the process exits at once.
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("quorvex: pipe");
+        return kExitCallFailed;
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    QSocketNotifier stopper(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopper, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
+
+    const QDBusMessage message = buildCall(request);
+    bool pending = false;
+    bool lastFailed = false;
+    // Ticks at a fixed rate; a tick that comes while the previous call is
+    // still waiting for its answer is skipped rather than queued.
+    auto tick = [&] {
+        if (pending)
+            return;
+        pending = true;
+        auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, request.timeoutMs), &app);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &app, [&, watcher] {
+            watcher->deleteLater();
+            pending = false;
+            const QDBusMessage reply = watcher->reply();
+            if (reply.type() == QDBusMessage::ReplyMessage) {
+                lastFailed = false;
+                const QString text = formatReply(request, reply);
+                writeLine(stdout, text.isEmpty() ? timestamp() : timestamp() + QLatin1Char('\t') + text);
+            } else {
+                lastFailed = true;
+                writeLine(stderr, timestamp() + QLatin1Char('\t') + errorLine(QDBusError(reply)));
+            }
+        });
+    };
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &app, tick);
+    timer.start(request.watchMs);
+    tick();
+    app.exec();
+    return lastFailed ? kExitCallFailed : kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+
+    Request request;
+    try {
+        request = parseCommandLine(arguments);
+    } catch (const UsageError &error) {
+        writeLine(stderr, QStringLiteral("quorvex: ") + error.message());
+        writeLine(stderr, QStringLiteral("Try 'quorvex --help'."));
+        return kExitUsage;
+    }
+
+    switch (request.mode) {
+    case Request::Mode::Help:
+        std::fputs(usageText().toLocal8Bit().constData(), stdout);
+        return kExitOk;
+    case Request::Mode::List:
+        std::fputs(listOperations().toLocal8Bit().constData(), stdout);
+        return kExitOk;
+    case Request::Mode::Call:
+        break;
+    }
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QDBusError error = bus.lastError();
+        writeLine(stderr, QStringLiteral("quorvex: %1: %2")
+                              .arg(error.name().isEmpty() ? QStringLiteral("org.freedesktop.DBus.Error.NoServer")
+                                                          : error.name(),
+                                   error.message().isEmpty() ? QStringLiteral("no D-Bus session bus")
+                                                             : error.message()));
+        return kExitCallFailed;
+    }
+    return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
+}
