@@ -1,0 +1,207 @@
+// The generic operations and the dispatch to drivers by brand and model,
+// against in-memory ports that answer like the scale would.
+#include "api/DbusBinding.h"
+#include "api/Global.h"
+#include "common/AutomationError.h"
+#include "drivers/DriverSupport.h"
+#include "drivers/DriverTable.h"
+#include "serial/MemoryPort.h"
+#include "server/SettingsStore.h"
+
+#include "RunTask.h"
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QXmlStreamReader>
+#include <gtest/gtest.h>
+
+using namespace quorvex;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Dispatch : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::shared_ptr<MemoryPort> port;
+    Server server{[this] {
+        auto p = std::make_shared<MemoryPort>();
+        if (!port)
+            port = p;
+        return p;
+    }};
+
+    Dispatch()
+    {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+        QLocale::setDefault(QLocale(QLocale::English));
+    }
+
+    // The scale role on port object 0, answering every request with reply.
+    void scale(const char *brand, const char *model, const char *divisore, const QByteArray &reply)
+    {
+        SettingsStore store;
+        store.setValue("Bilancia", "Marca", QLatin1String(brand));
+        store.setValue("Bilancia", "Modello", QLatin1String(model));
+        store.setValue("Bilancia", "Divisore", QLatin1String(divisore));
+        server.CaricaDispositivi();
+        port->onWrite = [this, reply](const QByteArray &) { port->feedLater(reply, 1); };
+    }
+};
+
+TEST_F(Dispatch, DriverFoundByNameWithoutCaseAndScaledByDivisore)
+{
+    Global global(server);
+    scale("bilanciai", "d400", "0.001", "     1500 kg  \r");
+    EXPECT_DOUBLE_EQ(runTask(global.LeggiPeso()), 1.5);
+    EXPECT_EQ(port->written(), "XB\r");
+
+    scale("BILANCIAI", "D400", "0", "     1500 kg  \r");
+    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    scale("BILANCIAI", "D400", "1", "     1500 kg  \r");
+    EXPECT_EQ(runTask(global.LeggiPeso()), 1500);
+    EXPECT_EQ(runTask(global.LeggiTara()), 1500);
+}
+
+TEST_F(Dispatch, NoDriverOrAFailingDriverGivesZeroWithoutTouchingThePort)
+{
+    Global global(server);
+    scale("BILANCIAI ", "D400", "1", "     1500 kg  \r");
+    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    scale("", "", "1", "     1500 kg  \r");
+    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    scale("EUROBIL", "BC100M", "1", "  12.50\r");
+    EXPECT_EQ(runTask(global.LeggiTara()), 0);
+    EXPECT_TRUE(port->written().isEmpty());
+
+    // The driver ends with an error: the generic operation gives 0.
+    scale("BILANCIAI", "D400", "1", "  ab,cdef kg  \r");
+    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    // A closed port: the same.
+    port->setPortOpen(false);
+    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+}
+
+TEST_F(Dispatch, ServiceOperationsAndMissingRoles)
+{
+    Global global(server);
+    EXPECT_THROW(runTask(global.LeggiPeso()), AutomationError) << "nothing loaded yet";
+    server.CaricaDispositivi();
+    EXPECT_EQ(runTask(global.ScriviServizio("1")), QString());
+    EXPECT_EQ(global.LeggiServizio("anything"), QString());
+    EXPECT_EQ(global.ImpostaServizio("anything"), QString());
+}
+
+TEST_F(Dispatch, DriverCalledDirectlyReportsItsError)
+{
+    Global global(server);
+    scale("BILANCIAI", "D400", "1", "  ab,cdef kg  \r");
+    const Operation *op = findOperation(QStringLiteral("LeggiPeso_BILANCIAI_D400"));
+    ASSERT_NE(op, nullptr);
+    try {
+        runTask(global.call(*op, CallArgs{{}, port, {}}));
+        FAIL() << "a field with letters must fail";
+    } catch (const AutomationError &e) {
+        EXPECT_EQ(e.number(), 13);
+    }
+    // An operation whose protocol is not in this build fails like a missing driver.
+    for (const Operation &o : operations()) {
+        if (o.driver && !findDriver(QLatin1String(o.name)))
+            EXPECT_THROW(runTask(global.call(o, CallArgs{{}, port, {}})), AutomationError) << o.name;
+    }
+}
+
+TEST(InstanceCount, EachGlobalCountsAndTheLastOneUnloadsThePorts)
+{
+    Server server([] { return std::make_shared<MemoryPort>(); });
+    server.loadPortHost();
+    {
+        Global a(server);
+        Global b(server);
+        EXPECT_EQ(server.NumeroIstanze, 2);
+    }
+    EXPECT_EQ(server.NumeroIstanze, 0);
+    EXPECT_EQ(server.FormTools(), nullptr);
+}
+
+TEST(Wait, SucceedsOnArrivalAndTimesOutStrictlyAfterTheLimitWithoutSpinning)
+{
+    MemoryPort port;
+    port.setPortOpen(true);
+    port.feedLater("abcde", 50);
+    EXPECT_TRUE(runTask(waitForBytes(port, 5, 2000ms)));
+
+    // Already there: no wait at all, even with a zero time-out.
+    EXPECT_TRUE(runTask(waitForBytes(port, 5, 0ms)));
+
+    port.setInBufferCount(0);
+    QElapsedTimer clock;
+    clock.start();
+    const std::clock_t cpuBefore = std::clock();
+    EXPECT_FALSE(runTask(waitForBytes(port, 1, 300ms)));
+    EXPECT_GT(clock.nsecsElapsed(), 300000000);
+    // A spinning wait would use about 300 ms of CPU here.
+    EXPECT_LT(double(std::clock() - cpuBefore) / CLOCKS_PER_SEC, 0.15);
+}
+
+TEST(Wait, PortClosingDuringTheWaitEndsItWithThePortError)
+{
+    MemoryPort port;
+    port.setPortOpen(true);
+    QTimer::singleShot(30, &port, [&] { port.fail(); });
+    EXPECT_THROW(runTask(waitForBytes(port, 1, 5000ms)), AutomationError);
+}
+
+TEST(Interface, IntrospectionDataMatchesTheOperationTable)
+{
+    QXmlStreamReader xml(DbusBinding::interfaceXml());
+    std::map<QString, std::set<QString>> signatures; // name -> in-signatures
+    std::map<QString, QString> dispIds, slotNumbers, results;
+    QString method, in, out;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("method")) {
+            method = xml.attributes().value("name").toString();
+            in.clear();
+            out.clear();
+        } else if (xml.isStartElement() && xml.name() == QLatin1String("arg")) {
+            (xml.attributes().value("direction") == QLatin1String("out") ? out : in) +=
+                xml.attributes().value("type").toString();
+        } else if (xml.isStartElement() && xml.name() == QLatin1String("annotation") && !method.isEmpty()) {
+            const QString name = xml.attributes().value("name").toString();
+            if (name.endsWith(".DispId"))
+                dispIds[method] = xml.attributes().value("value").toString();
+            if (name.endsWith(".Slot"))
+                slotNumbers[method] = xml.attributes().value("value").toString();
+        } else if (xml.isEndElement() && xml.name() == QLatin1String("method")) {
+            signatures[method].insert(in);
+            results[method] = out;
+            method.clear();
+        }
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(operations().size(), 35u);
+    EXPECT_EQ(signatures.size(), 36u); // the 35 operations and Invoke
+    int slot = 0;
+    for (const Operation &op : operations()) {
+        const QString name = QLatin1String(op.name);
+        EXPECT_EQ(op.slot, ++slot);
+        EXPECT_EQ(dispIds[name].toUInt(nullptr, 16), op.dispId) << op.name;
+        EXPECT_EQ(slotNumbers[name].toInt(), op.slot) << op.name;
+        EXPECT_EQ(results[name], dbusSignature(op.result)) << op.name;
+        QString full, required;
+        for (const Parameter &p : op.params) {
+            full += dbusSignature(p.type);
+            if (!p.optional)
+                required += dbusSignature(p.type);
+        }
+        std::set<QString> expected{full, required};
+        EXPECT_EQ(signatures[name], expected) << op.name;
+    }
+    EXPECT_EQ(signatures["Invoke"], std::set<QString>{"uav"});
+    EXPECT_TRUE(DbusBinding::interfaceXml().contains("VELKARO - Comunicazione con dispositivi seriali"));
+}
+
+} // namespace
