@@ -2,6 +2,8 @@
 
 #include "sim/instruments/BC100M.h"
 #include "sim/instruments/D400.h"
+#include "sim/instruments/Proface.h"
+#include "sim/instruments/Rlc1.h"
 
 namespace sim {
 
@@ -24,6 +26,8 @@ const std::vector<ModelInfo> &models()
          create<D400>},
         {"bc100m", "EUROBIL BC100M scale: \"$\" weight, 8-char frame", kScaleOptions,
          create<BC100M>},
+        {"rlc1", "RLC controller model 1: \"<0161>\" status (length, weight), \"<0262>\" zero", "--length H  --weight H  --status XX  --bad-checksums K  --checksum XX  --lower  --trailer TEXT  --raw TEXT", create<Rlc1>},
+        {"proface", "COMAR PROFACE: \"@1\\r\" length, \"@2\\r\" weight (binary, bytes 6-7), \"@3\\r\" zero", "--weight N  --length N  --reply-length N  --header SIXCHARS", create<Proface>},
     };
     return table;
 }

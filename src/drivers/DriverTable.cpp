@@ -1,5 +1,7 @@
 #include "drivers/DriverTable.h"
 
+#include "drivers/line/ComarProface.h"
+#include "drivers/line/RlcController.h"
 #include "drivers/scales/PolledScales.h"
 
 #include <array>
@@ -14,6 +16,12 @@ const DriverEntry kDrivers[] = {
     {"LeggiPeso_BILANCIAI_D400", LeggiPeso_BILANCIAI_D400},
     {"LeggiTara_BILANCIAI_D400", LeggiTara_BILANCIAI_D400},
     {"LeggiPeso_EUROBIL_BC100M", LeggiPeso_EUROBIL_BC100M},
+    {"LeggiLunghezza_RLC_1", LeggiLunghezza_RLC_1},
+    {"LeggiPeso_RLC_1", LeggiPeso_RLC_1},
+    {"AzzeraLunghezza_RLC_1", AzzeraLunghezza_RLC_1},
+    {"LeggiPeso_COMAR_PROFACE", LeggiPeso_COMAR_PROFACE},
+    {"LeggiLunghezza_COMAR_PROFACE", LeggiLunghezza_COMAR_PROFACE},
+    {"AzzeraLunghezza_COMAR_PROFACE", AzzeraLunghezza_COMAR_PROFACE},
 };
 
 } // namespace
