@@ -5,6 +5,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
@@ -225,8 +226,11 @@ bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnecti
                 values.append(unwrap(v));
         } else {
             op = findOperation(member);
-            if (!op)
-                return false; // QtDBus answers UnknownMethod
+            if (!op) {
+                connection.send(message.createErrorReply(
+                    QDBusError::UnknownMethod, QStringLiteral("No operation named %1").arg(member)));
+                return true;
+            }
             const QString sig = message.signature();
             const bool full = sig == signatureOf(op->params, op->params.size());
             const bool shortForm = op->requiredCount() < int(op->params.size())
