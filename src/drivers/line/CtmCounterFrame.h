@@ -1,0 +1,22 @@
+#pragma once
+// The CTM counter (model 1): requests and the check of its replies. A reply
+// is at least 8 characters: 1 not examined, 2..6 the count in five decimal
+// digits, 7 the check character (XOR of 2..6), the rest not examined.
+#include <QByteArray>
+#include <QString>
+
+namespace quorvex {
+
+inline const QByteArray kCtmReadRequest = QByteArrayLiteral("\x02P\r");
+inline const QByteArray kCtmZeroCommand = QByteArrayLiteral("\x02" "A\r");
+constexpr int kCtmReplyLength = 8;
+
+// True when character 7 of the reply is the XOR of characters 2 to 6.
+// A reply shorter than 7 characters never checks.
+bool ctmReplyChecks(const QString &reply);
+
+// The count in characters 2 to 6 as a whole number; blanks around it and a
+// leading sign are accepted. Throws the type-mismatch error otherwise.
+double parseCtmCount(const QString &reply);
+
+} // namespace quorvex

@@ -1,0 +1,72 @@
+// ELAP counters: one request, one wait, the value cut out of the reply.
+// The zero command is written and not waited for.
+#include "drivers/line/ElapCounters.h"
+
+#include "drivers/DriverSupport.h"
+#include "drivers/line/ElapCounterFrame.h"
+
+namespace quorvex {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QCoro::Task<QVariant> readElap(PortRef ref, const ElapModel &model)
+{
+    PortControl &port = requirePort(ref);
+    port.setInputMode(PortControl::Text);
+    // An answer to an earlier request (or to a zero command) must not be
+    // taken for this one.
+    port.setInBufferCount(0);
+    port.Output(kElapReadRequest);
+    co_await letEventsRun();
+    const bool arrived = co_await waitForBytes(port, model.replyLength, 2s);
+    if (!arrived)
+        co_return QVariant(0.0);
+    const QString reply = port.Input().toString();
+    co_return QVariant(parseElapReply(reply, model));
+}
+
+QCoro::Task<QVariant> zeroElap(PortRef ref)
+{
+    PortControl &port = requirePort(ref);
+    port.setInputMode(PortControl::Text);
+    port.setInBufferCount(0);
+    port.Output(kElapZeroCommand);
+    port.setInBufferCount(0);
+    co_return QVariant(0.0);
+}
+
+} // namespace
+
+QCoro::Task<QVariant> LeggiLunghezza_ELAP_CM78(PortRef port)
+{
+    return readElap(std::move(port), kElapCm78);
+}
+
+QCoro::Task<QVariant> LeggiLunghezza_ELAP_CM78A(PortRef port)
+{
+    return readElap(std::move(port), kElapCm78A);
+}
+
+QCoro::Task<QVariant> LeggiPeso_ELAP_CM78(PortRef port)
+{
+    return LeggiLunghezza_ELAP_CM78(std::move(port));
+}
+
+QCoro::Task<QVariant> LeggiPeso_ELAP_CM78A(PortRef port)
+{
+    return LeggiLunghezza_ELAP_CM78A(std::move(port));
+}
+
+QCoro::Task<QVariant> AzzeraLunghezza_ELAP_CM78(PortRef port)
+{
+    return zeroElap(std::move(port));
+}
+
+QCoro::Task<QVariant> AzzeraLunghezza_ELAP_CM78A(PortRef port)
+{
+    return zeroElap(std::move(port));
+}
+
+} // namespace quorvex
