@@ -40,7 +40,6 @@ const DriverEntry kDrivers[] = {
     {"LeggiPeso_COMAR_PROFACE", LeggiPeso_COMAR_PROFACE},
     {"LeggiLunghezza_COMAR_PROFACE", LeggiLunghezza_COMAR_PROFACE},
     {"AzzeraLunghezza_COMAR_PROFACE", AzzeraLunghezza_COMAR_PROFACE},
-    {"ScriviServizio_CTM_MELSEC", nullptr, ScriviServizio_CTM_MELSEC},
 };
 
 } // namespace
