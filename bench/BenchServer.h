@@ -1,0 +1,54 @@
+#pragma once
+// Benchmark support: the server process on the current (private) session
+// bus with a settings file of its own, timed calls, and figures printed as
+// median and 99th percentile.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+class BenchServer {
+public:
+    BenchServer();
+    ~BenchServer();
+
+    void setSetting(const QString &group, const QString &key, const QString &value);
+    void mapPort(int n, const std::string &path);
+    void configureRole(const QString &group, const QString &brand, const QString &model, int port,
+                       const QString &settings = QStringLiteral("9600,N,8,1"));
+    // Starts quorvexd and waits until it owns its bus name; false on failure.
+    bool start();
+    qint64 pid() const { return m_process.processId(); }
+    // CPU time (user + system) the server process has used so far, in ms.
+    double cpuMs() const;
+
+    QDBusMessage call(const QString &method, const QVariantList &args = {});
+    // Times n calls; returns their durations in ms.
+    std::vector<double> timeCalls(const QString &method, const QVariantList &args, int n);
+
+private:
+    QTemporaryDir m_config;
+    QProcess m_process;
+};
+
+struct Stats {
+    double median = 0;
+    double p99 = 0;
+};
+Stats stats(std::vector<double> values);
+
+// Wire time at the given baud rate of the bytes of one exchange, in ms
+// (ten bits a byte: start, eight data, stop).
+inline double wireMs(int bytes, int baud)
+{
+    return bytes * 10.0 * 1000.0 / baud;
+}
+
+// One line of figures: label, median, p99, and the wire time with the ratio.
+void printRoundTrip(const char *label, const std::vector<double> &ms, int wireBytes, int baud);
+
+} // namespace bench
