@@ -114,6 +114,22 @@ TEST_F(Lifecycle, EachClientHasAnInstanceAndTheLastOneToLeaveEndsTheServer)
     EXPECT_EQ(m_server.exitStatus(), QProcess::NormalExit);
 }
 
+TEST_F(Lifecycle, WithMisuraMediaOnAtStartTheServerOutlivesItsClients)
+{
+    setSetting("Altezza", "MisuraMedia", "1");
+    startServer();
+    {
+        QDBusConnection client = newClient("only");
+        EXPECT_DOUBLE_EQ(callOn(client, "LeggiPeso").arguments().value(0).toDouble(), 12.34);
+    }
+    QDBusConnection::disconnectFromBus("only");
+    // The server's own instance keeps the count above zero: ports stay open.
+    waitUntil([] { return false; }, 500);
+    EXPECT_TRUE(serverRunning());
+    scale->setWeightField("    1,000");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 1);
+}
+
 TEST_F(Lifecycle, WaitingClientsDoNotHoldBackOthers)
 {
     auto slow = sim::launch<sim::BC100M>();
