@@ -6,6 +6,7 @@
 #include "sim/instruments/Elap.h"
 #include "sim/instruments/Ps11.h"
 #include "sim/instruments/D400.h"
+#include "sim/instruments/Melsec.h"
 #include "sim/instruments/Proface.h"
 #include "sim/instruments/Rlc1.h"
 
@@ -40,6 +41,7 @@ const std::vector<ModelInfo> &models()
         {"cm78a", "ELAP CM78A counter: \"@r01\\r\" 13-char answer, \"@R01\\r\" zero", "--value X  --field TEXT  --length N", create<Cm78A>},
         {"rlc1", "RLC controller model 1: \"<0161>\" status (length, weight), \"<0262>\" zero", "--length H  --weight H  --status XX  --bad-checksums K  --checksum XX  --lower  --trailer TEXT  --raw TEXT", create<Rlc1>},
         {"proface", "COMAR PROFACE: \"@1\\r\" length, \"@2\\r\" weight (binary, bytes 6-7), \"@3\\r\" zero", "--weight N  --length N  --reply-length N  --header SIXCHARS", create<Proface>},
+        {"melsec", "MELSEC controller: ENQ answered with ACK/NAK/nothing, frames STX..ETX+2 recorded and ACKed", "--enq ack|refuse|none  --ack-extra BYTES", create<Melsec>},
     };
     return table;
 }

@@ -1,6 +1,7 @@
 #include "drivers/DriverTable.h"
 
 #include "drivers/line/ComarProface.h"
+#include "drivers/line/Melsec.h"
 #include "drivers/line/RlcController.h"
 #include "drivers/scales/PolledScales.h"
 #include "drivers/scales/ContinuousScales.h"
@@ -40,6 +41,7 @@ const DriverEntry kDrivers[] = {
     {"LeggiPeso_COMAR_PROFACE", LeggiPeso_COMAR_PROFACE},
     {"LeggiLunghezza_COMAR_PROFACE", LeggiLunghezza_COMAR_PROFACE},
     {"AzzeraLunghezza_COMAR_PROFACE", AzzeraLunghezza_COMAR_PROFACE},
+    {"ScriviServizio_CTM_MELSEC", nullptr, ScriviServizio_CTM_MELSEC},
 };
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "drivers/line/ComarProface.h"
 #include "drivers/line/ComarProfaceFrame.h"
 #include "serial/MemoryPort.h"
-#include "tests/unit/test_line2_run.h"
+#include "tests/unit/RunTask.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +46,7 @@ TEST(ProfaceDriver, ReadingsUseBinaryModeAndConsumeTheWholeReply)
     ProfaceRig rig;
     rig.port->feed("stale");
     rig.reply = QByteArray("@1RD06\x04\xD2\r\x05\x06", 11);
-    const QVariant length = line2test::run(LeggiLunghezza_COMAR_PROFACE(rig.port));
+    const QVariant length = runTask(LeggiLunghezza_COMAR_PROFACE(rig.port));
     EXPECT_EQ(length.typeId(), QMetaType::Double);
     EXPECT_EQ(length.toDouble(), 1234);
     EXPECT_EQ(rig.port->written(), "@1\r");
@@ -54,7 +54,7 @@ TEST(ProfaceDriver, ReadingsUseBinaryModeAndConsumeTheWholeReply)
     EXPECT_EQ(rig.port->InBufferCount(), 0);
 
     rig.reply = QByteArray("@2RD06\xFF\xFF\r", 9);
-    EXPECT_EQ(line2test::run(LeggiPeso_COMAR_PROFACE(rig.port)).toDouble(), 65535);
+    EXPECT_EQ(runTask(LeggiPeso_COMAR_PROFACE(rig.port)).toDouble(), 65535);
     EXPECT_EQ(rig.port->written(), "@1\r@2\r");
 }
 
@@ -63,7 +63,7 @@ TEST(ProfaceDriver, ZeroLeavesTextModeAndAlwaysGivesZero)
     ProfaceRig rig;
     rig.port->setInputMode(PortControl::Binary);
     rig.reply = "@3ZEROOK\r\n";
-    EXPECT_EQ(line2test::run(AzzeraLunghezza_COMAR_PROFACE(rig.port)).toDouble(), 0);
+    EXPECT_EQ(runTask(AzzeraLunghezza_COMAR_PROFACE(rig.port)).toDouble(), 0);
     EXPECT_EQ(rig.port->written(), "@3\r");
     EXPECT_EQ(rig.port->InputMode(), PortControl::Text);
     EXPECT_EQ(rig.port->InBufferCount(), 0);
@@ -74,7 +74,7 @@ TEST(ProfaceDriver, PortErrorsPassThrough)
     auto closed = std::make_shared<MemoryPort>();
     for (auto driver : {LeggiPeso_COMAR_PROFACE, LeggiLunghezza_COMAR_PROFACE, AzzeraLunghezza_COMAR_PROFACE}) {
         try {
-            line2test::run(driver(closed));
+            runTask(driver(closed));
             ADD_FAILURE() << "a closed port must fail";
         } catch (const AutomationError &e) {
             EXPECT_EQ(e.kind(), ErrorKind::PortError);

@@ -6,7 +6,7 @@
 #include "drivers/line/RlcControllerFrame.h"
 #include "serial/MemoryPort.h"
 
-#include "tests/unit/test_line2_run.h"
+#include "tests/unit/RunTask.h"
 #include <gtest/gtest.h>
 
 using namespace quorvex;
@@ -121,7 +121,7 @@ TEST(RlcDriver, RetriesWhileTheChecksumIsWrongThenReads)
     const QByteArray bad = "(000004D2000000640085)";
     const QByteArray good = "(000004D2000000640084)trailing";
     rig.replies = {bad, bad, good};
-    EXPECT_EQ(line2test::run(LeggiPeso_RLC_1(rig.port)).toDouble(), 11);
+    EXPECT_EQ(runTask(LeggiPeso_RLC_1(rig.port)).toDouble(), 11);
     EXPECT_EQ(rig.requests, 3);
     EXPECT_EQ(rig.port->written(), QByteArray("<0161>").repeated(3));
     EXPECT_EQ(rig.port->InBufferCount(), 0) << "what followed the reply is discarded";
@@ -132,7 +132,7 @@ TEST(RlcDriver, TenWrongChecksumsGiveZeroWithoutError)
 {
     RlcRig rig;
     rig.replies = {"(000004D2000000640085)"};
-    const QVariant value = line2test::run(LeggiLunghezza_RLC_1(rig.port));
+    const QVariant value = runTask(LeggiLunghezza_RLC_1(rig.port));
     EXPECT_EQ(value.typeId(), QMetaType::Double);
     EXPECT_EQ(value.toDouble(), 0);
     EXPECT_EQ(rig.requests, 10);
@@ -142,7 +142,7 @@ TEST(RlcDriver, AReplyTooShortAfterTheParenthesisEndsAtOnce)
 {
     RlcRig rig;
     rig.replies = {"0123456789(000004D2000"}; // 22 characters, only 11 after "("
-    EXPECT_EQ(errorNumber([&] { line2test::run(LeggiLunghezza_RLC_1(rig.port)); }), 5);
+    EXPECT_EQ(errorNumber([&] { runTask(LeggiLunghezza_RLC_1(rig.port)); }), 5);
     EXPECT_EQ(rig.requests, 1);
 }
 
@@ -153,7 +153,7 @@ TEST(RlcDriver, ZeroCommandIsWrittenOnceAndItsAnswerConsumed)
     port->setInputMode(PortControl::Binary);
     port->feed("stale bytes");
     port->onWrite = [&](const QByteArray &) { port->feedLater("(OK)\r\n", 20); };
-    EXPECT_EQ(line2test::run(AzzeraLunghezza_RLC_1(port)).toDouble(), 0);
+    EXPECT_EQ(runTask(AzzeraLunghezza_RLC_1(port)).toDouble(), 0);
     EXPECT_EQ(port->written(), "<0262>");
     EXPECT_EQ(port->InBufferCount(), 0);
     EXPECT_EQ(port->InputMode(), PortControl::Text);
@@ -164,7 +164,7 @@ TEST(RlcDriver, PortErrorsPassThrough)
     auto closed = std::make_shared<MemoryPort>();
     for (auto driver : {LeggiLunghezza_RLC_1, LeggiPeso_RLC_1, AzzeraLunghezza_RLC_1}) {
         try {
-            line2test::run(driver(closed));
+            runTask(driver(closed));
             ADD_FAILURE() << "a closed port must fail";
         } catch (const AutomationError &e) {
             EXPECT_EQ(e.kind(), ErrorKind::PortError);
