@@ -4,7 +4,13 @@
 #include "Cli.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusSignature>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDateTime>
@@ -31,6 +37,21 @@ QString errorLine(const QDBusError &error)
 {
     const QString name = error.name().isEmpty() ? QStringLiteral("org.freedesktop.DBus.Error.Failed") : error.name();
     return QStringLiteral("quorvex: %1: %2").arg(name, error.message());
+}
+
+// QtDBus registers its own value types lazily, from whichever thread meets
+// them first; its connection thread racing the main thread then warns
+// "Trying to construct an instance of an invalid type" (QTBUG-108822).
+// Registering them here, before any connection exists, avoids the race.
+void registerDbusTypes()
+{
+    qRegisterMetaType<QDBusArgument>();
+    qRegisterMetaType<QDBusVariant>();
+    qRegisterMetaType<QDBusObjectPath>();
+    qRegisterMetaType<QDBusSignature>();
+    qRegisterMetaType<QDBusUnixFileDescriptor>();
+    qRegisterMetaType<QDBusMessage>();
+    qRegisterMetaType<QDBusError>();
 }
 
 QString timestamp()
@@ -136,6 +157,7 @@ int main(int argc, char **argv)
         break;
     }
 
+    registerDbusTypes();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         QDBusError error = bus.lastError();

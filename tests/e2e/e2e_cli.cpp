@@ -121,10 +121,12 @@ TEST_F(Cli, ServerErrorsExitWithOneAndTheErrorName)
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.out.isEmpty());
     EXPECT_TRUE(run.err.startsWith("quorvex: com.velkaro.Quorvex.Error.TypeMismatch: 13: ")) << run.err.toStdString();
+    EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << "one line, nothing else: " << run.err.toStdString();
 
     run = runClient({"--id", "0x6003000f", "3"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.startsWith("quorvex: com.velkaro.Quorvex.Error.TypeMismatch: 13: ")) << run.err.toStdString();
+    EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << "one line, nothing else: " << run.err.toStdString();
 
     run = runClient({"LeggiPeso_BILANCIAI_D400", "77"});
     EXPECT_EQ(run.status, 1);
