@@ -75,6 +75,7 @@ roles=(
     "Contametri cm78     ELAP      CM78    1   --value 12.345"
     "Contametri cm78a    ELAP      CM78A   1   --value 123.456"
     "Contametri ctm1     CTM       1       1   --count 1234"
+    "Contametri proface  COMAR     PROFACE 1   --length 1234 --weight 1250"
     "Altezza    ctm1     CTM       1       1   --count 250"
     "Servizio   melsec   CTM       MELSEC  0"
 )
@@ -217,17 +218,19 @@ fi
 printf '%-8s' time
 printf ' %15s' "${readings[@]}"
 printf '\n'
-start=$SECONDS
-while ((seconds == 0 || SECONDS - start < seconds)); do
-    tick=$(date +%s.%N)
+# One row a second on a fixed schedule, so slow answers do not make the rows
+# drift; DEMO_SECONDS rows in all (or rows until Ctrl-C).
+start_ns=$(date +%s%N)
+for ((row = 1; seconds == 0 || row <= seconds; row++)); do
     printf '%-8s' "$(date +%H:%M:%S)"
     for op in "${readings[@]}"; do
         printf ' %15s' "$(read_value "$op")"
     done
     printf '\n'
-    # Sleep what is left of the second.
-    rest=$(awk -v t="$tick" -v now="$(date +%s.%N)" 'BEGIN { r = 1 - (now - t); printf "%.3f", (r > 0 ? r : 0) }')
-    sleep "$rest"
+    wait_ns=$((start_ns + row * 1000000000 - $(date +%s%N)))
+    if ((wait_ns > 0 && (seconds == 0 || row < seconds))); then
+        sleep "$(printf '%d.%09d' $((wait_ns / 1000000000)) $((wait_ns % 1000000000)))"
+    fi
 done
 
 echo
