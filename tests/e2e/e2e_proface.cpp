@@ -63,7 +63,7 @@ TEST_F(ProfaceTest, ZeroCommandReachesTheInstrumentAndReadingsSwitchBackToBinary
     EXPECT_DOUBLE_EQ(callDouble("LeggiLunghezza"), 32769);
 }
 
-TEST_F(ProfaceTest, ShortReplyGivesZeroAndIsDiscardedByTheNextCall)
+TEST_F(ProfaceTest, ShortReplyOrSilenceGivesZeroAndLeftoversAreDiscarded)
 {
     proface->setWeight(77);
     proface->setReplyLength(8);
@@ -72,23 +72,17 @@ TEST_F(ProfaceTest, ShortReplyGivesZeroAndIsDiscardedByTheNextCall)
     QElapsedTimer clock;
     clock.start();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso_COMAR_PROFACE", {QStringLiteral("6")}), 0);
-    EXPECT_GT(clock.elapsed(), 2000);
+    EXPECT_GT(clock.elapsed(), 1900);
     // The 8 bytes left behind must not complete the next reply.
     proface->setReplyLength(0);
     proface->setWeight(78);
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 78);
-}
-
-TEST_F(ProfaceTest, SilentInstrumentGivesZeroForReadingsAndZeroing)
-{
+    // The zero command waits for its answer as long, then gives 0 anyway.
     proface->setSilent(true);
-    configureRole("Contametri", "COMAR", "PROFACE", 6);
-    startServer();
-    QElapsedTimer clock;
-    clock.start();
+    clock.restart();
     EXPECT_DOUBLE_EQ(callDouble("AzzeraLunghezza_COMAR_PROFACE", {QStringLiteral("6")}), 0);
-    EXPECT_GT(clock.elapsed(), 2000);
-    EXPECT_DOUBLE_EQ(callDouble("LeggiLunghezza_COMAR_PROFACE", {QStringLiteral("6")}), 0);
+    EXPECT_GT(clock.elapsed(), 1900);
+    EXPECT_EQ(proface->zeroCommands(), 1) << "the command reached the instrument";
 }
 
 } // namespace

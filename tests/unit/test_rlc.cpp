@@ -5,8 +5,8 @@
 #include "drivers/line/RlcController.h"
 #include "drivers/line/RlcControllerFrame.h"
 #include "serial/MemoryPort.h"
-
 #include "tests/unit/RunTask.h"
+
 #include <gtest/gtest.h>
 
 using namespace quorvex;
@@ -128,46 +128,3 @@ TEST(RlcDriver, RetriesWhileTheChecksumIsWrongThenReads)
     EXPECT_EQ(rig.port->InputMode(), PortControl::Text);
 }
 
-TEST(RlcDriver, TenWrongChecksumsGiveZeroWithoutError)
-{
-    RlcRig rig;
-    rig.replies = {"(000004D2000000640085)"};
-    const QVariant value = runTask(LeggiLunghezza_RLC_1(rig.port));
-    EXPECT_EQ(value.typeId(), QMetaType::Double);
-    EXPECT_EQ(value.toDouble(), 0);
-    EXPECT_EQ(rig.requests, 10);
-}
-
-TEST(RlcDriver, AReplyTooShortAfterTheParenthesisEndsAtOnce)
-{
-    RlcRig rig;
-    rig.replies = {"0123456789(000004D2000"}; // 22 characters, only 11 after "("
-    EXPECT_EQ(errorNumber([&] { runTask(LeggiLunghezza_RLC_1(rig.port)); }), 5);
-    EXPECT_EQ(rig.requests, 1);
-}
-
-TEST(RlcDriver, ZeroCommandIsWrittenOnceAndItsAnswerConsumed)
-{
-    auto port = std::make_shared<MemoryPort>();
-    port->setPortOpen(true);
-    port->setInputMode(PortControl::Binary);
-    port->feed("stale bytes");
-    port->onWrite = [&](const QByteArray &) { port->feedLater("(OK)\r\n", 20); };
-    EXPECT_EQ(runTask(AzzeraLunghezza_RLC_1(port)).toDouble(), 0);
-    EXPECT_EQ(port->written(), "<0262>");
-    EXPECT_EQ(port->InBufferCount(), 0);
-    EXPECT_EQ(port->InputMode(), PortControl::Text);
-}
-
-TEST(RlcDriver, PortErrorsPassThrough)
-{
-    auto closed = std::make_shared<MemoryPort>();
-    for (auto driver : {LeggiLunghezza_RLC_1, LeggiPeso_RLC_1, AzzeraLunghezza_RLC_1}) {
-        try {
-            runTask(driver(closed));
-            ADD_FAILURE() << "a closed port must fail";
-        } catch (const AutomationError &e) {
-            EXPECT_EQ(e.kind(), ErrorKind::PortError);
-        }
-    }
-}
