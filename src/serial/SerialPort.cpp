@@ -58,8 +58,17 @@ bool SerialPort::openDevice(QString *why)
 
 void SerialPort::closeDevice()
 {
-    if (m_port.isOpen())
-        m_port.close();
+    if (!m_port.isOpen())
+        return;
+    // QSerialPort sends from the event loop; what a driver wrote just before
+    // the port closes (a zero command on a port opened for one call) must
+    // still reach the line.
+    if (m_port.bytesToWrite() > 0 && m_port.error() == QSerialPort::NoError) {
+        m_port.flush();
+        if (m_port.bytesToWrite() > 0)
+            m_port.waitForBytesWritten(1000);
+    }
+    m_port.close();
 }
 
 bool SerialPort::applySettings(const LineSettings &s)

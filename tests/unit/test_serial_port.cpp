@@ -176,6 +176,16 @@ TEST(SerialPort, FlowControlBytesPassBothWaysOnARealDevice)
     port.setPortOpen(false);
 }
 
+TEST(SerialPort, BytesWrittenJustBeforeClosingReachTheLine)
+{
+    PtyPair pty;
+    SerialPort port(pty.slavePath);
+    port.setPortOpen(true);
+    port.Output("@R01\r");
+    port.setPortOpen(false); // no event loop turn in between
+    EXPECT_EQ(readMaster(pty.master, 5), "@R01\r");
+}
+
 TEST(SerialPort, LostDeviceClosesThePortInsteadOfRepeatingErrors)
 {
     auto pty = std::make_unique<PtyPair>();
