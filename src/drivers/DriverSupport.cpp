@@ -41,4 +41,17 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
     }
 }
 
+QCoro::Task<std::optional<QVariant>> requestReply(PortControl &port, int inputMode, QByteArray request, int n,
+                                                  std::chrono::milliseconds timeout)
+{
+    port.setInputMode(inputMode);
+    port.setInBufferCount(0);
+    port.Output(request);
+    co_await letEventsRun();
+    const bool arrived = co_await waitForBytes(port, n, timeout);
+    if (!arrived)
+        co_return std::nullopt;
+    co_return port.Input();
+}
+
 } // namespace quorvex

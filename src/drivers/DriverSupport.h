@@ -6,6 +6,7 @@
 
 #include <QCoro/QCoroTask>
 #include <chrono>
+#include <optional>
 
 namespace quorvex {
 
@@ -22,5 +23,12 @@ QCoro::Task<> letEventsRun();
 // arrive or the deadline passes, so waiting costs no CPU, and other work of
 // the process runs meanwhile. Port errors end the wait with their error.
 QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::milliseconds timeout);
+
+// One request, one wait: sets the input mode, discards what was received
+// (a late answer to an earlier request must not be taken for this one),
+// writes the request, lets pending events run once, then waits for n bytes.
+// Gives everything received (Input) when they came in time, else nothing.
+QCoro::Task<std::optional<QVariant>> requestReply(PortControl &port, int inputMode, QByteArray request, int n,
+                                                  std::chrono::milliseconds timeout);
 
 } // namespace quorvex

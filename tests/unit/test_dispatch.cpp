@@ -4,7 +4,6 @@
 #include "api/Global.h"
 #include "common/AutomationError.h"
 #include "drivers/DriverSupport.h"
-#include "drivers/DriverTable.h"
 #include "serial/MemoryPort.h"
 #include "server/SettingsStore.h"
 
@@ -105,11 +104,6 @@ TEST_F(Dispatch, DriverCalledDirectlyReportsItsError)
         FAIL() << "a field with letters must fail";
     } catch (const AutomationError &e) {
         EXPECT_EQ(e.number(), 13);
-    }
-    // An operation whose protocol is not in this build fails like a missing driver.
-    for (const Operation &o : operations()) {
-        if (o.driver && !findDriver(QLatin1String(o.name)))
-            EXPECT_THROW(runTask(global.call(o, CallArgs{{}, port, {}})), AutomationError) << o.name;
     }
 }
 

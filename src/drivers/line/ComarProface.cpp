@@ -13,15 +13,7 @@ namespace {
 // The reply to the command, or nothing when it did not arrive in time.
 QCoro::Task<std::optional<QVariant>> exchange(PortControl &port, const ProfaceCommand &command)
 {
-    port.setInputMode(command.inputMode);
-    // A late answer to an earlier request must not be taken for this one.
-    port.setInBufferCount(0);
-    port.Output(QByteArray(command.request));
-    co_await letEventsRun();
-    const bool arrived = co_await waitForBytes(port, command.replyLength, kProfaceTimeout);
-    if (!arrived)
-        co_return std::nullopt;
-    co_return port.Input();
+    return requestReply(port, command.inputMode, QByteArray(command.request), command.replyLength, kProfaceTimeout);
 }
 
 QCoro::Task<QVariant> readProface(PortRef ref, const ProfaceCommand &command)

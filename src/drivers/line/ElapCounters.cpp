@@ -14,17 +14,12 @@ namespace {
 QCoro::Task<QVariant> readElap(PortRef ref, const ElapModel &model)
 {
     PortControl &port = requirePort(ref);
-    port.setInputMode(PortControl::Text);
-    // An answer to an earlier request (or to a zero command) must not be
-    // taken for this one.
-    port.setInBufferCount(0);
-    port.Output(kElapReadRequest);
-    co_await letEventsRun();
-    const bool arrived = co_await waitForBytes(port, model.replyLength, 2s);
-    if (!arrived)
+    // An answer to an earlier request (or to a zero command) is discarded.
+    const std::optional<QVariant> reply =
+        co_await requestReply(port, PortControl::Text, QByteArray(kElapReadRequest), model.replyLength, 2s);
+    if (!reply)
         co_return QVariant(0.0);
-    const QString reply = port.Input().toString();
-    co_return QVariant(parseElapReply(reply, model));
+    co_return QVariant(parseElapReply(reply->toString(), model));
 }
 
 QCoro::Task<QVariant> zeroElap(PortRef ref)

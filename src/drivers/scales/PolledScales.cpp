@@ -13,16 +13,11 @@ namespace {
 QCoro::Task<QVariant> readPolledScale(PortRef ref, const PolledScale &scale)
 {
     PortControl &port = requirePort(ref);
-    port.setInputMode(PortControl::Text);
-    // A late answer to an earlier request must not be taken for this one.
-    port.setInBufferCount(0);
-    port.Output(QByteArray(scale.request));
-    co_await letEventsRun();
-    const bool arrived = co_await waitForBytes(port, scale.replyLength, scale.timeout);
-    if (!arrived)
+    const std::optional<QVariant> reply =
+        co_await requestReply(port, PortControl::Text, QByteArray(scale.request), scale.replyLength, scale.timeout);
+    if (!reply)
         co_return QVariant(0.0);
-    const QString reply = port.Input().toString();
-    co_return QVariant(parsePolledScaleReply(reply, scale));
+    co_return QVariant(parsePolledScaleReply(reply->toString(), scale));
 }
 
 } // namespace
