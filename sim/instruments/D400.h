@@ -7,6 +7,7 @@
 // interrupted transfer) do not make the scale deaf; other lines are ignored.
 #pragma once
 
+#include "sim/CrLines.h"
 #include "sim/PolledScale.h"
 
 namespace sim {
@@ -22,26 +23,16 @@ public:
 protected:
     void onReceived(std::string_view bytes) override
     {
-        for (char c : bytes) {
-            if (c == '\n')
-                continue;
-            if (c != '\r') {
-                if (m_line.size() >= 64)
-                    m_line.erase(0, 32);
-                m_line.push_back(c);
-                continue;
-            }
-            const std::string_view line(m_line);
+        m_lines.feed(bytes, [this](std::string_view line) {
             if (line.ends_with("XB"))
                 reply(weightFrame());
             else if (line.ends_with("XT"))
                 reply(tareFrame());
-            m_line.clear();
-        }
+        });
     }
 
 private:
-    std::string m_line; // only touched on the simulator thread
+    CrLines m_lines; // only touched on the simulator thread
 };
 
 } // namespace sim

@@ -8,6 +8,7 @@
 // the answer short.
 #pragma once
 
+#include "sim/CrLines.h"
 #include "sim/Instrument.h"
 
 #include <charconv>
@@ -99,14 +100,7 @@ public:
 protected:
     void onReceived(std::string_view bytes) override
     {
-        for (char c : bytes) {
-            if (c != '\r') {
-                if (m_line.size() >= 64)
-                    m_line.erase(0, 32);
-                m_line.push_back(c);
-                continue;
-            }
-            const std::string_view line(m_line);
+        m_lines.feed(bytes, [this](std::string_view line) {
             if (line.ends_with("@r01")) {
                 reply(answer());
             } else if (line.ends_with("@R01")) {
@@ -117,8 +111,7 @@ protected:
                 }
                 reply("@R01\r");
             }
-            m_line.clear();
-        }
+        });
     }
 
 private:
@@ -128,7 +121,7 @@ private:
     std::optional<std::string> m_field;
     std::size_t m_length = 0;
     int m_zeroes = 0;
-    std::string m_line; // only touched on the simulator thread
+    CrLines m_lines; // only touched on the simulator thread
 };
 
 class Cm78 : public ElapCounter

@@ -10,6 +10,7 @@
 // pacing, chunking).
 #pragma once
 
+#include "sim/CrLines.h"
 #include "sim/Instrument.h"
 
 #include <cstdint>
@@ -68,14 +69,7 @@ public:
 protected:
     void onReceived(std::string_view bytes) override
     {
-        for (char c : bytes) {
-            if (c != '\r') {
-                if (m_line.size() >= 64)
-                    m_line.erase(0, 32);
-                m_line.push_back(c);
-                continue;
-            }
-            const std::string_view line(m_line);
+        m_lines.feed(bytes, [this](std::string_view line) {
             if (line.ends_with("@1"))
                 reply(readingFrame('1'));
             else if (line.ends_with("@2"))
@@ -88,8 +82,7 @@ protected:
                 }
                 reply("@3ZEROOK\r\n");
             }
-            m_line.clear();
-        }
+        });
     }
 
 private:
@@ -99,7 +92,7 @@ private:
     std::size_t m_replyLength = 0;
     std::string m_header;
     int m_zeroCommands = 0;
-    std::string m_line; // only touched on the simulator thread
+    CrLines m_lines; // only touched on the simulator thread
 };
 
 } // namespace sim
