@@ -6,6 +6,7 @@
 #include <QDBusMessage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -50,5 +51,31 @@ inline double wireMs(int bytes, int baud)
 
 // One line of figures: label, median, p99, and the wire time with the ratio.
 void printRoundTrip(const char *label, const std::vector<double> &ms, int wireBytes, int baud);
+
+// Paces the simulator at baud, puts it on the server's port 3 in the given
+// role, starts the server and prints the round trip of calls of method.
+template<class Instrument>
+void roundTrip(const char *label, Instrument &instrument, const QString &group, const QString &brand,
+               const QString &model, const QString &method, const QVariantList &args, int wireBytes,
+               int baud = 9600, int calls = 100)
+{
+    instrument.setPacing(baud);
+    BenchServer server;
+    server.mapPort(3, instrument.slavePath());
+    server.configureRole(group, brand, model, 3);
+    if (!server.start()) {
+        std::printf("%s: server did not start\n", label);
+        return;
+    }
+    server.timeCalls(method, args, 5); // warm up
+    printRoundTrip(label, server.timeCalls(method, args, calls), wireBytes, baud);
+}
+
+template<class Instrument>
+void roundTrip(const char *label, Instrument &instrument, const QString &group, const QString &brand,
+               const QString &model, const QString &method, int wireBytes)
+{
+    roundTrip(label, instrument, group, brand, model, method, {}, wireBytes);
+}
 
 } // namespace bench

@@ -75,7 +75,11 @@ void ServerTest::startServer(const QString &locale)
     m_server.setProcessChannelMode(QProcess::ForwardedChannels);
     m_server.start(QStringLiteral(QUORVEXD_PATH), {QStringLiteral("--serve")});
     ASSERT_TRUE(m_server.waitForStarted(10000));
-    ASSERT_TRUE(waitUntil([this] { return serviceRegistered(); })) << "the server did not take its bus name";
+    // The name must be owned by this process, not by one that is ending.
+    ASSERT_TRUE(waitUntil([this] {
+        return QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("com.velkaro.Quorvex")).value()
+            == quint32(m_server.processId());
+    })) << "the server did not take its bus name";
 }
 
 void ServerTest::stopServer()
@@ -87,6 +91,7 @@ void ServerTest::stopServer()
         m_server.kill();
         m_server.waitForFinished(5000);
     }
+    waitUntil([this] { return !serviceRegistered(); }, 5000);
 }
 
 bool ServerTest::serverRunning() const
