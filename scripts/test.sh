@@ -9,7 +9,7 @@ scripts/build.sh
 fuzz_build=${FUZZ_BUILD:-build-fuzz}
 [ -f "$fuzz_build/build.ninja" ] || CC=clang CXX=clang++ cmake -S . -B "$fuzz_build" -G Ninja -DQUORVEX_FUZZ=ON
 cmake --build "$fuzz_build" -j"$(nproc)"
-seconds=${FUZZ_SECONDS:-15}
+seconds=${FUZZ_SECONDS:-10}
 for target in "$fuzz_build"/fuzz/fuzz_*; do
   [ -x "$target" ] || continue
   echo "fuzzing $(basename "$target") for ${seconds}s"
