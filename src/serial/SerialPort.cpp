@@ -42,6 +42,7 @@ QString SerialPort::devicePath() const
 
 bool SerialPort::openDevice(QString *why)
 {
+    m_readErrors.invalidate();
     m_port.setPortName(devicePath());
     if (!m_port.open(QIODevice::ReadWrite)) {
         *why = m_port.errorString();
@@ -96,9 +97,22 @@ void SerialPort::onReadyRead()
 
 void SerialPort::onError(QSerialPort::SerialPortError error)
 {
-    // QSerialPort repeats these errors at full speed until the port closes.
-    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+    // A device that went away, or a line that keeps failing, is reported
+    // over and over at full speed until the port closes: close it. A single
+    // read error is also what QSerialPort reports when data it was told
+    // about was discarded before it read it (a discard while an instrument
+    // transmits), so one read error alone does not close the port.
+    if (error == QSerialPort::ResourceError) {
         deviceFailed();
+    } else if (error == QSerialPort::ReadError) {
+        m_port.clearError();
+        if (!m_readErrors.isValid() || m_readErrors.elapsed() > kReadErrorWindowMs) {
+            m_readErrors.start();
+            m_readErrorCount = 0;
+        }
+        if (++m_readErrorCount >= kReadErrorsToFail)
+            deviceFailed();
+    }
 }
 
 } // namespace quorvex

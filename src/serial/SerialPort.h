@@ -4,6 +4,7 @@
 // a client for a single call.
 #include "serial/PortControl.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
 
 namespace quorvex {
@@ -29,8 +30,14 @@ private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
 
+    // Read errors this close together mean the line is broken.
+    static constexpr int kReadErrorsToFail = 5;
+    static constexpr qint64 kReadErrorWindowMs = 200;
+
     QString m_fixedPath;
     QSerialPort m_port;
+    QElapsedTimer m_readErrors;
+    int m_readErrorCount = 0;
 };
 
 } // namespace quorvex
