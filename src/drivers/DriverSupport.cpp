@@ -41,6 +41,14 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
     }
 }
 
+void sendWithoutWaiting(PortControl &port, const QByteArray &command)
+{
+    port.setInputMode(PortControl::Text);
+    port.setInBufferCount(0);
+    port.Output(command);
+    port.setInBufferCount(0);
+}
+
 QCoro::Task<std::optional<QVariant>> requestReply(PortControl &port, int inputMode, QByteArray request, int n,
                                                   std::chrono::milliseconds timeout)
 {

@@ -24,6 +24,10 @@ QCoro::Task<> letEventsRun();
 // the process runs meanwhile. Port errors end the wait with their error.
 QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::milliseconds timeout);
 
+// A command whose answer is not awaited: text mode, discard, write, and
+// discard again at once, so nothing it may already have answered is kept.
+void sendWithoutWaiting(PortControl &port, const QByteArray &command);
+
 // One request, one wait: sets the input mode, discards what was received
 // (a late answer to an earlier request must not be taken for this one),
 // writes the request, lets pending events run once, then waits for n bytes.

@@ -127,4 +127,11 @@ std::pair<QString, QString> ServerTest::callError(const QString &method, const Q
     return {reply.errorName(), reply.errorMessage()};
 }
 
+void ServerTest::expectTypeMismatch(const QString &driver, const QString &port)
+{
+    const auto [name, message] = callError(driver, {port});
+    EXPECT_EQ(name.toStdString(), "com.velkaro.Quorvex.Error.TypeMismatch") << driver.toStdString();
+    EXPECT_TRUE(message.startsWith(QLatin1String("13: "))) << message.toStdString();
+}
+
 } // namespace e2e

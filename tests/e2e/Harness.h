@@ -40,6 +40,10 @@ protected:
     // Error name and message of a call that must fail.
     std::pair<QString, QString> callError(const QString &method, const QVariantList &args = {});
 
+    // A driver called directly with a port reference ends with the
+    // type-mismatch error, number 13.
+    void expectTypeMismatch(const QString &driver, const QString &port);
+
     QString configHome() const { return m_config.path(); }
 
     QTemporaryDir m_config;

@@ -147,9 +147,7 @@ TEST_F(ContinuousScales, FieldThatDoesNotConvertIsZeroGenericallyAndTypeMismatch
     startServer();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 0);
     for (const auto &[driver, port] : {std::pair{"LeggiPeso_BMC_507", "5"}, std::pair{"LeggiPeso_PAVONE_MC100", "4"}}) {
-        const auto [name, message] = callError(driver, {QString::fromLatin1(port)});
-        EXPECT_EQ(name, "com.velkaro.Quorvex.Error.TypeMismatch") << driver;
-        EXPECT_TRUE(message.startsWith("13: ")) << message.toStdString();
+        expectTypeMismatch(QString::fromLatin1(driver), QString::fromLatin1(port));
     }
 }
 

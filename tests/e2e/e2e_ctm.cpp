@@ -84,9 +84,7 @@ TEST_F(Ctm, ShortReplyGivesZeroAfterOneRequestAndNonNumberIsTypeMismatch)
     counter->setReplyLength(0);
     counter->setDigits(" 1a2 ");
     EXPECT_DOUBLE_EQ(callDouble("LeggiLunghezza"), 0);
-    const auto [name, message] = callError("LeggiLunghezza_CTM_1", {QStringLiteral("3")});
-    EXPECT_EQ(name, "com.velkaro.Quorvex.Error.TypeMismatch");
-    EXPECT_TRUE(message.startsWith("13: ")) << message.toStdString();
+    expectTypeMismatch("LeggiLunghezza_CTM_1", "3");
 }
 
 TEST_F(Ctm, Ps11WeightUnderItalianAndEnglishLocalesLeavesTheStreamStopped)

@@ -75,9 +75,7 @@ TEST_F(Elap, FieldThatIsNoNumberIsZeroGenericallyAndTypeMismatchDirectly)
     EXPECT_DOUBLE_EQ(callDouble("LeggiLunghezza"), 0);
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 0);
     for (const auto &[driver, port] : {std::pair{"LeggiLunghezza_ELAP_CM78", "3"}, std::pair{"LeggiPeso_ELAP_CM78A", "4"}}) {
-        const auto [name, message] = callError(driver, {QString::fromLatin1(port)});
-        EXPECT_EQ(name, "com.velkaro.Quorvex.Error.TypeMismatch") << driver;
-        EXPECT_TRUE(message.startsWith("13: ")) << message.toStdString();
+        expectTypeMismatch(QString::fromLatin1(driver), QString::fromLatin1(port));
     }
 }
 

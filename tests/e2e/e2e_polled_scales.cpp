@@ -100,9 +100,7 @@ TEST_F(PolledScales, FieldWithLettersIsZeroGenericallyAndTypeMismatchDirectly)
     configureRole("Bilancia", "BILANCIAI", "D400", 3);
     startServer();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 0);
-    const auto [name, message] = callError("LeggiPeso_BILANCIAI_D400", {QStringLiteral("3")});
-    EXPECT_EQ(name, "com.velkaro.Quorvex.Error.TypeMismatch");
-    EXPECT_TRUE(message.startsWith("13: ")) << message.toStdString();
+    expectTypeMismatch("LeggiPeso_BILANCIAI_D400", "3");
 }
 
 TEST_F(PolledScales, ClientCanPassItsOwnDevicePath)

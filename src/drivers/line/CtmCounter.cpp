@@ -39,12 +39,8 @@ QCoro::Task<QVariant> LeggiAltezza_CTM_1(PortRef port)
 
 QCoro::Task<QVariant> AzzeraLunghezza_CTM_1(PortRef ref)
 {
-    PortControl &port = requirePort(ref);
-    port.setInputMode(PortControl::Text);
-    port.setInBufferCount(0);
-    port.Output(kCtmZeroCommand);
     // The counter's answer is not awaited; whatever has come in is dropped.
-    port.setInBufferCount(0);
+    sendWithoutWaiting(requirePort(ref), kCtmZeroCommand);
     co_return QVariant(0.0);
 }
 

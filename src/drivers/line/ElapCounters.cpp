@@ -24,11 +24,7 @@ QCoro::Task<QVariant> readElap(PortRef ref, const ElapModel &model)
 
 QCoro::Task<QVariant> zeroElap(PortRef ref)
 {
-    PortControl &port = requirePort(ref);
-    port.setInputMode(PortControl::Text);
-    port.setInBufferCount(0);
-    port.Output(kElapZeroCommand);
-    port.setInBufferCount(0);
+    sendWithoutWaiting(requirePort(ref), kElapZeroCommand);
     co_return QVariant(0.0);
 }
 
