@@ -2,12 +2,64 @@
 
 #include "common/AutomationError.h"
 
-#include <QCoro/QCoroSignal>
 #include <QCoro/QCoroTimer>
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <coroutine>
+
 namespace quorvex {
+
+namespace {
+
+// Suspends until the port reports new input or the time-out passes,
+// whichever comes first, and resumes the waiter exactly once.
+//
+// Both wake-ups are connected to a context object that lives in the
+// awaiter, so when the waiter resumes and the awaiter goes, every
+// connection and every queued input notification goes with it: nothing can
+// reach a timer or an awaiter that no longer exists, and a late notification
+// can never resume a coroutine that has moved on. (QCoro's signal wait with a
+// time-out lets a queued notification outlive its timer.) Input is taken
+// through a queued connection so the waiter never runs inside the port's
+// own read handler.
+class InputOrTimeout {
+public:
+    InputOrTimeout(PortControl &port, std::chrono::milliseconds timeout) : m_port(port), m_timeout(timeout) {}
+    InputOrTimeout(const InputOrTimeout &) = delete;
+    InputOrTimeout &operator=(const InputOrTimeout &) = delete;
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiter)
+    {
+        m_waiter = waiter;
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { wake(); });
+        QObject::connect(&m_port, &PortControl::inputChanged, &m_context, [this] { wake(); },
+                         Qt::QueuedConnection);
+        m_timer.start(m_timeout);
+    }
+    void await_resume() const noexcept {}
+
+private:
+    void wake()
+    {
+        if (!m_waiter)
+            return;
+        const std::coroutine_handle<> waiter = std::exchange(m_waiter, {});
+        m_timer.stop();
+        QObject::disconnect(&m_port, nullptr, &m_context, nullptr);
+        waiter.resume(); // may destroy this awaiter: touch nothing after it
+    }
+
+    PortControl &m_port;
+    std::chrono::milliseconds m_timeout;
+    QObject m_context;
+    QTimer m_timer;
+    std::coroutine_handle<> m_waiter;
+};
+
+} // namespace
 
 PortControl &requirePort(const PortRef &port)
 {
@@ -37,7 +89,7 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
             co_return false;
         // Sleep until something arrives, or until just past the deadline.
         const auto remaining = std::chrono::milliseconds((limitNs - elapsedNs) / 1000000 + 1);
-        co_await qCoro(&port, &PortControl::inputChanged, remaining);
+        co_await InputOrTimeout(port, remaining);
     }
 }
 
