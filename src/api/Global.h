@@ -5,7 +5,7 @@
 // are reached through the driver table. Each client gets its own instance;
 // all instances share the server's state.
 #include "api/Operations.h"
-#include "server/Server.h"
+#include "line/Line.h"
 
 #include <QCoro/QCoroTask>
 #include <QVariant>

@@ -3,7 +3,7 @@
 // server's own port object of that number; any other text is a device path,
 // optionally followed by ":" and line settings ("/dev/ttyUSB0:9600,N,8,1"),
 // opened for that one call. An empty text is no port.
-#include "server/Server.h"
+#include "line/Line.h"
 
 namespace quorvex {
 

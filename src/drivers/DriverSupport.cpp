@@ -25,38 +25,45 @@ namespace {
 // own read handler.
 class InputOrTimeout {
 public:
-    InputOrTimeout(PortControl &port, std::chrono::milliseconds timeout) : m_port(port), m_timeout(timeout) {}
-    InputOrTimeout(const InputOrTimeout &) = delete;
-    InputOrTimeout &operator=(const InputOrTimeout &) = delete;
+    InputOrTimeout(PortControl &port, std::chrono::milliseconds timeout)
+        : m_state(std::make_unique<State>(port, timeout)) {}
 
     bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> waiter)
-    {
-        m_waiter = waiter;
-        m_timer.setSingleShot(true);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_context, [this] { wake(); });
-        QObject::connect(&m_port, &PortControl::inputChanged, &m_context, [this] { wake(); },
-                         Qt::QueuedConnection);
-        m_timer.start(m_timeout);
-    }
+    void await_suspend(std::coroutine_handle<> waiter) { m_state->suspend(waiter); }
     void await_resume() const noexcept {}
 
 private:
-    void wake()
-    {
-        if (!m_waiter)
-            return;
-        const std::coroutine_handle<> waiter = std::exchange(m_waiter, {});
-        m_timer.stop();
-        QObject::disconnect(&m_port, nullptr, &m_context, nullptr);
-        waiter.resume(); // may destroy this awaiter: touch nothing after it
-    }
+    // Kept on the heap so the awaiter can be moved while the connections
+    // point at one fixed place.
+    struct State {
+        State(PortControl &port, std::chrono::milliseconds timeout) : port(port), timeout(timeout) {}
 
-    PortControl &m_port;
-    std::chrono::milliseconds m_timeout;
-    QObject m_context;
-    QTimer m_timer;
-    std::coroutine_handle<> m_waiter;
+        void suspend(std::coroutine_handle<> handle)
+        {
+            waiter = handle;
+            timer.setSingleShot(true);
+            QObject::connect(&timer, &QTimer::timeout, &context, [this] { wake(); });
+            QObject::connect(&port, &PortControl::inputChanged, &context, [this] { wake(); },
+                             Qt::QueuedConnection);
+            timer.start(timeout);
+        }
+        void wake()
+        {
+            if (!waiter)
+                return;
+            const std::coroutine_handle<> handle = std::exchange(waiter, {});
+            timer.stop();
+            QObject::disconnect(&port, nullptr, &context, nullptr);
+            handle.resume(); // may destroy this state: touch nothing after it
+        }
+
+        PortControl &port;
+        std::chrono::milliseconds timeout;
+        QObject context;
+        QTimer timer;
+        std::coroutine_handle<> waiter;
+    };
+    std::unique_ptr<State> m_state;
 };
 
 } // namespace

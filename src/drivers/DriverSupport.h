@@ -2,7 +2,7 @@
 // What every driver shares: the port it was given, the wait for a reply
 // and letting other work run (conversions: FieldConversion.h).
 #include "drivers/FieldConversion.h"
-#include "server/Device.h"
+#include "serial/PortControl.h"
 
 #include <QCoro/QCoroTask>
 #include <chrono>

@@ -2,7 +2,7 @@
 // The table of drivers: every protocol's public operations by name. A
 // driver reads or commands one instrument on the port it is given and
 // returns the reading unscaled.
-#include "server/Device.h"
+#include "serial/PortControl.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>

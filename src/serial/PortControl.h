@@ -14,6 +14,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QVariant>
+#include <memory>
 
 namespace quorvex {
 
@@ -81,5 +82,9 @@ private:
     int m_inputMode = Text;
     QByteArray m_buffer;
 };
+
+// Port objects are shared: the port host owns them, and a driver that is
+// waiting keeps the one it was given alive even if the host goes away.
+using PortRef = std::shared_ptr<PortControl>;
 
 } // namespace quorvex

@@ -1,7 +1,5 @@
 #include "serial/SerialPort.h"
 
-#include "serial/PortDirectory.h"
-
 namespace quorvex {
 
 namespace {
@@ -24,20 +22,23 @@ QSerialPort::StopBits stopBitsOf(const QString &text)
 }
 } // namespace
 
-SerialPort::SerialPort(QObject *parent) : PortControl(parent)
+SerialPort::SerialPort(DevicePathForNumber pathForNumber, QObject *parent)
+    : PortControl(parent), m_pathForNumber(std::move(pathForNumber))
 {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
 }
 
-SerialPort::SerialPort(const QString &devicePath, QObject *parent) : SerialPort(parent)
+SerialPort::SerialPort(const QString &devicePath, QObject *parent) : SerialPort(DevicePathForNumber(), parent)
 {
     m_fixedPath = devicePath;
 }
 
 QString SerialPort::devicePath() const
 {
-    return m_fixedPath.isEmpty() ? devicePathForPort(CommPort()) : m_fixedPath;
+    if (!m_fixedPath.isEmpty() || !m_pathForNumber)
+        return m_fixedPath;
+    return m_pathForNumber(CommPort());
 }
 
 bool SerialPort::openDevice(QString *why)

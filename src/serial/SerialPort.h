@@ -6,14 +6,19 @@
 
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <functional>
 
 namespace quorvex {
 
 class SerialPort : public PortControl {
     Q_OBJECT
 public:
-    // A port whose device follows its port number.
-    explicit SerialPort(QObject *parent = nullptr);
+    // Which device a port number stands for; given by whoever creates the
+    // port, so the port itself reads no configuration.
+    using DevicePathForNumber = std::function<QString(int number)>;
+
+    // A port whose device follows its port number through pathForNumber.
+    explicit SerialPort(DevicePathForNumber pathForNumber, QObject *parent = nullptr);
     // A port on a fixed device path, whatever its number.
     explicit SerialPort(const QString &devicePath, QObject *parent = nullptr);
 
@@ -34,6 +39,7 @@ private:
     static constexpr int kReadErrorsToFail = 5;
     static constexpr qint64 kReadErrorWindowMs = 200;
 
+    DevicePathForNumber m_pathForNumber;
     QString m_fixedPath;
     QSerialPort m_port;
     QElapsedTimer m_readErrors;

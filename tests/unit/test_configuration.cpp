@@ -1,9 +1,9 @@
 // Loading the configuration from a real settings file into device records
 // bound to port objects (in-memory ports, so no hardware is needed).
 #include "serial/MemoryPort.h"
-#include "server/Conversions.h"
-#include "server/Server.h"
-#include "server/SettingsStore.h"
+#include "line/Conversions.h"
+#include "line/Line.h"
+#include "line/SettingsStore.h"
 
 #include <QLocale>
 #include <QSettings>

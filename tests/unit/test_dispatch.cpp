@@ -5,7 +5,7 @@
 #include "common/AutomationError.h"
 #include "drivers/DriverSupport.h"
 #include "serial/MemoryPort.h"
-#include "server/SettingsStore.h"
+#include "line/SettingsStore.h"
 
 #include "RunTask.h"
 #include <QCoro/QCoroTask>

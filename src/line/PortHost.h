@@ -2,7 +2,7 @@
 // The hidden port host: the array MSC of port objects indexed by port
 // number. Element 0 always exists, preset to port 1 at 9600,N,8,1 and closed;
 // other elements are created on demand as copies of element 0's settings.
-#include "server/Device.h"
+#include "line/Device.h"
 
 #include <functional>
 #include <map>

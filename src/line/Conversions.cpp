@@ -1,4 +1,4 @@
-#include "server/Conversions.h"
+#include "line/Conversions.h"
 
 #include <QLocale>
 #include <cmath>

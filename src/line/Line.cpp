@@ -1,6 +1,7 @@
-#include "server/Server.h"
+#include "line/Line.h"
 
 #include "common/AutomationError.h"
+#include "line/PortDirectory.h"
 #include "serial/SerialPort.h"
 
 #include <QSet>
@@ -10,7 +11,7 @@ namespace quorvex {
 
 Server::Server(PortFactory factory, QObject *parent)
     : QObject(parent),
-      m_factory(factory ? std::move(factory) : PortFactory([] { return std::make_shared<SerialPort>(); }))
+      m_factory(factory ? std::move(factory) : PortFactory([] { return std::make_shared<SerialPort>(devicePathForPort); }))
 {
 }
 

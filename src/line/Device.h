@@ -8,10 +8,6 @@
 
 namespace quorvex {
 
-// Port objects are shared: the port host owns them, and a driver that is
-// waiting keeps the one it was given alive even if the host goes away.
-using PortRef = std::shared_ptr<PortControl>;
-
 struct Device {
     QString Marca;
     QString Modello;

@@ -1,6 +1,6 @@
-#include "serial/PortDirectory.h"
+#include "line/PortDirectory.h"
 
-#include "server/SettingsStore.h"
+#include "line/SettingsStore.h"
 
 namespace quorvex {
 

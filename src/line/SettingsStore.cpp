@@ -1,4 +1,4 @@
-#include "server/SettingsStore.h"
+#include "line/SettingsStore.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
-#include "server/Startup.h"
+#include "app/Startup.h"
 
 #include "api/DbusBinding.h"
 #include "api/Global.h"
-#include "server/Server.h"
+#include "line/Line.h"
 
 #include <QApplication>
 #include <QDBusConnection>

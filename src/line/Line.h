@@ -1,8 +1,8 @@
 #pragma once
 // Process-wide state of the server: the device collection, the height
 // settings, the port host and the count of live Global instances.
-#include "server/Device.h"
-#include "server/PortHost.h"
+#include "line/Device.h"
+#include "line/PortHost.h"
 
 #include <QObject>
 #include <QSet>

@@ -4,9 +4,9 @@
 // and a port that refuses a step still gets the next one. Nothing is
 // reported; the roles of a broken configuration simply read 0.
 #include "common/AutomationError.h"
-#include "server/Conversions.h"
-#include "server/Server.h"
-#include "server/SettingsStore.h"
+#include "line/Conversions.h"
+#include "line/Line.h"
+#include "line/SettingsStore.h"
 
 #include <QLocale>
 

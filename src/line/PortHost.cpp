@@ -1,4 +1,4 @@
-#include "server/PortHost.h"
+#include "line/PortHost.h"
 
 namespace quorvex {
 

@@ -1,5 +1,5 @@
 // quorvexd: the Quorvex server process.
-#include "server/Startup.h"
+#include "app/Startup.h"
 
 int main(int argc, char **argv)
 {
