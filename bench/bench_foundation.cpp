@@ -4,7 +4,7 @@
 //  - round trip of LeggiPeso through D-Bus against the D400 simulator.
 #include "bench/BenchServer.h"
 
-#include "drivers/scales/PolledScales.h"
+#include "drivers/Exchanges.h"
 #include "serial/SerialPort.h"
 #include "sim/instruments/D400.h"
 
@@ -85,7 +85,7 @@ void replyLatency()
         QEventLoop loop;
         Clock::rep returned = 0;
         auto read = [&]() -> QCoro::Task<> {
-            co_await quorvex::LeggiPeso_BILANCIAI_D400(port);
+            co_await quorvex::runExchange(*quorvex::findInstrumentModel(QStringLiteral("LeggiPeso_BILANCIAI_D400")), port);
             returned = Clock::now().time_since_epoch().count();
             loop.quit();
         };

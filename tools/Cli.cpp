@@ -71,7 +71,7 @@ QString describeParameters(const Operation &op)
 {
     QStringList parts;
     for (const Parameter &p : op.params) {
-        QString text = QStringLiteral("%1: %2").arg(QLatin1String(p.name), typeName(p.type));
+        QString text = QStringLiteral("%1: %2").arg(p.name, typeName(p.type));
         if (p.optional) {
             if (p.type == ValueType::Boolean)
                 text += p.defaultValue ? QStringLiteral(" = true") : QStringLiteral(" = false");
@@ -129,7 +129,7 @@ QString suggestOperation(const QString &name)
     QString best;
     int bestDistance = INT_MAX;
     for (const Operation &op : operations()) {
-        const QString candidate = QLatin1String(op.name);
+        const QString candidate = op.name;
         const int d = editDistance(name, candidate);
         if (d < bestDistance) {
             bestDistance = d;
@@ -201,7 +201,7 @@ Request parseCommandLine(const QStringList &arguments)
 
     if (request.byId) {
         request.op = findOperation(request.dispId);
-        request.name = request.op ? QLatin1String(request.op->name) : QStringLiteral("Invoke");
+        request.name = request.op ? request.op->name : QStringLiteral("Invoke");
         request.args = words;
     } else {
         if (words.isEmpty())
@@ -238,7 +238,7 @@ QVariantList convertArguments(const Request &request)
             ? QString::number(op.params.size())
             : QStringLiteral("%1 to %2").arg(op.requiredCount()).arg(op.params.size());
         throw UsageError(QStringLiteral("%1 takes %2 argument(s), %3 given: %1(%4)")
-                             .arg(QLatin1String(op.name), count)
+                             .arg(op.name, count)
                              .arg(given)
                              .arg(describeParameters(op)));
     }
@@ -247,13 +247,13 @@ QVariantList convertArguments(const Request &request)
         const QString &text = request.args.at(i);
         switch (p.type) {
         case ValueType::Boolean:
-            values << parseBoolean(text, QLatin1String(p.name));
+            values << parseBoolean(text, p.name);
             break;
         case ValueType::Double: {
             bool ok = false;
             const double d = QLocale::c().toDouble(text, &ok);
             if (!ok)
-                throw UsageError(QStringLiteral("%1 must be a number, not '%2'").arg(QLatin1String(p.name), text));
+                throw UsageError(QStringLiteral("%1 must be a number, not '%2'").arg(p.name, text));
             values << d;
             break;
         }
@@ -322,7 +322,7 @@ QString listOperations()
         QString line = QStringLiteral("%1  0x%2  %3(%4)")
                            .arg(op.slot, 2)
                            .arg(op.dispId, 8, 16, QLatin1Char('0'))
-                           .arg(QLatin1String(op.name), describeParameters(op));
+                           .arg(op.name, describeParameters(op));
         if (op.result != ValueType::None)
             line += QStringLiteral(" -> ") + typeName(op.result);
         out += line + QLatin1Char('\n');

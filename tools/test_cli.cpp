@@ -62,16 +62,16 @@ TEST(CommandLine, DispatchIdentifierInHexAndDecimal)
     EXPECT_TRUE(r.byId);
     EXPECT_EQ(r.dispId, 0x60030002u);
     ASSERT_NE(r.op, nullptr);
-    EXPECT_STREQ(r.op->name, "LeggiPeso");
+    EXPECT_EQ(r.op->name, QStringLiteral("LeggiPeso"));
 
     r = parse({"--id=1610809359", "3"}); // 0x6003000f
     ASSERT_NE(r.op, nullptr);
-    EXPECT_STREQ(r.op->name, "LeggiPeso_BILANCIAI_D400");
+    EXPECT_EQ(r.op->name, QStringLiteral("LeggiPeso_BILANCIAI_D400"));
     EXPECT_EQ(r.args, QStringList{"3"});
 
     r = parse({"--id", "0X6003001F"});
     ASSERT_NE(r.op, nullptr);
-    EXPECT_STREQ(r.op->name, "LeggiTara");
+    EXPECT_EQ(r.op->name, QStringLiteral("LeggiTara"));
 }
 
 TEST(CommandLine, UnknownIdentifierIsLeftToTheServer)

@@ -1,6 +1,5 @@
 #include "api/DbusBinding.h"
 
-#include "api/PortReference.h"
 #include "common/AutomationError.h"
 
 #include <QDBusArgument>
@@ -50,11 +49,11 @@ bool isWholeNumber(const QVariant &v)
 
 // Converts the client's arguments (already in the operation's order) to a
 // call. Port references are resolved here, so a bad one fails the call.
-CallArgs convertArguments(const Operation &op, const QVariantList &values, Server &server, ResolvedPort *resolved)
+CallArgs convertArguments(const Operation &op, const QVariantList &values, Line &line)
 {
     if (values.size() < op.requiredCount() || values.size() > int(op.params.size()))
         throw badArguments(QStringLiteral("%1 takes %2 to %3 arguments")
-                               .arg(QLatin1String(op.name))
+                               .arg(op.name)
                                .arg(op.requiredCount())
                                .arg(op.params.size()));
     CallArgs args;
@@ -63,19 +62,18 @@ CallArgs convertArguments(const Operation &op, const QVariantList &values, Serve
         switch (op.params[i].type) {
         case ValueType::Boolean:
             if (v.typeId() != QMetaType::Bool && !isWholeNumber(v) && v.typeId() != QMetaType::Double)
-                throw badArguments(QStringLiteral("%1 must be a Boolean").arg(QLatin1String(op.params[i].name)));
+                throw badArguments(QStringLiteral("%1 must be a Boolean").arg(op.params[i].name));
             args.flag = v.typeId() == QMetaType::Bool ? v.toBool() : v.toDouble() != 0;
             break;
         case ValueType::Text:
             if (v.typeId() != QMetaType::QString)
-                throw badArguments(QStringLiteral("%1 must be a text").arg(QLatin1String(op.params[i].name)));
+                throw badArguments(QStringLiteral("%1 must be a text").arg(op.params[i].name));
             args.text = v.toString();
             break;
         case ValueType::Port:
             if (v.typeId() != QMetaType::QString && !isWholeNumber(v))
                 throw badArguments(QStringLiteral("MSCObj must be a port reference"));
-            *resolved = resolvePortReference(v.toString(), server);
-            args.port = resolved->port;
+            args.port = line.resolvePort(v.toString());
             break;
         default:
             break;
@@ -98,7 +96,7 @@ QVariant readingForBus(const QVariant &value)
 QDBusMessage errorReply(const QDBusMessage &message, const AutomationError &error)
 {
     return message.createErrorReply(
-        QStringLiteral("com.velkaro.Quorvex.Error.%1").arg(QLatin1String(errorKindName(error.kind()))),
+        QLatin1String(kErrorPrefix) + QLatin1String(errorKindName(error.kind())),
         QStringLiteral("%1: %2").arg(error.number()).arg(error.text()));
 }
 
@@ -108,9 +106,8 @@ QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, Q
                         QDBusMessage message, QDBusConnection connection)
 {
     QDBusMessage reply;
-    ResolvedPort resolved;
     try {
-        CallArgs args = convertArguments(*op, values, instance->server(), &resolved);
+        CallArgs args = convertArguments(*op, values, instance->line());
         const QVariant result = co_await instance->call(*op, std::move(args));
         if (invoke) {
             const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
@@ -126,22 +123,16 @@ QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, Q
     } catch (const AutomationError &error) {
         reply = errorReply(message, error);
     } catch (const std::exception &error) {
-        reply = message.createErrorReply(QStringLiteral("com.velkaro.Quorvex.Error.Failed"),
+        reply = message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String("Failed"),
                                          QStringLiteral("0: %1").arg(QString::fromLocal8Bit(error.what())));
-    }
-    if (resolved.temporary && resolved.port) {
-        try {
-            resolved.port->setPortOpen(false);
-        } catch (const AutomationError &) {
-        }
     }
     connection.send(reply);
 }
 
 } // namespace
 
-DbusBinding::DbusBinding(Server &server, QDBusConnection connection, QObject *parent)
-    : QDBusVirtualObject(parent), m_server(server), m_connection(connection),
+DbusBinding::DbusBinding(Line &line, QDBusConnection connection, QObject *parent)
+    : QDBusVirtualObject(parent), m_line(line), m_connection(connection),
       m_watcher(new QDBusServiceWatcher(this))
 {
     m_watcher->setConnection(m_connection);
@@ -159,22 +150,18 @@ bool DbusBinding::registerObject()
     return m_connection.registerVirtualObject(QLatin1String(kObjectPath), this);
 }
 
-QString DbusBinding::interfaceXml()
-{
-    static const QString xml = [] {
-        QFile file(QStringLiteral(":/data/com.velkaro.Quorvex.Global.xml"));
-        file.open(QIODevice::ReadOnly);
-        const QString text = QString::fromUtf8(file.readAll());
-        const int begin = text.indexOf(QLatin1String("<interface"));
-        const int end = text.lastIndexOf(QLatin1String("</interface>"));
-        return begin < 0 || end < 0 ? QString() : text.mid(begin, end - begin + 12) + QLatin1Char('\n');
-    }();
-    return xml;
-}
-
 QString DbusBinding::introspect(const QString &path) const
 {
     return path == QLatin1String(kObjectPath) ? interfaceXml() : QString();
+}
+
+QCoro::Task<> DbusBinding::serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values,
+                                 bool invoke, QDBusMessage message)
+{
+    ++m_callsInFlight;
+    co_await serveCall(std::move(instance), op, std::move(values), invoke, std::move(message), m_connection);
+    if (--m_callsInFlight == 0)
+        emit allCallsAnswered();
 }
 
 std::shared_ptr<Global> DbusBinding::instanceFor(const QString &client)
@@ -183,7 +170,7 @@ std::shared_ptr<Global> DbusBinding::instanceFor(const QString &client)
     if (it != m_instances.end())
         return *it;
     m_watcher->addWatchedService(client);
-    auto instance = std::make_shared<Global>(m_server);
+    auto instance = std::make_shared<Global>(m_line);
     m_instances.insert(client, instance);
     // A client that left before its first call was handled is not watched
     // going away: release its instance as soon as the call is answered.
@@ -244,7 +231,7 @@ bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnecti
     }
 
     message.setDelayedReply(true);
-    serveCall(instanceFor(message.service()), op, values, invoke, message, connection);
+    serve(instanceFor(message.service()), op, values, invoke, message);
     return true;
 }
 

@@ -4,6 +4,7 @@
 // the client leaves. Calls that wait for an instrument are answered with
 // delayed replies when they finish, so one slow instrument never holds
 // back another client.
+#include "api/BusNames.h"
 #include "api/Global.h"
 
 #include <QDBusConnection>
@@ -15,14 +16,10 @@ class QDBusServiceWatcher;
 
 namespace quorvex {
 
-inline constexpr char kServiceName[] = "com.velkaro.Quorvex";
-inline constexpr char kObjectPath[] = "/com/velkaro/Quorvex/Global";
-inline constexpr char kInterfaceName[] = "com.velkaro.Quorvex.Global";
-
 class DbusBinding : public QDBusVirtualObject {
     Q_OBJECT
 public:
-    DbusBinding(Server &server, QDBusConnection connection, QObject *parent = nullptr);
+    DbusBinding(Line &line, QDBusConnection connection, QObject *parent = nullptr);
     ~DbusBinding() override;
 
     // Registers the object on the connection.
@@ -32,18 +29,24 @@ public:
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
     int clientCount() const { return int(m_instances.size()); }
+    // Calls taken and not yet answered.
+    int callsInFlight() const { return m_callsInFlight; }
 
-    // The introspection data: the interface file compiled into the server.
-    static QString interfaceXml();
+signals:
+    // The last call in flight has been answered.
+    void allCallsAnswered();
 
 private:
+    QCoro::Task<> serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values, bool invoke,
+                        QDBusMessage message);
     std::shared_ptr<Global> instanceFor(const QString &client);
     void clientGone(const QString &client);
 
-    Server &m_server;
+    Line &m_line;
     QDBusConnection m_connection;
     QDBusServiceWatcher *m_watcher;
     QHash<QString, std::shared_ptr<Global>> m_instances;
+    int m_callsInFlight = 0;
 };
 
 } // namespace quorvex

@@ -1,9 +1,8 @@
 #pragma once
-// The class Global: the operations clients call. Generic operations find
-// the instrument of their role in the device collection and reach its
-// driver by name through LeggiValore / EseguiServizio; driver operations
-// are reached through the driver table. Each client gets its own instance;
-// all instances share the server's state.
+// The class Global: the operations clients call. Generic operations read the
+// instrument of their role through the line; driver operations run their
+// instrument row on the port the client names. Each client gets its own
+// instance; all instances share the line.
 #include "api/Operations.h"
 #include "line/Line.h"
 
@@ -16,13 +15,13 @@ namespace quorvex {
 // The arguments of one call, already converted from the client's form.
 struct CallArgs {
     std::optional<bool> flag; // Force / Show, when given
-    PortRef port;             // MSCObj
+    ResolvedPort port;        // MSCObj; a device opened for the call closes with it
     QString text;             // parametri
 };
 
 class Global {
 public:
-    explicit Global(Server &server);
+    explicit Global(Line &line);
     ~Global();
     Global(const Global &) = delete;
     Global &operator=(const Global &) = delete;
@@ -47,13 +46,10 @@ public:
     // as AutomationError.
     QCoro::Task<QVariant> call(const Operation &op, CallArgs args);
 
-    Server &server() const { return m_server; }
+    Line &line() const { return m_line; }
 
 private:
-    QCoro::Task<double> LeggiValore(std::optional<Device> dispositivo, QString operazione);
-    QCoro::Task<QString> EseguiServizio(std::optional<Device> dispositivo, QString operazione, QString parametri);
-
-    Server &m_server;
+    Line &m_line;
 };
 
 } // namespace quorvex

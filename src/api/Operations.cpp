@@ -1,56 +1,101 @@
 #include "api/Operations.h"
 
+#include <QFile>
+#include <QXmlStreamReader>
+
 namespace quorvex {
 
 namespace {
 
-using V = ValueType;
-const Parameter kPort{"MSCObj", V::Port};
+constexpr char kAnnotationPrefix[] = "com.velkaro.Quorvex.";
 
-Operation driver(int slot, const char *name, quint32 id, V result = V::Double)
+ValueType valueType(const QString &signature, const QString &name)
 {
-    return {slot, name, id, {kPort}, result, true};
+    if (signature == QLatin1String("b"))
+        return ValueType::Boolean;
+    if (signature == QLatin1String("d"))
+        return ValueType::Double;
+    if (signature == QLatin1String("v"))
+        return ValueType::Any;
+    if (signature == QLatin1String("s"))
+        return name == QLatin1String("MSCObj") ? ValueType::Port : ValueType::Text;
+    return ValueType::None;
 }
 
+// One <method> element: an operation, or one overload of it.
+struct Method {
+    QString name;
+    int slot = 0;
+    quint32 dispId = 0;
+    std::vector<Parameter> params;
+    ValueType result = ValueType::None;
+};
+
+std::vector<Method> readMethods(const QString &xml)
+{
+    std::vector<Method> methods;
+    QXmlStreamReader reader(xml);
+    Method *method = nullptr;
+    Parameter *param = nullptr;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const auto attr = [&](const char *name) { return reader.attributes().value(QLatin1String(name)).toString(); };
+        if (reader.isStartElement() && reader.name() == QLatin1String("method")) {
+            methods.push_back({attr("name")});
+            method = &methods.back();
+        } else if (reader.isEndElement() && reader.name() == QLatin1String("method")) {
+            method = nullptr;
+        } else if (method && reader.isStartElement() && reader.name() == QLatin1String("arg")) {
+            param = nullptr;
+            if (attr("direction") == QLatin1String("out")) {
+                method->result = valueType(attr("type"), QString());
+            } else {
+                method->params.push_back({attr("name"), valueType(attr("type"), attr("name"))});
+                param = &method->params.back();
+            }
+        } else if (method && reader.isEndElement() && reader.name() == QLatin1String("arg")) {
+            param = nullptr;
+        } else if (method && reader.isStartElement() && reader.name() == QLatin1String("annotation")) {
+            const QString key = attr("name").mid(int(qstrlen(kAnnotationPrefix)));
+            const QString value = attr("value");
+            if (param && key == QLatin1String("Default"))
+                param->defaultValue = value == QLatin1String("true");
+            else if (key == QLatin1String("Slot"))
+                method->slot = value.toInt();
+            else if (key == QLatin1String("DispId"))
+                method->dispId = value.toUInt(nullptr, 16);
+        }
+    }
+    Q_ASSERT(!reader.hasError());
+    return methods;
+}
+
+// Overloads of one name are one operation: the longest gives the
+// parameters, and those the shorter ones leave out are optional.
 std::vector<Operation> makeOperations()
 {
-    return {
-        {1, "LeggiAltezza", 0x60030000, {{"Force", V::Boolean, true, false}}, V::Double, false},
-        {2, "LeggiAltezzaAlPuntoDiOsservazione", 0x60030001, {}, V::Double, false},
-        {3, "LeggiPeso", 0x60030002, {}, V::Double, false},
-        {4, "AzzeraLunghezza", 0x60030003, {}, V::None, false},
-        {5, "LeggiLunghezza", 0x60030004, {{"Force", V::Boolean, true, false}}, V::Double, false},
-        driver(6, "LeggiPeso_CTM_PS11", 0x60030006),
-        driver(7, "LeggiLunghezza_CTM_1", 0x60030007),
-        driver(8, "LeggiAltezza_CTM_1", 0x60030008),
-        driver(9, "AzzeraLunghezza_CTM_1", 0x60030009),
-        {10, "ShowSettings", 0x6003000a, {}, V::None, false},
-        {11, "ShowSampler", 0x6003000b, {{"Show", V::Boolean, true, true}}, V::None, false},
-        driver(12, "LeggiPeso_BILANCIAI_D400", 0x6003000f),
-        driver(13, "LeggiLunghezza_ELAP_CM78", 0x60030013),
-        driver(14, "AzzeraLunghezza_ELAP_CM78", 0x60030014),
-        driver(15, "LeggiPeso_PAVONE_MC100", 0x60030018),
-        driver(16, "LeggiPeso_COMAR_PROFACE", 0x6003001c),
-        driver(17, "LeggiLunghezza_COMAR_PROFACE", 0x6003001d),
-        driver(18, "AzzeraLunghezza_COMAR_PROFACE", 0x6003001e),
-        {19, "LeggiTara", 0x6003001f, {}, V::Double, false},
-        driver(20, "LeggiTara_BILANCIAI_D400", 0x60030023),
-        driver(21, "LeggiPeso_EUROBIL_FLYTN", 0x60030027),
-        driver(22, "LeggiPeso_ELAP_CM78", 0x6003002b),
-        {23, "LeggiServizio", 0x6003002c, {{"parametri", V::Text}}, V::Text, false},
-        {24, "ScriviServizio", 0x6003002d, {{"parametri", V::Text}}, V::Text, false},
-        {25, "ScriviServizio_CTM_MELSEC", 0x6003002e, {kPort, {"parametri", V::Text}}, V::Text, true},
-        {26, "ImpostaServizio", 0x6003002f, {{"parametri", V::Text}}, V::Text, false},
-        driver(27, "LeggiLunghezza_RLC_1", 0x60030032),
-        driver(28, "LeggiPeso_RLC_1", 0x60030033),
-        driver(29, "AzzeraLunghezza_RLC_1", 0x60030034),
-        driver(30, "LeggiPeso_EUROBIL_BC100M", 0x60030035),
-        driver(31, "LeggiPeso_BMC_507", 0x60030036, V::Any),
-        driver(32, "LeggiPeso_ALFABILICI_807", 0x60030039, V::Any),
-        driver(33, "LeggiLunghezza_ELAP_CM78A", 0x6003003e),
-        driver(34, "AzzeraLunghezza_ELAP_CM78A", 0x60030043),
-        driver(35, "LeggiPeso_ELAP_CM78A", 0x60030048),
-    };
+    std::vector<Operation> table;
+    for (const Method &method : readMethods(interfaceXml())) {
+        if (method.slot == 0)
+            continue; // Invoke, which is not an operation of the class
+        auto same = std::find_if(table.begin(), table.end(), [&](const Operation &op) { return op.name == method.name; });
+        if (same == table.end()) {
+            table.push_back({method.slot, method.name, method.dispId, method.params, method.result});
+            continue;
+        }
+        const size_t shorter = std::min(same->params.size(), method.params.size());
+        if (method.params.size() > same->params.size())
+            same->params = method.params;
+        for (size_t i = shorter; i < same->params.size(); ++i)
+            same->params[i].optional = true;
+    }
+    std::sort(table.begin(), table.end(), [](const Operation &a, const Operation &b) { return a.slot < b.slot; });
+    for (Operation &op : table) {
+        op.model = findInstrumentModel(op.name);
+        if (!op.model)
+            op.generic = genericOperation(op.name);
+    }
+    return table;
 }
 
 } // namespace
@@ -63,6 +108,19 @@ int Operation::requiredCount() const
     return n;
 }
 
+QString interfaceXml()
+{
+    static const QString xml = [] {
+        QFile file(QStringLiteral(":/data/com.velkaro.Quorvex.Global.xml"));
+        file.open(QIODevice::ReadOnly);
+        const QString text = QString::fromUtf8(file.readAll());
+        const int begin = text.indexOf(QLatin1String("<interface"));
+        const int end = text.lastIndexOf(QLatin1String("</interface>"));
+        return begin < 0 || end < 0 ? QString() : text.mid(begin, end - begin + 12) + QLatin1Char('\n');
+    }();
+    return xml;
+}
+
 const std::vector<Operation> &operations()
 {
     static const std::vector<Operation> table = makeOperations();
@@ -72,7 +130,7 @@ const std::vector<Operation> &operations()
 const Operation *findOperation(const QString &name)
 {
     for (const Operation &op : operations()) {
-        if (name == QLatin1String(op.name))
+        if (name == op.name)
             return &op;
     }
     return nullptr;

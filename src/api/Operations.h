@@ -1,31 +1,46 @@
 #pragma once
 // The operations of the interface _Global, in slot order, with their
-// dispatch identifiers, parameters and result types. The D-Bus binding,
-// Invoke by identifier, the introspection data and the command-line client
-// all follow this table.
+// dispatch identifiers, parameters, defaults and result types, read once
+// from the interface file compiled into the program
+// (data/com.velkaro.Quorvex.Global.xml), which is the one table of
+// operations. The D-Bus binding, Invoke by identifier and the command-line
+// client all follow it.
+#include "drivers/InstrumentModel.h"
+
+#include <QCoro/QCoroTask>
 #include <QString>
+#include <QVariant>
 #include <QtGlobal>
 #include <vector>
 
 namespace quorvex {
 
+class Global;
+struct CallArgs;
+
 enum class ValueType { None, Boolean, Double, Text, Any, Port };
 
 struct Parameter {
-    const char *name;
+    QString name;
     ValueType type;
-    bool optional = false;
+    bool optional = false;     // an overload without it exists
     bool defaultValue = false; // Boolean parameters only
 };
 
+// A generic operation of Global, run with the call's arguments.
+using GenericOperation = QCoro::Task<QVariant> (*)(Global &global, CallArgs args);
+
 struct Operation {
     int slot;
-    const char *name;
+    QString name;
     quint32 dispId;
     std::vector<Parameter> params;
     ValueType result;
-    bool driver; // a device-specific operation, found in the driver table
+    // A driver operation runs its instrument row; any other runs generic.
+    const InstrumentModel *model = nullptr;
+    GenericOperation generic = nullptr;
 
+    bool driver() const { return model != nullptr; }
     int requiredCount() const;
 };
 
@@ -36,5 +51,11 @@ const Operation *findOperation(quint32 dispId);
 
 // The D-Bus signature letter of a value type ("" for None).
 QString dbusSignature(ValueType type);
+
+// The interface file's text, as the server introspects it.
+QString interfaceXml();
+
+// Global's generic operation of that name (defined beside Global).
+GenericOperation genericOperation(const QString &name);
 
 } // namespace quorvex

@@ -2,6 +2,7 @@
 
 #include "api/DbusBinding.h"
 #include "api/Global.h"
+#include "app/OrderlyExit.h"
 #include "line/Line.h"
 
 #include <QApplication>
@@ -14,7 +15,7 @@ namespace {
 
 // Loads the sampler window hidden; loading it starts the sampling. The
 // sampler window is not part of this build yet, so nothing is loaded.
-void loadSamplerHidden(Server &)
+void loadSamplerHidden(Line &)
 {
 }
 
@@ -41,8 +42,8 @@ int runServer(int argc, char **argv)
     if (!activated && emptyCommandLine)
         return 0;
 
-    Server server;
-    DbusBinding binding(server, bus);
+    Line line;
+    DbusBinding binding(line, bus);
     if (!binding.registerObject())
         return 1;
     // Losing the name to a process that started at the same moment counts
@@ -50,14 +51,20 @@ int runServer(int argc, char **argv)
     if (!bus.registerService(QLatin1String(kServiceName)))
         return 0;
 
-    server.CaricaDispositivi();
-    if (server.MisuraMedia) {
-        server.GlobaleInterno = std::make_shared<Global>(server);
-        loadSamplerHidden(server);
+    line.CaricaDispositivi();
+    // The server's own instance: it keeps the line (and so the process) in
+    // use for as long as the process runs.
+    std::unique_ptr<Global> GlobaleInterno;
+    if (line.MisuraMedia) {
+        GlobaleInterno = std::make_unique<Global>(line);
+        loadSamplerHidden(line);
     }
 
-    QObject::connect(&server, &Server::lastReferenceGone, &app, &QCoreApplication::quit);
-    return app.exec();
+    OrderlyExit exit(bus, line, binding);
+    exit.handleStopSignals();
+    const int status = app.exec();
+    GlobaleInterno.reset();
+    return status;
 }
 
 } // namespace quorvex

@@ -1,11 +1,13 @@
 // Loading the configuration: one Device record per role from the settings
-// store, each bound to the port object of its port number. Every step runs
+// store, each bound to the port object of its port number and to the table
+// rows of its operations, so a reading needs no look-up by name. Every step runs
 // on its own: a value that does not convert leaves its target as it was,
 // and a port that refuses a step still gets the next one. Nothing is
 // reported; the roles of a broken configuration simply read 0.
 #include "common/AutomationError.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
+#include "drivers/InstrumentModel.h"
 #include "line/SettingsStore.h"
 
 #include <QLocale>
@@ -41,15 +43,16 @@ std::optional<QString> asText(const QString &text)
 
 } // namespace
 
-void Server::CaricaDispositivi()
+void Line::CaricaDispositivi()
 {
     loadPortHost();
     Dispositivi.emplace();
     const SettingsStore store;
 
-    for (const Role &role : kRoles) {
+    for (int index = 0; index < kRoleCount; ++index) {
+        const RoleNames &role = kRoles[index];
         const QString group = QLatin1String(role.group);
-        const bool service = qstrcmp(role.key, "SERV") == 0;
+        const bool service = Role(index) == Role::Servizio;
         Device record;
         readInto(store, group, "Marca", QString(), record.Marca, asText);
         readInto(store, group, "Modello", QString(), record.Modello, asText);
@@ -58,9 +61,12 @@ void Server::CaricaDispositivi()
         readInto(store, group, "Divisore", service ? QStringLiteral("0") : QStringLiteral("1"), record.Divisore,
                  toDecimal);
         bindPort(record);
-        Dispositivi->insert(QLatin1String(role.key), record);
+        for (int op = 0; op < kRoleOperationCount; ++op)
+            record.drivers[op] = findInstrumentModel(QLatin1String(kRoleOperationNames[op]), record.Marca,
+                                                     record.Modello);
+        (*Dispositivi)[index] = record;
 
-        if (qstrcmp(role.key, "ALT") == 0) {
+        if (Role(index) == Role::Altezza) {
             readInto(store, group, "MisuraMedia", QStringLiteral("false"), MisuraMedia, toBoolean);
             // The defaults are written in the user's number format, as the
             // settings dialog would store them.
@@ -78,7 +84,7 @@ void Server::CaricaDispositivi()
 // tried even when an earlier one failed: a port already open keeps running
 // with the new line settings, and a port that cannot open stays bound and
 // closed, so its drivers fail on every exchange.
-void Server::bindPort(Device &record)
+void Line::bindPort(Device &record)
 {
     const int n = record.Porta;
     m_formTools->create(n);

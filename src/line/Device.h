@@ -1,12 +1,21 @@
 #pragma once
-// One configured instrument role, and the port object type drivers use.
+// One configured instrument role, bound at configuration load to its port
+// and to the table rows of the operations it serves.
+#include "drivers/InstrumentModel.h"
 #include "serial/PortControl.h"
 
-#include <QHash>
 #include <QString>
-#include <memory>
+#include <array>
 
 namespace quorvex {
+
+// The four roles, in load order.
+enum class Role { Bilancia, Contametri, Altezza, Servizio };
+inline constexpr int kRoleCount = 4;
+
+// The generic operations that reach a role's instrument.
+enum class RoleOperation { LeggiPeso, LeggiTara, LeggiLunghezza, AzzeraLunghezza, LeggiAltezza, ScriviServizio };
+inline constexpr int kRoleOperationCount = 6;
 
 struct Device {
     QString Marca;
@@ -15,16 +24,25 @@ struct Device {
     qint16 Porta = 0;
     QString Impostazioni;
     PortRef MSC;
+    // The instrument row of each operation for this brand and model; null
+    // when the table has none.
+    std::array<const InstrumentModel *, kRoleOperationCount> drivers{};
+
+    const InstrumentModel *driver(RoleOperation op) const { return drivers[size_t(op)]; }
 };
 
-// Role keys of Dispositivi, in load order, with their settings groups.
-struct Role {
+// Role keys of Dispositivi and their settings groups, indexed by Role.
+struct RoleNames {
     const char *key;
     const char *group;
 };
-inline constexpr Role kRoles[] = {
+inline constexpr RoleNames kRoles[kRoleCount] = {
     {"BIL", "Bilancia"}, {"CTM", "Contametri"}, {"ALT", "Altezza"}, {"SERV", "Servizio"}};
 
-using DeviceCollection = QHash<QString, Device>;
+// Operation names as the instrument table spells them, indexed by RoleOperation.
+inline constexpr const char *kRoleOperationNames[kRoleOperationCount] = {
+    "LeggiPeso", "LeggiTara", "LeggiLunghezza", "AzzeraLunghezza", "LeggiAltezza", "ScriviServizio"};
+
+using DeviceCollection = std::array<Device, kRoleCount>;
 
 } // namespace quorvex

@@ -1,83 +1,188 @@
 #include "line/Line.h"
 
 #include "common/AutomationError.h"
+#include "drivers/Exchanges.h"
 #include "line/PortDirectory.h"
+#include "serial/PortReference.h"
 #include "serial/SerialPort.h"
 
-#include <QSet>
+#include <QFileInfo>
 #include <limits>
 
 namespace quorvex {
 
-Server::Server(PortFactory factory, QObject *parent)
-    : QObject(parent),
-      m_factory(factory ? std::move(factory) : PortFactory([] { return std::make_shared<SerialPort>(devicePathForPort); }))
+namespace {
+
+PortRef makeSerialPort(const QString &devicePath)
+{
+    if (devicePath.isEmpty())
+        return std::make_shared<SerialPort>(devicePathForPort);
+    return std::make_shared<SerialPort>(devicePath);
+}
+
+// A driver's reading as a number: empty counts as 0; anything that is not a
+// number is a failure.
+double readingValue(const QVariant &value)
+{
+    if (!value.isValid() || value.typeId() == QMetaType::QVariantList)
+        return 0;
+    if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Short
+        || value.typeId() == QMetaType::Int)
+        return value.toDouble();
+    throw AutomationError::typeMismatch();
+}
+
+// The same device whatever link names it (/dev/serial/by-id/...).
+QString canonicalDevice(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+} // namespace
+
+ResolvedPort &ResolvedPort::operator=(ResolvedPort &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_port = std::move(other.m_port);
+        m_temporary = std::exchange(other.m_temporary, false);
+    }
+    return *this;
+}
+
+void ResolvedPort::close()
+{
+    if (!m_temporary || !m_port)
+        return;
+    m_temporary = false;
+    try {
+        m_port->setPortOpen(false);
+    } catch (const AutomationError &) {
+    }
+}
+
+Line::Line(PortFactory factory, QObject *parent)
+    : QObject(parent), m_factory(factory ? std::move(factory) : PortFactory(makeSerialPort))
 {
 }
 
-Server::~Server()
+Line::~Line()
 {
-    GlobaleInterno.reset();
-    unloadPortHost();
+    if (m_formTools)
+        m_formTools->unload();
 }
 
-Device Server::device(const QString &key) const
+const Device &Line::device(Role role) const
 {
     if (!Dispositivi)
         throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("The device collection is not loaded"));
-    const auto it = Dispositivi->constFind(key);
-    if (it == Dispositivi->constEnd())
-        throw AutomationError(ErrorKind::NotFound, 5, QStringLiteral("No device under key %1").arg(key));
-    return *it;
+    return (*Dispositivi)[size_t(role)];
 }
 
-void Server::loadPortHost()
+const Device &Line::device(const QString &key) const
+{
+    for (int i = 0; i < kRoleCount; ++i) {
+        if (key == QLatin1String(kRoles[i].key))
+            return device(Role(i));
+    }
+    if (!Dispositivi)
+        throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("The device collection is not loaded"));
+    throw AutomationError(ErrorKind::NotFound, 5, QStringLiteral("No device under key %1").arg(key));
+}
+
+QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op)
+{
+    // The record as it is now: a reload during the reading does not change it.
+    const Device record = device(role);
+    double result = 0;
+    try {
+        if (const InstrumentModel *driver = record.driver(op)) {
+            if (driver->exchange != Exchange::Handshake)
+                result = readingValue(co_await runExchange(*driver, record.MSC)) * record.Divisore;
+        }
+    } catch (...) {
+        result = 0;
+    }
+    co_return result;
+}
+
+QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString parametri)
+{
+    const Device record = device(role);
+    QString result;
+    try {
+        const InstrumentModel *driver = record.driver(op);
+        if (driver && driver->exchange == Exchange::Handshake)
+            result = (co_await runExchange(*driver, record.MSC, std::move(parametri))).toString();
+    } catch (...) {
+        result.clear();
+    }
+    co_return result;
+}
+
+ResolvedPort Line::resolvePort(const QString &text)
+{
+    const PortReference reference = parsePortReference(text);
+    if (reference.isEmpty())
+        return {};
+    if (reference.number) {
+        PortRef port = m_formTools ? m_formTools->element(*reference.number) : nullptr;
+        if (!port)
+            throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("No port object %1").arg(*reference.number));
+        return {port, false};
+    }
+    // A device the server holds open is the same line: the call takes its
+    // turn there instead of opening the device a second time.
+    if (m_formTools) {
+        if (PortRef open = m_formTools->openPortOn(canonicalDevice(reference.devicePath), canonicalDevice))
+            return {open, false};
+    }
+    PortRef port = m_factory(reference.devicePath);
+    if (!reference.settings.isEmpty())
+        port->setSettings(reference.settings);
+    port->setPortOpen(true);
+    return {port, true};
+}
+
+void Line::loadPortHost()
 {
     if (!m_formTools)
         m_formTools = std::make_unique<PortHost>(m_factory);
 }
 
-void Server::unloadPortHost()
+void Line::unloadPortHost()
 {
     if (!m_formTools)
         return;
     m_formTools->unload();
     m_formTools.reset();
-    checkAlive();
+    if (!inUse())
+        emit released();
 }
 
-void Server::instanceCreated()
+void Line::close()
+{
+    m_closed = true;
+    unloadPortHost();
+}
+
+void Line::instanceCreated()
 {
     if (NumeroIstanze == std::numeric_limits<int>::max())
         throw AutomationError::overflow();
     ++NumeroIstanze;
+    // A client that arrives after the last one had gone (a call the bus
+    // routed here while the server was ending) finds the line loaded again.
+    if (!m_formTools && Dispositivi && !m_closed)
+        CaricaDispositivi();
 }
 
-void Server::instanceDestroyed()
+void Line::instanceDestroyed()
 {
     --NumeroIstanze;
     if (NumeroIstanze == 0)
         unloadPortHost();
-}
-
-void Server::setWindowLoaded(const QString &name, bool loaded)
-{
-    if (loaded)
-        m_windows.insert(name);
-    else
-        m_windows.remove(name);
-    checkAlive();
-}
-
-bool Server::anythingAlive() const
-{
-    return NumeroIstanze > 0 || m_formTools || !m_windows.isEmpty();
-}
-
-void Server::checkAlive()
-{
-    if (!anythingAlive())
-        emit lastReferenceGone();
 }
 
 } // namespace quorvex

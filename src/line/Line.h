@@ -1,32 +1,69 @@
 #pragma once
-// Process-wide state of the server: the device collection, the height
-// settings, the port host and the count of live Global instances.
+// The configured line: the four role records, the height settings, the port
+// host and the count of live Global instances. Reading a role's instrument,
+// scaled and with failures as 0, happens here, so the D-Bus class Global and
+// the sampler both read the line the same way.
 #include "line/Device.h"
 #include "line/PortHost.h"
 
+#include <QCoro/QCoroTask>
 #include <QObject>
-#include <QSet>
 #include <memory>
 #include <optional>
 
 namespace quorvex {
 
-class Global;
+// A port resolved from a client's reference. A port opened for this one
+// call is closed when this goes, whoever held it.
+class ResolvedPort {
+public:
+    ResolvedPort() = default;
+    ResolvedPort(PortRef port, bool temporary) : m_port(std::move(port)), m_temporary(temporary) {}
+    ResolvedPort(ResolvedPort &&other) noexcept
+        : m_port(std::move(other.m_port)), m_temporary(std::exchange(other.m_temporary, false)) {}
+    ResolvedPort &operator=(ResolvedPort &&other) noexcept;
+    ~ResolvedPort() { close(); }
 
-class Server : public QObject {
+    const PortRef &port() const { return m_port; }
+
+private:
+    void close();
+
+    PortRef m_port;
+    bool m_temporary = false;
+};
+
+class Line : public QObject {
     Q_OBJECT
 public:
-    // factory makes the port objects; by default real serial ports.
-    explicit Server(PortFactory factory = {}, QObject *parent = nullptr);
-    ~Server() override;
+    // factory makes the port objects (by default real serial ports whose
+    // device follows the [Porte] group); a non-empty path makes a port on
+    // that device for a single call.
+    explicit Line(PortFactory factory = {}, QObject *parent = nullptr);
+    ~Line() override;
 
     // Reads the four roles from the settings store, binds and opens their
-    // ports, and reads the height settings. Never fails; see Configuration.cpp.
+    // ports, resolves their drivers and reads the height settings. Never
+    // fails; see Configuration.cpp.
     void CaricaDispositivi();
 
-    // The record of a role; throws NotFound when the collection or the key
-    // is missing.
-    Device device(const QString &key) const;
+    // The record of a role; throws NotFound before the first load.
+    const Device &device(Role role) const;
+    // The same by its key in the collection ("BIL", ...); throws NotFound
+    // for a key that is not there.
+    const Device &device(const QString &key) const;
+
+    // The reading of the role's instrument for op times its Divisore; every
+    // failure below the record look-up (no driver, a closed port, a reply
+    // that does not convert) gives 0.
+    QCoro::Task<double> LeggiValore(Role role, RoleOperation op);
+    // The service command of the role's instrument; failures give "".
+    QCoro::Task<QString> EseguiServizio(Role role, RoleOperation op, QString parametri);
+
+    // A client's port reference: NotFound for a port number without a port
+    // object; a device the server holds open is that port; any other device
+    // path is opened for the call (PortError when it cannot be).
+    ResolvedPort resolvePort(const QString &reference);
 
     std::optional<DeviceCollection> Dispositivi;
     bool MisuraMedia = false;
@@ -35,31 +72,29 @@ public:
     double DistanzaOperatoreArrotolatore = 0;
 
     int NumeroIstanze = 0;
-    std::shared_ptr<Global> GlobaleInterno;
 
     PortHost *FormTools() const { return m_formTools.get(); }
     void loadPortHost();
     void unloadPortHost();
+    // Closes every port for good: the process is ending.
+    void close();
+    // Instances or the port host still hold the line.
+    bool inUse() const { return NumeroIstanze > 0 || m_formTools; }
 
     // Instance hooks, called by Global's constructor and destructor.
     void instanceCreated();
     void instanceDestroyed();
 
-    // The windows that keep the process alive besides the port host.
-    void setWindowLoaded(const QString &name, bool loaded);
-    bool anythingAlive() const;
-
 signals:
-    // No instance and no window is left: the process should end.
-    void lastReferenceGone();
+    // The port host was unloaded with no instance left.
+    void released();
 
 private:
     void bindPort(Device &record);
-    void checkAlive();
 
     PortFactory m_factory;
     std::unique_ptr<PortHost> m_formTools;
-    QSet<QString> m_windows;
+    bool m_closed = false;
 };
 
 } // namespace quorvex

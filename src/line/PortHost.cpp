@@ -4,7 +4,7 @@ namespace quorvex {
 
 PortHost::PortHost(PortFactory factory) : m_factory(std::move(factory))
 {
-    PortRef first = m_factory();
+    PortRef first = m_factory(QString());
     first->setCommPort(1);
     first->setSettings(QStringLiteral("9600,N,8,1"));
     m_msc.emplace(0, std::move(first));
@@ -19,7 +19,7 @@ bool PortHost::create(int n)
 {
     if (n < 0 || m_msc.count(n) || m_msc.empty())
         return false;
-    PortRef port = m_factory();
+    PortRef port = m_factory(QString());
     port->setCommPort(m_msc.at(0)->CommPort());
     port->setSettings(m_msc.at(0)->Settings());
     m_msc.emplace(n, std::move(port));
@@ -30,6 +30,17 @@ PortRef PortHost::element(int n) const
 {
     const auto it = m_msc.find(n);
     return it == m_msc.end() ? nullptr : it->second;
+}
+
+PortRef PortHost::openPortOn(const QString &canonicalDevice,
+                             const std::function<QString(const QString &)> &canonical) const
+{
+    for (const auto &[index, port] : m_msc) {
+        Q_UNUSED(index);
+        if (port->PortOpen() && canonical(port->devicePath()) == canonicalDevice)
+            return port;
+    }
+    return nullptr;
 }
 
 void PortHost::unload()

@@ -2,14 +2,16 @@
 // The hidden port host: the array MSC of port objects indexed by port
 // number. Element 0 always exists, preset to port 1 at 9600,N,8,1 and closed;
 // other elements are created on demand as copies of element 0's settings.
-#include "line/Device.h"
+#include "serial/PortControl.h"
 
 #include <functional>
 #include <map>
 
 namespace quorvex {
 
-using PortFactory = std::function<PortRef()>;
+// Makes a port object: with an empty path one whose device follows its port
+// number, otherwise one on that device.
+using PortFactory = std::function<PortRef(const QString &devicePath)>;
 
 class PortHost {
 public:
@@ -20,6 +22,10 @@ public:
     bool create(int n);
     // Element n, or null when there is none.
     PortRef element(int n) const;
+    // The open port whose device is canonicalDevice (compared through
+    // canonical), or null.
+    PortRef openPortOn(const QString &canonicalDevice,
+                       const std::function<QString(const QString &)> &canonical) const;
     // Closes every port in ascending order and retires them all: records
     // that still refer to them fail from then on.
     void unload();

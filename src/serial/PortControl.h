@@ -10,6 +10,7 @@
 // that reports a read error or loses its device closes itself, so a broken
 // line cannot keep the process busy.
 #include "serial/LineSettings.h"
+#include "serial/LineTurn.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -49,6 +50,12 @@ public:
     // Binary mode: a QByteArray.
     QVariant Input();
 
+    // The device under the port object, as far as it has one.
+    virtual QString devicePath() const { return QString(); }
+
+    // The line's turn: an exchange holds it from its first step to its last.
+    LineTurn &turn() { return m_turn; }
+
     // A port object whose host has gone: every operation fails from now on.
     void retire();
     bool isRetired() const { return m_retired; }
@@ -81,6 +88,7 @@ private:
     bool m_retired = false;
     int m_inputMode = Text;
     QByteArray m_buffer;
+    LineTurn m_turn;
 };
 
 // Port objects are shared: the port host owns them, and a driver that is

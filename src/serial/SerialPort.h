@@ -22,7 +22,7 @@ public:
     // A port on a fixed device path, whatever its number.
     explicit SerialPort(const QString &devicePath, QObject *parent = nullptr);
 
-    QString devicePath() const;
+    QString devicePath() const override;
 
 protected:
     bool openDevice(QString *why) override;

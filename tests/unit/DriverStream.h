@@ -2,7 +2,7 @@
 // Test helper for drivers of instruments that transmit on their own: hands
 // the next chunk to an in-memory port each time the driver has discarded
 // its input, i.e. one chunk per window the driver opens.
-#include "serial/MemoryPort.h"
+#include "support/MemoryPort.h"
 
 #include <QByteArrayList>
 #include <QTimer>

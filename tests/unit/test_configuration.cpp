@@ -1,6 +1,6 @@
 // Loading the configuration from a real settings file into device records
 // bound to port objects (in-memory ports, so no hardware is needed).
-#include "serial/MemoryPort.h"
+#include "support/MemoryPort.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
 #include "line/SettingsStore.h"
@@ -49,7 +49,7 @@ class Configuration : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     std::vector<std::shared_ptr<MemoryPort>> made;
-    Server server{[this] {
+    Line server{[this](const QString &) {
         auto port = std::make_shared<MemoryPort>();
         made.push_back(port);
         return port;
@@ -169,7 +169,7 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
     set("Bilancia", "Porta", "3");
     server.CaricaDispositivi();
     bool gone = false;
-    QObject::connect(&server, &Server::lastReferenceGone, [&] { gone = true; });
+    QObject::connect(&server, &Line::released, [&] { gone = true; });
     server.instanceCreated();
     server.instanceCreated();
     server.instanceDestroyed();

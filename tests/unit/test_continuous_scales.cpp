@@ -4,8 +4,8 @@
 #include "DriverStream.h"
 #include "RunTask.h"
 #include "common/AutomationError.h"
-#include "drivers/scales/ContinuousScales.h"
-#include "serial/MemoryPort.h"
+#include "support/Drivers.h"
+#include "support/MemoryPort.h"
 
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
@@ -16,6 +16,11 @@ using namespace quorvex;
 using quorvex::testing::DriverStream;
 
 namespace {
+
+QUORVEX_DRIVER(LeggiPeso_EUROBIL_FLYTN);
+QUORVEX_DRIVER(LeggiPeso_PAVONE_MC100);
+QUORVEX_DRIVER(LeggiPeso_BMC_507);
+QUORVEX_DRIVER(LeggiPeso_ALFABILICI_807);
 
 class ContinuousScales : public ::testing::Test {
 protected:
@@ -28,7 +33,7 @@ protected:
     }
     ~ContinuousScales() override { QLocale::setDefault(QLocale(QLocale::English)); }
 
-    QVariant read(QCoro::Task<QVariant> (*driver)(PortRef), QByteArrayList chunks)
+    QVariant read(const quorvex::testing::Driver &driver, QByteArrayList chunks)
     {
         DriverStream stream(*port, std::move(chunks));
         return runTask(driver(port));
@@ -131,7 +136,7 @@ TEST_F(ContinuousScales, SilenceEndsTheReadInTheWindowWhereItHappens)
 
 TEST_F(ContinuousScales, FieldThatDoesNotConvertIsATypeMismatch)
 {
-    const auto mismatch = [this](QCoro::Task<QVariant> (*driver)(PortRef), QByteArray text) {
+    const auto mismatch = [this](const quorvex::testing::Driver &driver, QByteArray text) {
         try {
             read(driver, {text});
             ADD_FAILURE() << "no error for " << text.constData();

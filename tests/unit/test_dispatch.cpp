@@ -4,7 +4,7 @@
 #include "api/Global.h"
 #include "common/AutomationError.h"
 #include "drivers/DriverSupport.h"
-#include "serial/MemoryPort.h"
+#include "support/MemoryPort.h"
 #include "line/SettingsStore.h"
 
 #include "RunTask.h"
@@ -13,7 +13,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
 using namespace quorvex;
@@ -25,7 +24,7 @@ class Dispatch : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     std::shared_ptr<MemoryPort> port;
-    Server server{[this] {
+    Line server{[this](const QString &) {
         auto p = std::make_shared<MemoryPort>();
         if (!port)
             port = p;
@@ -100,7 +99,7 @@ TEST_F(Dispatch, DriverCalledDirectlyReportsItsError)
     const Operation *op = findOperation(QStringLiteral("LeggiPeso_BILANCIAI_D400"));
     ASSERT_NE(op, nullptr);
     try {
-        runTask(global.call(*op, CallArgs{{}, port, {}}));
+        runTask(global.call(*op, CallArgs{{}, ResolvedPort(port, false), {}}));
         FAIL() << "a field with letters must fail";
     } catch (const AutomationError &e) {
         EXPECT_EQ(e.number(), 13);
@@ -109,7 +108,7 @@ TEST_F(Dispatch, DriverCalledDirectlyReportsItsError)
 
 TEST(InstanceCount, EachGlobalCountsAndTheLastOneUnloadsThePorts)
 {
-    Server server([] { return std::make_shared<MemoryPort>(); });
+    Line server([](const QString &) { return std::make_shared<MemoryPort>(); });
     server.loadPortHost();
     {
         Global a(server);
@@ -148,54 +147,25 @@ TEST(Wait, PortClosingDuringTheWaitEndsItWithThePortError)
     EXPECT_THROW(runTask(waitForBytes(port, 1, 5000ms)), AutomationError);
 }
 
-TEST(Interface, IntrospectionDataMatchesTheOperationTable)
+TEST(Interface, OperationTableComesWholeFromTheInterfaceFile)
 {
-    QXmlStreamReader xml(DbusBinding::interfaceXml());
-    std::map<QString, std::set<QString>> signatures; // name -> in-signatures
-    std::map<QString, QString> dispIds, slotNumbers, results;
-    QString method, in, out;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (xml.isStartElement() && xml.name() == QLatin1String("method")) {
-            method = xml.attributes().value("name").toString();
-            in.clear();
-            out.clear();
-        } else if (xml.isStartElement() && xml.name() == QLatin1String("arg")) {
-            (xml.attributes().value("direction") == QLatin1String("out") ? out : in) +=
-                xml.attributes().value("type").toString();
-        } else if (xml.isStartElement() && xml.name() == QLatin1String("annotation") && !method.isEmpty()) {
-            const QString name = xml.attributes().value("name").toString();
-            if (name.endsWith(".DispId"))
-                dispIds[method] = xml.attributes().value("value").toString();
-            if (name.endsWith(".Slot"))
-                slotNumbers[method] = xml.attributes().value("value").toString();
-        } else if (xml.isEndElement() && xml.name() == QLatin1String("method")) {
-            signatures[method].insert(in);
-            results[method] = out;
-            method.clear();
-        }
-    }
-    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
-    EXPECT_EQ(operations().size(), 35u);
-    EXPECT_EQ(signatures.size(), 36u); // the 35 operations and Invoke
+    ASSERT_EQ(operations().size(), 35u);
     int slot = 0;
     for (const Operation &op : operations()) {
-        const QString name = QLatin1String(op.name);
         EXPECT_EQ(op.slot, ++slot);
-        EXPECT_EQ(dispIds[name].toUInt(nullptr, 16), op.dispId) << op.name;
-        EXPECT_EQ(slotNumbers[name].toInt(), op.slot) << op.name;
-        EXPECT_EQ(results[name], dbusSignature(op.result)) << op.name;
-        QString full, required;
-        for (const Parameter &p : op.params) {
-            full += dbusSignature(p.type);
-            if (!p.optional)
-                required += dbusSignature(p.type);
-        }
-        std::set<QString> expected{full, required};
-        EXPECT_EQ(signatures[name], expected) << op.name;
+        EXPECT_TRUE(op.driver() || op.generic) << op.name.toStdString() << " runs nothing";
     }
-    EXPECT_EQ(signatures["Invoke"], std::set<QString>{"uav"});
-    EXPECT_TRUE(DbusBinding::interfaceXml().contains("VELKARO - Comunicazione con dispositivi seriali"));
+    // Every instrument row is reachable as a driver operation.
+    for (const InstrumentModel &model : instrumentModels())
+        EXPECT_NE(findOperation(driverName(model)), nullptr) << driverName(model).toStdString();
+    // Optional parameters and their defaults.
+    const Operation *force = findOperation(QStringLiteral("LeggiLunghezza"));
+    ASSERT_EQ(force->params.size(), 1u);
+    EXPECT_TRUE(force->params[0].optional);
+    EXPECT_FALSE(force->params[0].defaultValue);
+    EXPECT_TRUE(findOperation(0x6003000b)->params.at(0).defaultValue) << "ShowSampler shows by default";
+    EXPECT_EQ(findOperation(QStringLiteral("ScriviServizio_CTM_MELSEC"))->requiredCount(), 2);
+    EXPECT_TRUE(interfaceXml().contains("VELKARO - Comunicazione con dispositivi seriali"));
 }
 
 } // namespace

@@ -4,10 +4,8 @@
 #include "DriverStream.h"
 #include "RunTask.h"
 #include "common/AutomationError.h"
-#include "drivers/line/CtmCounter.h"
-#include "drivers/line/ElapCounters.h"
-#include "drivers/line/Ps11.h"
-#include "serial/MemoryPort.h"
+#include "support/Drivers.h"
+#include "support/MemoryPort.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
@@ -17,6 +15,17 @@ using namespace quorvex;
 using quorvex::testing::DriverStream;
 
 namespace {
+
+QUORVEX_DRIVER(AzzeraLunghezza_CTM_1);
+QUORVEX_DRIVER(AzzeraLunghezza_ELAP_CM78);
+QUORVEX_DRIVER(AzzeraLunghezza_ELAP_CM78A);
+QUORVEX_DRIVER(LeggiAltezza_CTM_1);
+QUORVEX_DRIVER(LeggiLunghezza_CTM_1);
+QUORVEX_DRIVER(LeggiLunghezza_ELAP_CM78);
+QUORVEX_DRIVER(LeggiLunghezza_ELAP_CM78A);
+QUORVEX_DRIVER(LeggiPeso_CTM_PS11);
+QUORVEX_DRIVER(LeggiPeso_ELAP_CM78);
+QUORVEX_DRIVER(LeggiPeso_ELAP_CM78A);
 
 class LineCounters : public ::testing::Test {
 protected:

@@ -1,8 +1,8 @@
 // MELSEC service command: the frames and their checksum, the selection by
 // exact text, and the handshake against an in-memory port.
-#include "drivers/line/Melsec.h"
 #include "drivers/line/MelsecFrame.h"
-#include "serial/MemoryPort.h"
+#include "support/Drivers.h"
+#include "support/MemoryPort.h"
 #include "tests/unit/RunTask.h"
 
 #include <QEventLoop>
@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 using namespace quorvex;
+
+namespace {
+QUORVEX_DRIVER(ScriviServizio_CTM_MELSEC);
+}
 
 TEST(MelsecFrame, CommandFramesAndTheirChecksums)
 {
@@ -43,7 +47,7 @@ TEST(MelsecDriver, NoAnswerToTheEnquiryEndsWithoutASecondWait)
     auto port = std::make_shared<MemoryPort>();
     port->setPortOpen(true);
     port->onWrite = [&port](const QByteArray &) { port->feedLater("x", 3500); };
-    EXPECT_EQ(runTask(ScriviServizio_CTM_MELSEC(port, QStringLiteral("1"))), QString());
+    EXPECT_EQ(runTask(ScriviServizio_CTM_MELSEC(port, QStringLiteral("1"))).toString(), QString());
     EXPECT_EQ(port->written(), "\x05");
     // Had the driver waited a second time, it would have consumed this byte.
     QEventLoop loop;

@@ -2,9 +2,9 @@
 // of the reading and its limits; then the driver's attempts against an
 // in-memory port.
 #include "common/AutomationError.h"
-#include "drivers/line/RlcController.h"
 #include "drivers/line/RlcControllerFrame.h"
-#include "serial/MemoryPort.h"
+#include "support/Drivers.h"
+#include "support/MemoryPort.h"
 #include "tests/unit/RunTask.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 using namespace quorvex;
 
 namespace {
+
+QUORVEX_DRIVER(LeggiPeso_RLC_1);
 
 // Length 0x4D2 (1234), weight 0x64 (100), status "00": the codes add up to
 // 900, and 900 % 256 = 0x84.

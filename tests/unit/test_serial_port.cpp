@@ -2,7 +2,7 @@
 // real serial device (a pty) carrying DC1/DC3 as data.
 #include "common/AutomationError.h"
 #include "serial/LineSettings.h"
-#include "serial/MemoryPort.h"
+#include "support/MemoryPort.h"
 #include "serial/SerialPort.h"
 
 #include <QCoreApplication>

@@ -4,10 +4,6 @@
 
 namespace quorvex {
 
-const ProfaceCommand kProfaceWeight{"@2\r", 1, 9};
-const ProfaceCommand kProfaceLength{"@1\r", 1, 9};
-const ProfaceCommand kProfaceZero{"@3\r", 0, 10};
-
 double parseProfaceReading(const QByteArray &reply)
 {
     if (reply.size() < 8)

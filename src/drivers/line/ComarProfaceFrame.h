@@ -3,20 +3,8 @@
 // length come back as an unsigned 16-bit number, high byte first, in bytes
 // 6 and 7 of the reply. Pure functions over the bytes read from the port.
 #include <QByteArray>
-#include <chrono>
 
 namespace quorvex {
-
-struct ProfaceCommand {
-    const char *request; // bytes written
-    int inputMode;       // PortControl::Text (0) or Binary (1)
-    int replyLength;     // bytes awaited
-};
-
-extern const ProfaceCommand kProfaceWeight;
-extern const ProfaceCommand kProfaceLength;
-extern const ProfaceCommand kProfaceZero;
-inline constexpr std::chrono::seconds kProfaceTimeout{2};
 
 // Byte 6 * 256 + byte 7 of a reply, 0 to 65535. Throws the invalid-argument
 // error when the reply ends before byte 7.

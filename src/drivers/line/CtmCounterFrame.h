@@ -7,10 +7,6 @@
 
 namespace quorvex {
 
-inline const QByteArray kCtmReadRequest = QByteArrayLiteral("\x02P\r");
-inline const QByteArray kCtmZeroCommand = QByteArrayLiteral("\x02" "A\r");
-constexpr int kCtmReplyLength = 8;
-
 // True when character 7 of the reply is the XOR of characters 2 to 6.
 // A reply shorter than 7 characters never checks.
 bool ctmReplyChecks(const QString &reply);

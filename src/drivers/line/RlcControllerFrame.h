@@ -3,16 +3,8 @@
 // answered with the length and the weight in hexadecimal under a checksum,
 // and a zero command. Pure functions over the text read from the port.
 #include <QString>
-#include <chrono>
 
 namespace quorvex {
-
-inline constexpr char kRlcStatusRequest[] = "<0161>";
-inline constexpr char kRlcZeroCommand[] = "<0262>";
-inline constexpr int kRlcStatusReplyLength = 22;
-inline constexpr int kRlcZeroAnswerLength = 6;
-inline constexpr int kRlcAttempts = 10;
-inline constexpr std::chrono::seconds kRlcTimeout{20};
 
 enum class RlcField { Length, Weight };
 

@@ -4,16 +4,9 @@
 
 namespace quorvex {
 
-using namespace std::chrono_literals;
-
-const ContinuousScale kFlytn{12, '\r', 2, 6, false, false, 2s};
-const ContinuousScale kMc100{38, '\x02', 8, 6, true, true, 2s};
-const ContinuousScale kBmc507{43, '$', 2, 6, false, true, 22s};
-const ContinuousScale kAlfabilici807{43, '$', 1, 7, false, true, 22s};
-
-int findMarker(const QString &text, const ContinuousScale &scale)
+int findMarker(const QString &text, const InstrumentModel &scale)
 {
-    const qsizetype limit = qMin<qsizetype>(text.size(), scale.window);
+    const qsizetype limit = qMin<qsizetype>(text.size(), scale.replyLength);
     for (qsizetype i = 0; i < limit; ++i) {
         if (text.at(i) == QLatin1Char(scale.marker))
             return int(i) + 1;
@@ -21,17 +14,17 @@ int findMarker(const QString &text, const ContinuousScale &scale)
     return 0;
 }
 
-int fieldEnd(int m, const ContinuousScale &scale)
+int fieldEnd(const InstrumentModel &scale)
 {
-    return m + scale.fieldOffset + scale.fieldLength - 1;
+    return 1 + scale.fieldStart + scale.fieldLength - 1;
 }
 
-double parseContinuousField(const QString &text, int m, const ContinuousScale &scale)
+double parseStreamField(const QString &fromMarker, const InstrumentModel &scale)
 {
-    QString field = mid1(text, m + scale.fieldOffset, scale.fieldLength);
-    if (scale.deletePoints)
+    QString field = mid1(fromMarker, 1 + scale.fieldStart, scale.fieldLength);
+    if (scale.decimalMark == 0)
         return convertLocaleNumber(field.remove(QLatin1Char('.')));
-    return convertField(field, QLatin1Char('.'));
+    return convertField(field, QLatin1Char(scale.decimalMark));
 }
 
 } // namespace quorvex

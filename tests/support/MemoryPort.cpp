@@ -1,4 +1,4 @@
-#include "serial/MemoryPort.h"
+#include "support/MemoryPort.h"
 
 #include <QTimer>
 

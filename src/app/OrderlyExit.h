@@ -1,0 +1,49 @@
+#pragma once
+// How the server ends, whether its last client has gone or it was told to
+// stop (SIGTERM, SIGINT): the bus name goes first, so new calls start a new
+// server by activation; calls the bus had already routed here are still
+// answered (the object stays registered); the ports are closed; then the
+// event loop quits with status 0.
+#include <QDBusConnection>
+#include <QObject>
+#include <QTimer>
+
+namespace quorvex {
+
+class DbusBinding;
+class Line;
+
+class OrderlyExit : public QObject {
+    Q_OBJECT
+public:
+    OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, QObject *parent = nullptr);
+
+    // Watches SIGTERM and SIGINT from now on.
+    void handleStopSignals();
+
+    // The last reference has gone: give up the name and end once the calls
+    // that still reach the server are answered.
+    void lastReferenceGone();
+    // Told to stop: give up the name, close the ports so every call in
+    // flight ends at once, and end.
+    void stop();
+
+private:
+    void releaseName();
+    void quitWhenIdle();
+    void onStopSignal();
+
+    QDBusConnection m_bus;
+    Line &m_line;
+    DbusBinding &m_binding;
+    bool m_nameReleased = false;
+    bool m_stopping = false;
+    // Calls the bus routed here just before the name went may still be on
+    // their way through this process's queue; the server stays this long
+    // after its last answer before it ends.
+    QTimer m_grace;
+    // A stop does not wait longer than this for calls to end.
+    QTimer m_stopBound;
+};
+
+} // namespace quorvex
