@@ -1,0 +1,176 @@
+// Many clients sharing one line: one exchange at a time on each port, in the
+// order the calls came; ports side by side; no crash and no wrong number
+// under load; one-shot clients through activation; an orderly stop.
+#include "tests/e2e/Harness.h"
+
+#include "sim/instruments/BC100M.h"
+#include "sim/instruments/D400.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDir>
+#include <QElapsedTimer>
+
+using namespace e2e;
+using namespace std::chrono_literals;
+
+namespace {
+
+QDBusPendingCall asyncCall(QDBusConnection &connection, const QString &method, const QVariantList &args = {},
+                           int timeoutMs = 60000)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QStringLiteral("com.velkaro.Quorvex"), QStringLiteral("/com/velkaro/Quorvex/Global"),
+        QStringLiteral("com.velkaro.Quorvex.Global"), method);
+    message.setArguments(args);
+    return connection.asyncCall(message, timeoutMs);
+}
+
+int scaledCount(const char *variable, int count)
+{
+    bool ok = false;
+    const int given = qEnvironmentVariableIntValue(variable, &ok);
+    return ok && given > 0 ? given : count;
+}
+
+class Sharing : public ServerTest {
+protected:
+    sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
+
+    void SetUp() override
+    {
+        scale->setWeightField("   12,500");
+        mapPort(3, scale->slavePath());
+        configureRole("Bilancia", "BILANCIAI", "D400", 3);
+    }
+
+    std::vector<QDBusConnection> clients(int n, const QString &prefix)
+    {
+        std::vector<QDBusConnection> out;
+        for (int i = 0; i < n; ++i)
+            out.push_back(QDBusConnection::connectToBus(QDBusConnection::SessionBus, prefix + QString::number(i)));
+        return out;
+    }
+};
+
+TEST_F(Sharing, CallsOnOnePortTakeTurnsInOrderWhileAnotherPortRunsAlongside)
+{
+    scale->setReplyDelay(300ms);
+    sim::Handle<sim::D400> other = sim::launch<sim::D400>();
+    other->setWeightField("    7,000");
+    other->setReplyDelay(300ms);
+    mapPort(4, other->slavePath());
+    configureRole("Servizio", QString(), QString(), 4); // gives the server a port 4
+    startServer();
+
+    auto connections = clients(9, QStringLiteral("turn"));
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::unique_ptr<QDBusPendingCallWatcher>> calls;
+    std::vector<qint64> finished(9, -1);
+    for (int i = 0; i < 8; ++i) {
+        calls.push_back(std::make_unique<QDBusPendingCallWatcher>(asyncCall(connections[i], "LeggiPeso")));
+        QObject::connect(calls.back().get(), &QDBusPendingCallWatcher::finished, [&, i] { finished[i] = clock.elapsed(); });
+        waitUntil([] { return false; }, 15); // a definite order of arrival
+    }
+    calls.push_back(std::make_unique<QDBusPendingCallWatcher>(
+        asyncCall(connections[8], "LeggiPeso_BILANCIAI_D400", {QStringLiteral("4")})));
+    QObject::connect(calls.back().get(), &QDBusPendingCallWatcher::finished, [&] { finished[8] = clock.elapsed(); });
+
+    const bool all = waitUntil([&] { return std::count(finished.begin(), finished.end(), -1) == 0; }, 30000);
+    ASSERT_TRUE(all);
+    for (int i = 0; i < 8; ++i) {
+        const QDBusMessage reply = calls[i]->reply();
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        EXPECT_DOUBLE_EQ(reply.arguments().value(0).toDouble(), 12.5) << "client " << i;
+        if (i > 0) {
+            EXPECT_GT(finished[i], finished[i - 1]) << "client " << i << " overtook the one before";
+            EXPECT_GE(finished[i] - finished[i - 1], 200) << "two exchanges overlapped on one line";
+        }
+    }
+    EXPECT_DOUBLE_EQ(calls[8]->reply().arguments().value(0).toDouble(), 7.0);
+    EXPECT_LT(finished[8], 1500) << "the other port waited for the first port's queue";
+    EXPECT_GE(finished[7], 8 * 300);
+}
+
+TEST_F(Sharing, FiveHundredCallsFromFiftyConnectionsAllAnsweredRight)
+{
+    scale->setPacing(9600);
+    startServer();
+    const int perClient = scaledCount("E2E_LOAD_CALLS_PER_CLIENT", 10);
+    auto connections = clients(50, QStringLiteral("load"));
+    std::vector<QDBusPendingCall> calls;
+    for (int round = 0; round < perClient; ++round) {
+        for (auto &connection : connections)
+            calls.push_back(asyncCall(connection, "LeggiPeso", {}, 120000));
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall &c) { return c.isFinished(); });
+    }, 150000));
+    int weights = 0;
+    for (const QDBusPendingCall &call : calls) {
+        const QDBusMessage reply = call.reply();
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            // Only the client's own time-out may end a call that queued too long.
+            EXPECT_EQ(reply.errorName().toStdString(), "org.freedesktop.DBus.Error.NoReply");
+            continue;
+        }
+        EXPECT_DOUBLE_EQ(reply.arguments().value(0).toDouble(), 12.5) << "a wrong number reported as good";
+        ++weights;
+    }
+    EXPECT_GT(weights, 0);
+    EXPECT_TRUE(serverRunning());
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.5) << "the server no longer serves";
+}
+
+TEST_F(Sharing, OneShotClientsThroughActivationAllGetTheWeight)
+{
+    QDBusMessage env = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                      "org.freedesktop.DBus", "UpdateActivationEnvironment");
+    QMap<QString, QString> vars{{"XDG_CONFIG_HOME", configHome()}, {"XDG_RUNTIME_DIR", configHome()},
+                                {"QT_QPA_PLATFORM", "offscreen"}};
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    env << QVariant::fromValue(vars);
+    ASSERT_EQ(QDBusConnection::sessionBus().call(env).type(), QDBusMessage::ReplyMessage);
+
+    const QString client = QCoreApplication::applicationDirPath() + QStringLiteral("/../../tools/quorvex");
+    const int count = scaledCount("E2E_ONE_SHOT_CALLS", 200);
+    int good = 0;
+    for (int i = 0; i < count; ++i) {
+        QProcess process;
+        process.start(client, {QStringLiteral("LeggiPeso")});
+        ASSERT_TRUE(process.waitForFinished(30000));
+        const QString out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+        if (process.exitCode() == 0 && out == QLatin1String("12.5"))
+            ++good;
+        else
+            ADD_FAILURE() << "call " << i << ": " << out.toStdString() << " "
+                          << process.readAllStandardError().toStdString();
+    }
+    EXPECT_EQ(good, count);
+    EXPECT_TRUE(waitUntil([this] { return !serviceRegistered(); })) << "the last server did not end";
+}
+
+TEST_F(Sharing, StopSignalAnswersTheWaitingClientClosesThePortAndExitsCleanly)
+{
+    scale->setSilent(true);
+    startServer();
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "stopped");
+    QDBusPendingCallWatcher waiting(asyncCall(client, "LeggiPeso_BILANCIAI_D400", {QStringLiteral("3")}));
+    waitUntil([] { return false; }, 300); // the call is waiting on the silent scale
+    m_server.terminate();
+    ASSERT_TRUE(m_server.waitForFinished(10000));
+    EXPECT_EQ(m_server.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_server.exitCode(), 0);
+    ASSERT_TRUE(waitUntil([&] { return waiting.isFinished(); }, 5000));
+    const QDBusMessage reply = waiting.reply();
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        EXPECT_TRUE(reply.errorName().startsWith("com.velkaro.Quorvex.Error.")) << reply.errorName().toStdString();
+    const QString device = QFileInfo(QString::fromStdString(scale->slavePath())).fileName();
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/run/lock/LCK..") + device)) << "a lock file was left";
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/var/lock/LCK..") + device)) << "a lock file was left";
+}
+
+} // namespace
