@@ -17,3 +17,14 @@ for target in "$fuzz_build"/fuzz/fuzz_*; do
 done
 
 ctest --test-dir "${BUILD:-build}" -j2 --output-on-failure
+
+# The end-to-end tests once more against a server (and client) built with
+# AddressSanitizer and UndefinedBehaviorSanitizer: a use-after-free or an
+# undefined operation under load fails a test instead of a line.
+asan_build=${ASAN_BUILD:-build-asan}
+[ -f "$asan_build/build.ninja" ] || cmake -S . -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_SANITIZE=ON
+e2e_targets=$(cd tests/e2e && ls e2e_*.cpp | sed 's/\.cpp$//')
+cmake --build "$asan_build" -j"$(nproc)" --target quorvexd quorvex $e2e_targets
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  E2E_ONE_SHOT_CALLS=50 ctest --test-dir "$asan_build" -j2 --output-on-failure -R '^e2e_'
+
