@@ -45,6 +45,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Install into a staging DESTDIR with the real prefix, so files written at
 # install time (the service files) name /usr/bin, not the staging folder.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX ${CPACK_PACKAGING_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velkaro s.r.l. <quorvex@velkaro.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
@@ -53,3 +54,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus-user-session | dbus-x11")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 include(CPack)
+
+# The package built and checked as installed files (about 10 s on a built tree).
+add_test(NAME package COMMAND ${CMAKE_SOURCE_DIR}/scripts/package.sh)
+set_tests_properties(package PROPERTIES LABELS package TIMEOUT 120 ENVIRONMENT "BUILD=${CMAKE_BINARY_DIR}")
