@@ -1,7 +1,8 @@
 // Base class of every simulated instrument.
 //
-// An Instrument owns a pseudo-terminal (see Pty) and a thread of its own that
-// waits in poll() on the master side. Bytes the server writes to the slave
+// An Instrument owns its line, a pseudo-terminal (see Pty) or a serial device
+// given with useLink() (see SerialDevice), and a thread of its own that waits
+// in poll() on the simulator's side. Bytes the server writes to the slave
 // path are recorded and handed to onReceived(); the instrument answers with
 // reply() or send(). Because the thread is independent of any Qt event loop, a
 // test may block in a synchronous D-Bus call to the server while the
