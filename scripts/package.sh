@@ -44,7 +44,10 @@ for program in quorvexd quorvex quorvex-sim; do
     "$root/usr/bin/$program" --help >/dev/null || fail "$program --help failed"
     echo "package: $version"
 done
-bash -n "$root/usr/share/bash-completion/completions/quorvex" || fail "the completion is not valid bash"
+# The completion offers the operations of the interface.
+completion="$(bash -c 'source "$1"; COMP_WORDS=(quorvex LeggiP); COMP_CWORD=1; _quorvex; echo "${COMPREPLY[*]}"' \
+    _ "$root/usr/share/bash-completion/completions/quorvex")" || fail "the completion does not run"
+[[ " $completion " == *" LeggiPeso_BILANCIAI_D400 "* ]] || fail "the completion of 'LeggiP' gave '$completion'"
 
 for page in "$root"/usr/share/man/man1/*.1*; do
     warnings="$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)" || fail "man -l $(basename "$page") failed"

@@ -121,6 +121,10 @@ std::optional<int> parseOptions(const std::vector<std::string> &args, Options &o
             printUsage(stdout);
             return 0;
         }
+        if (key == "--version") {
+            std::printf("quorvex-sim %s\n", QUORVEX_VERSION);
+            return 0;
+        }
         if (key.rfind("--", 0) != 0) {
             std::fprintf(stderr, "quorvex-sim: unexpected argument '%s'\n", key.c_str());
             return kExitUsage;
