@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-serialport-dev qcoro-qt6-dev libgtest-dev
   dbus dbus-bin fonts-dejavu-core fonts-dseg
+  dpkg-dev file man-db
 )
 
 missing=()

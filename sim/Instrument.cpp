@@ -12,6 +12,7 @@
 #include <sys/eventfd.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace sim {
 
@@ -69,6 +70,16 @@ void Instrument::start()
     }
 }
 
+bool Instrument::useLink(std::unique_ptr<Link> link)
+{
+    std::lock_guard control(m_controlMutex);
+    std::lock_guard lock(m_ptyMutex);
+    if (m_pty || !link)
+        return false;
+    m_pty = std::move(link);
+    return true;
+}
+
 void Instrument::stop()
 {
     {
@@ -96,7 +107,7 @@ bool Instrument::isRunning() const
 std::string Instrument::slavePath() const
 {
     std::lock_guard lock(m_ptyMutex);
-    return m_pty ? m_pty->slavePath() : std::string();
+    return m_pty ? m_pty->path() : std::string();
 }
 
 void Instrument::flushLine()
@@ -155,6 +166,13 @@ void Instrument::setTickInterval(Milliseconds interval)
         m_tickInterval = std::max(Milliseconds(0), interval);
     }
     wake();
+}
+
+void Instrument::setMonitor(Monitor monitor)
+{
+    auto shared = monitor ? std::make_shared<const Monitor>(std::move(monitor)) : nullptr;
+    std::lock_guard lock(m_cfgMutex);
+    m_monitor = std::move(shared);
 }
 
 void Instrument::send(std::string bytes, Milliseconds delay)
@@ -237,9 +255,11 @@ bool Instrument::setOption(std::string_view key, std::string_view value)
 {
     long long n = 0;
     if (key == "silent") {
-        setSilent(value.empty() || value == "1" || value == "true" || value == "on");
-        return value.empty() || value == "1" || value == "true" || value == "on"
-            || value == "0" || value == "false" || value == "off";
+        const bool on = value.empty() || value == "1" || value == "true" || value == "on";
+        if (!on && value != "0" && value != "false" && value != "off")
+            return false; // a malformed value leaves the setting as it was
+        setSilent(on);
+        return true;
     }
     if (key == "noise-text") {
         setNoise(std::string(value));
@@ -282,131 +302,171 @@ void Instrument::callHook(const char *name, Hook &&hook)
 void Instrument::run()
 {
     m_threadId = std::this_thread::get_id();
-    const int master = m_pty->masterFd();
-    bool blocked = false;              // last write hit EAGAIN; wait for POLLOUT
-    Clock::time_point blockedSince{};
-    Clock::time_point hangupUntil{};
-    Clock::time_point nextTick{};
-
-    for (;;) {
-        Milliseconds tickInterval;
-        {
-            std::lock_guard lock(m_cfgMutex);
-            tickInterval = m_tickInterval;
-        }
-        auto now = Clock::now();
-        if (tickInterval.count() <= 0)
-            nextTick = {};
-        else if (nextTick == Clock::time_point{})
-            nextTick = now + tickInterval;
-
-        // Earliest moment something has to happen without any input.
-        Clock::time_point deadline = Clock::time_point::max();
-        {
-            std::lock_guard out(m_outMutex);
-            if (m_stopRequested)
-                break;
-            if (!m_out.empty())
-                deadline = blocked ? blockedSince + kStalledWriteLimit : m_out.front().due;
-        }
-        if (nextTick != Clock::time_point{})
-            deadline = std::min(deadline, nextTick);
-        const bool watchMaster = now >= hangupUntil;
-        if (!watchMaster)
-            deadline = std::min(deadline, hangupUntil);
-
-        int timeoutMs = -1;
-        if (deadline != Clock::time_point::max()) {
-            const auto left = deadline - now;
-            timeoutMs = left.count() <= 0
-                ? 0
-                : static_cast<int>(std::min<long long>(
-                    (std::chrono::ceil<Milliseconds>(left)).count(), 60'000));
-        }
-
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {master, POLLIN, 0}};
-        if (blocked)
-            fds[1].events |= POLLOUT;
-        const int rc = ::poll(fds, watchMaster ? 2 : 1, timeoutMs);
-        if (rc < 0) {
-            if (errno != EINTR)
-                ::poll(fds, 1, 10); // unexpected; avoid spinning
-            continue;
-        }
-
-        if (fds[0].revents & POLLIN) {
-            std::uint64_t count;
-            [[maybe_unused]] auto n = ::read(m_wakeFd, &count, sizeof count);
-        }
-        if (watchMaster) {
-            bool hangup = false;
-            if (fds[1].revents & POLLIN) {
-                char buf[4096];
-                for (;;) {
-                    const ssize_t n = ::read(master, buf, sizeof buf);
-                    if (n > 0) {
-                        {
-                            std::lock_guard lock(m_rxMutex);
-                            m_received.append(buf, static_cast<std::size_t>(n));
-                        }
-                        m_rxCond.notify_all();
-                        const std::string_view bytes(buf, static_cast<std::size_t>(n));
-                        callHook("onReceived", [&] { onReceived(bytes); });
-                        continue;
-                    }
-                    if (n < 0 && errno == EINTR)
-                        continue;
-                    // EAGAIN: drained. EIO or 0: no slave open.
-                    hangup = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-                    break;
-                }
-            } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                hangup = true;
-            }
-            if (hangup)
-                hangupUntil = Clock::now() + kHangupBackoff;
-            if (fds[1].revents & POLLOUT)
-                blocked = false;
-        }
-
-        now = Clock::now();
-        {
-            std::lock_guard out(m_outMutex);
-            if (blocked && now - blockedSince >= kStalledWriteLimit) {
-                m_out.clear();
-                m_queueEnd = {};
-                blocked = false;
-            }
-            while (!blocked && !m_out.empty() && m_out.front().due <= now) {
-                Pending &p = m_out.front();
-                const ssize_t n = ::write(master, p.bytes.data(), p.bytes.size());
-                if (n < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                        blocked = true;
-                        blockedSince = now;
-                        break;
-                    }
-                    m_out.pop_front(); // EIO: nobody on the line, the bytes are lost
-                    continue;
-                }
-                if (static_cast<std::size_t>(n) < p.bytes.size())
-                    p.bytes.erase(0, static_cast<std::size_t>(n));
-                else
-                    m_out.pop_front();
-            }
-        }
-
-        if (nextTick != Clock::time_point{} && Clock::now() >= nextTick) {
-            callHook("onTick", [&] { onTick(); });
-            nextTick += tickInterval;
-            if (nextTick < Clock::now())
-                nextTick = Clock::now() + tickInterval;
-        }
+    const int fd = m_pty->fd();
+    LoopState state;
+    while (waitForEvents(fd, state)) {
+        flushOutput(fd, state);
+        runTick(state);
     }
     m_threadId = std::thread::id();
     m_running = false;
+}
+
+// Waits until input, a wake-up or the next deadline; reads what came.
+// Returns false once a stop was requested.
+bool Instrument::waitForEvents(int fd, LoopState &state)
+{
+    int timeoutMs = -1;
+    bool watchLine = true;
+    if (!planWait(state, timeoutMs, watchLine))
+        return false;
+
+    pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {fd, POLLIN, 0}};
+    if (state.blocked)
+        fds[1].events |= POLLOUT;
+    const int rc = ::poll(fds, watchLine ? 2 : 1, timeoutMs);
+    if (rc < 0) {
+        if (errno != EINTR)
+            ::poll(fds, 1, 10); // unexpected; avoid spinning
+        return true;
+    }
+    if (fds[0].revents & POLLIN) {
+        std::uint64_t count;
+        [[maybe_unused]] auto n = ::read(m_wakeFd, &count, sizeof count);
+    }
+    if (!watchLine)
+        return true;
+    bool hangup = false;
+    if (fds[1].revents & POLLIN)
+        hangup = readInput(fds[1].fd);
+    else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
+        hangup = true;
+    if (hangup)
+        state.hangupUntil = Clock::now() + kHangupBackoff;
+    if (fds[1].revents & POLLOUT)
+        state.blocked = false;
+    return true;
+}
+
+// The poll timeout: the earliest moment something has to happen without any
+// input (queued output due, a stalled write to give up, a tick, the end of a
+// hang-up pause). Returns false if a stop was requested.
+bool Instrument::planWait(LoopState &state, int &timeoutMs, bool &watchLine)
+{
+    {
+        std::lock_guard lock(m_cfgMutex);
+        state.tickInterval = m_tickInterval;
+    }
+    const auto now = Clock::now();
+    if (state.tickInterval.count() <= 0)
+        state.nextTick = {};
+    else if (state.nextTick == Clock::time_point{})
+        state.nextTick = now + state.tickInterval;
+
+    Clock::time_point deadline = Clock::time_point::max();
+    {
+        std::lock_guard out(m_outMutex);
+        if (m_stopRequested)
+            return false;
+        if (!m_out.empty())
+            deadline = state.blocked ? state.blockedSince + kStalledWriteLimit : m_out.front().due;
+    }
+    if (state.nextTick != Clock::time_point{})
+        deadline = std::min(deadline, state.nextTick);
+    watchLine = now >= state.hangupUntil;
+    if (!watchLine)
+        deadline = std::min(deadline, state.hangupUntil);
+
+    timeoutMs = -1;
+    if (deadline != Clock::time_point::max()) {
+        const auto left = deadline - now;
+        timeoutMs = left.count() <= 0
+            ? 0
+            : static_cast<int>(std::min<long long>(std::chrono::ceil<Milliseconds>(left).count(), 60'000));
+    }
+    return true;
+}
+
+// Reads everything available, records it and hands it to onReceived().
+bool Instrument::readInput(int fd)
+{
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            const std::string_view bytes(buf, static_cast<std::size_t>(n));
+            {
+                std::lock_guard lock(m_rxMutex);
+                m_received.append(bytes);
+            }
+            m_rxCond.notify_all();
+            notifyMonitor(false, bytes);
+            callHook("onReceived", [&] { onReceived(bytes); });
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // EAGAIN: drained. EIO or 0: no slave open (or the device went away).
+        return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+}
+
+// Writes the queued pieces that are due, as far as the line takes them.
+void Instrument::flushOutput(int fd, LoopState &state)
+{
+    std::vector<std::string> written; // for the monitor, outside the lock
+    {
+        const auto now = Clock::now();
+        std::lock_guard out(m_outMutex);
+        if (state.blocked && now - state.blockedSince >= kStalledWriteLimit) {
+            m_out.clear();
+            m_queueEnd = {};
+            state.blocked = false;
+        }
+        while (!state.blocked && !m_out.empty() && m_out.front().due <= now) {
+            Pending &p = m_out.front();
+            const ssize_t n = ::write(fd, p.bytes.data(), p.bytes.size());
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    state.blocked = true;
+                    state.blockedSince = now;
+                    break;
+                }
+                m_out.pop_front(); // EIO: nobody on the line, the bytes are lost
+                continue;
+            }
+            written.push_back(p.bytes.substr(0, static_cast<std::size_t>(n)));
+            if (static_cast<std::size_t>(n) < p.bytes.size())
+                p.bytes.erase(0, static_cast<std::size_t>(n));
+            else
+                m_out.pop_front();
+        }
+    }
+    for (const auto &bytes : written)
+        notifyMonitor(true, bytes);
+}
+
+void Instrument::runTick(LoopState &state)
+{
+    if (state.nextTick == Clock::time_point{} || Clock::now() < state.nextTick)
+        return;
+    callHook("onTick", [&] { onTick(); });
+    state.nextTick += state.tickInterval;
+    if (state.nextTick < Clock::now())
+        state.nextTick = Clock::now() + state.tickInterval;
+}
+
+void Instrument::notifyMonitor(bool sent, std::string_view bytes)
+{
+    std::shared_ptr<const Monitor> monitor;
+    {
+        std::lock_guard lock(m_cfgMutex);
+        monitor = m_monitor;
+    }
+    if (monitor)
+        callHook("monitor", [&] { (*monitor)(sent, bytes); });
 }
 
 bool parseInt(std::string_view text, long long &out)

@@ -1,7 +1,8 @@
 // Base class of every simulated instrument.
 //
-// An Instrument owns a pseudo-terminal (see Pty) and a thread of its own that
-// waits in poll() on the master side. Bytes the server writes to the slave
+// An Instrument owns its line, a pseudo-terminal (see Pty) or a serial device
+// given with useLink() (see SerialDevice), and a thread of its own that waits
+// in poll() on the simulator's side. Bytes the server writes to the slave
 // path are recorded and handed to onReceived(); the instrument answers with
 // reply() or send(). Because the thread is independent of any Qt event loop, a
 // test may block in a synchronous D-Bus call to the server while the
@@ -19,6 +20,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -28,7 +30,7 @@
 
 namespace sim {
 
-class Pty;
+class Link;
 
 using Milliseconds = std::chrono::milliseconds;
 
@@ -42,16 +44,21 @@ public:
 
     const std::string &model() const { return m_model; }
 
-    // Opens the pty on first use and starts the thread. Throws
-    // std::system_error if no pty or thread can be created. No-op if running.
+    // Opens the pty on first use (unless useLink() gave another line) and
+    // starts the thread. Throws std::system_error if no pty or thread can be
+    // created. No-op if running.
     void start();
+    // Serves on this line (e.g. a SerialDevice) instead of a fresh pty.
+    // Only before the first start(); returns false once a line is in use.
+    bool useLink(std::unique_ptr<Link> link);
     // Stops and joins the thread; pending output is discarded. The pty stays
     // open, so start() again serves the same slave path. Idempotent. From a
     // hook it only asks the loop to end; the thread is joined by the next
     // start(), stop() or the destructor.
     void stop();
     bool isRunning() const;
-    // Slave path for the server, e.g. "/dev/pts/7". Empty before start().
+    // Path for the server, e.g. "/dev/pts/7" (or the device given to
+    // useLink()). Empty before start().
     std::string slavePath() const;
     // Discards queued output and whatever the server has not read yet, as if
     // the line had been idle. Handy before a test step that expects exact bytes.
@@ -80,6 +87,11 @@ public:
     // optional delay. Safe from any thread. Transmissions never overlap: a
     // send starts after everything queued before it.
     void send(std::string bytes, Milliseconds delay = Milliseconds(0));
+
+    // Called on the simulator thread with the bytes of each read from the
+    // line (sent false) and of each write to it (sent true); for tracing.
+    using Monitor = std::function<void(bool sent, std::string_view bytes)>;
+    void setMonitor(Monitor monitor);
 
     // --- what the server sent -----------------------------------------------
     std::string received() const;
@@ -112,16 +124,29 @@ private:
         std::string bytes;
     };
 
+    // State of the simulator thread's loop, kept between its rounds.
+    struct LoopState
+    {
+        bool blocked = false; // last write hit EAGAIN; wait for POLLOUT
+        Clock::time_point blockedSince{};
+        Clock::time_point hangupUntil{};
+        Clock::time_point nextTick{};
+        Milliseconds tickInterval{0};
+    };
+
     void run();
+    bool waitForEvents(int fd, LoopState &state);
+    bool planWait(LoopState &state, int &timeoutMs, bool &watchLine);
+    bool readInput(int fd);           // returns true on a hang-up
+    void flushOutput(int fd, LoopState &state);
+    void runTick(LoopState &state);
+    void notifyMonitor(bool sent, std::string_view bytes);
     template<class Hook>
     void callHook(const char *name, Hook &&hook);
     void wake();
-    int nextTimeoutMs(Clock::time_point now, bool blockedOnWrite) const;
-    void readInput();
-    bool flushOutput(Clock::time_point now); // returns true if blocked (EAGAIN)
 
     const std::string m_model;
-    std::unique_ptr<Pty> m_pty;
+    std::unique_ptr<Link> m_pty;
     int m_wakeFd = -1;
     std::thread m_thread;               // guarded by m_controlMutex
     std::mutex m_controlMutex;          // serialises start() and stop()
@@ -141,6 +166,7 @@ private:
     std::size_t m_randomNoise = 0;
     Milliseconds m_tickInterval{0};
     std::mt19937 m_rng{std::random_device{}()};
+    std::shared_ptr<const Monitor> m_monitor;
 
     // output queue
     mutable std::mutex m_outMutex;

@@ -6,16 +6,18 @@
 // (including 0x11/0x13 and CR/LF) passes through unchanged.
 #pragma once
 
+#include "sim/Link.h"
+
 #include <string>
 
 namespace sim {
 
-class Pty
+class Pty : public Link
 {
 public:
     // Opens the pair. Throws std::system_error when the system has no pty left.
     Pty();
-    ~Pty();
+    ~Pty() override;
     Pty(const Pty &) = delete;
     Pty &operator=(const Pty &) = delete;
 
@@ -23,7 +25,10 @@ public:
     int masterFd() const { return m_master; }
     const std::string &slavePath() const { return m_slavePath; }
     // Drops bytes written by the master that the server has not read yet.
-    void discardUnread();
+    void discardUnread() override;
+
+    int fd() const override { return m_master; }
+    const std::string &path() const override { return m_slavePath; }
 
 private:
     int m_master = -1;

@@ -1,35 +1,60 @@
-// quorvex-sim: runs one simulated instrument on a fresh pseudo-terminal and
-// prints the slave path for the server (or a script) to open.
+// quorvex-sim: runs one simulated instrument on a fresh pseudo-terminal (or
+// on a real serial device, for commissioning) and prints the path for the
+// server (or a script) to open. Commands on standard input change its
+// values while it runs.
+#include "sim/Console.h"
 #include "sim/Registry.h"
+#include "sim/SerialDevice.h"
 
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
+#ifndef QUORVEX_VERSION
+#define QUORVEX_VERSION "unknown"
+#endif
+
 namespace {
+
+constexpr int kExitUsage = 2;
+
+struct Options
+{
+    std::string link;
+    std::string device;
+    std::string settings = "9600,N,8,1";
+    bool stdinExit = false;
+    bool verbose = false;
+    double drift = 0.0;
+    double weight = 0.0;
+};
 
 void printUsage(std::FILE *out)
 {
     std::fprintf(out,
         "Usage: quorvex-sim <model> [options]\n"
-        "       quorvex-sim --list\n"
+        "       quorvex-sim --list | --help | --version\n"
         "\n"
-        "Opens a pseudo-terminal, prints its slave path on the first line of\n"
-        "stdout and simulates <model> on it until SIGINT/SIGTERM.\n"
+        "Opens a pseudo-terminal (or the --device), prints its path on the first\n"
+        "line of stdout and simulates <model> on it until SIGINT/SIGTERM. Lines on\n"
+        "stdin are commands that change the simulator while it runs (\"help\"\n"
+        "lists them).\n"
         "\n"
         "General options:\n"
-        "  --link PATH        also make PATH a symlink to the slave path\n"
+        "  --device PATH      serve on this serial device instead of a pty\n"
+        "  --settings TEXT    line settings of the device (default 9600,N,8,1)\n"
+        "  --verbose          print every transfer on the line to stderr\n"
+        "  --link PATH        also make PATH a symlink to the path\n"
         "  --stdin-exit       exit when stdin is closed\n"
         "  --drift X          change the weight by X per second (scales)\n"
         "  --pace BAUD        send at BAUD (10 bits per byte); 0 = full speed\n"
@@ -56,146 +81,199 @@ void listModels()
                     static_cast<int>(model.description.size()), model.description.data());
 }
 
-std::string formatNumber(double value)
+const sim::ModelInfo *findModel(const std::string &name)
 {
-    char buf[64];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    return ec == std::errc() ? std::string(buf, end) : std::string("0");
+    for (const auto &model : sim::models())
+        if (model.name == name)
+            return &model;
+    return nullptr;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// One option: the program's own, else the instrument's.
+bool applyOption(Options &options, sim::Instrument &instrument, const std::string &key,
+                 const std::string &value)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        printUsage(stderr);
-        return 2;
+    if (key == "link" || key == "device" || key == "settings") {
+        (key == "link" ? options.link : key == "device" ? options.device : options.settings) = value;
+        return !value.empty();
     }
-    if (args[0] == "--help" || args[0] == "-h") {
-        printUsage(stdout);
-        return 0;
+    if (key == "stdin-exit" || key == "verbose") {
+        (key == "verbose" ? options.verbose : options.stdinExit) = true;
+        return value.empty();
     }
-    if (args[0] == "--list") {
-        listModels();
-        return 0;
-    }
+    if (key == "drift")
+        return sim::parseDouble(value, options.drift);
+    if (!instrument.setOption(key, value))
+        return false;
+    if (key == "weight")
+        sim::parseDouble(value, options.weight);
+    return true;
+}
 
-    auto instrument = sim::createInstrument(args[0]);
-    if (!instrument) {
-        std::fprintf(stderr, "quorvex-sim: unknown model '%s' (try --list)\n", args[0].c_str());
-        return 2;
-    }
-
-    std::string link;
-    bool stdinExit = false;
-    double drift = 0.0;
-    double weight = 0.0;
+// Reads the options after the model name. Returns an exit status when the
+// program is to end at once (help, a bad option), nothing to go on.
+std::optional<int> parseOptions(const std::vector<std::string> &args, Options &options,
+                                sim::Instrument &instrument)
+{
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string key = args[i];
         if (key == "--help" || key == "-h") {
             printUsage(stdout);
             return 0;
         }
+        if (key == "--version") {
+            std::printf("quorvex-sim %s\n", QUORVEX_VERSION);
+            return 0;
+        }
         if (key.rfind("--", 0) != 0) {
             std::fprintf(stderr, "quorvex-sim: unexpected argument '%s'\n", key.c_str());
-            return 2;
+            return kExitUsage;
         }
         key.erase(0, 2);
         std::string value;
         if (auto eq = key.find('='); eq != std::string::npos) {
             value = key.substr(eq + 1);
             key.resize(eq);
-        } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
+        } else if (key != "verbose" && key != "stdin-exit" && i + 1 < args.size()
+                   && args[i + 1].rfind("--", 0) != 0) {
             value = args[++i];
         }
-
-        bool ok = true;
-        if (key == "link") {
-            link = value;
-            ok = !value.empty();
-        } else if (key == "stdin-exit") {
-            stdinExit = true;
-        } else if (key == "drift") {
-            ok = sim::parseDouble(value, drift);
-        } else {
-            ok = instrument->setOption(key, value);
-            if (ok && key == "weight")
-                sim::parseDouble(value, weight);
-        }
-        if (!ok) {
+        if (!applyOption(options, instrument, key, value)) {
             std::fprintf(stderr, "quorvex-sim: bad option --%s '%s' for model %s\n", key.c_str(),
                          value.c_str(), args[0].c_str());
-            return 2;
+            return kExitUsage;
         }
     }
-    if (drift != 0.0 && !instrument->setOption("weight", formatNumber(weight))) {
+    if (options.drift != 0.0 && !instrument.setOption("weight", sim::formatNumber(options.weight))) {
         std::fprintf(stderr, "quorvex-sim: --drift needs a model with a weight\n");
-        return 2;
+        return kExitUsage;
     }
+    return std::nullopt;
+}
 
-    // Signals are taken through a signalfd; block them before the simulator
-    // thread starts so it inherits the mask and never gets them.
+// SIGINT and SIGTERM are taken through a signalfd; they are blocked before
+// the simulator thread starts so it inherits the mask and never gets them.
+int blockSignals()
+{
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    const int sigFd = signalfd(-1, &signals, SFD_CLOEXEC);
-    if (sigFd < 0) {
-        std::perror("quorvex-sim: signalfd");
-        return 1;
-    }
+    // Started in the background of a terminal: reading stdin then fails
+    // instead of stopping the process.
+    std::signal(SIGTTIN, SIG_IGN);
+    return signalfd(-1, &signals, SFD_CLOEXEC);
+}
 
+// Opens the line (a pty, or the device), starts the instrument and makes the
+// link. Returns false after printing why it could not.
+bool startInstrument(sim::Instrument &instrument, const Options &options)
+{
     try {
-        instrument->start();
+        if (!options.device.empty())
+            instrument.useLink(std::make_unique<sim::SerialDevice>(options.device, options.settings));
+        instrument.start();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "quorvex-sim: %s\n", e.what());
-        return 1;
+        return false;
     }
-    const std::string path = instrument->slavePath();
-
-    if (!link.empty()) {
-        struct stat st{};
-        if (::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            ::unlink(link.c_str());
-        if (::symlink(path.c_str(), link.c_str()) != 0) {
-            std::fprintf(stderr, "quorvex-sim: cannot link %s: %s\n", link.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
+    if (options.link.empty())
+        return true;
+    struct stat st{};
+    if (::lstat(options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        ::unlink(options.link.c_str());
+    if (::symlink(instrument.slavePath().c_str(), options.link.c_str()) != 0) {
+        std::fprintf(stderr, "quorvex-sim: cannot link %s: %s\n", options.link.c_str(),
+                     std::strerror(errno));
+        return false;
     }
+    return true;
+}
 
-    std::printf("%s\n", path.c_str());
-    std::fflush(stdout);
-
+// Serves until a signal, "quit", or the end of stdin with --stdin-exit.
+void serve(sim::Console &console, int sigFd, bool stdinExit)
+{
     using Clock = std::chrono::steady_clock;
     auto last = Clock::now();
-    for (;;) {
+    bool readStdin = true;
+    while (!console.quitRequested()) {
         pollfd fds[2] = {{sigFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        const int rc = ::poll(fds, stdinExit ? 2 : 1, drift != 0.0 ? 200 : -1);
+        const int rc = ::poll(fds, readStdin ? 2 : 1, console.drifting() ? 200 : -1);
         if (rc < 0 && errno != EINTR)
             break;
         if (fds[0].revents & POLLIN)
             break;
-        if (stdinExit && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) {
-            char buf[256];
+        if (readStdin && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) {
+            char buf[1024];
             const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-            if (n <= 0 && !(n < 0 && errno == EINTR))
-                break;
+            if (n > 0)
+                console.feed(std::string_view(buf, static_cast<std::size_t>(n)));
+            else if (!(n < 0 && errno == EINTR)) {
+                readStdin = false; // end of input, or a terminal we are in the background of
+                if (stdinExit)
+                    break;
+            }
         }
-        if (drift != 0.0) {
-            const auto now = Clock::now();
-            weight += drift * std::chrono::duration<double>(now - last).count();
-            last = now;
-            instrument->setOption("weight", formatNumber(weight));
-        }
+        const auto now = Clock::now();
+        console.advanceDrift(std::chrono::duration<double>(now - last).count());
+        last = now;
     }
+}
 
+int runSimulator(const std::vector<std::string> &args)
+{
+    const sim::ModelInfo *model = findModel(args[0]);
+    if (!model) {
+        std::fprintf(stderr, "quorvex-sim: unknown model '%s' (try --list)\n", args[0].c_str());
+        return kExitUsage;
+    }
+    auto instrument = model->create();
+    Options options;
+    if (auto status = parseOptions(args, options, *instrument))
+        return *status;
+
+    const int sigFd = blockSignals();
+    if (sigFd < 0) {
+        std::perror("quorvex-sim: signalfd");
+        return 1;
+    }
+    sim::Console console(*instrument, *model, options.weight, options.drift);
+    console.setVerbose(options.verbose);
+    if (!startInstrument(*instrument, options))
+        return 1;
+    std::printf("%s\n", instrument->slavePath().c_str());
+    std::fflush(stdout);
+
+    serve(console, sigFd, options.stdinExit);
     instrument.reset();
-    if (!link.empty())
-        ::unlink(link.c_str());
+    if (!options.link.empty())
+        ::unlink(options.link.c_str());
     ::close(sigFd);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        printUsage(stderr);
+        return kExitUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h") {
+        printUsage(stdout);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("quorvex-sim %s\n", QUORVEX_VERSION);
+        return 0;
+    }
+    if (args[0] == "--list") {
+        listModels();
+        return 0;
+    }
+    return runSimulator(args);
 }

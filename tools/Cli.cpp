@@ -1,5 +1,7 @@
 #include "Cli.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QDBusArgument>
 #include <QDBusVariant>
 #include <QLocale>
@@ -35,18 +37,83 @@ bool isNegativeNumber(const QString &word)
 {
     bool ok = false;
     QLocale::c().toDouble(word, &ok);
-    return ok;
+    return ok && word.startsWith(QLatin1Char('-'));
 }
 
-// Splits "--key=value" or takes the value from the next word.
-QString optionValue(const QStringList &arguments, qsizetype &i, const QString &key, const QString &inlineValue,
-                    bool hasInline)
+// QCommandLineParser would read "-12.5" as the short options 1, 2, . and 5:
+// before the end of options each negative number is replaced by a stand-in
+// ("\x01" and its index) that maskedWord() turns back.
+QStringList maskNegativeNumbers(const QStringList &arguments)
 {
-    if (hasInline)
-        return inlineValue;
-    if (i + 1 >= arguments.size())
-        throw UsageError(QStringLiteral("option %1 needs a value").arg(key));
-    return arguments.at(++i);
+    QStringList masked;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &word = arguments.at(i);
+        optionsEnded = optionsEnded || word == QLatin1String("--");
+        masked << (!optionsEnded && isNegativeNumber(word) ? QChar(1) + QString::number(i) : word);
+    }
+    return masked;
+}
+
+QString unmask(const QString &word, const QStringList &arguments)
+{
+    if (!word.startsWith(QChar(1)))
+        return word;
+    return arguments.value(word.mid(1).toInt(), word);
+}
+
+struct Options {
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}};
+    QCommandLineOption version{QStringLiteral("version")};
+    QCommandLineOption list{QStringLiteral("list")};
+    QCommandLineOption id{QStringLiteral("id"), QString(), QStringLiteral("ID")};
+    QCommandLineOption timeout{QStringLiteral("timeout"), QString(), QStringLiteral("SECS")};
+    QCommandLineOption watch{QStringLiteral("watch"), QString(), QStringLiteral("MS")};
+
+    void addTo(QCommandLineParser &parser) const { parser.addOptions({help, version, list, id, timeout, watch}); }
+};
+
+// An option that takes a value, given as the last word without one.
+void checkValueGiven(const QStringList &arguments)
+{
+    const qsizetype end = arguments.indexOf(QStringLiteral("--"));
+    const QString last = end < 0 ? arguments.value(arguments.size() - 1) : arguments.value(end - 1);
+    for (const char *key : {"--id", "--timeout", "--watch"})
+        if (last == QLatin1String(key))
+            throw UsageError(QStringLiteral("option %1 needs a value").arg(last));
+}
+
+// The word of the command line that gave an unknown option name.
+QString unknownOptionWord(const QString &name, const QStringList &arguments)
+{
+    for (const QString &word : arguments) {
+        if (word == QLatin1String("--"))
+            break;
+        QString bare = word;
+        while (bare.startsWith(QLatin1Char('-')))
+            bare.remove(0, 1);
+        if (word.startsWith(QLatin1Char('-')) && bare.section(QLatin1Char('='), 0, 0) == name)
+            return word;
+    }
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+double parseTimeout(const QString &text)
+{
+    bool ok = false;
+    const double seconds = QLocale::c().toDouble(text, &ok);
+    if (!ok || !(seconds > 0) || seconds > kMaxTimeoutSeconds)
+        throw UsageError(QStringLiteral("--timeout takes a number of seconds greater than 0, not '%1'").arg(text));
+    return seconds;
+}
+
+int parseWatch(const QString &text)
+{
+    bool ok = false;
+    const int ms = text.toInt(&ok);
+    if (!ok || ms <= 0)
+        throw UsageError(QStringLiteral("--watch takes a number of milliseconds greater than 0, not '%1'").arg(text));
+    return ms;
 }
 
 int editDistance(const QString &a, const QString &b)
@@ -141,83 +208,76 @@ QString suggestOperation(const QString &name)
     return bestDistance <= allowed ? best : QString();
 }
 
-Request parseCommandLine(const QStringList &arguments)
+namespace {
+
+// The values of --id, --timeout and --watch (each as given last).
+void readOptionValues(const QCommandLineParser &parser, const Options &options, const QStringList &arguments,
+                      Request &request)
 {
-    Request request;
-    bool listWanted = false;
-    bool optionsEnded = false;
-    QStringList words;
-
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &word = arguments.at(i);
-        if (optionsEnded || !word.startsWith(QLatin1Char('-')) || word == QLatin1String("-")
-            || isNegativeNumber(word)) {
-            words << word;
-            continue;
-        }
-        if (word == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        QString key = word;
-        QString inlineValue;
-        const qsizetype eq = word.indexOf(QLatin1Char('='));
-        const bool hasInline = eq > 0;
-        if (hasInline) {
-            key = word.left(eq);
-            inlineValue = word.mid(eq + 1);
-        }
-        if (key == QLatin1String("--help") || key == QLatin1String("-h")) {
-            request.mode = Request::Mode::Help;
-            return request;
-        } else if (key == QLatin1String("--list")) {
-            listWanted = true;
-        } else if (key == QLatin1String("--id")) {
-            request.byId = true;
-            request.dispId = parseDispId(optionValue(arguments, i, key, inlineValue, hasInline));
-        } else if (key == QLatin1String("--timeout")) {
-            const QString text = optionValue(arguments, i, key, inlineValue, hasInline);
-            bool ok = false;
-            const double seconds = QLocale::c().toDouble(text, &ok);
-            if (!ok || !(seconds > 0) || seconds > kMaxTimeoutSeconds)
-                throw UsageError(QStringLiteral("--timeout takes a number of seconds greater than 0, not '%1'").arg(text));
-            request.timeoutMs = std::max(1, int(seconds * 1000));
-        } else if (key == QLatin1String("--watch")) {
-            const QString text = optionValue(arguments, i, key, inlineValue, hasInline);
-            bool ok = false;
-            const int ms = text.toInt(&ok);
-            if (!ok || ms <= 0)
-                throw UsageError(QStringLiteral("--watch takes a number of milliseconds greater than 0, not '%1'").arg(text));
-            request.watchMs = ms;
-        } else {
-            throw UsageError(QStringLiteral("unknown option '%1'").arg(word));
-        }
+    if (parser.isSet(options.id)) {
+        request.byId = true;
+        request.dispId = parseDispId(unmask(parser.value(options.id), arguments));
     }
+    if (parser.isSet(options.timeout))
+        request.timeoutMs = std::max(1, int(parseTimeout(unmask(parser.value(options.timeout), arguments)) * 1000));
+    if (parser.isSet(options.watch))
+        request.watchMs = parseWatch(unmask(parser.value(options.watch), arguments));
+}
 
-    if (listWanted) {
-        request.mode = Request::Mode::List;
-        return request;
-    }
-
+// The operation to call: by identifier, or the first word by name.
+void resolveOperation(Request &request, QStringList words)
+{
     if (request.byId) {
         request.op = findOperation(request.dispId);
         request.name = request.op ? request.op->name : QStringLiteral("Invoke");
         request.args = words;
-    } else {
-        if (words.isEmpty())
-            throw UsageError(QStringLiteral("no operation given"));
-        request.name = words.takeFirst();
-        request.op = findOperation(request.name);
-        if (!request.op) {
-            QString message = QStringLiteral("unknown operation '%1'").arg(request.name);
-            const QString hint = suggestOperation(request.name);
-            if (!hint.isEmpty())
-                message += QStringLiteral("; did you mean '%1'?").arg(hint);
-            message += QStringLiteral(" ('quorvex --list' shows them all)");
-            throw UsageError(message);
-        }
-        request.args = words;
+        return;
     }
+    if (words.isEmpty())
+        throw UsageError(QStringLiteral("no operation given"));
+    request.name = words.takeFirst();
+    request.op = findOperation(request.name);
+    if (!request.op) {
+        QString message = QStringLiteral("unknown operation '%1'").arg(request.name);
+        const QString hint = suggestOperation(request.name);
+        if (!hint.isEmpty())
+            message += QStringLiteral("; did you mean '%1'?").arg(hint);
+        message += QStringLiteral(" ('quorvex --list' shows them all)");
+        throw UsageError(message);
+    }
+    request.args = words;
+}
+
+} // namespace
+
+Request parseCommandLine(const QStringList &arguments)
+{
+    const Options options;
+    QCommandLineParser parser;
+    options.addTo(parser);
+    const bool parsed = parser.parse(QStringList(QStringLiteral("quorvex")) + maskNegativeNumbers(arguments));
+
+    Request request;
+    if (parser.isSet(options.help)) {
+        request.mode = Request::Mode::Help;
+        return request;
+    }
+    checkValueGiven(arguments);
+    if (!parsed) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (unknown.isEmpty())
+            throw UsageError(parser.errorText());
+        throw UsageError(QStringLiteral("unknown option '%1'").arg(unknownOptionWord(unknown.first(), arguments)));
+    }
+    readOptionValues(parser, options, arguments, request);
+    if (parser.isSet(options.version) || parser.isSet(options.list)) {
+        request.mode = parser.isSet(options.version) ? Request::Mode::Version : Request::Mode::List;
+        return request;
+    }
+    QStringList words;
+    for (const QString &word : parser.positionalArguments())
+        words << unmask(word, arguments);
+    resolveOperation(request, words);
     convertArguments(request); // a bad argument is a usage error before any call
     return request;
 }
@@ -347,6 +407,7 @@ QString usageText()
         "                   line each time, until Ctrl-C\n"
         "  --list           list the operations: slot, dispatch identifier, parameters\n"
         "  -h, --help       this text\n"
+        "  --version        the client's version\n"
         "  --               end of options (for arguments that start with '-')\n"
         "\n"
         "Arguments follow the operation's parameters: boolean as true/false/1/0,\n"

@@ -24,7 +24,7 @@ public:
 };
 
 struct Request {
-    enum class Mode { Help, List, Call };
+    enum class Mode { Help, Version, List, Call };
     Mode mode = Mode::Call;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;

@@ -150,6 +150,9 @@ int main(int argc, char **argv)
     case Request::Mode::Help:
         std::fputs(usageText().toLocal8Bit().constData(), stdout);
         return kExitOk;
+    case Request::Mode::Version:
+        std::printf("quorvex %s\n", QUORVEX_VERSION);
+        return kExitOk;
     case Request::Mode::List:
         std::fputs(listOperations().toLocal8Bit().constData(), stdout);
         return kExitOk;

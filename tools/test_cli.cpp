@@ -87,6 +87,8 @@ TEST(CommandLine, ListAndHelpWinOverTheRest)
     EXPECT_EQ(parse({"LeggiPeso", "--list"}).mode, Request::Mode::List);
     EXPECT_EQ(parse({"--help"}).mode, Request::Mode::Help);
     EXPECT_EQ(parse({"NoSuchThing", "-h"}).mode, Request::Mode::Help);
+    EXPECT_EQ(parse({"--frobnicate", "--help"}).mode, Request::Mode::Help);
+    EXPECT_EQ(parse({"LeggiPeso", "--version"}).mode, Request::Mode::Version);
 }
 
 TEST(CommandLine, DoubleDashAndNegativeNumbersAreArguments)
