@@ -5,6 +5,7 @@
 #include "ui/sampler/NumberText.h"
 #include "ui/sampler/Placement.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
@@ -129,6 +130,9 @@ FormSamples::FormSamples(Sampler &sampler, QWidget *parent) : QWidget(parent, Qt
             [this](double h) { m_lblAltezza->setText(valueText(h)); });
     connect(&m_sampler, &Sampler::tickFinished, this,
             [this](int count) { setWindowTitle(QStringLiteral("%1 (%2)").arg(kCaptionPrefix).arg(count)); });
+    // The end of the process is the window's unload: its placement is saved
+    // once more.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &FormSamples::unload);
     m_sampler.start();
 }
 

@@ -27,7 +27,8 @@ public:
     void ShowSampler(bool show);
     // Flips the sampler between running and paused.
     void SwitchTimer();
-    // Saves the placement; for the end of the process.
+    // Saves the placement: the end of the process. Runs by itself when the
+    // application quits normally; call it before any other way out.
     void unload();
 
     // Shows the sample list (a fresh snapshot) if hidden, else hides it.
