@@ -24,6 +24,7 @@ QCoro::Task<double> readOrZero(const Sampler::Reading &read)
 Sampler::Sampler(Reading readLength, Reading readHeight, QObject *parent)
     : QObject(parent), m_readLength(std::move(readLength)), m_readHeight(std::move(readHeight))
 {
+    m_timer.setParent(this);
     m_timer.setObjectName(QStringLiteral("TmrSamples"));
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(kInterval);
