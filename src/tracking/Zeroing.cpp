@@ -1,0 +1,62 @@
+#include "tracking/Zeroing.h"
+
+#include "tracking/Sampler.h"
+
+#include <QCoro/QCoroTimer>
+#include <QPointer>
+
+namespace quorvex {
+
+namespace {
+
+// Holds the sampler from construction to destruction, whatever way the
+// zeroing ends.
+class PauseGuard {
+public:
+    explicit PauseGuard(Sampler *sampler) : m_sampler(sampler)
+    {
+        if (m_sampler)
+            m_sampler->pause();
+    }
+    ~PauseGuard()
+    {
+        if (m_sampler)
+            m_sampler->resume();
+    }
+    PauseGuard(const PauseGuard &) = delete;
+    PauseGuard &operator=(const PauseGuard &) = delete;
+    Sampler *get() const { return m_sampler; }
+
+private:
+    QPointer<Sampler> m_sampler;
+};
+
+} // namespace
+
+QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misuraMedia, Sampler *sampler)
+{
+    PauseGuard held(misuraMedia ? sampler : nullptr);
+    // A tick that has already read the counter must store its length before
+    // the counter is zeroed, or the coil's length would be lost.
+    if (held.get())
+        co_await held.get()->waitForTickToFinish();
+
+    if (steps.zeroCounter)
+        co_await steps.zeroCounter();
+    co_await QCoro::sleepFor(steps.settle);
+    for (int i = 0; i < steps.maxReads && steps.readLengthForced; ++i) {
+        const double length = co_await steps.readLengthForced();
+        if (length < steps.IntervalloDiCampionamento)
+            break;
+    }
+
+    if (!misuraMedia)
+        co_return std::nullopt;
+    // Paused since the start, the sampler still holds the length it read
+    // before the zero command: the finished coil's length.
+    if (!held.get())
+        co_return 0.0;
+    co_return held.get()->chiudiBobina();
+}
+
+} // namespace quorvex

@@ -1,0 +1,34 @@
+#pragma once
+// Zeroing the counted length at the end of a coil: the zero command, a
+// pause for the counter to settle, reads until it shows zero, and, when
+// height tracking is on, the coil's average and the rebased buffer, with
+// the sampler held meanwhile.
+#include <QCoro/QCoroTask>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace quorvex {
+
+class Sampler;
+
+struct ZeroingSteps {
+    // Sends the counter its zero command; a failed command is not an error.
+    std::function<QCoro::Task<>()> zeroCounter;
+    // Reads the counter now (never the sampler's cached length); failures 0.
+    std::function<QCoro::Task<double>()> readLengthForced;
+    // A reading below this ends the wait for the zero.
+    double IntervalloDiCampionamento = 0.2;
+    std::chrono::milliseconds settle{500};
+    int maxReads = 5;
+};
+
+// Runs the zeroing. With misuraMedia off it only zeroes, waits and reads,
+// and gives nullopt. With it on, the sampler (when there is one) is paused
+// for the whole sequence, a tick in flight is let finish before the zero
+// command, and the result is the finished coil's average height (0 without
+// a sampler). The sampler is resumed even when a step throws; the error
+// then goes on to the caller.
+QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misuraMedia, Sampler *sampler);
+
+} // namespace quorvex

@@ -1,0 +1,16 @@
+#include "ui/sampler/NumberText.h"
+
+#include <QLocale>
+
+namespace quorvex {
+
+QString testoNumero(double value, int digits)
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    if (value == 0)
+        value = 0; // no "-0"
+    return locale.toString(value, 'g', digits);
+}
+
+} // namespace quorvex

@@ -1,0 +1,120 @@
+#include "ui/sampler/Placement.h"
+
+#include "line/Conversions.h"
+#include "line/SettingsStore.h"
+#include "ui/sampler/NumberText.h"
+
+#include <QLocale>
+#include <QWidget>
+#include <QWindow>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace quorvex {
+
+namespace {
+
+enum StatoFinestra : int { Normale = 0, Ridotta = 1, Ingrandita = 2 };
+
+int statoDi(const QWidget &w)
+{
+    if (w.isMinimized())
+        return Ridotta;
+    if (w.isMaximized())
+        return Ingrandita;
+    return Normale;
+}
+
+void impostaStato(QWidget &w, int stato)
+{
+    Qt::WindowStates states = w.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
+    if (stato == Ridotta)
+        states |= Qt::WindowMinimized;
+    else if (stato == Ingrandita)
+        states |= Qt::WindowMaximized;
+    w.setWindowState(states);
+}
+
+// A stored dimension in twips, as a single-precision number of the user's
+// locale; nullopt when it does not convert.
+std::optional<float> leggiTwips(const SettingsStore &store, const QString &group, const char *key)
+{
+    const std::optional<QString> text = store.value(group, QLatin1String(key));
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const float value = QLocale().toFloat(text->trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+int pixelsOf(float twips)
+{
+    const double px = std::round(double(twips) / kTwipsPerPixel);
+    if (px > std::numeric_limits<int>::max() / 2 || px < std::numeric_limits<int>::min() / 2)
+        return 0;
+    return int(px);
+}
+
+} // namespace
+
+void RipristinaPosizione(QWidget &w, const SettingsStore &store)
+{
+    const QString group = w.objectName();
+    impostaStato(w, Normale);
+
+    // Width and height are outer sizes: the frame, when there is one, is
+    // taken off before sizing the client area. The native window is made
+    // first so that its frame is known even before it is first shown.
+    w.winId();
+    const QMargins margins = w.windowHandle() ? w.windowHandle()->frameMargins() : QMargins();
+    const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
+    if (const auto width = leggiTwips(store, group, "Width"); width && *width >= 0)
+        w.resize(pixelsOf(*width) - frame.width(), w.height());
+    if (const auto height = leggiTwips(store, group, "Height"); height && *height >= 0)
+        w.resize(w.width(), pixelsOf(*height) - frame.height());
+    if (const auto left = leggiTwips(store, group, "Left"))
+        w.move(pixelsOf(*left), w.pos().y());
+    if (const auto top = leggiTwips(store, group, "Top"))
+        w.move(w.pos().x(), pixelsOf(*top));
+
+    // A hidden window hands its geometry to the native one only when shown;
+    // hand it over now, so a maximised or minimised state set below keeps
+    // this rectangle as the one to come back to.
+    if (w.windowHandle() && !w.isVisible())
+        w.windowHandle()->setGeometry(w.geometry());
+
+    if (const auto text = store.value(group, QStringLiteral("WindowState"))) {
+        const auto stato = toWholeNumber(*text);
+        if (stato && *stato >= Normale && *stato <= Ingrandita)
+            impostaStato(w, *stato);
+    }
+}
+
+void SalvaPosizione(QWidget &w, SettingsStore &store)
+{
+    const QString group = w.objectName();
+    store.setValue(group, QStringLiteral("WindowState"), QString::number(statoDi(w)));
+
+    // The normal rectangle, whatever the state: a window system may apply
+    // the state change later, so it is taken from the normal geometry.
+    const QRect client = w.isMinimized() || w.isMaximized() ? w.normalGeometry() : w.geometry();
+    const QRect frame = w.frameGeometry();
+    const QRect current = w.geometry();
+    const QMargins margins(current.left() - frame.left(), current.top() - frame.top(),
+                           frame.right() - current.right(), frame.bottom() - current.bottom());
+    const QRect outer = (client.isValid() ? client : current).marginsAdded(margins);
+    impostaStato(w, Normale);
+
+    const auto scrivi = [&](const char *key, int pixels) {
+        store.setValue(group, QLatin1String(key), testoNumero(float(toTwips(pixels)), 7));
+    };
+    scrivi("Width", outer.width());
+    scrivi("Height", outer.height());
+    scrivi("Left", outer.left());
+    scrivi("Top", outer.top());
+}
+
+} // namespace quorvex
