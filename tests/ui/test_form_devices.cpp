@@ -387,7 +387,7 @@ private slots:
         two->setFocus();
         press(Qt::Key_A, Qt::ControlModifier);
         press(Qt::Key_Delete);
-        QTest::mouseClick(field<QPushButton>(w, "CmdActionOK"), Qt::LeftButton);
+        press(Qt::Key_Return); // Enter in a device box is OK too
         waitClosed(w);
         QCOMPARE(SettingsStore().value("Porte", "3"),
                  std::optional<QString>("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"));

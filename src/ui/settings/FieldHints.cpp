@@ -33,7 +33,7 @@ QString fieldHint(FieldKind kind, const QString &text)
         return toDecimal(text) ? QString() : notANumber(text) + QStringLiteral(": resta il valore precedente");
     case FieldKind::LineSettings:
         return LineSettings::parse(text) ? QString()
-                                         : QStringLiteral("settaggio non valido: la porta tiene quello che ha");
+                                         : QStringLiteral("settaggio non valido: la porta resta com'è");
     case FieldKind::Text:
     case FieldKind::CheckBox:
     case FieldKind::Constant:

@@ -93,7 +93,12 @@ void FormDevices::buildTabs()
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("TabDevices"));
     m_tabs->setGeometry(px(120), px(120), px(5295), px(2835));
-    m_tabs->setUsesScrollButtons(false);
+    // Six captions in one row of the design width: narrow side padding.
+    m_tabs->tabBar()->setStyleSheet(QStringLiteral(
+        "QTabBar::tab { font-size: 7.5pt; padding: 3px 4px; margin-right: -1px; border: 1px solid palette(mid);"
+        " border-top-left-radius: 3px; border-top-right-radius: 3px; background: palette(button); }"
+        "QTabBar::tab:selected { background: palette(window); border-bottom-color: palette(window); }"
+        "QTabBar::tab:!selected { margin-top: 2px; }"));
 
     QList<QGridLayout *> grids;
     for (const QString &caption : settingsTabCaptions()) {
@@ -138,8 +143,11 @@ void FormDevices::buildTabs()
         small.setPointSizeF(small.pointSizeF() - 1);
         hint->setFont(small);
         hint->setStyleSheet(QStringLiteral("color: #9a5b00;"));
+        hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        hint->setWordWrap(true);
         hint->hide();
-        grid->addWidget(hint, row + 1, 1);
+        // Under the field, right-aligned, free to run under the label.
+        grid->addWidget(hint, row + 1, 0, 1, 2);
         const FieldKind kind = field.kind;
         const auto refresh = [edit, hint, kind] {
             const QString note = fieldHint(kind, edit->text());

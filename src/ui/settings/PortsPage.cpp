@@ -88,7 +88,11 @@ void PortsPage::setRolePorts(const QList<std::pair<QString, QString>> &rolePorts
         box->setModel(model);
         box->setView(view);
         view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-        view->setMinimumWidth(420);
+        // Wide enough for the longest path with its description.
+        int widest = 0;
+        for (const SerialDeviceChoice &d : m_devices)
+            widest = std::max(widest, box->fontMetrics().horizontalAdvance(d.path + d.description));
+        view->setMinimumWidth(widest + 48);
         box->setModelColumn(0);
         box->setEditText(m_typed.value(number));
         box->lineEdit()->setPlaceholderText(defaultPath(number));
