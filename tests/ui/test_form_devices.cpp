@@ -1,6 +1,9 @@
 // The settings window driven through keys and clicks on the offscreen
 // platform, over a real settings file in a temporary folder.
+#include "line/Line.h"
+#include "line/PortDirectory.h"
 #include "line/SettingsStore.h"
+#include "serial/MemoryPort.h"
 #include "ui/settings/FormDevices.h"
 
 #include <QAbstractItemView>
@@ -58,9 +61,10 @@ class TestFormDevices : public QObject {
     Q_OBJECT
 
     QTemporaryDir *m_dir = nullptr;
+    // The real configuration loader, over ports in memory.
+    Server *m_server = nullptr;
     int m_reloads = 0;
     int m_samplerShown = 0;
-    bool m_samplerOn = false;
     bool m_loaded = false;
 
     QString fileName() const { return SettingsStore().fileName(); }
@@ -80,12 +84,11 @@ class TestFormDevices : public QObject {
     FormDevicesHooks hooks()
     {
         FormDevicesHooks h;
-        // The reload reads MisuraMedia back, as the server's does.
         h.reloadConfiguration = [this] {
             ++m_reloads;
-            m_samplerOn = SettingsStore().value(QStringLiteral("Altezza"), QStringLiteral("MisuraMedia")) == "1";
+            m_server->CaricaDispositivi();
         };
-        h.samplerWasOnAtLastLoad = [this] { return m_samplerOn; };
+        h.samplerWasOnAtLastLoad = [this] { return m_server->MisuraMedia; };
         h.showSampler = [this] { ++m_samplerShown; };
         h.windowLoaded = [this](bool loaded) { m_loaded = loaded; };
         h.serialDevices = [] {
@@ -151,11 +154,13 @@ private slots:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir->path());
         QLocale::setDefault(QLocale(QLocale::English));
         m_reloads = m_samplerShown = 0;
-        m_samplerOn = m_loaded = false;
+        m_loaded = false;
+        m_server = new Server([] { return std::make_shared<MemoryPort>(); });
     }
     void cleanup()
     {
         delete FormDevices::instance();
+        delete m_server;
         QLocale::setDefault(QLocale(QLocale::English));
         delete m_dir;
     }
@@ -202,12 +207,14 @@ private slots:
 
     void typedTextRoundTripsExactlyWithHints()
     {
-        // A value written by hand without quotes reads as the text typed.
+        // Values written by hand: without quotes, the text typed; "true" is
+        // on, as the configuration reads it, so OK does not turn sampling off.
         QDir().mkpath(QFileInfo(fileName()).path());
-        write(fileName(), "[Contametri]\nSettaggio=2400,N,8,1\n");
+        write(fileName(), "[Contametri]\nSettaggio=2400,N,8,1\n[Altezza]\nMisuraMedia=true\n");
         const QString brand = QStringLiteral("  Acme, \"Bilance\"; è ");
         QPointer<FormDevices> w = show();
         QCOMPARE(field(w, "TxtContametriSettaggio")->text(), QStringLiteral("2400,N,8,1"));
+        QVERIFY(field<QCheckBox>(w, "ChkAltezzaMedia")->isChecked());
 
         type(Qt::Key_M, brand);
         type(Qt::Key_P, QStringLiteral("COM3"));
@@ -233,7 +240,7 @@ private slots:
 
     void keyboardReachesEveryField()
     {
-        m_samplerOn = true;
+        m_server->MisuraMedia = true;
         QPointer<FormDevices> w = show();
         const auto check = [&](Qt::Key key, const char *name) {
             press(key, Qt::AltModifier);
@@ -393,6 +400,32 @@ private slots:
                  std::optional<QString>("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"));
         QVERIFY(!SettingsStore().value("Porte", "2"));
         QVERIFY(!SettingsStore().value("Porte", "1"));
+    }
+
+    void okReloadsTheRunningConfiguration()
+    {
+        QLocale::setDefault(QLocale(QLocale::Italian));
+        m_server->CaricaDispositivi();
+        QPointer<FormDevices> w = show();
+        type(Qt::Key_P, QStringLiteral("4"));
+        type(Qt::Key_S, QStringLiteral("19200,E,7,1"));
+        type(Qt::Key_D, QStringLiteral("0,5"), 2);
+        selectTab(w, 5);
+        auto *four = field<QComboBox>(w, "CboPorta4");
+        QVERIFY(four);
+        four->setFocus();
+        QTest::keyClicks(four, "/dev/pts/7");
+        press(Qt::Key_Return);
+        waitClosed(w);
+
+        const Device scale = m_server->device(QStringLiteral("BIL"));
+        QCOMPARE(scale.Porta, 4);
+        QCOMPARE(scale.Divisore, 0.5);
+        QCOMPARE(scale.MSC->Settings(), QStringLiteral("19200,E,7,1"));
+        QVERIFY(scale.MSC->PortOpen());
+        QCOMPARE(devicePathForPort(4), QStringLiteral("/dev/pts/7"));
+        QCOMPARE(m_server->device(QStringLiteral("CTM")).Porta, 2); // the defaults shown are now stored
+        QCOMPARE(m_server->IntervalloDiCampionamento, 0.2);
     }
 };
 
