@@ -18,11 +18,8 @@ QString fieldHint(FieldKind kind, const QString &text)
 {
     switch (kind) {
     case FieldKind::Port: {
-        if (toWholeNumber(text)) {
-            if (*toWholeNumber(text) < 0)
-                return QStringLiteral("numero negativo: nessuna porta");
-            return QString();
-        }
+        if (const auto number = toWholeNumber(text))
+            return *number < 0 ? QStringLiteral("numero negativo: nessuna porta") : QString();
         if (toDecimal(text))
             return QStringLiteral("fuori da -32768…32767: si usa la porta 0");
         return notANumber(text) + QStringLiteral(": si usa la porta 0");
@@ -32,8 +29,10 @@ QString fieldHint(FieldKind kind, const QString &text)
     case FieldKind::Decimal:
         return toDecimal(text) ? QString() : notANumber(text) + QStringLiteral(": resta il valore precedente");
     case FieldKind::LineSettings:
-        return LineSettings::parse(text) ? QString()
-                                         : QStringLiteral("settaggio non valido: la porta resta com'è");
+        if (LineSettings::parse(text))
+            return QString();
+        return (text.trimmed().isEmpty() ? QStringLiteral("vuoto") : QStringLiteral("settaggio non valido"))
+               + QStringLiteral(": la porta resta com'è");
     case FieldKind::Text:
     case FieldKind::CheckBox:
     case FieldKind::Constant:
