@@ -166,8 +166,9 @@ TEST_F(Sharing, StopSignalAnswersTheWaitingClientClosesThePortAndExitsCleanly)
     EXPECT_EQ(m_server.exitCode(), 0);
     ASSERT_TRUE(waitUntil([&] { return waiting.isFinished(); }, 5000));
     const QDBusMessage reply = waiting.reply();
-    if (reply.type() == QDBusMessage::ErrorMessage)
+    if (reply.type() == QDBusMessage::ErrorMessage) {
         EXPECT_TRUE(reply.errorName().startsWith("com.velkaro.Quorvex.Error.")) << reply.errorName().toStdString();
+    }
     const QString device = QFileInfo(QString::fromStdString(scale->slavePath())).fileName();
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/run/lock/LCK..") + device)) << "a lock file was left";
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/var/lock/LCK..") + device)) << "a lock file was left";

@@ -1,0 +1,44 @@
+#include "ui/settings/FieldHints.h"
+
+#include "line/Conversions.h"
+#include "serial/LineSettings.h"
+
+namespace quorvex {
+
+namespace {
+
+QString notANumber(const QString &text)
+{
+    return text.trimmed().isEmpty() ? QStringLiteral("vuoto") : QStringLiteral("non è un numero");
+}
+
+} // namespace
+
+QString fieldHint(FieldKind kind, const QString &text)
+{
+    switch (kind) {
+    case FieldKind::Port: {
+        if (const auto number = toWholeNumber(text))
+            return *number < 0 ? QStringLiteral("numero negativo: nessuna porta") : QString();
+        if (toDecimal(text))
+            return QStringLiteral("fuori da -32768…32767: si usa la porta 0");
+        return notANumber(text) + QStringLiteral(": si usa la porta 0");
+    }
+    case FieldKind::Divisor:
+        return toDecimal(text) ? QString() : notANumber(text) + QStringLiteral(": le letture danno 0");
+    case FieldKind::Decimal:
+        return toDecimal(text) ? QString() : notANumber(text) + QStringLiteral(": resta il valore precedente");
+    case FieldKind::LineSettings:
+        if (LineSettings::parse(text))
+            return QString();
+        return (text.trimmed().isEmpty() ? QStringLiteral("vuoto") : QStringLiteral("settaggio non valido"))
+               + QStringLiteral(": la porta resta com'è");
+    case FieldKind::Text:
+    case FieldKind::CheckBox:
+    case FieldKind::Constant:
+        break;
+    }
+    return QString();
+}
+
+} // namespace quorvex

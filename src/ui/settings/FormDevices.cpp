@@ -1,0 +1,305 @@
+#include "ui/settings/FormDevices.h"
+
+#include "line/Conversions.h"
+#include "ui/settings/FieldHints.h"
+#include "ui/settings/PortsPage.h"
+#include "ui/settings/SettingsFields.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+
+namespace quorvex {
+
+namespace {
+
+// Design units: 15 twips to a pixel.
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+QPointer<FormDevices> s_loaded;
+
+QString withoutAccessKey(const char *caption)
+{
+    return QString::fromUtf8(caption).remove(QLatin1Char('&'));
+}
+
+struct ActionButton {
+    const char *caption;
+    const char *tag;
+    int left;
+};
+constexpr ActionButton kActions[] = {{"OK", "OK", 4260}, {"Annulla", "CANCEL", 3000}, {"Campioni", "CAMP", 120}};
+
+} // namespace
+
+FormDevices *FormDevices::showSettings(const FormDevicesHooks &hooks)
+{
+    if (!s_loaded) {
+        s_loaded = new FormDevices(hooks);
+        s_loaded->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    s_loaded->show();
+    s_loaded->raise();
+    s_loaded->activateWindow();
+    return s_loaded;
+}
+
+FormDevices *FormDevices::instance()
+{
+    return s_loaded;
+}
+
+FormDevices::FormDevices(FormDevicesHooks hooks, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_hooks(std::move(hooks))
+{
+    setObjectName(QStringLiteral("FormDevices"));
+    setWindowTitle(QStringLiteral("Dispositivi esterni"));
+    setModal(false);
+    QFont font(QStringLiteral("Verdana"));
+    font.setPointSizeF(8.25);
+    setFont(font);
+    setFixedSize(px(5520), px(3615));
+
+    buildTabs();
+    buildButtons();
+
+    // Form_Load
+    CaricaImpostazioni();
+    m_cmdAction[2]->setVisible(m_hooks.samplerWasOnAtLastLoad && m_hooks.samplerWasOnAtLastLoad());
+    updateTabOrder();
+    if (m_hooks.windowLoaded)
+        m_hooks.windowLoaded(true);
+}
+
+FormDevices::~FormDevices()
+{
+    if (m_hooks.windowLoaded)
+        m_hooks.windowLoaded(false);
+}
+
+void FormDevices::buildTabs()
+{
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("TabDevices"));
+    m_tabs->setGeometry(px(120), px(120), px(5295), px(2835));
+    // Six captions in one row of the design width: narrow side padding.
+    m_tabs->tabBar()->setStyleSheet(QStringLiteral(
+        "QTabBar::tab { font-size: 7.5pt; padding: 3px 4px; margin-right: -1px; border: 1px solid palette(mid);"
+        " border-top-left-radius: 3px; border-top-right-radius: 3px; background: palette(button); }"
+        "QTabBar::tab:selected { background: palette(window); border-bottom-color: palette(window); }"
+        "QTabBar::tab:!selected { margin-top: 2px; }"));
+
+    QList<QGridLayout *> grids;
+    for (const QString &caption : settingsTabCaptions()) {
+        auto *page = new QWidget(m_tabs);
+        auto *grid = new QGridLayout(page);
+        grid->setContentsMargins(6, 6, 6, 4);
+        grid->setVerticalSpacing(2);
+        grid->setColumnStretch(1, 1);
+        m_tabs->addTab(page, caption);
+        grids << grid;
+    }
+
+    for (const SettingsField &field : settingsFields()) {
+        if (field.kind == FieldKind::Constant)
+            continue;
+        QGridLayout *grid = grids[field.tab];
+        QWidget *page = grid->parentWidget();
+        const int row = grid->rowCount();
+        if (field.kind == FieldKind::CheckBox) {
+            m_media = new QCheckBox(QString::fromUtf8(field.caption), page);
+            m_media->setObjectName(QLatin1String(field.objectName));
+            grid->addWidget(m_media, row, 0, 1, 2);
+            m_fieldOrder << m_media;
+            continue;
+        }
+        auto *label = new QLabel(QString::fromUtf8(field.caption), page);
+        label->setObjectName(QStringLiteral("Lbls%1").arg(field.lbls));
+        auto *edit = new QLineEdit(page);
+        edit->setObjectName(QLatin1String(field.objectName));
+        edit->setAccessibleName(withoutAccessKey(field.caption));
+        label->setBuddy(edit);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(edit, row, 1);
+        m_edits.insert(edit->objectName(), edit);
+        m_fieldOrder << edit;
+
+        // A small note under the field when the configuration cannot use the
+        // value as such; it never stops the save.
+        auto *hint = new QLabel(page);
+        hint->setObjectName(edit->objectName() + QStringLiteral("Hint"));
+        QFont small = hint->font();
+        small.setPointSizeF(small.pointSizeF() - 1);
+        hint->setFont(small);
+        hint->setStyleSheet(QStringLiteral("color: #9a5b00;"));
+        hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        hint->setWordWrap(true);
+        hint->hide();
+        // Under the field, right-aligned, free to run under the label.
+        grid->addWidget(hint, row + 1, 0, 1, 2);
+        const FieldKind kind = field.kind;
+        const auto refresh = [edit, hint, kind] {
+            const QString note = fieldHint(kind, edit->text());
+            hint->setText(QStringLiteral("⚠ ") + note);
+            hint->setVisible(!note.isEmpty());
+            edit->setAccessibleDescription(note);
+        };
+        connect(edit, &QLineEdit::textChanged, hint, refresh);
+        m_refreshHints << refresh;
+        if (kind == FieldKind::Port)
+            connect(edit, &QLineEdit::textChanged, this, &FormDevices::updatePortsTab);
+    }
+    for (QGridLayout *grid : grids)
+        grid->setRowStretch(grid->rowCount(), 1);
+
+    m_ports = new PortsPage(m_hooks.serialDevices ? m_hooks.serialDevices() : presentSerialDevices(), m_tabs);
+    m_ports->setObjectName(QStringLiteral("PortsPage"));
+    m_tabs->addTab(m_ports, QStringLiteral("Porte"));
+    connect(m_ports, &PortsPage::rowsChanged, this, &FormDevices::updateTabOrder);
+}
+
+void FormDevices::buildButtons()
+{
+    for (int index = 0; index < int(std::size(kActions)); ++index) {
+        const ActionButton &a = kActions[index];
+        auto *button = new QPushButton(QLatin1String(a.caption), this);
+        button->setObjectName(QStringLiteral("CmdAction%1").arg(QLatin1String(a.tag)));
+        button->setProperty("Tag", QLatin1String(a.tag));
+        button->setGeometry(px(a.left), px(3120), px(1155), px(375));
+        connect(button, &QPushButton::clicked, this, [this, index] { CmdAction_Click(index); });
+        m_cmdAction << button;
+    }
+    m_cmdAction[0]->setDefault(true);
+}
+
+// Tab moves top to bottom through the fields of the tab shown, then along
+// the buttons from left to right.
+void FormDevices::updateTabOrder()
+{
+    QList<QWidget *> chain{m_tabs->tabBar()};
+    chain << m_fieldOrder << m_ports->focusChain() << m_cmdAction[2] << m_cmdAction[1] << m_cmdAction[0];
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+}
+
+void FormDevices::updatePortsTab()
+{
+    QList<std::pair<QString, QString>> rolePorts;
+    for (const SettingsField &field : settingsFields()) {
+        if (field.kind == FieldKind::Port)
+            rolePorts.append({settingsTabCaptions()[field.tab], m_edits.value(QLatin1String(field.objectName))->text()});
+    }
+    m_ports->setRolePorts(rolePorts);
+}
+
+void FormDevices::CaricaImpostazioni()
+{
+    const SettingsStore store;
+    for (const SettingsField &field : settingsFields()) {
+        const auto stored = store.value(QLatin1String(field.group), QLatin1String(field.key));
+        if (field.kind == FieldKind::Constant)
+            continue;
+        if (field.kind == FieldKind::CheckBox) {
+            // Read as the configuration reads it, so a hand-written "true"
+            // or "-1" is not turned off by saving the dialog unchanged.
+            m_media->setChecked(stored && toBoolean(*stored).value_or(false));
+            continue;
+        }
+        m_edits.value(QLatin1String(field.objectName))->setText(stored.value_or(field.defaultText()));
+    }
+    for (const auto &refresh : m_refreshHints)
+        refresh();
+    updatePortsTab();
+}
+
+QList<SettingsStore::Change> FormDevices::changesToSave() const
+{
+    QList<SettingsStore::Change> changes;
+    for (const SettingsField &field : settingsFields()) {
+        QString text;
+        if (field.kind == FieldKind::Constant)
+            text = field.defaultText();
+        else if (field.kind == FieldKind::CheckBox)
+            text = m_media->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+        else
+            text = m_edits.value(QLatin1String(field.objectName))->text();
+        changes.append({QLatin1String(field.group), QLatin1String(field.key), text});
+    }
+    changes << m_ports->changes();
+    return changes;
+}
+
+bool FormDevices::SalvaImpostazioni(QString *why)
+{
+    return SettingsStore().write(changesToSave(), why);
+}
+
+void FormDevices::CmdAction_Click(int Index)
+{
+    const QString tag = m_cmdAction.value(Index) ? m_cmdAction[Index]->property("Tag").toString() : QString();
+    if (tag == QLatin1String("OK")) {
+        QString why;
+        if (!SalvaImpostazioni(&why)) {
+            reportSaveFailure(why);
+            return;
+        }
+        if (m_hooks.reloadConfiguration)
+            m_hooks.reloadConfiguration();
+        accept();
+    } else if (tag == QLatin1String("CANCEL")) {
+        reject();
+    } else if (tag == QLatin1String("CAMP")) {
+        if (m_hooks.showSampler)
+            m_hooks.showSampler();
+    }
+}
+
+// The edits stay in the window and the running configuration is not
+// reloaded, so the operator can make the file writable and press OK again.
+void FormDevices::reportSaveFailure(const QString &why)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                QStringLiteral("Le impostazioni non sono state salvate."), QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("SaveFailedMessage"));
+    box->setInformativeText(QStringLiteral("File: %1\nMotivo: %2\n\nLe modifiche restano nella finestra e la "
+                                           "configurazione in uso non è cambiata.")
+                                .arg(SettingsStore().fileName(), why));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab change the tab wherever the focus is, the
+// buttons included, not only inside the tab control.
+void FormDevices::keyPressEvent(QKeyEvent *event)
+{
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    if (ctrl && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
+        const int step = event->key() == Qt::Key_Backtab || (event->modifiers() & Qt::ShiftModifier) ? -1 : 1;
+        m_tabs->setCurrentIndex((m_tabs->currentIndex() + step + m_tabs->count()) % m_tabs->count());
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void FormDevices::done(int result)
+{
+    // A window on its way out is not the loaded one: the next showSettings
+    // makes a new one, read afresh from the store.
+    if (s_loaded == this)
+        s_loaded = nullptr;
+    QDialog::done(result);
+}
+
+} // namespace quorvex

@@ -1,0 +1,65 @@
+#pragma once
+// FormDevices, the settings window: the four instrument roles and height
+// sampling as plain text fields over the settings store, and the device of
+// each port number. OK writes everything and reloads the configuration;
+// Annulla, Esc and the close box leave both untouched.
+#include "line/SettingsStore.h"
+#include "ui/settings/FormDevicesHooks.h"
+
+#include <QDialog>
+#include <QHash>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace quorvex {
+
+class PortsPage;
+
+class FormDevices : public QDialog {
+    Q_OBJECT
+public:
+    // Shows the one settings window without blocking: creates and fills it
+    // when none is loaded, else brings the open one forward as it is.
+    static FormDevices *showSettings(const FormDevicesHooks &hooks);
+    // The loaded window, or null.
+    static FormDevices *instance();
+
+    explicit FormDevices(FormDevicesHooks hooks, QWidget *parent = nullptr);
+    ~FormDevices() override;
+
+    // Fills every control from the store.
+    void CaricaImpostazioni();
+    // Writes every control to the store in one go; false, with the reason,
+    // when the store could not be written.
+    bool SalvaImpostazioni(QString *why = nullptr);
+    // What SalvaImpostazioni writes, in order.
+    QList<SettingsStore::Change> changesToSave() const;
+
+    void done(int result) override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void buildTabs();
+    void buildButtons();
+    void updateTabOrder();
+    void updatePortsTab();
+    void CmdAction_Click(int Index);
+    void reportSaveFailure(const QString &why);
+
+    FormDevicesHooks m_hooks;
+    QTabWidget *m_tabs = nullptr;
+    PortsPage *m_ports = nullptr;
+    QHash<QString, QLineEdit *> m_edits; // by object name
+    QList<QWidget *> m_fieldOrder;       // controls top to bottom, tab by tab
+    QList<std::function<void()>> m_refreshHints;
+    QCheckBox *m_media = nullptr;
+    QList<QPushButton *> m_cmdAction;    // by index: OK, Annulla, Campioni
+};
+
+} // namespace quorvex

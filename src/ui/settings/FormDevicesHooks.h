@@ -1,0 +1,25 @@
+#pragma once
+// What the settings window needs from the rest of the server, as callables,
+// so the window depends on nothing above the configured line.
+#include "ui/settings/SerialDevices.h"
+
+#include <functional>
+
+namespace quorvex {
+
+struct FormDevicesHooks {
+    // Reloads the configuration from the store (CaricaDispositivi).
+    std::function<void()> reloadConfiguration;
+    // MisuraMedia as the last configuration load read it.
+    std::function<bool()> samplerWasOnAtLastLoad;
+    // Opens the sampler window through the server's own instance.
+    std::function<void()> showSampler;
+    // The window is loaded (true) or unloaded (false); it keeps the process
+    // alive while loaded.
+    std::function<void(bool)> windowLoaded;
+    // The serial devices offered on the ports tab; empty means the devices
+    // present on this machine.
+    std::function<QList<SerialDeviceChoice>()> serialDevices;
+};
+
+} // namespace quorvex

@@ -1,0 +1,15 @@
+#pragma once
+// The serial devices present on this machine, as the ports tab offers them.
+#include <QList>
+#include <QString>
+
+namespace quorvex {
+
+struct SerialDeviceChoice {
+    QString path;        // stable /dev/serial/by-id path where there is one
+    QString description; // adapter, maker and serial number, as known
+};
+
+QList<SerialDeviceChoice> presentSerialDevices();
+
+} // namespace quorvex
