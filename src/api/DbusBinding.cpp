@@ -131,8 +131,8 @@ QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, Q
 
 } // namespace
 
-DbusBinding::DbusBinding(Line &line, QDBusConnection connection, QObject *parent)
-    : QDBusVirtualObject(parent), m_line(line), m_connection(connection),
+DbusBinding::DbusBinding(Line &line, QDBusConnection connection, GlobalServices *services, QObject *parent)
+    : QDBusVirtualObject(parent), m_line(line), m_services(services), m_connection(connection),
       m_watcher(new QDBusServiceWatcher(this))
 {
     m_watcher->setConnection(m_connection);
@@ -170,7 +170,7 @@ std::shared_ptr<Global> DbusBinding::instanceFor(const QString &client)
     if (it != m_instances.end())
         return *it;
     m_watcher->addWatchedService(client);
-    auto instance = std::make_shared<Global>(m_line);
+    auto instance = std::make_shared<Global>(m_line, m_services);
     m_instances.insert(client, instance);
     // A client that left before its first call was handled is not watched
     // going away: release its instance as soon as the call is answered.

@@ -19,7 +19,8 @@ namespace quorvex {
 class DbusBinding : public QDBusVirtualObject {
     Q_OBJECT
 public:
-    DbusBinding(Line &line, QDBusConnection connection, QObject *parent = nullptr);
+    DbusBinding(Line &line, QDBusConnection connection, GlobalServices *services = nullptr,
+                QObject *parent = nullptr);
     ~DbusBinding() override;
 
     // Registers the object on the connection.
@@ -43,6 +44,7 @@ private:
     void clientGone(const QString &client);
 
     Line &m_line;
+    GlobalServices *m_services;
     QDBusConnection m_connection;
     QDBusServiceWatcher *m_watcher;
     QHash<QString, std::shared_ptr<Global>> m_instances;

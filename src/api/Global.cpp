@@ -2,14 +2,13 @@
 
 #include "common/AutomationError.h"
 #include "drivers/Exchanges.h"
+#include "tracking/Sampler.h"
+#include "tracking/Zeroing.h"
 
-#include <QCoro/QCoroTimer>
 
 namespace quorvex {
 
-using namespace std::chrono_literals;
-
-Global::Global(Line &line) : m_line(line)
+Global::Global(Line &line, GlobalServices *services) : m_line(line), m_services(services)
 {
     m_line.instanceCreated();
 }
@@ -29,47 +28,53 @@ QCoro::Task<double> Global::LeggiTara()
     return m_line.LeggiValore(Role::Bilancia, RoleOperation::LeggiTara);
 }
 
+// With height tracking on, the unforced readings are the cached ones: this
+// client's coil average, and the sampler's last length.
 QCoro::Task<double> Global::LeggiAltezza(bool Force)
 {
-    Q_UNUSED(Force); // the cached mode comes with the sampler
-    return m_line.LeggiValore(Role::Altezza, RoleOperation::LeggiAltezza);
+    if (m_line.MisuraMedia && !Force)
+        co_return AltezzaMedia;
+    co_return co_await m_line.LeggiValore(Role::Altezza, RoleOperation::LeggiAltezza);
 }
 
 QCoro::Task<double> Global::LeggiLunghezza(bool Force)
 {
-    Q_UNUSED(Force); // the cached mode comes with the sampler
-    return m_line.LeggiValore(Role::Contametri, RoleOperation::LeggiLunghezza);
+    if (m_line.MisuraMedia && !Force)
+        co_return sampler() ? sampler()->UltimaLunghezza() : 0.0;
+    co_return co_await m_line.LeggiValore(Role::Contametri, RoleOperation::LeggiLunghezza);
 }
 
 QCoro::Task<> Global::AzzeraLunghezza()
 {
-    co_await m_line.LeggiValore(Role::Contametri, RoleOperation::AzzeraLunghezza);
-    // Give the counter time to zero. The pause suspends this call only, so
-    // other clients are served meanwhile.
-    co_await QCoro::sleepFor(500ms);
-    // Read until the counter shows it has zeroed, five times at most.
-    for (int i = 0; i < 5; ++i) {
-        const double length = co_await LeggiLunghezza(true);
-        if (length < m_line.IntervalloDiCampionamento)
-            break;
-    }
+    ZeroingSteps steps{
+        .zeroCounter = [this]() -> QCoro::Task<> {
+            co_await m_line.LeggiValore(Role::Contametri, RoleOperation::AzzeraLunghezza);
+        },
+        .readLengthForced = [this]() -> QCoro::Task<double> { co_return co_await LeggiLunghezza(true); },
+        .IntervalloDiCampionamento = m_line.IntervalloDiCampionamento,
+    };
+    const std::optional<double> average =
+        co_await quorvex::AzzeraLunghezza(std::move(steps), m_line.MisuraMedia, sampler());
+    if (average)
+        AltezzaMedia = *average;
 }
 
 QCoro::Task<double> Global::LeggiAltezzaAlPuntoDiOsservazione()
 {
-    // The height at the observation point comes from the sample buffer,
-    // which only the sampler fills; without samples the answer is 0.
-    co_return 0.0;
+    // Without a sampler the buffer is empty, and an empty buffer gives 0.
+    co_return sampler() ? sampler()->altezzaAlPuntoDiOsservazione() : 0.0;
 }
 
 void Global::ShowSettings()
 {
-    // The settings dialog is not part of this build yet.
+    if (m_services && m_services->showSettings)
+        m_services->showSettings();
 }
 
 void Global::ShowSampler(bool Show)
 {
-    Q_UNUSED(Show); // the sampler window is not part of this build yet
+    if (m_services && m_services->showSampler)
+        m_services->showSampler(Show);
 }
 
 QString Global::LeggiServizio(const QString &parametri)

@@ -3,6 +3,7 @@
 // instrument of their role through the line; driver operations run their
 // instrument row on the port the client names. Each client gets its own
 // instance; all instances share the line.
+#include "api/GlobalServices.h"
 #include "api/Operations.h"
 #include "line/Line.h"
 
@@ -21,7 +22,9 @@ struct CallArgs {
 
 class Global {
 public:
-    explicit Global(Line &line);
+    // services: what the process offers beyond the line (none in tests
+    // that need only readings).
+    explicit Global(Line &line, GlobalServices *services = nullptr);
     ~Global();
     Global(const Global &) = delete;
     Global &operator=(const Global &) = delete;
@@ -49,7 +52,10 @@ public:
     Line &line() const { return m_line; }
 
 private:
+    Sampler *sampler() const { return m_services ? m_services->sampler : nullptr; }
+
     Line &m_line;
+    GlobalServices *m_services;
 };
 
 } // namespace quorvex

@@ -1,6 +1,7 @@
 #include "app/OrderlyExit.h"
 
 #include "api/DbusBinding.h"
+#include "app/ServerWindows.h"
 #include "line/Line.h"
 
 #include <QCoreApplication>
@@ -27,8 +28,9 @@ void onSignal(int)
 
 } // namespace
 
-OrderlyExit::OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, QObject *parent)
-    : QObject(parent), m_bus(bus), m_line(line), m_binding(binding)
+OrderlyExit::OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, ServerWindows &windows,
+                         QObject *parent)
+    : QObject(parent), m_bus(bus), m_line(line), m_binding(binding), m_windows(windows)
 {
     m_grace.setSingleShot(true);
     m_grace.setInterval(200ms);
@@ -37,6 +39,10 @@ OrderlyExit::OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, 
     m_stopBound.setInterval(3s);
     connect(&m_stopBound, &QTimer::timeout, qApp, [] { QCoreApplication::exit(0); });
     connect(&m_line, &Line::released, this, &OrderlyExit::lastReferenceGone);
+    connect(&m_windows, &ServerWindows::windowsUnloaded, this, [this] {
+        if (!m_line.inUse())
+            lastReferenceGone();
+    });
     connect(&m_binding, &DbusBinding::allCallsAnswered, this, [this] {
         if (m_nameReleased)
             m_grace.start();
@@ -76,6 +82,8 @@ void OrderlyExit::releaseName()
 
 void OrderlyExit::lastReferenceGone()
 {
+    if (m_windows.windowsLoaded())
+        return; // a window keeps the process; its unloading asks again
     releaseName();
     m_grace.start();
 }
@@ -88,6 +96,7 @@ void OrderlyExit::stop()
     releaseName();
     // Closing the ports wakes every wait with the closed port's error, so
     // each call in flight is answered at once.
+    m_windows.unload();
     m_line.close();
     m_stopBound.start();
     m_grace.start();
@@ -97,8 +106,8 @@ void OrderlyExit::quitWhenIdle()
 {
     if (m_binding.callsInFlight() > 0)
         return; // allCallsAnswered starts the grace again
-    if (!m_stopping && m_line.NumeroIstanze > 0)
-        return; // a late client came; its leaving releases the line again
+    if (!m_stopping && (m_line.NumeroIstanze > 0 || m_windows.windowsLoaded()))
+        return; // a late client or a window came; its going asks again
     m_line.close();
     QCoreApplication::exit(0);
 }

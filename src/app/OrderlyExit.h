@@ -12,17 +12,20 @@ namespace quorvex {
 
 class DbusBinding;
 class Line;
+class ServerWindows;
 
 class OrderlyExit : public QObject {
     Q_OBJECT
 public:
-    OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, QObject *parent = nullptr);
+    OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, ServerWindows &windows,
+                QObject *parent = nullptr);
 
     // Watches SIGTERM and SIGINT from now on.
     void handleStopSignals();
 
-    // The last reference has gone: give up the name and end once the calls
-    // that still reach the server are answered.
+    // The last reference may have gone (no instance, no port host, no
+    // window): give up the name and end once the calls that still reach the
+    // server are answered.
     void lastReferenceGone();
     // Told to stop: give up the name, close the ports so every call in
     // flight ends at once, and end.
@@ -36,6 +39,7 @@ private:
     QDBusConnection m_bus;
     Line &m_line;
     DbusBinding &m_binding;
+    ServerWindows &m_windows;
     bool m_nameReleased = false;
     bool m_stopping = false;
     // Calls the bus routed here just before the name went may still be on

@@ -3,6 +3,7 @@
 #include "api/DbusBinding.h"
 #include "api/Global.h"
 #include "app/OrderlyExit.h"
+#include "app/ServerWindows.h"
 #include "line/Line.h"
 
 #include <QApplication>
@@ -10,16 +11,6 @@
 #include <QDBusConnectionInterface>
 
 namespace quorvex {
-
-namespace {
-
-// Loads the sampler window hidden; loading it starts the sampling. The
-// sampler window is not part of this build yet, so nothing is loaded.
-void loadSamplerHidden(Line &)
-{
-}
-
-} // namespace
 
 int runServer(int argc, char **argv)
 {
@@ -43,7 +34,11 @@ int runServer(int argc, char **argv)
         return 0;
 
     Line line;
-    DbusBinding binding(line, bus);
+    // With MisuraMedia on at a configuration load, the windows part creates
+    // the server's own instance (GlobaleInterno) and loads the sampler
+    // hidden; the instance keeps the process alive from then on.
+    ServerWindows windows(line);
+    DbusBinding binding(line, bus, windows.services());
     if (!binding.registerObject())
         return 1;
     // Losing the name to a process that started at the same moment counts
@@ -52,19 +47,9 @@ int runServer(int argc, char **argv)
         return 0;
 
     line.CaricaDispositivi();
-    // The server's own instance: it keeps the line (and so the process) in
-    // use for as long as the process runs.
-    std::unique_ptr<Global> GlobaleInterno;
-    if (line.MisuraMedia) {
-        GlobaleInterno = std::make_unique<Global>(line);
-        loadSamplerHidden(line);
-    }
-
-    OrderlyExit exit(bus, line, binding);
+    OrderlyExit exit(bus, line, binding, windows);
     exit.handleStopSignals();
-    const int status = app.exec();
-    GlobaleInterno.reset();
-    return status;
+    return app.exec();
 }
 
 } // namespace quorvex

@@ -78,6 +78,7 @@ void Line::CaricaDispositivi()
                      DistanzaOperatoreArrotolatore, toDecimal);
         }
     }
+    emit configurationLoaded();
 }
 
 // Binds record to element Porta of the port host and opens it. Each step is

@@ -88,6 +88,8 @@ public:
 signals:
     // The port host was unloaded with no instance left.
     void released();
+    // CaricaDispositivi has run.
+    void configurationLoaded();
 
 private:
     void bindPort(Device &record);

@@ -1,0 +1,16 @@
+#pragma once
+// What Global reaches beyond the line, provided by the process: the
+// sampler while one is loaded, and the two windows.
+#include <functional>
+
+namespace quorvex {
+
+class Sampler;
+
+struct GlobalServices {
+    Sampler *sampler = nullptr;            // the loaded sampler, or none
+    std::function<void()> showSettings;    // opens the settings dialog, without blocking
+    std::function<void(bool)> showSampler; // shows (loading it if needed) or hides the sampler window
+};
+
+} // namespace quorvex

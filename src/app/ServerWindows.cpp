@@ -1,0 +1,90 @@
+#include "app/ServerWindows.h"
+
+#include "line/Line.h"
+#include "tracking/Sampler.h"
+#include "ui/sampler/FormSamples.h"
+#include "ui/settings/FormDevices.h"
+
+namespace quorvex {
+
+ServerWindows::ServerWindows(Line &line, QObject *parent) : QObject(parent), m_line(line)
+{
+    m_services.showSettings = [this] { showSettings(); };
+    m_services.showSampler = [this](bool show) { showSampler(show); };
+    connect(&m_line, &Line::configurationLoaded, this, &ServerWindows::configurationLoaded);
+}
+
+ServerWindows::~ServerWindows()
+{
+    m_services.sampler = nullptr;
+    m_form.reset();
+    m_sampler.reset();
+    m_globaleInterno.reset();
+}
+
+void ServerWindows::startHeightTracking()
+{
+    if (!m_globaleInterno)
+        m_globaleInterno = std::make_unique<Global>(m_line, &m_services);
+    loadSampler();
+}
+
+void ServerWindows::loadSampler()
+{
+    if (m_sampler)
+        return;
+    // The sampler reads through the server's own instance, forced; without
+    // that instance there is nothing to read with, and readings are 0.
+    auto read = [this](bool length) -> QCoro::Task<double> {
+        if (!m_globaleInterno)
+            co_return 0.0;
+        co_return length ? co_await m_globaleInterno->LeggiLunghezza(true)
+                         : co_await m_globaleInterno->LeggiAltezza(true);
+    };
+    m_sampler = std::make_unique<Sampler>([read] { return read(true); }, [read] { return read(false); });
+    m_sampler->setSettings(
+        {m_line.IntervalloDiCampionamento, m_line.DistanzaSensoreArrotolatore, m_line.DistanzaOperatoreArrotolatore});
+    m_services.sampler = m_sampler.get();
+    m_form = std::make_unique<FormSamples>(*m_sampler); // loads hidden and starts sampling
+}
+
+void ServerWindows::showSampler(bool show)
+{
+    if (!show && !m_form)
+        return;
+    loadSampler();
+    m_form->ShowSampler(show);
+}
+
+void ServerWindows::showSettings()
+{
+    FormDevicesHooks hooks;
+    hooks.reloadConfiguration = [this] { m_line.CaricaDispositivi(); };
+    hooks.samplerWasOnAtLastLoad = [this] { return m_line.MisuraMedia; };
+    hooks.showSampler = [this] { showSampler(true); };
+    hooks.windowLoaded = [this](bool loaded) {
+        m_settingsOpen = loaded;
+        if (!windowsLoaded())
+            emit windowsUnloaded();
+    };
+    FormDevices::showSettings(hooks);
+}
+
+void ServerWindows::configurationLoaded()
+{
+    if (m_sampler)
+        m_sampler->setSettings({m_line.IntervalloDiCampionamento, m_line.DistanzaSensoreArrotolatore,
+                                m_line.DistanzaOperatoreArrotolatore});
+    // Switched on at run time: tracking starts now, without a restart. A
+    // switch off leaves a running sampler running.
+    if (m_line.MisuraMedia && !m_sampler)
+        startHeightTracking();
+}
+
+void ServerWindows::unload()
+{
+    if (m_form)
+        m_form->unload();
+}
+
+} // namespace quorvex

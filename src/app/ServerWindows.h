@@ -1,0 +1,55 @@
+#pragma once
+// The process's own parts beyond the D-Bus object: the server's own Global
+// instance (GlobaleInterno), the sampler with its window, and the settings
+// dialog. It offers them to every Global as GlobalServices, and tells
+// whether a loaded window keeps the process alive.
+#include "api/Global.h"
+#include "api/GlobalServices.h"
+
+#include <QObject>
+#include <memory>
+
+namespace quorvex {
+
+class FormSamples;
+class Line;
+class Sampler;
+
+class ServerWindows : public QObject {
+    Q_OBJECT
+public:
+    explicit ServerWindows(Line &line, QObject *parent = nullptr);
+    ~ServerWindows() override;
+
+    GlobalServices *services() { return &m_services; }
+
+    // With height tracking on: the server's own instance and the sampler,
+    // loaded hidden. Does nothing when they exist already.
+    void startHeightTracking();
+    // Shows (loading it first) or hides the sampler window.
+    void showSampler(bool show);
+    void showSettings();
+
+    // A window is loaded: the process must not end.
+    bool windowsLoaded() const { return m_form || m_settingsOpen; }
+    // Saves what the windows keep (placement) on a way out that is not a
+    // normal quit.
+    void unload();
+
+signals:
+    // The last loaded window has gone.
+    void windowsUnloaded();
+
+private:
+    void loadSampler();
+    void configurationLoaded();
+
+    Line &m_line;
+    GlobalServices m_services;
+    std::unique_ptr<Global> m_globaleInterno;
+    std::unique_ptr<Sampler> m_sampler;
+    std::unique_ptr<FormSamples> m_form;
+    bool m_settingsOpen = false;
+};
+
+} // namespace quorvex
