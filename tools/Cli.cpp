@@ -1,5 +1,7 @@
 #include "Cli.h"
 
+#include "api/BusNames.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDBusArgument>
@@ -12,9 +14,9 @@ namespace quorvex::cli {
 
 namespace {
 
-const QString kService = QStringLiteral("com.velkaro.Quorvex");
-const QString kPath = QStringLiteral("/com/velkaro/Quorvex/Global");
-const QString kInterface = QStringLiteral("com.velkaro.Quorvex.Global");
+const QString kService = QLatin1String(quorvex::kServiceName);
+const QString kPath = QLatin1String(quorvex::kObjectPath);
+const QString kInterface = QLatin1String(quorvex::kInterfaceName);
 
 // The longest --timeout whose milliseconds still fit the int QtDBus takes.
 constexpr double kMaxTimeoutSeconds = INT_MAX / 1000.0;
@@ -147,13 +149,6 @@ QString describeParameters(const Operation &op)
         parts << text;
     }
     return parts.join(QStringLiteral(", "));
-}
-
-QVariant unwrapVariant(QVariant value)
-{
-    while (value.userType() == qMetaTypeId<QDBusVariant>())
-        value = qvariant_cast<QDBusVariant>(value).variant();
-    return value;
 }
 
 QString formatList(const QVariantList &list)
@@ -341,7 +336,7 @@ QDBusMessage buildCall(const Request &request)
 
 QString formatValue(const QVariant &raw)
 {
-    const QVariant value = unwrapVariant(raw);
+    const QVariant value = unwrapDbusVariant(raw);
     if (!value.isValid())
         return QString();
     if (value.userType() == qMetaTypeId<QDBusArgument>()) {

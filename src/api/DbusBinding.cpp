@@ -28,14 +28,6 @@ QString signatureOf(const std::vector<Parameter> &params, size_t count)
     return sig;
 }
 
-// A value of Invoke's argument list, unwrapped from its D-Bus variant.
-QVariant unwrap(QVariant value)
-{
-    while (value.userType() == qMetaTypeId<QDBusVariant>())
-        value = qvariant_cast<QDBusVariant>(value).variant();
-    return value;
-}
-
 bool isWholeNumber(const QVariant &v)
 {
     switch (v.typeId()) {
@@ -210,7 +202,7 @@ bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnecti
             QVariantList args = qdbus_cast<QVariantList>(values.at(1));
             values.clear();
             for (const QVariant &v : args)
-                values.append(unwrap(v));
+                values.append(unwrapDbusVariant(v));
         } else {
             op = findOperation(member);
             if (!op) {

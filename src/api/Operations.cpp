@@ -1,6 +1,7 @@
 #include "api/Operations.h"
 
 #include <QFile>
+#include <QHash>
 #include <QXmlStreamReader>
 
 namespace quorvex {
@@ -129,11 +130,14 @@ const std::vector<Operation> &operations()
 
 const Operation *findOperation(const QString &name)
 {
-    for (const Operation &op : operations()) {
-        if (name == op.name)
-            return &op;
-    }
-    return nullptr;
+    // The D-Bus member name is the only text looked up on a call.
+    static const QHash<QString, const Operation *> byName = [] {
+        QHash<QString, const Operation *> index;
+        for (const Operation &op : operations())
+            index.insert(op.name, &op);
+        return index;
+    }();
+    return byName.value(name);
 }
 
 const Operation *findOperation(quint32 dispId)

@@ -1,6 +1,7 @@
 #include "drivers/FieldConversion.h"
 
 #include "common/AutomationError.h"
+#include "common/LocaleNumber.h"
 
 #include <QLocale>
 #include <cmath>
@@ -15,11 +16,9 @@ QChar localeDecimalSeparator()
 
 double convertLocaleNumber(const QString &text)
 {
-    bool ok = false;
-    const double value = QLocale().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        throw AutomationError::typeMismatch();
-    return value;
+    if (const std::optional<double> value = parseLocaleNumber(text))
+        return *value;
+    throw AutomationError::typeMismatch();
 }
 
 double convertField(QString field, QChar mark)

@@ -1,5 +1,7 @@
 #include "line/Conversions.h"
 
+#include "common/LocaleNumber.h"
+
 #include <QLocale>
 #include <cmath>
 
@@ -7,11 +9,7 @@ namespace quorvex {
 
 std::optional<double> toDecimal(const QString &text)
 {
-    bool ok = false;
-    const double value = QLocale().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    return parseLocaleNumber(text);
 }
 
 std::optional<qint16> toWholeNumber(const QString &text)

@@ -4,6 +4,7 @@
 #include "api/Global.h"
 #include "common/AutomationError.h"
 #include "drivers/DriverSupport.h"
+#include "drivers/Exchanges.h"
 #include "support/MemoryPort.h"
 #include "line/SettingsStore.h"
 
@@ -104,6 +105,21 @@ TEST_F(Dispatch, DriverCalledDirectlyReportsItsError)
     } catch (const AutomationError &e) {
         EXPECT_EQ(e.number(), 13);
     }
+}
+
+// A new model of an existing family is one row: here a made-up polled scale
+// that answers "?W" with the weight in characters 3 to 8.
+TEST(InstrumentTable, ARowWrittenHereRunsLikeTheTablesOwn)
+{
+    const InstrumentModel madeUp{
+        .operation = "LeggiPeso", .brand = "TEST", .model = "W1", .exchange = Exchange::Request,
+        .request = "?W\r", .replyLength = 10, .fieldStart = 3, .fieldLength = 6, .decimalMark = ',',
+        .parse = parseFixedField};
+    auto port = std::make_shared<MemoryPort>();
+    port->setPortOpen(true);
+    port->onWrite = [&](const QByteArray &) { port->feedLater("W= 12,75\r\n", 1); };
+    EXPECT_DOUBLE_EQ(runTask(runExchange(madeUp, port)).toDouble(), 12.75);
+    EXPECT_EQ(port->written(), "?W\r");
 }
 
 TEST(InstanceCount, EachGlobalCountsAndTheLastOneUnloadsThePorts)
