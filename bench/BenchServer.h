@@ -24,6 +24,8 @@ public:
     // Starts quorvexd and waits until it owns its bus name; false on failure.
     bool start();
     qint64 pid() const { return m_process.processId(); }
+    // The settings folder (XDG_CONFIG_HOME) the server is given.
+    QString configHome() const { return m_config.path(); }
     // CPU time (user + system) the server process has used so far, in ms.
     double cpuMs() const;
 

@@ -95,6 +95,26 @@ TEST_F(Sharing, CallsOnOnePortTakeTurnsInOrderWhileAnotherPortRunsAlongside)
     EXPECT_GE(finished[7], 8 * 300);
 }
 
+TEST_F(Sharing, APortThatVanishesWhileClientsWaitTheirTurnAnswersThemAll)
+{
+    scale->setReplyDelay(1500ms);
+    startServer();
+    auto connections = clients(3, QStringLiteral("vanish"));
+    std::vector<QDBusPendingCall> calls;
+    for (auto &connection : connections)
+        calls.push_back(asyncCall(connection, "LeggiPeso", {}, 20000));
+    waitUntil([] { return false; }, 300); // one holds the line, two wait their turn
+    scale->stop();                         // the device goes away
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall &c) { return c.isFinished(); });
+    }, 10000)) << "a waiting client hangs";
+    for (const QDBusPendingCall &call : calls) {
+        ASSERT_EQ(call.reply().type(), QDBusMessage::ReplyMessage) << call.reply().errorMessage().toStdString();
+        EXPECT_EQ(call.reply().arguments().value(0).toDouble(), 0.0);
+    }
+    EXPECT_EQ(call("LeggiPeso").type(), QDBusMessage::ReplyMessage) << "the server no longer serves";
+}
+
 TEST_F(Sharing, FiveHundredCallsFromFiftyConnectionsAllAnsweredRight)
 {
     scale->setPacing(9600);

@@ -1,0 +1,152 @@
+// Sharing the line: what a one-shot client pays for activation, how N
+// clients on one port queue, and how two ports run side by side.
+//  - one-shot call: a new connection calls LeggiPeso, the bus activates the
+//    server, and the server ends when the connection goes; median and p90,
+//    and the ratio to the same call on a held connection;
+//  - N clients on one port: total time over N times one exchange (goal 1.1);
+//  - two ports in parallel: total time over the slower port alone (goal 1.1).
+#include "bench/BenchServer.h"
+
+#include "sim/instruments/D400.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kService = QStringLiteral("com.velkaro.Quorvex");
+
+QDBusMessage leggiPeso(const QVariantList &args = {}, const QString &method = QStringLiteral("LeggiPeso"))
+{
+    QDBusMessage m = QDBusMessage::createMethodCall(kService, QStringLiteral("/com/velkaro/Quorvex/Global"),
+                                                    QStringLiteral("com.velkaro.Quorvex.Global"), method);
+    m.setArguments(args);
+    return m;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+bool serverGone()
+{
+    return !QDBusConnection::sessionBus().interface()->isServiceRegistered(kService);
+}
+
+void waitFor(const std::function<bool()> &done, int ms = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+}
+
+// Total ms for all the calls, sent at once, each from a connection of its own.
+double concurrently(const std::vector<std::pair<QString, QVariantList>> &calls)
+{
+    std::vector<QDBusConnection> connections;
+    std::vector<QDBusPendingCall> pending;
+    QElapsedTimer t;
+    for (size_t i = 0; i < calls.size(); ++i)
+        connections.push_back(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("c%1").arg(i)));
+    t.start();
+    for (size_t i = 0; i < calls.size(); ++i)
+        pending.push_back(connections[i].asyncCall(leggiPeso(calls[i].second, calls[i].first), 60000));
+    waitFor([&] { return std::all_of(pending.begin(), pending.end(), [](auto &c) { return c.isFinished(); }); }, 60000);
+    const double total = double(t.nsecsElapsed()) / 1e6;
+    for (size_t i = 0; i < calls.size(); ++i)
+        QDBusConnection::disconnectFromBus(QStringLiteral("c%1").arg(i));
+    return total;
+}
+
+void oneShot(sim::D400 &scale)
+{
+    bench::BenchServer config;
+    config.mapPort(3, scale.slavePath());
+    config.configureRole("Bilancia", "BILANCIAI", "D400", 3);
+    QDBusMessage env = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                      "org.freedesktop.DBus", "UpdateActivationEnvironment");
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    env << QVariant::fromValue(QMap<QString, QString>{{"XDG_CONFIG_HOME", config.configHome()},
+                                                      {"XDG_RUNTIME_DIR", config.configHome()},
+                                                      {"QT_QPA_PLATFORM", "offscreen"}});
+    QDBusConnection::sessionBus().call(env);
+
+    std::vector<double> shots;
+    int failed = 0;
+    for (int i = 0; i < 30; ++i) {
+        waitFor(serverGone);
+        const QString name = QStringLiteral("shot%1").arg(i);
+        QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+        QElapsedTimer t;
+        t.start();
+        const QDBusMessage reply = client.call(leggiPeso());
+        shots.push_back(double(t.nsecsElapsed()) / 1e6);
+        failed += reply.type() != QDBusMessage::ReplyMessage || reply.arguments().value(0).toDouble() != 12.5;
+        QDBusConnection::disconnectFromBus(name);
+    }
+    waitFor(serverGone);
+
+    bench::BenchServer held;
+    held.mapPort(3, scale.slavePath());
+    held.configureRole("Bilancia", "BILANCIAI", "D400", 3);
+    held.start();
+    held.timeCalls("LeggiPeso", {}, 5);
+    const bench::Stats heldStats = bench::stats(held.timeCalls("LeggiPeso", {}, 50));
+    const double median = percentile(shots, 0.5);
+    std::printf("one-shot LeggiPeso (activation to reply): median %.1f ms, p90 %.1f ms, %d wrong or failed;"
+                " held connection median %.2f ms; ratio %.0f\n",
+                median, percentile(shots, 0.9), failed, heldStats.median, median / heldStats.median);
+}
+
+void queues(sim::D400 &scale, sim::D400 &other)
+{
+    scale.setReplyDelay(100ms);
+    other.setReplyDelay(100ms);
+    bench::BenchServer server;
+    server.mapPort(3, scale.slavePath());
+    server.mapPort(4, other.slavePath());
+    server.configureRole("Bilancia", "BILANCIAI", "D400", 3);
+    server.configureRole("Servizio", "", "", 4);
+    server.start();
+    server.timeCalls("LeggiPeso", {}, 3);
+    const double one = bench::stats(server.timeCalls("LeggiPeso", {}, 10)).median;
+    const int n = 8;
+    std::vector<std::pair<QString, QVariantList>> same(n, {QStringLiteral("LeggiPeso"), {}});
+    const double total = concurrently(same);
+    std::printf("%d clients on one port (exchange %.1f ms): total %.1f ms, ratio to %d exchanges %.3f\n", n, one,
+                total, n, total / (n * one));
+
+    std::vector<std::pair<QString, QVariantList>> onFour(n, {QStringLiteral("LeggiPeso_BILANCIAI_D400"), {QStringLiteral("4")}});
+    const double slower = std::max(concurrently(same), concurrently(onFour));
+    std::vector<std::pair<QString, QVariantList>> both = same;
+    both.insert(both.end(), onFour.begin(), onFour.end());
+    const double parallel = concurrently(both);
+    std::printf("two ports, %d calls each, at once: total %.1f ms, slower port alone %.1f ms, ratio %.3f\n", n,
+                parallel, slower, parallel / slower);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
+    sim::Handle<sim::D400> other = sim::launch<sim::D400>();
+    scale->setWeightField("   12,500");
+    other->setWeightField("    7,000");
+    oneShot(*scale);
+    queues(*scale, *other);
+    return 0;
+}
