@@ -106,6 +106,16 @@ TEST_F(Monitor, TracesTheExchangeAndPortsCountsItsBytes)
     EXPECT_EQ(port3.value("error").toString(), QString());
     EXPECT_EQ(port3.value("bytesOut").toULongLong(), 3u);
     EXPECT_EQ(port3.value("bytesIn").toULongLong(), 15u);
+
+    // The client prints the same as a table row.
+    QProcess ports;
+    ports.start(clientPath(), {QStringLiteral("ports")});
+    ASSERT_TRUE(ports.waitForFinished(10000));
+    const QString table = QString::fromLocal8Bit(ports.readAllStandardOutput());
+    EXPECT_EQ(ports.exitCode(), 0) << ports.readAllStandardError().toStdString();
+    EXPECT_TRUE(table.contains(QStringLiteral("   3  open    9600,N,8,1            15          3  %1\n")
+                                   .arg(QString::fromStdString(d400->slavePath()))))
+        << table.toStdString();
 }
 
 TEST_F(Monitor, TrafficFlowsOnlyWhileAClientWatches)
