@@ -7,9 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThread>
 
 using namespace e2e;
 
@@ -143,13 +143,16 @@ TEST_F(Monitor, TrafficFlowsOnlyWhileAClientWatches)
     EXPECT_EQ(trafficOfOneReading(), 0);
 
     // A watcher that leaves the bus without Unwatch no longer counts.
+    QString name;
     {
         QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("watcher"));
+        name = other.baseService();
         ASSERT_EQ(diagnosticsCall(other, QStringLiteral("Watch")).type(), QDBusMessage::ReplyMessage);
         EXPECT_GE(trafficOfOneReading(), 2);
-        QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
     }
-    QThread::msleep(200); // the server learns of the departure from the bus
+    QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+    // Once the bus has seen it go, the server has been told before any later call.
+    ASSERT_TRUE(waitUntil([&] { return !bus.interface()->isServiceRegistered(name).value(); }));
     EXPECT_EQ(trafficOfOneReading(), 0);
 }
 
