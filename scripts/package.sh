@@ -30,6 +30,7 @@ echo "package: $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
 for file in usr/bin/quorvexd usr/bin/quorvex usr/bin/quorvex-sim \
     usr/share/dbus-1/services/com.velkaro.Quorvex.service \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Global.xml \
+    usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Diagnostics.xml \
     usr/lib/systemd/user/quorvex.service usr/share/bash-completion/completions/quorvex \
     usr/share/doc/quorvex/Quorvex.ini.example; do
     [[ -e "$root/$file" ]] || fail "missing /$file"

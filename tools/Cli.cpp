@@ -219,6 +219,23 @@ void readOptionValues(const QCommandLineParser &parser, const Options &options, 
         request.watchMs = parseWatch(unmask(parser.value(options.watch), arguments));
 }
 
+// `ports` and `monitor [PORT]`: lower-case words no operation has.
+bool resolveDiagnostics(Request &request, const QStringList &words)
+{
+    const QString command = words.value(0);
+    const bool ports = command == QLatin1String("ports");
+    if (request.byId || (!ports && command != QLatin1String("monitor")))
+        return false;
+    if (request.watchMs > 0)
+        throw UsageError(QStringLiteral("--watch does not apply to %1").arg(command));
+    if (words.size() > (ports ? 1 : 2))
+        throw UsageError(ports ? QStringLiteral("ports takes no arguments")
+                               : QStringLiteral("monitor takes at most one port (a number or a device path)"));
+    request.mode = ports ? Request::Mode::Ports : Request::Mode::Monitor;
+    request.monitorPort = words.value(1);
+    return true;
+}
+
 // The operation to call: by identifier, or the first word by name.
 void resolveOperation(Request &request, QStringList words)
 {
@@ -272,6 +289,8 @@ Request parseCommandLine(const QStringList &arguments)
     QStringList words;
     for (const QString &word : parser.positionalArguments())
         words << unmask(word, arguments);
+    if (resolveDiagnostics(request, words))
+        return request;
     resolveOperation(request, words);
     convertArguments(request); // a bad argument is a usage error before any call
     return request;
@@ -391,6 +410,8 @@ QString usageText()
         "Usage: quorvex [options] <Operation> [arguments...]\n"
         "       quorvex [options] --id <dispatch-id> [arguments...]\n"
         "       quorvex --list\n"
+        "       quorvex ports\n"
+        "       quorvex monitor [PORT]\n"
         "\n"
         "Calls an operation of the Quorvex server (com.velkaro.Quorvex on the\n"
         "D-Bus session bus) and prints its result.\n"
@@ -413,6 +434,13 @@ QString usageText()
         "Results: numbers with up to 15 significant digits, text as is, \"Empty\"\n"
         "for the empty value; operations without result print nothing.\n"
         "\n"
+        "ports lists the server's port objects (number, state, line settings, bytes\n"
+        "in and out, device, last error) and the serial devices present by their\n"
+        "stable /dev/serial/by-id names. monitor prints every chunk of bytes the\n"
+        "server sends (TX) or receives (RX), in hexadecimal and as text, on all\n"
+        "ports or on PORT (a port number or a device path), until Ctrl-C. Neither\n"
+        "starts the server.\n"
+        "\n"
         "Exit status: 0 success, 1 the call failed (the D-Bus error is printed as\n"
         "\"quorvex: <error name>: <message>\"), 2 the command line is wrong.\n"
         "\n"
@@ -421,7 +449,8 @@ QString usageText()
         "  quorvex LeggiLunghezza true\n"
         "  quorvex LeggiPeso_BILANCIAI_D400 3\n"
         "  quorvex --id 0x60030002\n"
-        "  quorvex --watch 500 LeggiPeso\n");
+        "  quorvex --watch 500 LeggiPeso\n"
+        "  quorvex monitor 3\n");
 }
 
 } // namespace quorvex::cli

@@ -24,7 +24,7 @@ public:
 };
 
 struct Request {
-    enum class Mode { Help, Version, List, Call };
+    enum class Mode { Help, Version, List, Call, Ports, Monitor };
     Mode mode = Mode::Call;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;
@@ -36,6 +36,7 @@ struct Request {
     QStringList args;
     int timeoutMs = 60000;
     int watchMs = 0; // 0: call once
+    QString monitorPort; // monitor: a port number or device path; empty for all
 };
 
 // Reads the command line (without the program name). Throws UsageError.

@@ -1,7 +1,9 @@
 // quorvex: command-line client of the Quorvex server. Calls one operation by
 // name or dispatch identifier over the D-Bus session bus and prints the
-// result, once or repeatedly (--watch).
+// result, once or repeatedly (--watch); lists the server's ports and traces
+// their bytes (ports, monitor).
 #include "Cli.h"
+#include "Monitor.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -82,19 +84,27 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
+// From now on SIGINT and SIGTERM end the event loop; false if they cannot.
+bool quitOnStopSignals(QCoreApplication &app)
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("quorvex: pipe");
-        return kExitCallFailed;
+        return false;
     }
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
-    QSocketNotifier stopper(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopper, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
+    auto *stopper = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(stopper, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
+    return true;
+}
+
+int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
+{
+    if (!quitOnStopSignals(app))
+        return kExitCallFailed;
 
     const QDBusMessage message = buildCall(request);
     bool pending = false;
@@ -129,6 +139,22 @@ int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
     return lastFailed ? kExitCallFailed : kExitOk;
 }
 
+// The traffic trace on stdout, the monitor's own notes on stderr.
+int monitor(QCoreApplication &app, QDBusConnection &bus, const Request &request)
+{
+    if (!quitOnStopSignals(app))
+        return kExitCallFailed;
+    TrafficMonitor monitor(
+        bus, request.monitorPort, [](const QString &line) { writeLine(stdout, line); },
+        [](const QString &note) { writeLine(stderr, QStringLiteral("quorvex: ") + note); });
+    if (!monitor.start()) {
+        writeLine(stderr, QStringLiteral("quorvex: cannot subscribe to the traffic: ") + bus.lastError().message());
+        return kExitCallFailed;
+    }
+    app.exec();
+    return kExitOk;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -157,6 +183,8 @@ int main(int argc, char **argv)
         std::fputs(listOperations().toLocal8Bit().constData(), stdout);
         return kExitOk;
     case Request::Mode::Call:
+    case Request::Mode::Ports:
+    case Request::Mode::Monitor:
         break;
     }
 
@@ -171,5 +199,12 @@ int main(int argc, char **argv)
                                                              : error.message()));
         return kExitCallFailed;
     }
-    return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
+    switch (request.mode) {
+    case Request::Mode::Ports:
+        return runPorts(bus, request.timeoutMs);
+    case Request::Mode::Monitor:
+        return monitor(app, bus, request);
+    default:
+        return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
+    }
 }

@@ -1,9 +1,11 @@
 // The client's command line, argument conversion, call building and result
 // formatting, without a bus.
 #include "Cli.h"
+#include "Monitor.h"
 
 #include <QDBusVariant>
 #include <QLocale>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace quorvex;
@@ -241,6 +243,51 @@ TEST(Listing, OneLinePerOperationWithSlotIdentifierAndParameters)
     EXPECT_EQ(lines[10], "11  0x6003000b  ShowSampler([Show: boolean = true])");
     EXPECT_EQ(lines[24], "25  0x6003002e  ScriviServizio_CTM_MELSEC(MSCObj: port, parametri: text) -> text");
     EXPECT_EQ(lines[30], "31  0x60030036  LeggiPeso_BMC_507(MSCObj: port) -> any");
+}
+
+TEST(Monitor, CommandsAndTheirArguments)
+{
+    EXPECT_EQ(parse({"ports"}).mode, Request::Mode::Ports);
+    const Request all = parse({"monitor"});
+    EXPECT_EQ(all.mode, Request::Mode::Monitor);
+    EXPECT_EQ(all.monitorPort, QString());
+    EXPECT_EQ(parse({"monitor", "/dev/ttyUSB0"}).monitorPort, "/dev/ttyUSB0");
+    EXPECT_USAGE_ERROR(({"ports", "3"}), "ports takes no arguments");
+    EXPECT_USAGE_ERROR(({"monitor", "3", "4"}), "at most one port");
+    EXPECT_USAGE_ERROR(({"--watch", "100", "monitor"}), "--watch does not apply");
+}
+
+// A chunk longer than a line wraps under its first line's hex column, and
+// bytes that do not print show as '.'; a port opened for one call is named
+// by its device, and a filter by device also matches a link to it.
+TEST(Monitor, TraceLinesAndPortFilter)
+{
+    TrafficChunk chunk;
+    chunk.port = -1;
+    chunk.device = QStringLiteral("/dev/ttyUSB0");
+    chunk.timestampUs = 1'000'000'123'456;
+    chunk.sent = false;
+    chunk.bytes = QByteArray("\x02" "0123456789abcdefXY\xff", 20);
+    const QStringList lines = formatTraffic(chunk).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].contains(QLatin1String("123456  /dev/ttyUSB0  RX  02 30 31")));
+    EXPECT_TRUE(lines[0].endsWith(QLatin1String("65  .0123456789abcde"))) << lines[0].toStdString();
+    const qsizetype column = lines[0].indexOf(QLatin1String("02 30"));
+    EXPECT_EQ(lines[1].indexOf(QLatin1String("66 58 59 ff")), column) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QLatin1String("fXY."))) << lines[1].toStdString();
+
+    EXPECT_TRUE(matchesPort(QString(), chunk));
+    EXPECT_FALSE(matchesPort(QStringLiteral("3"), chunk));
+    chunk.port = 3;
+    EXPECT_TRUE(matchesPort(QStringLiteral("3"), chunk));
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("tty"));
+    const QString link = dir.filePath(QStringLiteral("by-id"));
+    QFile(target).open(QIODevice::WriteOnly);
+    QFile::link(target, link);
+    chunk.device = target;
+    EXPECT_TRUE(matchesPort(link, chunk));
+    EXPECT_FALSE(matchesPort(dir.filePath(QStringLiteral("other")), chunk));
 }
 
 } // namespace

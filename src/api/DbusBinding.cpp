@@ -1,5 +1,6 @@
 #include "api/DbusBinding.h"
 
+#include "api/Diagnostics.h"
 #include "common/AutomationError.h"
 
 #include <QDBusArgument>
@@ -125,7 +126,7 @@ QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, Q
 
 DbusBinding::DbusBinding(Line &line, QDBusConnection connection, GlobalServices *services, QObject *parent)
     : QDBusVirtualObject(parent), m_line(line), m_services(services), m_connection(connection),
-      m_watcher(new QDBusServiceWatcher(this))
+      m_watcher(new QDBusServiceWatcher(this)), m_diagnostics(new Diagnostics(line, connection, this))
 {
     m_watcher->setConnection(m_connection);
     m_watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
@@ -144,7 +145,7 @@ bool DbusBinding::registerObject()
 
 QString DbusBinding::introspect(const QString &path) const
 {
-    return path == QLatin1String(kObjectPath) ? interfaceXml() : QString();
+    return path == QLatin1String(kObjectPath) ? interfaceXml() + diagnosticsXml() : QString();
 }
 
 QCoro::Task<> DbusBinding::serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values,
@@ -181,6 +182,10 @@ bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnecti
 {
     if (message.type() != QDBusMessage::MethodCallMessage)
         return false;
+    if (Diagnostics::handles(message)) {
+        m_diagnostics->handleCall(message, connection);
+        return true;
+    }
     if (!message.interface().isEmpty() && message.interface() != QLatin1String(kInterfaceName))
         return false;
 

@@ -16,6 +16,8 @@ class QDBusServiceWatcher;
 
 namespace quorvex {
 
+class Diagnostics;
+
 class DbusBinding : public QDBusVirtualObject {
     Q_OBJECT
 public:
@@ -49,6 +51,8 @@ private:
     QDBusServiceWatcher *m_watcher;
     QHash<QString, std::shared_ptr<Global>> m_instances;
     int m_callsInFlight = 0;
+    Diagnostics *m_diagnostics; // the traffic monitor beside Global
+
 };
 
 } // namespace quorvex

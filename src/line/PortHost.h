@@ -22,6 +22,8 @@ public:
     bool create(int n);
     // Element n, or null when there is none.
     PortRef element(int n) const;
+    // Every element by its index, in ascending order.
+    const std::map<int, PortRef> &elements() const { return m_msc; }
     // The open port whose device is canonicalDevice (compared through
     // canonical), or null.
     PortRef openPortOn(const QString &canonicalDevice,

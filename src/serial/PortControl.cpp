@@ -9,7 +9,15 @@ AutomationError portError(int number, const QString &text)
 {
     return AutomationError(ErrorKind::PortError, number, text);
 }
+
+// Set only while someone watches the traffic; empty, a port just counts.
+PortControl::TrafficTap g_trafficTap;
 } // namespace
+
+void PortControl::setTrafficTap(TrafficTap tap)
+{
+    g_trafficTap = std::move(tap);
+}
 
 PortControl::PortControl(QObject *parent) : QObject(parent) {}
 
@@ -60,9 +68,12 @@ void PortControl::setPortOpen(bool open)
     if (open) {
         m_buffer.clear();
         QString why;
-        if (!openDevice(&why))
-            throw portError(8002, why.isEmpty() ? QStringLiteral("Invalid port number") : why);
+        if (!openDevice(&why)) {
+            m_lastError = why.isEmpty() ? QStringLiteral("Invalid port number") : why;
+            throw portError(8002, m_lastError);
+        }
         m_open = true;
+        m_lastError.clear();
     } else {
         m_open = false;
         closeDevice();
@@ -99,6 +110,9 @@ void PortControl::Output(const QByteArray &bytes)
     requireOpen();
     if (!writeDevice(bytes))
         throw portError(8010, QStringLiteral("The hardware is not available"));
+    m_bytesSent += quint64(bytes.size());
+    if (g_trafficTap)
+        g_trafficTap(*this, Direction::Sent, bytes);
 }
 
 QVariant PortControl::Input()
@@ -125,16 +139,21 @@ void PortControl::receive(const QByteArray &bytes)
 {
     if (!m_open || bytes.isEmpty())
         return;
+    m_bytesReceived += quint64(bytes.size());
+    // The tap sees the bytes before a waiting driver wakes and answers them.
+    if (g_trafficTap)
+        g_trafficTap(*this, Direction::Received, bytes);
     m_buffer.append(bytes);
     if (m_buffer.size() > kInBufferSize)
         m_buffer.remove(0, m_buffer.size() - kInBufferSize);
     emit inputChanged();
 }
 
-void PortControl::deviceFailed()
+void PortControl::deviceFailed(const QString &why)
 {
     if (!m_open)
         return;
+    m_lastError = why.isEmpty() ? QStringLiteral("The device failed") : why;
     m_open = false;
     closeDevice();
     m_buffer.clear();

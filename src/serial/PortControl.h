@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QVariant>
+#include <functional>
 #include <memory>
 
 namespace quorvex {
@@ -60,6 +61,17 @@ public:
     void retire();
     bool isRetired() const { return m_retired; }
 
+    // Traffic: bytes written and received over the port object's life, the
+    // text of its last failed open or device failure (empty once it opens),
+    // and one process-wide tap that sees every chunk of bytes of every port.
+    // Without a tap the ports only count.
+    enum class Direction { Sent, Received };
+    using TrafficTap = std::function<void(const PortControl &port, Direction direction, const QByteArray &bytes)>;
+    static void setTrafficTap(TrafficTap tap);
+    quint64 bytesSent() const { return m_bytesSent; }
+    quint64 bytesReceived() const { return m_bytesReceived; }
+    QString lastError() const { return m_lastError; }
+
 signals:
     // Bytes arrived, or the port closed: whoever waits on the port looks again.
     void inputChanged();
@@ -75,8 +87,9 @@ protected:
     const LineSettings &lineSettings() const { return m_settings; }
     // Called by the backend with bytes read from the device.
     void receive(const QByteArray &bytes);
-    // Called by the backend when the device failed: the port closes itself.
-    void deviceFailed();
+    // Called by the backend when the device failed (why: its error text):
+    // the port closes itself.
+    void deviceFailed(const QString &why = QString());
 
 private:
     void requireOpen() const;
@@ -89,6 +102,9 @@ private:
     int m_inputMode = Text;
     QByteArray m_buffer;
     LineTurn m_turn;
+    quint64 m_bytesSent = 0;
+    quint64 m_bytesReceived = 0;
+    QString m_lastError;
 };
 
 // Port objects are shared: the port host owns them, and a driver that is

@@ -111,6 +111,39 @@ TEST(PortControl, BufferIsBoundedAndADeadDeviceClosesThePort)
     EXPECT_THROW(port.setPortOpen(true), AutomationError);
 }
 
+// What the traffic monitor reads from a port object: its byte counts (bytes
+// dropped from a full buffer were still received), why it last failed, and
+// the tap, which sees every chunk only while it is set.
+TEST(PortControl, CountsBytesKeepsItsLastErrorAndFeedsTheTap)
+{
+    MemoryPort port;
+    port.openFails = true;
+    EXPECT_THROW(port.setPortOpen(true), AutomationError);
+    EXPECT_EQ(port.lastError(), QStringLiteral("No such device"));
+    port.openFails = false;
+    port.setPortOpen(true);
+    EXPECT_EQ(port.lastError(), QString());
+
+    std::vector<std::pair<PortControl::Direction, QByteArray>> seen;
+    PortControl::setTrafficTap([&](const PortControl &from, PortControl::Direction direction, const QByteArray &bytes) {
+        EXPECT_EQ(&from, &port);
+        seen.emplace_back(direction, bytes);
+    });
+    port.Output("XB\r");
+    port.feed(QByteArray(PortControl::kInBufferSize, 'a') + "kg\r");
+    PortControl::setTrafficTap({});
+    port.Output("XT\r");
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].first, PortControl::Direction::Sent);
+    EXPECT_EQ(seen[0].second, "XB\r");
+    EXPECT_EQ(seen[1].first, PortControl::Direction::Received);
+    EXPECT_EQ(port.bytesSent(), 6u);
+    EXPECT_EQ(port.bytesReceived(), quint64(PortControl::kInBufferSize + 3));
+
+    port.fail();
+    EXPECT_FALSE(port.lastError().isEmpty()) << "a device failure is kept too";
+}
+
 namespace {
 // A pty whose slave the port object opens as its device.
 struct PtyPair {

@@ -1,0 +1,170 @@
+#include "api/Diagnostics.h"
+
+#include "api/BusNames.h"
+#include "line/Line.h"
+
+#include <QDBusError>
+#include <QDBusMetaType>
+#include <QDBusServiceWatcher>
+#include <QFile>
+#include <chrono>
+#include <climits>
+
+namespace quorvex {
+
+namespace {
+
+using PortList = QList<QVariantMap>;
+
+// What Ports() says about one port object.
+QVariantMap describePort(int number, const PortControl &port)
+{
+    return {
+        {QStringLiteral("number"), number},
+        {QStringLiteral("device"), port.devicePath()},
+        {QStringLiteral("settings"), port.Settings()},
+        {QStringLiteral("open"), port.PortOpen()},
+        {QStringLiteral("error"), port.lastError()},
+        {QStringLiteral("bytesIn"), QVariant::fromValue(qulonglong(port.bytesReceived()))},
+        {QStringLiteral("bytesOut"), QVariant::fromValue(qulonglong(port.bytesSent()))},
+    };
+}
+
+quint64 microsecondsSinceEpoch()
+{
+    using namespace std::chrono;
+    return quint64(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+} // namespace
+
+Diagnostics::Diagnostics(Line &line, QDBusConnection connection, QObject *parent)
+    : QObject(parent), m_line(line), m_connection(connection), m_watcher(new QDBusServiceWatcher(this))
+{
+    qDBusRegisterMetaType<PortList>();
+    m_watcher->setConnection(m_connection);
+    m_watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+    connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &Diagnostics::clientGone);
+}
+
+Diagnostics::~Diagnostics()
+{
+    if (!m_watches.isEmpty())
+        PortControl::setTrafficTap({});
+}
+
+bool Diagnostics::handles(const QDBusMessage &message)
+{
+    if (message.interface() == QLatin1String(kDiagnosticsInterface))
+        return true;
+    const QString member = message.member();
+    return message.interface().isEmpty()
+        && (member == QLatin1String("Ports") || member == QLatin1String("Watch")
+            || member == QLatin1String("Unwatch"));
+}
+
+void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    const QString member = message.member();
+    const bool known = member == QLatin1String("Ports") || member == QLatin1String("Watch")
+        || member == QLatin1String("Unwatch");
+    if (!known) {
+        connection.send(message.createErrorReply(QDBusError::UnknownMethod,
+                                                 QStringLiteral("No method %1 in %2").arg(member, kDiagnosticsInterface)));
+        return;
+    }
+    if (!message.signature().isEmpty()) {
+        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
+                                                 QStringLiteral("%1 takes no arguments").arg(member)));
+        return;
+    }
+    if (member == QLatin1String("Ports")) {
+        connection.send(portsReply(message));
+        return;
+    }
+    if (member == QLatin1String("Watch"))
+        watch(message.service());
+    else
+        unwatch(message.service());
+    connection.send(message.createReply());
+}
+
+QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
+{
+    PortList ports;
+    if (const PortHost *host = m_line.FormTools()) {
+        for (const auto &[number, port] : host->elements())
+            ports.append(describePort(number, *port));
+    }
+    return message.createReply(QVariant::fromValue(ports));
+}
+
+void Diagnostics::watch(const QString &client)
+{
+    int &count = m_watches[client];
+    if (count == 0)
+        m_watcher->addWatchedService(client);
+    if (count < INT_MAX)
+        ++count;
+    updateTap();
+}
+
+void Diagnostics::unwatch(const QString &client)
+{
+    const auto it = m_watches.find(client);
+    if (it == m_watches.end())
+        return;
+    if (--*it == 0)
+        clientGone(client);
+}
+
+void Diagnostics::clientGone(const QString &client)
+{
+    m_watcher->removeWatchedService(client);
+    m_watches.remove(client);
+    updateTap();
+}
+
+void Diagnostics::updateTap()
+{
+    if (m_watches.isEmpty()) {
+        PortControl::setTrafficTap({});
+        return;
+    }
+    PortControl::setTrafficTap([this](const PortControl &port, PortControl::Direction direction,
+                                      const QByteArray &bytes) { sendTraffic(port, direction, bytes); });
+}
+
+void Diagnostics::sendTraffic(const PortControl &port, PortControl::Direction direction, const QByteArray &bytes)
+{
+    // A port of the host by its number; any other is a device opened for
+    // one call.
+    int number = -1;
+    if (const PortHost *host = m_line.FormTools()) {
+        for (const auto &[n, element] : host->elements()) {
+            if (element.get() == &port)
+                number = n;
+        }
+    }
+    QDBusMessage signal = QDBusMessage::createSignal(QLatin1String(kObjectPath), QLatin1String(kDiagnosticsInterface),
+                                                     QStringLiteral("Traffic"));
+    signal << number << port.devicePath() << QVariant::fromValue(qulonglong(microsecondsSinceEpoch()))
+           << (direction == PortControl::Direction::Sent ? QStringLiteral("sent") : QStringLiteral("received"))
+           << bytes;
+    m_connection.send(signal);
+}
+
+QString diagnosticsXml()
+{
+    static const QString xml = [] {
+        QFile file(QStringLiteral(":/data/com.velkaro.Quorvex.Diagnostics.xml"));
+        file.open(QIODevice::ReadOnly);
+        const QString text = QString::fromUtf8(file.readAll());
+        const qsizetype begin = text.indexOf(QLatin1String("<interface"));
+        const qsizetype end = text.lastIndexOf(QLatin1String("</interface>"));
+        return begin < 0 || end < 0 ? QString() : text.mid(begin, end - begin + 12) + QLatin1Char('\n');
+    }();
+    return xml;
+}
+
+} // namespace quorvex

@@ -1,0 +1,198 @@
+#include "Monitor.h"
+
+#include "api/BusNames.h"
+#include "api/Diagnostics.h"
+#include "ui/settings/SerialDevices.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTextStream>
+#include <cstdio>
+
+namespace quorvex::cli {
+
+namespace {
+
+constexpr int kBytesPerLine = 16;
+
+QDBusMessage diagnosticsCall(const QString &method)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(kServiceName), QLatin1String(kObjectPath),
+                                                          QLatin1String(kDiagnosticsInterface), method);
+    // Looking must not start a server that would open the line's ports.
+    message.setAutoStartService(false);
+    return message;
+}
+
+QString localTime(quint64 us)
+{
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(qint64(us / 1000));
+    return time.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("%1").arg(us % 1000, 3, 10, QLatin1Char('0'));
+}
+
+QString hexAndText(const QByteArray &bytes)
+{
+    QString hex;
+    QString text;
+    for (const char c : bytes) {
+        const auto byte = uchar(c);
+        hex += QStringLiteral("%1 ").arg(byte, 2, 16, QLatin1Char('0'));
+        text += byte >= 0x20 && byte < 0x7f ? QChar(QLatin1Char(c)) : QLatin1Char('.');
+    }
+    return hex.leftJustified(kBytesPerLine * 3) + QLatin1Char(' ') + text;
+}
+
+QString canonical(const QString &path)
+{
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return resolved.isEmpty() ? path : resolved;
+}
+
+QString errorText(const QDBusMessage &reply)
+{
+    return QStringLiteral("%1: %2").arg(reply.errorName(), reply.errorMessage());
+}
+
+} // namespace
+
+QString formatTraffic(const TrafficChunk &chunk)
+{
+    const QString port = chunk.port >= 0 ? QStringLiteral("port %1").arg(chunk.port) : chunk.device;
+    const QString head = QStringLiteral("%1  %2  %3  ")
+                             .arg(localTime(chunk.timestampUs), port.leftJustified(7),
+                                  chunk.sent ? QStringLiteral("TX") : QStringLiteral("RX"));
+    QStringList lines;
+    for (qsizetype at = 0; at < chunk.bytes.size(); at += kBytesPerLine) {
+        const QString prefix = at == 0 ? head : QString(head.size(), QLatin1Char(' '));
+        QString line = prefix + hexAndText(chunk.bytes.mid(at, kBytesPerLine));
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        lines << line;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool matchesPort(const QString &filter, const TrafficChunk &chunk)
+{
+    if (filter.isEmpty())
+        return true;
+    bool number = false;
+    const int port = filter.toInt(&number);
+    if (number)
+        return port == chunk.port;
+    return filter == chunk.device || canonical(filter) == canonical(chunk.device);
+}
+
+QString formatPorts(const QList<QVariantMap> &ports)
+{
+    QString out;
+    QTextStream stream(&out);
+    stream << QStringLiteral("PORT  STATE   SETTINGS        BYTES IN  BYTES OUT  DEVICE\n");
+    for (const QVariantMap &port : ports) {
+        const QString error = port.value(QStringLiteral("error")).toString();
+        stream << QStringLiteral("%1").arg(port.value(QStringLiteral("number")).toInt(), 4) << QStringLiteral("  ")
+               << (port.value(QStringLiteral("open")).toBool() ? QStringLiteral("open  ") : QStringLiteral("closed"))
+               << QStringLiteral("  ") << port.value(QStringLiteral("settings")).toString().leftJustified(14)
+               << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesIn")).toULongLong(), 10)
+               << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesOut")).toULongLong(), 11) << QStringLiteral("  ")
+               << port.value(QStringLiteral("device")).toString();
+        if (!error.isEmpty())
+            stream << QStringLiteral("  (") << error << QLatin1Char(')');
+        stream << QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString formatSerialDevices()
+{
+    const QList<SerialDeviceChoice> devices = presentSerialDevices();
+    if (devices.isEmpty())
+        return QStringLiteral("no serial devices found\n");
+    QString out;
+    for (const SerialDeviceChoice &device : devices) {
+        QString line = device.path;
+        const QString target = canonical(device.path);
+        if (target != device.path)
+            line += QStringLiteral(" -> ") + target;
+        if (!device.description.isEmpty())
+            line += QStringLiteral("  ") + device.description;
+        out += line + QLatin1Char('\n');
+    }
+    return out;
+}
+
+int runPorts(QDBusConnection &bus, int timeoutMs)
+{
+    const QDBusMessage reply = bus.call(diagnosticsCall(QStringLiteral("Ports")), QDBus::Block, timeoutMs);
+    int status = 0;
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        const auto ports = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
+        std::printf("Ports of the server:\n%s\n", qPrintable(formatPorts(ports)));
+    } else {
+        std::fprintf(stderr, "quorvex: the server's ports: %s\n", qPrintable(errorText(reply)));
+        status = 1;
+    }
+    std::printf("Serial devices present:\n%s", qPrintable(formatSerialDevices()));
+    std::fflush(stdout);
+    return status;
+}
+
+TrafficMonitor::TrafficMonitor(QDBusConnection bus, QString filter, Print out, Print note, QObject *parent)
+    : QObject(parent), m_bus(bus), m_filter(std::move(filter)), m_out(std::move(out)), m_note(std::move(note))
+{
+}
+
+bool TrafficMonitor::start()
+{
+    if (!m_bus.connect(QLatin1String(kServiceName), QLatin1String(kObjectPath), QLatin1String(kDiagnosticsInterface),
+                       QStringLiteral("Traffic"), this, SLOT(onTraffic(QDBusMessage))))
+        return false;
+    // Watched before looking, so a server that appears in between is seen.
+    auto *watcher = new QDBusServiceWatcher(QLatin1String(kServiceName), m_bus,
+                                            QDBusServiceWatcher::WatchForRegistration
+                                                | QDBusServiceWatcher::WatchForUnregistration,
+                                            this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &TrafficMonitor::askForTraffic);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
+            [this] { m_note(QStringLiteral("the server has ended; waiting for it to start again")); });
+    if (m_bus.interface()->isServiceRegistered(QLatin1String(kServiceName)))
+        askForTraffic();
+    else
+        m_note(QStringLiteral("the server is not running; waiting for it to start"));
+    return true;
+}
+
+void TrafficMonitor::askForTraffic()
+{
+    auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(diagnosticsCall(QStringLiteral("Watch"))), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this, call] {
+        call->deleteLater();
+        const QDBusMessage reply = call->reply();
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            m_note(QStringLiteral("watching the traffic of %1 (Ctrl-C to stop)")
+                       .arg(m_filter.isEmpty() ? QStringLiteral("every port") : m_filter));
+        else
+            m_note(QStringLiteral("the server refused to be watched: ") + errorText(reply));
+    });
+}
+
+void TrafficMonitor::onTraffic(const QDBusMessage &message)
+{
+    const QVariantList args = message.arguments();
+    if (args.size() != 5)
+        return;
+    TrafficChunk chunk;
+    chunk.port = args.at(0).toInt();
+    chunk.device = args.at(1).toString();
+    chunk.timestampUs = args.at(2).toULongLong();
+    chunk.sent = args.at(3).toString() == QLatin1String("sent");
+    chunk.bytes = args.at(4).toByteArray();
+    if (matchesPort(m_filter, chunk))
+        m_out(formatTraffic(chunk));
+}
+
+} // namespace quorvex::cli

@@ -1,0 +1,64 @@
+#pragma once
+// The client's view of the server's Diagnostics interface: `quorvex ports`
+// (the server's port objects and the serial devices present) and
+// `quorvex monitor [PORT]` (a live hex and text trace of the bytes on the
+// ports, like a serial sniffer). The formatting is apart from the bus so
+// the unit tests run it without a server.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+#include <QVariantMap>
+#include <functional>
+
+namespace quorvex::cli {
+
+// One chunk of bytes as the Traffic signal carries it.
+struct TrafficChunk {
+    int port = -1; // -1: a device the server opened for a single call
+    QString device;
+    quint64 timestampUs = 0; // microseconds since the epoch
+    bool sent = false;       // true: to the instrument
+    QByteArray bytes;
+};
+
+// Lines of 16 bytes: local time with microseconds, the port, TX or RX, the
+// bytes in hexadecimal, then as text with '.' for what does not print.
+QString formatTraffic(const TrafficChunk &chunk);
+
+// Whether the chunk is on the port a monitor was asked for: a port number,
+// or a device path (compared by the file it leads to). Empty: every port.
+bool matchesPort(const QString &filter, const TrafficChunk &chunk);
+
+// The table of the server's port objects, as Ports() gives them.
+QString formatPorts(const QList<QVariantMap> &ports);
+// The serial devices present on this machine, by their stable names.
+QString formatSerialDevices();
+
+// Runs `quorvex ports`: the server's ports (when it runs) and the devices.
+int runPorts(QDBusConnection &bus, int timeoutMs);
+
+// Prints the traffic of the server's ports until the event loop ends. It
+// asks for Traffic whenever the server (re)appears on the bus, so it can
+// be started before the server and survives a server restart.
+class TrafficMonitor : public QObject {
+    Q_OBJECT
+public:
+    using Print = std::function<void(const QString &line)>;
+    TrafficMonitor(QDBusConnection bus, QString filter, Print out, Print note, QObject *parent = nullptr);
+
+    // False when the bus refuses the signal subscription.
+    bool start();
+
+public slots:
+    void onTraffic(const QDBusMessage &message);
+
+private:
+    void askForTraffic();
+
+    QDBusConnection m_bus;
+    QString m_filter;
+    Print m_out;
+    Print m_note;
+};
+
+} // namespace quorvex::cli
