@@ -17,13 +17,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDBusPendingCallWatcher>
+#include <QDBusPendingCall>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
 #include <QSettings>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -234,15 +232,13 @@ TEST_F(SettingsDialog, OkMovesTheScaleToAnotherPortWithNewLineSettingsWhileARead
 
     // The same server now reads the other scale, on the new line settings.
     other->clearReceived();
+    scale->clearReceived();
     EXPECT_DOUBLE_EQ(weight(), 7);
     EXPECT_EQ(other->received(), "XB\r");
+    EXPECT_TRUE(scale->received().empty()) << "the old port is still read";
     const termios tio = lineOf(other->slavePath());
     EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
     EXPECT_TRUE(tio.c_cflag & CSTOPB);
-    scale->clearReceived();
-    scale->setReplyDelay(0ms);
-    EXPECT_DOUBLE_EQ(weight(), 7);
-    EXPECT_TRUE(scale->received().empty()) << "the old port is still read";
 }
 
 TEST_F(SettingsDialog, ThePortsTabPointsThePortNumberAtAnotherDeviceAndTheReadingFollows)
@@ -261,15 +257,6 @@ TEST_F(SettingsDialog, ThePortsTabPointsThePortNumberAtAnotherDeviceAndTheReadin
     ASSERT_TRUE(closed(dialog));
 
     EXPECT_DOUBLE_EQ(weight(), 7) << "port 3 still reads the device it had before";
-    // Back again, through the dialog once more.
-    dialog = openDialog();
-    ASSERT_TRUE(dialog);
-    selectTab(dialog, 5);
-    ASSERT_TRUE(tabTo(QStringLiteral("CboPorta3")));
-    typeText(QString::fromStdString(scale->slavePath()));
-    press(Qt::Key_Return);
-    ASSERT_TRUE(closed(dialog));
-    EXPECT_DOUBLE_EQ(weight(), 12.5);
 }
 
 TEST_F(SettingsDialog, KeyboardAloneReachesEveryFieldAndButton)
