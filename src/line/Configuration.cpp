@@ -91,6 +91,10 @@ void Line::bindPort(Device &record)
     m_formTools->create(n);
     PortRef port = m_formTools->element(n);
     if (port) {
+        // Its number now stands for another device (the [Porte] entry was
+        // changed): closed here, it opens on that device below.
+        if (port->deviceMoved())
+            tryStep([&] { port->setPortOpen(false); });
         tryStep([&] { port->setCommPort(n); });
         tryStep([&] { port->setSettings(record.Impostazioni); });
         tryStep([&] { port->setPortOpen(true); });

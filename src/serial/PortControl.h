@@ -53,6 +53,9 @@ public:
 
     // The device under the port object, as far as it has one.
     virtual QString devicePath() const { return QString(); }
+    // Open on a device that its port number no longer stands for: it must
+    // be closed and opened again to reach the device now named.
+    virtual bool deviceMoved() const { return false; }
 
     // The line's turn: an exchange holds it from its first step to its last.
     LineTurn &turn() { return m_turn; }

@@ -41,10 +41,16 @@ QString SerialPort::devicePath() const
     return m_pathForNumber(CommPort());
 }
 
+bool SerialPort::deviceMoved() const
+{
+    return PortOpen() && m_pathForNumber && m_pathForNumber(CommPort()) != m_openPath;
+}
+
 bool SerialPort::openDevice(QString *why)
 {
     m_readErrors.invalidate();
-    m_port.setPortName(devicePath());
+    m_openPath = devicePath();
+    m_port.setPortName(m_openPath);
     if (!m_port.open(QIODevice::ReadWrite)) {
         *why = m_port.errorString();
         return false;

@@ -23,6 +23,7 @@ public:
     explicit SerialPort(const QString &devicePath, QObject *parent = nullptr);
 
     QString devicePath() const override;
+    bool deviceMoved() const override;
 
 protected:
     bool openDevice(QString *why) override;
@@ -41,6 +42,7 @@ private:
 
     DevicePathForNumber m_pathForNumber;
     QString m_fixedPath;
+    QString m_openPath; // the device opened, while open
     QSerialPort m_port;
     QElapsedTimer m_readErrors;
     int m_readErrorCount = 0;
