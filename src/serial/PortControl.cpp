@@ -1,6 +1,7 @@
 #include "serial/PortControl.h"
 
 #include "common/AutomationError.h"
+#include "common/Logging.h"
 
 namespace quorvex {
 
@@ -24,8 +25,17 @@ void PortControl::requireAlive() const
 void PortControl::requireOpen() const
 {
     requireAlive();
-    if (!m_open)
-        throw portError(8018, QStringLiteral("Operation valid only when the port is open"));
+    if (m_open)
+        return;
+    if (m_lastError)
+        throw *m_lastError;
+    throw portError(8018, onDevice(QStringLiteral("Operation valid only when the port is open")));
+}
+
+QString PortControl::onDevice(const QString &text) const
+{
+    const QString path = devicePath();
+    return path.isEmpty() ? text : path + QStringLiteral(": ") + text;
 }
 
 void PortControl::setCommPort(int number)
@@ -43,9 +53,9 @@ void PortControl::setSettings(const QString &text)
     requireAlive();
     const auto parsed = LineSettings::parse(text);
     if (!parsed)
-        throw portError(380, QStringLiteral("Invalid property value"));
+        throw invalidLineSettings(text);
     if (m_open && !applySettings(*parsed))
-        throw portError(8015, QStringLiteral("Could not set comm state"));
+        throw portError(8015, onDevice(QStringLiteral("Could not set comm state")));
     m_settings = *parsed;
 }
 
@@ -57,25 +67,46 @@ void PortControl::setPortOpen(bool open)
             throw portError(8005, QStringLiteral("Port already open"));
         return;
     }
+    m_meantOpen = open;
     if (open) {
-        m_buffer.clear();
-        QString why;
-        if (!openDevice(&why))
-            throw portError(8002, why.isEmpty() ? QStringLiteral("Invalid port number") : why);
-        m_open = true;
+        openNow();
     } else {
         m_open = false;
+        m_lastError.reset();
         closeDevice();
         m_buffer.clear();
         emit inputChanged();
     }
 }
 
+void PortControl::openNow()
+{
+    m_buffer.clear();
+    QString why;
+    if (!openDevice(&why)) {
+        m_lastError = portError(8002, onDevice(why.isEmpty() ? QStringLiteral("Invalid port number") : why));
+        throw *m_lastError;
+    }
+    m_open = true;
+    m_lastError.reset();
+}
+
+void PortControl::ensureOpen()
+{
+    requireAlive();
+    if (m_open)
+        return;
+    if (!m_meantOpen || !devicePresent())
+        requireOpen(); // throws why the port is closed
+    openNow();
+    qCDebug(lcPort).noquote() << onDevice(QStringLiteral("opened again at %1").arg(Settings()));
+}
+
 void PortControl::setInputMode(int mode)
 {
     requireAlive();
     if (mode != Text && mode != Binary)
-        throw portError(380, QStringLiteral("Invalid property value"));
+        throw portError(380, QStringLiteral("Invalid property value: input mode %1").arg(mode));
     m_inputMode = mode;
 }
 
@@ -98,7 +129,7 @@ void PortControl::Output(const QByteArray &bytes)
 {
     requireOpen();
     if (!writeDevice(bytes))
-        throw portError(8010, QStringLiteral("The hardware is not available"));
+        throw portError(8010, onDevice(QStringLiteral("The hardware is not available")));
 }
 
 QVariant PortControl::Input()
@@ -112,6 +143,7 @@ QVariant PortControl::Input()
 
 void PortControl::retire()
 {
+    m_meantOpen = false;
     if (m_open) {
         m_open = false;
         closeDevice();
@@ -131,13 +163,17 @@ void PortControl::receive(const QByteArray &bytes)
     emit inputChanged();
 }
 
-void PortControl::deviceFailed()
+void PortControl::deviceFailed(const QString &why)
 {
     if (!m_open)
         return;
     m_open = false;
     closeDevice();
     m_buffer.clear();
+    const QString reason = why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why);
+    m_lastError = portError(8002, onDevice(QStringLiteral("the device went away%1; it is opened again once it is back")
+                                               .arg(reason)));
+    qCDebug(lcPort).noquote() << onDevice(QStringLiteral("device lost%1").arg(reason));
     emit inputChanged();
 }
 

@@ -6,9 +6,12 @@
 // kept in a buffer of our own; nothing reacts to them except the waits,
 // which wake on inputChanged() instead of polling.
 //
-// An operation the port refuses throws AutomationError (PortError). A port
-// that reports a read error or loses its device closes itself, so a broken
-// line cannot keep the process busy.
+// An operation the port refuses throws AutomationError (PortError), whose
+// text names the device and why. A port that reports a read error or loses
+// its device closes itself, so a broken line cannot keep the process busy;
+// a port meant to be open is opened again by the next exchange (ensureOpen)
+// once its device is back, and until then fails with the reason it closed.
+#include "common/AutomationError.h"
 #include "serial/LineSettings.h"
 #include "serial/LineTurn.h"
 
@@ -16,6 +19,7 @@
 #include <QObject>
 #include <QVariant>
 #include <memory>
+#include <optional>
 
 namespace quorvex {
 
@@ -37,7 +41,18 @@ public:
     void setSettings(const QString &text);
 
     bool PortOpen() const { return m_open; }
+    // Opening makes the port one that is meant to be open, closing one that
+    // is not; a failed open keeps its error for the calls that follow.
     void setPortOpen(bool open);
+
+    // Before an exchange: a port meant to be open that is not (its device
+    // went away, or could not be opened) is opened again, with its line
+    // settings, when its device is there. Throws the port's error otherwise:
+    // why it is not open, at once, without touching the device.
+    void ensureOpen();
+    // Why the port is not open although it is meant to be: the error of its
+    // last open, or the loss of its device. Empty while open.
+    std::optional<AutomationError> lastError() const { return m_lastError; }
 
     int InputMode() const { return m_inputMode; }
     void setInputMode(int mode);
@@ -71,21 +86,29 @@ protected:
     virtual bool applySettings(const LineSettings &settings) = 0;
     virtual bool writeDevice(const QByteArray &bytes) = 0;
     virtual void discardDeviceInput() = 0;
+    // Whether the device is there to be opened (a path that exists).
+    virtual bool devicePresent() const { return true; }
 
     const LineSettings &lineSettings() const { return m_settings; }
     // Called by the backend with bytes read from the device.
     void receive(const QByteArray &bytes);
-    // Called by the backend when the device failed: the port closes itself.
-    void deviceFailed();
+    // Called by the backend when the device failed: the port closes itself,
+    // keeping why for the calls that follow.
+    void deviceFailed(const QString &why = QString());
 
 private:
     void requireOpen() const;
     void requireAlive() const;
+    void openNow();
+    // The text of a port error: the device's path first, when it has one.
+    QString onDevice(const QString &text) const;
 
     qint16 m_commPort = 1;
     LineSettings m_settings;
     bool m_open = false;
+    bool m_meantOpen = false;
     bool m_retired = false;
+    std::optional<AutomationError> m_lastError;
     int m_inputMode = Text;
     QByteArray m_buffer;
     LineTurn m_turn;
