@@ -270,10 +270,11 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
         ? (wasOpen ? QStringLiteral("open") : QStringLiteral("opened"))
         : QStringLiteral("not open: %1: %2").arg(openError ? openError->number() : 8018)
               .arg(openError ? openError->text() : QStringLiteral("closed"));
-    const QString line = QStringLiteral("%1: %2; port %3 -> %4 at %5, %6")
+    const QString line = QStringLiteral("%1: %2; port %3 -> %4 at %5, %6%7")
                              .arg(group, what)
                              .arg(n)
-                             .arg(port->devicePath(), port->Settings(), state);
+                             .arg(port->devicePath(), port->Settings(), state,
+                                  named ? QString() : QStringLiteral(", for direct calls only"));
     if (named && driverFound && port->PortOpen())
         qCInfo(lcConfig).noquote() << line;
     else
