@@ -174,8 +174,9 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
     // read error is also what QSerialPort reports when data it was told
     // about was discarded before it read it (a discard while an instrument
     // transmits), so one read error alone does not close the port.
+    const QString why = m_port.errorString();
     if (error == QSerialPort::ResourceError) {
-        deviceFailed(m_port.errorString());
+        deviceFailed(why);
     } else if (error == QSerialPort::ReadError) {
         m_port.clearError();
         if (!m_readErrors.isValid() || m_readErrors.elapsed() > kReadErrorWindowMs) {
@@ -183,7 +184,7 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
             m_readErrorCount = 0;
         }
         if (++m_readErrorCount >= kReadErrorsToFail)
-            deviceFailed(m_port.errorString());
+            deviceFailed(why);
     }
 }
 
