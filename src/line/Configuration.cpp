@@ -150,28 +150,32 @@ void warnAboutMiscasedNames(const SettingsStore &store)
     QStringList groups = {QStringLiteral("Porte")};
     for (const RoleNames &role : kRoles)
         groups << QLatin1String(role.group);
+    QStringList keys;
+    for (const char *key : kRoleKeys)
+        keys << QLatin1String(key);
+    for (const char *key : kHeightKeys)
+        keys << QLatin1String(key);
+    const auto miscased = [](const QString &name, const QStringList &known) {
+        for (const QString &k : known) {
+            if (name != k && name.compare(k, Qt::CaseInsensitive) == 0)
+                return k;
+        }
+        return QString();
+    };
     QSet<QString> warned;
     for (const QString &path : store.allKeys()) {
         const QString group = path.section(QLatin1Char('/'), 0, 0);
         const QString key = path.section(QLatin1Char('/'), 1);
-        for (const QString &known : groups) {
-            if (group != known && group.compare(known, Qt::CaseInsensitive) == 0 && !warned.contains(group)) {
-                warned.insert(group);
-                qCWarning(lcConfig).noquote()
-                    << QStringLiteral("section [%1] is not read: the name is [%2], in that case").arg(group, known);
-            }
+        if (const QString known = miscased(group, groups); !known.isEmpty() && !warned.contains(group)) {
+            warned.insert(group);
+            qCWarning(lcConfig).noquote()
+                << QStringLiteral("section [%1] is not read: the name is [%2], in that case").arg(group, known);
         }
-        if (!groups.contains(group) || group == QLatin1String("Porte"))
+        if (group == QLatin1String("Porte") || !groups.contains(group))
             continue;
-        for (const char *const *keys : {std::begin(kRoleKeys), std::begin(kHeightKeys)}) {
-            const auto end = keys == std::begin(kRoleKeys) ? std::end(kRoleKeys) : std::end(kHeightKeys);
-            for (const char *const *k = keys; k != end; ++k) {
-                const QLatin1String knownKey(*k);
-                if (key != knownKey && key.compare(knownKey, Qt::CaseInsensitive) == 0)
-                    qCWarning(lcConfig).noquote()
-                        << QStringLiteral("[%1] %2 is not read: the key is %3, in that case").arg(group, key, knownKey);
-            }
-        }
+        if (const QString known = miscased(key, keys); !known.isEmpty())
+            qCWarning(lcConfig).noquote()
+                << QStringLiteral("[%1] %2 is not read: the key is %3, in that case").arg(group, key, known);
     }
 }
 

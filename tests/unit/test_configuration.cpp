@@ -126,6 +126,40 @@ TEST_F(Configuration, ValuesConvertAndBadValuesFallBack)
     EXPECT_DOUBLE_EQ(server.DistanzaSensoreArrotolatore, 12.5);
 }
 
+namespace {
+QStringList g_messages;
+void keepMessage(QtMsgType, const QMessageLogContext &context, const QString &text)
+{
+    g_messages << QStringLiteral("%1: %2").arg(QLatin1String(context.category), text);
+}
+} // namespace
+
+TEST_F(Configuration, WhatCannotBeUsedIsLoggedWithWhatIsUsedInstead)
+{
+    set("bilancia", "Marca", "BILANCIAI"); // a section in the wrong case is not read
+    set("Contametri", "modello", "1");     // nor a key
+    set("Contametri", "Marca", "CTM");
+    set("Contametri", "Porta", "3");
+    set("Contametri", "Settaggio", "9600,Z,8,1");
+    set("Altezza", "IntervalloDiCampionamento", "0,5");
+    g_messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
+    server.CaricaDispositivi();
+    qInstallMessageHandler(previous);
+    const QString log = g_messages.join(QLatin1Char('\n'));
+    for (const char *line :
+         {"quorvex.config: section [bilancia] is not read: the name is [Bilancia], in that case",
+          "quorvex.config: [Contametri] modello is not read: the key is Modello, in that case",
+          "quorvex.config: [Contametri] Settaggio=\"9600,Z,8,1\" is not line settings such as 9600,N,8,1: the port "
+          "keeps 9600,N,8,1",
+          "quorvex.config: Contametri: CTM , no driver named LeggiLunghezza_CTM_ or AzzeraLunghezza_CTM_ (nearest "
+          "known: CTM 1",
+          "quorvex.config: [Altezza] IntervalloDiCampionamento=\"0,5\" is not a number in the user's format (en_US, "
+          "decimal mark \".\"): 0 is used instead",
+          "quorvex.config: Bilancia: not configured"})
+        EXPECT_TRUE(log.contains(QLatin1String(line))) << line << "\nin:\n" << log.toStdString();
+}
+
 TEST_F(Configuration, LineSettingsWithCommasRoundTripAndHandTypedOnesRead)
 {
     SettingsStore().setValue("Bilancia", "Settaggio", "4800,O,8,2");
