@@ -65,6 +65,9 @@ void PortControl::setPortOpen(bool open)
     if (open == m_open) {
         if (open)
             throw portError(8005, QStringLiteral("Port already open"));
+        // A port that closed by itself is now closed on purpose.
+        m_meantOpen = false;
+        m_lastError.reset();
         return;
     }
     m_meantOpen = open;

@@ -245,7 +245,9 @@ TEST(PortControl, KeepsWhyItIsClosedAndReopensALostDeviceOnlyOnceItIsBack)
     EXPECT_TRUE(port.PortOpen());
     EXPECT_EQ(port.InputMode(), PortControl::Binary);
 
-    // Closed on purpose: stays closed, with the plain error.
+    // Closed on purpose, even after it had closed by itself: stays closed,
+    // with the plain error.
+    port.fail();
     port.setPortOpen(false);
     EXPECT_EQ(message([&] { port.ensureOpen(); }), "8018: Operation valid only when the port is open");
     port.setPortOpen(true);
