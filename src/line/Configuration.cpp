@@ -105,13 +105,16 @@ int editDistance(const QString &a, const QString &b)
 // The brands and models of the table that serve the role, nearest first.
 QStringList nearestModels(Role role, const QString &brand, const QString &model)
 {
-    const QString wanted = brand + QLatin1Char(' ') + model;
+    // Names are short; a long text is only compared by its start.
+    const QString wanted = (brand + QLatin1Char(' ') + model).left(64);
     std::vector<std::pair<int, QString>> known;
     QSet<QString> seen;
     for (const InstrumentModel &row : instrumentModels()) {
         bool serves = false;
-        for (int op = 0; op < kRoleOperationCount; ++op)
-            serves = serves || (servesRole(RoleOperation(op), role) && qstrcmp(row.operation, kRoleOperationNames[op]) == 0);
+        for (int op = 0; op < kRoleOperationCount; ++op) {
+            if (servesRole(RoleOperation(op), role) && qstrcmp(row.operation, kRoleOperationNames[op]) == 0)
+                serves = true;
+        }
         const QString name = QStringLiteral("%1 %2").arg(QLatin1String(row.brand), QLatin1String(row.model));
         if (serves && !seen.contains(name)) {
             seen.insert(name);
