@@ -79,7 +79,10 @@ Line::Line(PortFactory factory, QObject *parent)
 
 Line::~Line()
 {
-    close();
+    // Nothing is told any more: whoever listens may be gone already.
+    if (m_formTools)
+        m_formTools->unload();
+    retireTemporaries();
 }
 
 const Device &Line::device(Role role) const
@@ -183,6 +186,11 @@ void Line::close()
 {
     m_closed = true;
     unloadPortHost();
+    retireTemporaries();
+}
+
+void Line::retireTemporaries()
+{
     // Ports opened for a call still running close too, releasing their locks.
     for (const std::weak_ptr<PortControl> &temporary : std::exchange(m_temporaries, {})) {
         if (const PortRef port = temporary.lock())

@@ -93,6 +93,7 @@ signals:
 
 private:
     // porta: the stored text of the role's port number, if any.
+    void retireTemporaries();
     void bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored);
 
     PortFactory m_factory;
