@@ -2,6 +2,7 @@
 
 #include "api/Diagnostics.h"
 #include "common/AutomationError.h"
+#include "common/Logging.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -165,6 +166,7 @@ std::shared_ptr<Global> DbusBinding::instanceFor(const QString &client)
     m_watcher->addWatchedService(client);
     auto instance = std::make_shared<Global>(m_line, m_services);
     m_instances.insert(client, instance);
+    qCDebug(lcDbus).noquote() << QStringLiteral("client %1 connected (%2 clients)").arg(client).arg(m_instances.size());
     // A client that left before its first call was handled is not watched
     // going away: release its instance as soon as the call is answered.
     if (!m_connection.interface()->isServiceRegistered(client))
@@ -175,7 +177,8 @@ std::shared_ptr<Global> DbusBinding::instanceFor(const QString &client)
 void DbusBinding::clientGone(const QString &client)
 {
     m_watcher->removeWatchedService(client);
-    m_instances.remove(client); // the instance goes when its last call ends
+    if (m_instances.remove(client)) // the instance goes when its last call ends
+        qCDebug(lcDbus).noquote() << QStringLiteral("client %1 left (%2 clients)").arg(client).arg(m_instances.size());
 }
 
 bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)

@@ -162,6 +162,9 @@ QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QSt
 {
     PortControl &port = requirePort(ref);
     const LineTurn::Holder line = co_await port.turn().take();
+    // A port whose device went away is opened again here once it is back;
+    // while it is gone the exchange fails at once with the reason.
+    port.ensureOpen();
     switch (model.exchange) {
     case Exchange::Request: co_return co_await request(port, model);
     case Exchange::RequestUntilValid: co_return co_await requestUntilValid(port, model);

@@ -11,7 +11,9 @@
 
 namespace quorvex {
 
-// Throws NotFound when there is no port, and the driver's errors.
+// Throws NotFound when there is no port, the port's error when it is not
+// open and cannot be opened again (PortControl::ensureOpen), and the
+// driver's errors.
 QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef port, QString parametri = {});
 
 } // namespace quorvex

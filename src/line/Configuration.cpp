@@ -2,43 +2,184 @@
 // store, each bound to the port object of its port number and to the table
 // rows of its operations, so a reading needs no look-up by name. Every step runs
 // on its own: a value that does not convert leaves its target as it was,
-// and a port that refuses a step still gets the next one. Nothing is
-// reported; the roles of a broken configuration simply read 0.
+// and a port that refuses a step still gets the next one. A role without a
+// valid port number gets no port at all, so nothing is ever written to a
+// device nobody named.
+//
+// Each load says what it made of the store (quorvex.config): one line per
+// role, and a warning for every value it could not use.
 #include "common/AutomationError.h"
+#include "common/Logging.h"
+#include "drivers/InstrumentModel.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
-#include "drivers/InstrumentModel.h"
 #include "line/SettingsStore.h"
 
 #include <QLocale>
+#include <QSet>
+#include <algorithm>
 
 namespace quorvex {
 
 namespace {
 
-// Runs one step, ignoring the error it may end with.
-template <typename Step> void tryStep(Step &&step)
+const char *const kRoleKeys[] = {"Marca", "Modello", "Porta", "Settaggio", "Divisore"};
+const char *const kHeightKeys[] = {"MisuraMedia", "IntervalloDiCampionamento", "DistanzaSensoreArrotolatore",
+                                   "DistanzaOperatoreArrotolatore"};
+
+// Runs one step; gives the error it ended with, if any.
+template <typename Step> std::optional<AutomationError> tryStep(Step &&step)
 {
     try {
         step();
-    } catch (const AutomationError &) {
+    } catch (const AutomationError &error) {
+        return error;
     }
+    return std::nullopt;
+}
+
+QString shown(const QString &v) { return v; }
+QString shown(double v) { return QLocale().toString(v); }
+QString shown(bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); }
+
+QString decimalProblem()
+{
+    return QStringLiteral("is not a number in the user's format (%1, decimal mark \"%2\")")
+        .arg(QLocale().name(), QLocale().decimalPoint());
 }
 
 // Reads key into target through convert; the default applies only to an
-// absent key, and a failed conversion leaves target unchanged.
+// absent key, and a failed conversion leaves target unchanged, with a
+// warning for a value that was there.
 template <typename T, typename Convert>
 void readInto(const SettingsStore &store, const QString &group, const char *key, const QString &fallback,
-              T &target, Convert convert)
+              T &target, Convert convert, const QString &problem = QString())
 {
-    const QString text = store.value(group, QLatin1String(key)).value_or(fallback);
-    if (const auto value = convert(text))
+    const std::optional<QString> stored = store.value(group, QLatin1String(key));
+    if (const auto value = convert(stored.value_or(fallback))) {
         target = *value;
+        return;
+    }
+    if (stored)
+        qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=\"%3\" %4: %5 is used instead")
+                                             .arg(group, QLatin1String(key), *stored, problem, shown(target));
 }
 
 std::optional<QString> asText(const QString &text)
 {
     return text;
+}
+
+// The operations a role serves.
+bool servesRole(RoleOperation op, Role role)
+{
+    switch (op) {
+    case RoleOperation::LeggiPeso:
+    case RoleOperation::LeggiTara: return role == Role::Bilancia;
+    case RoleOperation::LeggiLunghezza:
+    case RoleOperation::AzzeraLunghezza: return role == Role::Contametri;
+    case RoleOperation::LeggiAltezza: return role == Role::Altezza;
+    case RoleOperation::ScriviServizio: return role == Role::Servizio;
+    }
+    return false;
+}
+
+int editDistance(const QString &a, const QString &b)
+{
+    std::vector<int> row(size_t(b.size()) + 1);
+    for (size_t j = 0; j < row.size(); ++j)
+        row[j] = int(j);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const int above = row[size_t(j)];
+            row[size_t(j)] = std::min({above + 1, row[size_t(j) - 1] + 1,
+                                       diagonal + (a[i - 1].toUpper() == b[j - 1].toUpper() ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row.back();
+}
+
+// The brands and models of the table that serve the role, nearest first.
+QStringList nearestModels(Role role, const QString &brand, const QString &model)
+{
+    // Names are short; a long text is only compared by its start.
+    const QString wanted = (brand + QLatin1Char(' ') + model).left(64);
+    std::vector<std::pair<int, QString>> known;
+    QSet<QString> seen;
+    for (const InstrumentModel &row : instrumentModels()) {
+        bool serves = false;
+        for (int op = 0; op < kRoleOperationCount; ++op) {
+            if (servesRole(RoleOperation(op), role) && qstrcmp(row.operation, kRoleOperationNames[op]) == 0)
+                serves = true;
+        }
+        const QString name = QStringLiteral("%1 %2").arg(QLatin1String(row.brand), QLatin1String(row.model));
+        if (serves && !seen.contains(name)) {
+            seen.insert(name);
+            known.emplace_back(editDistance(wanted, name), name);
+        }
+    }
+    std::sort(known.begin(), known.end());
+    QStringList nearest;
+    for (size_t i = 0; i < known.size() && i < 3; ++i)
+        nearest << known[i].second;
+    return nearest;
+}
+
+// What the role's brand and model bind: its drivers, or why none.
+QString describeDrivers(Role role, const Device &record, bool *found)
+{
+    QStringList drivers, tried;
+    for (int op = 0; op < kRoleOperationCount; ++op) {
+        if (!servesRole(RoleOperation(op), role))
+            continue;
+        const QString name = QStringLiteral("%1_%2_%3").arg(QLatin1String(kRoleOperationNames[op]), record.Marca,
+                                                              record.Modello);
+        (record.drivers[size_t(op)] ? drivers : tried) << name;
+    }
+    *found = !drivers.isEmpty();
+    if (*found)
+        return QStringLiteral("driver %1").arg(drivers.join(QLatin1String(", ")));
+    return QStringLiteral("no driver named %1 (nearest known: %2)")
+        .arg(tried.join(QLatin1String(" or ")), nearestModels(role, record.Marca, record.Modello).join(QLatin1String(", ")));
+}
+
+// Sections and keys that differ from the known ones only in case are not
+// read at all: say so, since the role then reads 0.
+void warnAboutMiscasedNames(const SettingsStore &store)
+{
+    QStringList groups = {QStringLiteral("Porte")};
+    for (const RoleNames &role : kRoles)
+        groups << QLatin1String(role.group);
+    QStringList keys;
+    for (const char *key : kRoleKeys)
+        keys << QLatin1String(key);
+    for (const char *key : kHeightKeys)
+        keys << QLatin1String(key);
+    const auto miscased = [](const QString &name, const QStringList &known) {
+        for (const QString &k : known) {
+            if (name != k && name.compare(k, Qt::CaseInsensitive) == 0)
+                return k;
+        }
+        return QString();
+    };
+    QSet<QString> warned;
+    for (const QString &path : store.allKeys()) {
+        const QString group = path.section(QLatin1Char('/'), 0, 0);
+        const QString key = path.section(QLatin1Char('/'), 1);
+        if (const QString known = miscased(group, groups); !known.isEmpty() && !warned.contains(group)) {
+            warned.insert(group);
+            qCWarning(lcConfig).noquote()
+                << QStringLiteral("section [%1] is not read: the name is [%2], in that case").arg(group, known);
+        }
+        if (group == QLatin1String("Porte") || !groups.contains(group))
+            continue;
+        if (const QString known = miscased(key, keys); !known.isEmpty())
+            qCWarning(lcConfig).noquote()
+                << QStringLiteral("[%1] %2 is not read: the key is %3, in that case").arg(group, key, known);
+    }
 }
 
 } // namespace
@@ -48,6 +189,8 @@ void Line::CaricaDispositivi()
     loadPortHost();
     Dispositivi.emplace();
     const SettingsStore store;
+    qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
+    warnAboutMiscasedNames(store);
 
     for (int index = 0; index < kRoleCount; ++index) {
         const RoleNames &role = kRoles[index];
@@ -56,50 +199,98 @@ void Line::CaricaDispositivi()
         Device record;
         readInto(store, group, "Marca", QString(), record.Marca, asText);
         readInto(store, group, "Modello", QString(), record.Modello, asText);
-        readInto(store, group, "Porta", QString(), record.Porta, toWholeNumber);
+        const std::optional<QString> porta = store.value(group, QStringLiteral("Porta"));
+        if (porta) {
+            if (const auto number = toWholeNumber(*porta))
+                record.Porta = *number;
+        }
         readInto(store, group, "Settaggio", QString(), record.Impostazioni, asText);
         readInto(store, group, "Divisore", service ? QStringLiteral("0") : QStringLiteral("1"), record.Divisore,
-                 toDecimal);
-        bindPort(record);
+                 toDecimal, decimalProblem());
         for (int op = 0; op < kRoleOperationCount; ++op)
             record.drivers[op] = findInstrumentModel(QLatin1String(kRoleOperationNames[op]), record.Marca,
                                                      record.Modello);
+        bindPort(Role(index), record, porta, store.value(group, QStringLiteral("Settaggio")).has_value());
         (*Dispositivi)[index] = record;
 
         if (Role(index) == Role::Altezza) {
-            readInto(store, group, "MisuraMedia", QStringLiteral("false"), MisuraMedia, toBoolean);
+            readInto(store, group, "MisuraMedia", QStringLiteral("false"), MisuraMedia, toBoolean,
+                     QStringLiteral("is neither a number nor true or false"));
             // The defaults are written in the user's number format, as the
             // settings dialog would store them.
             readInto(store, group, "IntervalloDiCampionamento", QLocale().toString(0.2), IntervalloDiCampionamento,
-                     toDecimal);
+                     toDecimal, decimalProblem());
             readInto(store, group, "DistanzaSensoreArrotolatore", QStringLiteral("0"), DistanzaSensoreArrotolatore,
-                     toDecimal);
+                     toDecimal, decimalProblem());
             readInto(store, group, "DistanzaOperatoreArrotolatore", QStringLiteral("0"),
-                     DistanzaOperatoreArrotolatore, toDecimal);
+                     DistanzaOperatoreArrotolatore, toDecimal, decimalProblem());
         }
     }
     emit configurationLoaded();
 }
 
-// Binds record to element Porta of the port host and opens it. Each step is
-// tried even when an earlier one failed: a port already open keeps running
-// with the new line settings, and a port that cannot open stays bound and
-// closed, so its drivers fail on every exchange.
-void Line::bindPort(Device &record)
+// Binds record to element Porta of the port host and opens it, and logs
+// the role's line. Each step is tried even when an earlier one failed: a port
+// already open keeps running with the new line settings, and a port that
+// cannot open stays bound and closed, so its drivers fail on every exchange
+// (with the error of the open) until its device can be opened. A role
+// without a valid port number (1 to 32767) has no port; element 0 is only
+// the template of new port objects and is never opened here.
+void Line::bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored)
 {
+    const QString group = QLatin1String(kRoles[size_t(role)].group);
+    const bool named = !record.Marca.isEmpty() || !record.Modello.isEmpty();
+    bool driverFound = false;
+    const QString what = named ? QStringLiteral("%1 %2, %3").arg(record.Marca, record.Modello,
+                                                                 describeDrivers(role, record, &driverFound))
+                               : QStringLiteral("no brand or model");
     const int n = record.Porta;
-    m_formTools->create(n);
-    PortRef port = m_formTools->element(n);
-    if (port) {
-        // Its number now stands for another device (the [Porte] entry was
-        // changed): closed here, it opens on that device below.
-        if (port->deviceMoved())
-            tryStep([&] { port->setPortOpen(false); });
-        tryStep([&] { port->setCommPort(n); });
-        tryStep([&] { port->setSettings(record.Impostazioni); });
-        tryStep([&] { port->setPortOpen(true); });
+    record.MSC = nullptr;
+    if (n < 1) {
+        if (porta)
+            qCWarning(lcConfig).noquote()
+                << QStringLiteral("[%1] Porta=\"%2\" is not a port number (1 to 32767): the role has no port")
+                       .arg(group, *porta);
+        else if (named)
+            qCWarning(lcConfig).noquote() << QStringLiteral("[%1] has no Porta: the role has no port").arg(group);
+        if (!named && !porta)
+            qCInfo(lcConfig).noquote() << QStringLiteral("%1: not configured").arg(group);
+        else
+            qCWarning(lcConfig).noquote() << QStringLiteral("%1: %2; no port").arg(group, what);
+        return;
     }
+
+    m_formTools->create(n);
+    const PortRef port = m_formTools->element(n);
+    if (!port)
+        return;
+    // Its number now stands for another device (the [Porte] entry was
+    // changed): closed here, it opens on that device below.
+    if (port->deviceMoved())
+        tryStep([&] { port->setPortOpen(false); });
+    tryStep([&] { port->setCommPort(n); }); // refused while open: the number is already n
+    if (tryStep([&] { port->setSettings(record.Impostazioni); }) && settaggioStored)
+        qCWarning(lcConfig).noquote()
+            << QStringLiteral("[%1] Settaggio=\"%2\" is not line settings such as 9600,N,8,1: the port keeps %3")
+                   .arg(group, record.Impostazioni, port->Settings());
+    const bool wasOpen = port->PortOpen();
+    const std::optional<AutomationError> openError =
+        wasOpen ? std::nullopt : tryStep([&] { port->setPortOpen(true); });
     record.MSC = port;
+
+    const QString state = port->PortOpen()
+        ? (wasOpen ? QStringLiteral("open") : QStringLiteral("opened"))
+        : QStringLiteral("not open: %1: %2").arg(openError ? openError->number() : 8018)
+              .arg(openError ? openError->text() : QStringLiteral("closed"));
+    const QString line = QStringLiteral("%1: %2; port %3 -> %4 at %5, %6%7")
+                             .arg(group, what)
+                             .arg(n)
+                             .arg(port->devicePath(), port->Settings(), state,
+                                  named ? QString() : QStringLiteral(", for direct calls only"));
+    if (named && driverFound && port->PortOpen())
+        qCInfo(lcConfig).noquote() << line;
+    else
+        qCWarning(lcConfig).noquote() << line;
 }
 
 } // namespace quorvex

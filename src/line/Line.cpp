@@ -1,6 +1,7 @@
 #include "line/Line.h"
 
 #include "common/AutomationError.h"
+#include "common/Logging.h"
 #include "drivers/Exchanges.h"
 #include "line/PortDirectory.h"
 #include "serial/PortReference.h"
@@ -39,6 +40,15 @@ QString canonicalDevice(const QString &path)
     return canonical.isEmpty() ? path : canonical;
 }
 
+void logFailedReading(Role role, RoleOperation op, const AutomationError &error)
+{
+    qCDebug(lcDriver).noquote() << QStringLiteral("%1 of %2 failed: %3: %4")
+                                       .arg(QLatin1String(kRoleOperationNames[size_t(op)]),
+                                            QLatin1String(kRoles[size_t(role)].group))
+                                       .arg(error.number())
+                                       .arg(error.text());
+}
+
 } // namespace
 
 ResolvedPort &ResolvedPort::operator=(ResolvedPort &&other) noexcept
@@ -69,8 +79,10 @@ Line::Line(PortFactory factory, QObject *parent)
 
 Line::~Line()
 {
+    // Nothing is told any more: whoever listens may be gone already.
     if (m_formTools)
         m_formTools->unload();
+    retireTemporaries();
 }
 
 const Device &Line::device(Role role) const
@@ -101,6 +113,9 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op)
             if (driver->exchange != Exchange::Handshake)
                 result = readingValue(co_await runExchange(*driver, record.MSC)) * record.Divisore;
         }
+    } catch (const AutomationError &error) {
+        logFailedReading(role, op, error);
+        result = 0;
     } catch (...) {
         result = 0;
     }
@@ -115,6 +130,9 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
         const InstrumentModel *driver = record.driver(op);
         if (driver && driver->exchange == Exchange::Handshake)
             result = (co_await runExchange(*driver, record.MSC, std::move(parametri))).toString();
+    } catch (const AutomationError &error) {
+        logFailedReading(role, op, error);
+        result.clear();
     } catch (...) {
         result.clear();
     }
@@ -127,7 +145,8 @@ ResolvedPort Line::resolvePort(const QString &text)
     if (reference.isEmpty())
         return {};
     if (reference.number) {
-        PortRef port = m_formTools ? m_formTools->element(*reference.number) : nullptr;
+        // Element 0 is only the template of new port objects, never a port.
+        PortRef port = m_formTools && *reference.number > 0 ? m_formTools->element(*reference.number) : nullptr;
         if (!port)
             throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("No port object %1").arg(*reference.number));
         return {port, false};
@@ -142,6 +161,8 @@ ResolvedPort Line::resolvePort(const QString &text)
     if (!reference.settings.isEmpty())
         port->setSettings(reference.settings);
     port->setPortOpen(true);
+    std::erase_if(m_temporaries, [](const std::weak_ptr<PortControl> &p) { return p.expired(); });
+    m_temporaries.push_back(port);
     return {port, true};
 }
 
@@ -165,6 +186,16 @@ void Line::close()
 {
     m_closed = true;
     unloadPortHost();
+    retireTemporaries();
+}
+
+void Line::retireTemporaries()
+{
+    // Ports opened for a call still running close too, releasing their locks.
+    for (const std::weak_ptr<PortControl> &temporary : std::exchange(m_temporaries, {})) {
+        if (const PortRef port = temporary.lock())
+            port->retire();
+    }
 }
 
 void Line::instanceCreated()

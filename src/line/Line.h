@@ -10,6 +10,7 @@
 #include <QObject>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace quorvex {
 
@@ -61,7 +62,7 @@ public:
     QCoro::Task<QString> EseguiServizio(Role role, RoleOperation op, QString parametri);
 
     // A client's port reference: NotFound for a port number without a port
-    // object; a device the server holds open is that port; any other device
+    // object (0 among them); a device the server holds open is that port; any other device
     // path is opened for the call (PortError when it cannot be).
     ResolvedPort resolvePort(const QString &reference);
 
@@ -76,7 +77,8 @@ public:
     PortHost *FormTools() const { return m_formTools.get(); }
     void loadPortHost();
     void unloadPortHost();
-    // Closes every port for good: the process is ending.
+    // Closes every port for good, those opened for a call among them: the
+    // process is ending.
     void close();
     // Instances or the port host still hold the line.
     bool inUse() const { return NumeroIstanze > 0 || m_formTools; }
@@ -92,10 +94,14 @@ signals:
     void configurationLoaded();
 
 private:
-    void bindPort(Device &record);
+    // porta: the stored text of the role's port number, if any.
+    void retireTemporaries();
+    void bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored);
 
     PortFactory m_factory;
     std::unique_ptr<PortHost> m_formTools;
+    // Ports opened for a single call, while that call runs.
+    std::vector<std::weak_ptr<PortControl>> m_temporaries;
     bool m_closed = false;
 };
 

@@ -29,6 +29,9 @@ public:
     // is), false is returned and *why tells the reason.
     bool write(const QList<Change> &changes, QString *why = nullptr);
 
+    // Every key in the store as "group/key".
+    QStringList allKeys() const { return m_settings.allKeys(); }
+
     // The path of the settings file.
     QString fileName() const;
 

@@ -44,4 +44,11 @@ QString LineSettings::toString() const
     return QStringLiteral("%1,%2,%3,%4").arg(baud).arg(QLatin1Char(parity)).arg(dataBits).arg(stopBits);
 }
 
+AutomationError invalidLineSettings(const QString &text)
+{
+    return AutomationError(ErrorKind::PortError, 380,
+                           QStringLiteral("Invalid property value: \"%1\" is not line settings such as 9600,N,8,1")
+                               .arg(text.left(64)));
+}
+
 } // namespace quorvex

@@ -1,6 +1,8 @@
 #pragma once
 // Line settings text of a port, "9600,N,8,1": baud rate, parity letter
 // (N, E, O, M, S), data bits (5 to 8) and stop bits (1, 1.5 or 2).
+#include "common/AutomationError.h"
+
 #include <QString>
 #include <optional>
 
@@ -17,5 +19,9 @@ struct LineSettings {
     QString toString() const;
     bool operator==(const LineSettings &) const = default;
 };
+
+// The invalid-property-value error (380) of text that is not line settings,
+// quoting it.
+AutomationError invalidLineSettings(const QString &text);
 
 } // namespace quorvex

@@ -1,6 +1,7 @@
 #include "serial/PortControl.h"
 
 #include "common/AutomationError.h"
+#include "common/Logging.h"
 
 namespace quorvex {
 
@@ -32,8 +33,17 @@ void PortControl::requireAlive() const
 void PortControl::requireOpen() const
 {
     requireAlive();
-    if (!m_open)
-        throw portError(8018, QStringLiteral("Operation valid only when the port is open"));
+    if (m_open)
+        return;
+    if (m_lastError)
+        throw *m_lastError;
+    throw portError(8018, onDevice(QStringLiteral("Operation valid only when the port is open")));
+}
+
+QString PortControl::onDevice(const QString &text) const
+{
+    const QString path = devicePath();
+    return path.isEmpty() ? text : path + QStringLiteral(": ") + text;
 }
 
 void PortControl::setCommPort(int number)
@@ -51,9 +61,9 @@ void PortControl::setSettings(const QString &text)
     requireAlive();
     const auto parsed = LineSettings::parse(text);
     if (!parsed)
-        throw portError(380, QStringLiteral("Invalid property value"));
+        throw invalidLineSettings(text);
     if (m_open && !applySettings(*parsed))
-        throw portError(8015, QStringLiteral("Could not set comm state"));
+        throw portError(8015, onDevice(QStringLiteral("Could not set comm state")));
     m_settings = *parsed;
 }
 
@@ -63,30 +73,51 @@ void PortControl::setPortOpen(bool open)
     if (open == m_open) {
         if (open)
             throw portError(8005, QStringLiteral("Port already open"));
+        // A port that closed by itself is now closed on purpose.
+        m_meantOpen = false;
+        m_lastError.reset();
         return;
     }
+    m_meantOpen = open;
     if (open) {
-        m_buffer.clear();
-        QString why;
-        if (!openDevice(&why)) {
-            m_lastError = why.isEmpty() ? QStringLiteral("Invalid port number") : why;
-            throw portError(8002, m_lastError);
-        }
-        m_open = true;
-        m_lastError.clear();
+        openNow();
     } else {
         m_open = false;
+        m_lastError.reset();
         closeDevice();
         m_buffer.clear();
         emit inputChanged();
     }
 }
 
+void PortControl::openNow()
+{
+    m_buffer.clear();
+    QString why;
+    if (!openDevice(&why)) {
+        m_lastError = portError(8002, onDevice(why.isEmpty() ? QStringLiteral("Invalid port number") : why));
+        throw *m_lastError;
+    }
+    m_open = true;
+    m_lastError.reset();
+}
+
+void PortControl::ensureOpen()
+{
+    requireAlive();
+    if (m_open)
+        return;
+    if (!m_meantOpen || !devicePresent())
+        requireOpen(); // throws why the port is closed
+    openNow();
+    qCDebug(lcPort).noquote() << onDevice(QStringLiteral("opened again at %1").arg(Settings()));
+}
+
 void PortControl::setInputMode(int mode)
 {
     requireAlive();
     if (mode != Text && mode != Binary)
-        throw portError(380, QStringLiteral("Invalid property value"));
+        throw portError(380, QStringLiteral("Invalid property value: input mode %1").arg(mode));
     m_inputMode = mode;
 }
 
@@ -109,7 +140,7 @@ void PortControl::Output(const QByteArray &bytes)
 {
     requireOpen();
     if (!writeDevice(bytes))
-        throw portError(8010, QStringLiteral("The hardware is not available"));
+        throw portError(8010, onDevice(QStringLiteral("The hardware is not available")));
     m_bytesSent += quint64(bytes.size());
     if (g_trafficTap)
         g_trafficTap(*this, Direction::Sent, bytes);
@@ -126,6 +157,7 @@ QVariant PortControl::Input()
 
 void PortControl::retire()
 {
+    m_meantOpen = false;
     if (m_open) {
         m_open = false;
         closeDevice();
@@ -153,10 +185,13 @@ void PortControl::deviceFailed(const QString &why)
 {
     if (!m_open)
         return;
-    m_lastError = why.isEmpty() ? QStringLiteral("The device failed") : why;
     m_open = false;
     closeDevice();
     m_buffer.clear();
+    const QString reason = why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why);
+    m_lastError = portError(8002, onDevice(QStringLiteral("the device went away%1; it is opened again once it is back")
+                                               .arg(reason)));
+    qCDebug(lcPort).noquote() << onDevice(QStringLiteral("device lost%1").arg(reason));
     emit inputChanged();
 }
 

@@ -6,9 +6,12 @@
 // kept in a buffer of our own; nothing reacts to them except the waits,
 // which wake on inputChanged() instead of polling.
 //
-// An operation the port refuses throws AutomationError (PortError). A port
-// that reports a read error or loses its device closes itself, so a broken
-// line cannot keep the process busy.
+// An operation the port refuses throws AutomationError (PortError), whose
+// text names the device and why. A port that reports a read error or loses
+// its device closes itself, so a broken line cannot keep the process busy;
+// a port meant to be open is opened again by the next exchange (ensureOpen)
+// once its device is back, and until then fails with the reason it closed.
+#include "common/AutomationError.h"
 #include "serial/LineSettings.h"
 #include "serial/LineTurn.h"
 
@@ -17,6 +20,7 @@
 #include <QVariant>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quorvex {
 
@@ -38,7 +42,18 @@ public:
     void setSettings(const QString &text);
 
     bool PortOpen() const { return m_open; }
+    // Opening makes the port one that is meant to be open, closing one that
+    // is not; a failed open keeps its error for the calls that follow.
     void setPortOpen(bool open);
+
+    // Before an exchange: a port meant to be open that is not (its device
+    // went away, or could not be opened) is opened again, with its line
+    // settings, when its device is there. Throws the port's error otherwise:
+    // why it is not open, at once, without touching the device.
+    void ensureOpen();
+    // Why the port is not open although it is meant to be: the error of its
+    // last open, or the loss of its device. Empty while open.
+    std::optional<AutomationError> lastError() const { return m_lastError; }
 
     int InputMode() const { return m_inputMode; }
     void setInputMode(int mode);
@@ -65,15 +80,15 @@ public:
     bool isRetired() const { return m_retired; }
 
     // Traffic: bytes written and received over the port object's life, the
-    // text of its last failed open or device failure (empty once it opens),
-    // and one process-wide tap that sees every chunk of bytes of every port.
+    // text of lastError (empty while open or closed on purpose), and one
+    // process-wide tap that sees every chunk of bytes of every port.
     // Without a tap the ports only count.
     enum class Direction { Sent, Received };
     using TrafficTap = std::function<void(const PortControl &port, Direction direction, const QByteArray &bytes)>;
     static void setTrafficTap(TrafficTap tap);
     quint64 bytesSent() const { return m_bytesSent; }
     quint64 bytesReceived() const { return m_bytesReceived; }
-    QString lastError() const { return m_lastError; }
+    QString lastErrorText() const { return m_lastError ? m_lastError->text() : QString(); }
 
 signals:
     // Bytes arrived, or the port closed: whoever waits on the port looks again.
@@ -86,28 +101,34 @@ protected:
     virtual bool applySettings(const LineSettings &settings) = 0;
     virtual bool writeDevice(const QByteArray &bytes) = 0;
     virtual void discardDeviceInput() = 0;
+    // Whether the device is there to be opened (a path that exists).
+    virtual bool devicePresent() const { return true; }
 
     const LineSettings &lineSettings() const { return m_settings; }
     // Called by the backend with bytes read from the device.
     void receive(const QByteArray &bytes);
-    // Called by the backend when the device failed (why: its error text):
-    // the port closes itself.
+    // Called by the backend when the device failed: the port closes itself,
+    // keeping why for the calls that follow.
     void deviceFailed(const QString &why = QString());
 
 private:
     void requireOpen() const;
     void requireAlive() const;
+    void openNow();
+    // The text of a port error: the device's path first, when it has one.
+    QString onDevice(const QString &text) const;
 
     qint16 m_commPort = 1;
     LineSettings m_settings;
     bool m_open = false;
+    bool m_meantOpen = false;
     bool m_retired = false;
+    std::optional<AutomationError> m_lastError;
     int m_inputMode = Text;
     QByteArray m_buffer;
     LineTurn m_turn;
     quint64 m_bytesSent = 0;
     quint64 m_bytesReceived = 0;
-    QString m_lastError;
 };
 
 // Port objects are shared: the port host owns them, and a driver that is

@@ -3,6 +3,9 @@
 // server's own port object of that number; any other text is a device path,
 // optionally followed by ":" and line settings ("/dev/ttyUSB0:9600,N,8,1").
 // An empty text is no port.
+//
+// Throws InvalidArgument for a text longer than kMaxPortReferenceBytes, and
+// the invalid-settings error (380) for line settings that do not parse.
 #include <QString>
 #include <optional>
 
@@ -14,6 +17,8 @@ struct PortReference {
     QString settings;          // its line settings, when given
     bool isEmpty() const { return !number && devicePath.isEmpty(); }
 };
+
+inline constexpr int kMaxPortReferenceBytes = 4096; // the longest device path
 
 PortReference parsePortReference(const QString &text);
 

@@ -1,8 +1,37 @@
 #include "serial/SerialPort.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
 namespace quorvex {
 
 namespace {
+
+// Who keeps a device locked through its lock file: a process that runs, or
+// one that has ended and left a lock file this user may not remove (in the
+// sticky lock folder, another user's file). Empty when the file is gone.
+QString lockHolder(const QString &lockFile)
+{
+    QFile file(lockFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return QFile::exists(lockFile) ? QStringLiteral("locked: the lock file %1 cannot be read").arg(lockFile)
+                                       : QString();
+    const qint64 pid = file.readLine().trimmed().toLongLong();
+    if (pid <= 0)
+        return QStringLiteral("locked by the lock file %1").arg(lockFile);
+    if (::kill(pid_t(pid), 0) == 0 || errno == EPERM)
+        return QStringLiteral("in use by process %1 (lock file %2)").arg(pid).arg(lockFile);
+    return QStringLiteral("the lock file %1 was left by process %2, which no longer runs, and cannot be removed "
+                          "by this user: remove it")
+        .arg(lockFile)
+        .arg(pid);
+}
+
 QSerialPort::Parity parityOf(char letter)
 {
     switch (letter) {
@@ -46,13 +75,55 @@ bool SerialPort::deviceMoved() const
     return PortOpen() && m_pathForNumber && m_pathForNumber(CommPort()) != m_openPath;
 }
 
+QString SerialPort::lockFilePath(const QString &devicePath)
+{
+    QString name = devicePath.startsWith(QLatin1String("/dev/")) ? devicePath.mid(5) : devicePath;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    name.prepend(QLatin1String("/LCK.."));
+    const QStringList folders = {QStringLiteral("/var/lock"),     QStringLiteral("/etc/locks"),
+                                 QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
+                                 QStringLiteral("/tmp"),          QStringLiteral("/var/tmp"),
+                                 QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock"),
+                                 QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    for (const QString &folder : folders) {
+        const QFileInfo info(folder);
+        if (info.isReadable() && (QFile::exists(folder + name) || info.isWritable()))
+            return folder + name;
+    }
+    return QString();
+}
+
+bool SerialPort::devicePresent() const
+{
+    return QFileInfo::exists(devicePath());
+}
+
+QString SerialPort::openFailure() const
+{
+    const QString text = m_port.errorString();
+    if (m_port.error() != QSerialPort::PermissionError)
+        return text;
+    // The lock file QSerialPort refused: a stale one of an ended process is
+    // removed by QSerialPort itself when it may be, so what is left is a
+    // holder that runs or a file this user may not remove.
+    const QString lockFile = lockFilePath(devicePath());
+    if (!lockFile.isEmpty()) {
+        const QString holder = lockHolder(lockFile);
+        if (!holder.isEmpty())
+            return holder;
+    }
+    if (::access(QFile::encodeName(devicePath()).constData(), R_OK | W_OK) != 0 && errno == EACCES)
+        return text + QStringLiteral(" (is the user in the dialout group?)");
+    return text;
+}
+
 bool SerialPort::openDevice(QString *why)
 {
     m_readErrors.invalidate();
     m_openPath = devicePath();
     m_port.setPortName(m_openPath);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        *why = m_port.errorString();
+        *why = openFailure();
         return false;
     }
     if (!applySettings(lineSettings())) {

@@ -25,16 +25,24 @@ public:
     QString devicePath() const override;
     bool deviceMoved() const override;
 
+    // The lock file QSerialPort takes for a device: LCK.. and the port name
+    // (the path without /dev/, "/" as "_") in the first lock folder that is
+    // readable and holds that file already or can be written.
+    static QString lockFilePath(const QString &devicePath);
+
 protected:
     bool openDevice(QString *why) override;
     void closeDevice() override;
     bool applySettings(const LineSettings &settings) override;
     bool writeDevice(const QByteArray &bytes) override;
     void discardDeviceInput() override;
+    bool devicePresent() const override;
 
 private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
+    // Why an open failed, in words that say what to do about it.
+    QString openFailure() const;
 
     // Read errors this close together mean the line is broken.
     static constexpr int kReadErrorsToFail = 5;

@@ -72,7 +72,8 @@ void ServerTest::startServer(const QString &locale)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_config.path());
     m_server.setProcessEnvironment(env);
-    m_server.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_server.setProcessChannelMode(captureLog ? QProcess::ForwardedOutputChannel : QProcess::ForwardedChannels);
+    m_server.setChildProcessModifier(beforeServerStarts ? beforeServerStarts : std::function<void()>());
     m_server.start(QStringLiteral(QUORVEXD_PATH), {QStringLiteral("--serve")});
     ASSERT_TRUE(m_server.waitForStarted(10000));
     // The name must be owned by this process, not by one that is ending.
@@ -80,6 +81,12 @@ void ServerTest::startServer(const QString &locale)
         return QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("com.velkaro.Quorvex")).value()
             == quint32(m_server.processId());
     })) << "the server did not take its bus name";
+}
+
+QString ServerTest::serverLog()
+{
+    m_log += QString::fromLocal8Bit(m_server.readAllStandardError());
+    return m_log;
 }
 
 void ServerTest::stopServer()

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace e2e {
 
 class ServerTest : public ::testing::Test {
@@ -28,6 +30,14 @@ protected:
     // Starts quorvexd directly with a non-empty command line, under the given
     // locale (e.g. "it_IT.UTF-8"), and waits until it owns its bus name.
     void startServer(const QString &locale = QStringLiteral("en_US.UTF-8"));
+    // Set before startServer: the server's stderr (its log) is kept for
+    // serverLog() instead of being forwarded.
+    bool captureLog = false;
+    // Set before startServer: runs in the server's process just before it
+    // starts the program (e.g. to give up privileges).
+    std::function<void()> beforeServerStarts;
+    // Everything the server has written to stderr so far (captureLog).
+    QString serverLog();
     void stopServer();
     bool serverRunning() const;
     bool serviceRegistered() const;
@@ -48,6 +58,7 @@ protected:
 
     QTemporaryDir m_config;
     QProcess m_server;
+    QString m_log;
 };
 
 // Waits, running the event loop, until pred() holds or timeoutMs passes.

@@ -23,8 +23,10 @@ public:
     QByteArray written() const { return m_written; }
     int discards() const { return m_discards; }
     bool openFails = false;
+    // Whether the device is there to be opened again.
+    bool present = true;
     // Simulates the device going away.
-    void fail() { deviceFailed(); }
+    void fail(const QString &why = QString()) { deviceFailed(why); }
 
 protected:
     bool openDevice(QString *why) override;
@@ -32,6 +34,7 @@ protected:
     bool applySettings(const LineSettings &) override { return true; }
     bool writeDevice(const QByteArray &bytes) override;
     void discardDeviceInput() override { ++m_discards; }
+    bool devicePresent() const override { return present; }
 
 private:
     QByteArray m_written;

@@ -1,6 +1,7 @@
 // Loading the configuration from a real settings file into device records
 // bound to port objects (in-memory ports, so no hardware is needed).
 #include "support/MemoryPort.h"
+#include "common/AutomationError.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
 #include "line/SettingsStore.h"
@@ -69,7 +70,7 @@ protected:
     Device dev(const char *key) { return server.device(QLatin1String(key)); }
 };
 
-TEST_F(Configuration, EmptyStoreGivesDefaultsAndOneSharedPortOnPortOne)
+TEST_F(Configuration, EmptyStoreGivesDefaultsAndOpensNoPort)
 {
     EXPECT_THROW(server.device("BIL"), std::exception) << "nothing is loaded before the first load";
     server.CaricaDispositivi();
@@ -79,12 +80,15 @@ TEST_F(Configuration, EmptyStoreGivesDefaultsAndOneSharedPortOnPortOne)
         EXPECT_EQ(d.Porta, 0);
         EXPECT_TRUE(d.Impostazioni.isEmpty());
         EXPECT_EQ(d.Divisore, qstrcmp(key, "SERV") == 0 ? 0 : 1) << key;
-        EXPECT_EQ(d.MSC, dev("BIL").MSC) << "every role shares element 0";
+        EXPECT_EQ(d.MSC, nullptr) << key << ": no port number, no port";
     }
+    // Element 0 is only the template of new port objects: never opened.
     EXPECT_EQ(made.size(), 1u);
-    EXPECT_TRUE(dev("BIL").MSC->PortOpen());
-    EXPECT_EQ(dev("BIL").MSC->CommPort(), 1);
-    EXPECT_EQ(dev("BIL").MSC->Settings(), "9600,N,8,1");
+    const PortRef zero = server.FormTools()->element(0);
+    EXPECT_FALSE(zero->PortOpen());
+    EXPECT_EQ(zero->CommPort(), 1);
+    EXPECT_EQ(zero->Settings(), "9600,N,8,1");
+    EXPECT_THROW(server.resolvePort("0"), AutomationError) << "port number 0 is no port object";
     EXPECT_FALSE(server.MisuraMedia);
     EXPECT_DOUBLE_EQ(server.IntervalloDiCampionamento, 0.2);
     EXPECT_EQ(server.DistanzaSensoreArrotolatore, 0);
@@ -115,11 +119,45 @@ TEST_F(Configuration, ValuesConvertAndBadValuesFallBack)
     EXPECT_EQ(dev("SERV").MSC, dev("BIL").MSC);
     EXPECT_EQ(dev("CTM").Porta, 0);
     EXPECT_EQ(dev("CTM").Divisore, 0);
-    EXPECT_EQ(dev("CTM").MSC->CommPort(), 1);
+    EXPECT_EQ(dev("CTM").MSC, nullptr) << "a port name instead of a number binds no port";
     EXPECT_EQ(dev("ALT").Porta, -2);
     EXPECT_EQ(dev("ALT").MSC, nullptr);
     EXPECT_TRUE(server.MisuraMedia);
     EXPECT_DOUBLE_EQ(server.DistanzaSensoreArrotolatore, 12.5);
+}
+
+namespace {
+QStringList g_messages;
+void keepMessage(QtMsgType, const QMessageLogContext &context, const QString &text)
+{
+    g_messages << QStringLiteral("%1: %2").arg(QLatin1String(context.category), text);
+}
+} // namespace
+
+TEST_F(Configuration, WhatCannotBeUsedIsLoggedWithWhatIsUsedInstead)
+{
+    set("bilancia", "Marca", "BILANCIAI"); // a section in the wrong case is not read
+    set("Contametri", "modello", "1");     // nor a key
+    set("Contametri", "Marca", "CTM");
+    set("Contametri", "Porta", "3");
+    set("Contametri", "Settaggio", "9600,Z,8,1");
+    set("Altezza", "IntervalloDiCampionamento", "0,5");
+    g_messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
+    server.CaricaDispositivi();
+    qInstallMessageHandler(previous);
+    const QString log = g_messages.join(QLatin1Char('\n'));
+    for (const char *line :
+         {"quorvex.config: section [bilancia] is not read: the name is [Bilancia], in that case",
+          "quorvex.config: [Contametri] modello is not read: the key is Modello, in that case",
+          "quorvex.config: [Contametri] Settaggio=\"9600,Z,8,1\" is not line settings such as 9600,N,8,1: the port "
+          "keeps 9600,N,8,1",
+          "quorvex.config: Contametri: CTM , no driver named LeggiLunghezza_CTM_ or AzzeraLunghezza_CTM_ (nearest "
+          "known: CTM 1",
+          "quorvex.config: [Altezza] IntervalloDiCampionamento=\"0,5\" is not a number in the user's format (en_US, "
+          "decimal mark \".\"): 0 is used instead",
+          "quorvex.config: Bilancia: not configured"})
+        EXPECT_TRUE(log.contains(QLatin1String(line))) << line << "\nin:\n" << log.toStdString();
 }
 
 TEST_F(Configuration, LineSettingsWithCommasRoundTripAndHandTypedOnesRead)

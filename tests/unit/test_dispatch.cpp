@@ -27,8 +27,7 @@ protected:
     std::shared_ptr<MemoryPort> port;
     Line server{[this](const QString &) {
         auto p = std::make_shared<MemoryPort>();
-        if (!port)
-            port = p;
+        port = p; // the last made: port object 1 once the scale is loaded
         return p;
     }};
 
@@ -38,13 +37,14 @@ protected:
         QLocale::setDefault(QLocale(QLocale::English));
     }
 
-    // The scale role on port object 0, answering every request with reply.
+    // The scale role on port object 1, answering every request with reply.
     void scale(const char *brand, const char *model, const char *divisore, const QByteArray &reply)
     {
         SettingsStore store;
         store.setValue("Bilancia", "Marca", QLatin1String(brand));
         store.setValue("Bilancia", "Modello", QLatin1String(model));
         store.setValue("Bilancia", "Divisore", QLatin1String(divisore));
+        store.setValue("Bilancia", "Porta", "1");
         server.CaricaDispositivi();
         port->onWrite = [this, reply](const QByteArray &) { port->feedLater(reply, 1); };
     }

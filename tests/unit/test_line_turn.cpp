@@ -61,9 +61,13 @@ TEST(LineTurn, ExchangesWaitingOnAPortThatClosesFailInsteadOfHanging)
 {
     auto port = std::make_shared<MemoryPort>();
     port->setPortOpen(true);
-    // The scale answers only the first request, late; meanwhile the port is lost.
+    // The scale answers only the first request, late; meanwhile the device
+    // goes away for good.
     port->onWrite = [&](const QByteArray &) {};
-    QTimer::singleShot(50, port.get(), [&] { port->fail(); });
+    QTimer::singleShot(50, port.get(), [&] {
+        port->present = false;
+        port->fail();
+    });
     int failed = 0;
     auto read = [&]() -> QCoro::Task<> {
         try {

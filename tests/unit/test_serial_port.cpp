@@ -3,12 +3,16 @@
 #include "common/AutomationError.h"
 #include "serial/LineSettings.h"
 #include "support/MemoryPort.h"
+#include "serial/PortReference.h"
 #include "serial/SerialPort.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace quorvex;
@@ -119,10 +123,10 @@ TEST(PortControl, CountsBytesKeepsItsLastErrorAndFeedsTheTap)
     MemoryPort port;
     port.openFails = true;
     EXPECT_THROW(port.setPortOpen(true), AutomationError);
-    EXPECT_EQ(port.lastError(), QStringLiteral("No such device"));
+    EXPECT_TRUE(port.lastErrorText().endsWith(QStringLiteral("No such device"))) << port.lastErrorText().toStdString();
     port.openFails = false;
     port.setPortOpen(true);
-    EXPECT_EQ(port.lastError(), QString());
+    EXPECT_EQ(port.lastErrorText(), QString());
 
     std::vector<std::pair<PortControl::Direction, QByteArray>> seen;
     PortControl::setTrafficTap([&](const PortControl &from, PortControl::Direction direction, const QByteArray &bytes) {
@@ -141,7 +145,7 @@ TEST(PortControl, CountsBytesKeepsItsLastErrorAndFeedsTheTap)
     EXPECT_EQ(port.bytesReceived(), quint64(PortControl::kInBufferSize + 3));
 
     port.fail();
-    EXPECT_FALSE(port.lastError().isEmpty()) << "a device failure is kept too";
+    EXPECT_FALSE(port.lastErrorText().isEmpty()) << "a device failure is kept too";
 }
 
 namespace {
@@ -240,4 +244,106 @@ TEST(SerialPort, MissingDeviceRefusesToOpen)
     SerialPort port(QStringLiteral("/dev/quorvex-no-such-port"));
     EXPECT_THROW(port.setPortOpen(true), AutomationError);
     EXPECT_FALSE(port.PortOpen());
+}
+
+TEST(PortControl, KeepsWhyItIsClosedAndReopensALostDeviceOnlyOnceItIsBack)
+{
+    const auto message = [](auto &&step) {
+        try {
+            step();
+        } catch (const AutomationError &e) {
+            return QStringLiteral("%1: %2").arg(e.number()).arg(e.text());
+        }
+        return QString();
+    };
+    MemoryPort port;
+    port.openFails = true;
+    EXPECT_THROW(port.setPortOpen(true), AutomationError);
+    EXPECT_EQ(message([&] { port.Output("x"); }), "8002: No such device") << "the open's error, not 'not open'";
+    port.openFails = false;
+    port.ensureOpen(); // meant to be open, and the device can be opened now
+    EXPECT_TRUE(port.PortOpen());
+
+    port.fail(QStringLiteral("Input/output error"));
+    port.present = false;
+    port.openFails = true; // would the device be touched, this error would show
+    const QString gone = message([&] { port.ensureOpen(); });
+    EXPECT_TRUE(gone.startsWith("8002: the device went away (Input/output error)")) << gone.toStdString();
+    EXPECT_EQ(message([&] { port.InBufferCount(); }), gone);
+
+    port.present = true;
+    port.openFails = false;
+    port.setInputMode(PortControl::Binary);
+    port.ensureOpen();
+    EXPECT_TRUE(port.PortOpen());
+    EXPECT_EQ(port.InputMode(), PortControl::Binary);
+
+    // Closed on purpose, even after it had closed by itself: stays closed,
+    // with the plain error.
+    port.fail();
+    port.setPortOpen(false);
+    EXPECT_EQ(message([&] { port.ensureOpen(); }), "8018: Operation valid only when the port is open");
+    port.setPortOpen(true);
+    port.retire();
+    EXPECT_THROW(port.ensureOpen(), AutomationError);
+    EXPECT_FALSE(port.PortOpen());
+}
+
+TEST(PortReference, SettingsAfterTheLastColonMustParseAndLongTextIsRefused)
+{
+    const PortReference byPath = parsePortReference("/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+    EXPECT_EQ(byPath.devicePath, "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+    EXPECT_TRUE(byPath.settings.isEmpty());
+    const PortReference withSettings = parsePortReference("/dev/ttyUSB0:19200,E,7,1");
+    EXPECT_EQ(withSettings.devicePath, "/dev/ttyUSB0");
+    EXPECT_EQ(withSettings.settings, "19200,E,7,1");
+    try {
+        parsePortReference("/dev/ttyUSB0:9600,Z,8,1");
+        ADD_FAILURE() << "bad line settings must fail";
+    } catch (const AutomationError &e) {
+        EXPECT_EQ(e.number(), 380);
+        EXPECT_TRUE(e.text().contains("\"9600,Z,8,1\"")) << e.text().toStdString();
+    }
+    try {
+        parsePortReference(QString(4097, QLatin1Char('1')));
+        ADD_FAILURE() << "a reference longer than any device path must fail";
+    } catch (const AutomationError &e) {
+        EXPECT_EQ(e.kind(), ErrorKind::InvalidArgument);
+    }
+    EXPECT_THROW(parsePortReference(QString(2049, QChar(0xe8))), AutomationError) << "counted in UTF-8 bytes";
+    EXPECT_EQ(parsePortReference(QString(4096, QLatin1Char('/'))).devicePath.size(), 4096);
+}
+
+TEST(SerialPort, StaleLockOfAnEndedProcessDoesNotBlockAndALiveOneIsNamed)
+{
+    PtyPair pty;
+    const QString lockFile = SerialPort::lockFilePath(pty.slavePath);
+    ASSERT_FALSE(lockFile.isEmpty());
+    // A process that has ended: a child that exits at once.
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    const auto writeLock = [&](qint64 pid, const QString &program) {
+        QFile file(lockFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::number(pid) + '\n' + program.toUtf8() + "\n\n");
+    };
+    writeLock(child, QStringLiteral("minicom"));
+    SerialPort port(pty.slavePath);
+    port.setPortOpen(true);
+    EXPECT_TRUE(port.PortOpen());
+    port.setPortOpen(false);
+    EXPECT_FALSE(QFile::exists(lockFile)) << "closing releases the lock";
+
+    // A lock of a process that runs: this one.
+    writeLock(QCoreApplication::applicationPid(), QFileInfo(QFile::symLinkTarget("/proc/self/exe")).fileName());
+    try {
+        port.setPortOpen(true);
+        ADD_FAILURE() << "a device locked by a running process must not open";
+    } catch (const AutomationError &e) {
+        EXPECT_TRUE(e.text().startsWith(pty.slavePath + ": in use by process")) << e.text().toStdString();
+        EXPECT_TRUE(e.text().contains(lockFile)) << e.text().toStdString();
+    }
+    QFile::remove(lockFile);
 }

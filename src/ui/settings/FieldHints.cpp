@@ -18,11 +18,15 @@ QString fieldHint(FieldKind kind, const QString &text)
 {
     switch (kind) {
     case FieldKind::Port: {
-        if (const auto number = toWholeNumber(text))
-            return *number < 0 ? QStringLiteral("numero negativo: nessuna porta") : QString();
+        // Without a port number from 1 up the role has no port at all.
+        if (const auto number = toWholeNumber(text)) {
+            if (*number < 0)
+                return QStringLiteral("numero negativo: nessuna porta");
+            return *number == 0 ? QStringLiteral("0 non è una porta: nessuna porta") : QString();
+        }
         if (toDecimal(text))
-            return QStringLiteral("fuori da -32768…32767: si usa la porta 0");
-        return notANumber(text) + QStringLiteral(": si usa la porta 0");
+            return QStringLiteral("fuori da 1…32767: nessuna porta");
+        return notANumber(text) + QStringLiteral(": nessuna porta");
     }
     case FieldKind::Divisor:
         return toDecimal(text) ? QString() : notANumber(text) + QStringLiteral(": le letture danno 0");

@@ -1,0 +1,13 @@
+#include "common/Logging.h"
+
+namespace quorvex {
+
+// The configuration's line per role is information an integrator needs at
+// every start, so it shows by default; everything else only from warnings up.
+Q_LOGGING_CATEGORY(lcConfig, "quorvex.config", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcPort, "quorvex.port", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcDbus, "quorvex.dbus", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcDriver, "quorvex.driver", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcTracking, "quorvex.tracking", QtWarningMsg)
+
+} // namespace quorvex

@@ -1,0 +1,15 @@
+#pragma once
+// Logging categories, one per subsystem, written to stderr (the journal
+// under systemd). Only warnings show by default, and the configuration's
+// one line per role; more with QT_LOGGING_RULES, e.g. "quorvex.*.debug=true".
+#include <QLoggingCategory>
+
+namespace quorvex {
+
+Q_DECLARE_LOGGING_CATEGORY(lcConfig)   // quorvex.config: what each configuration load made of the store
+Q_DECLARE_LOGGING_CATEGORY(lcPort)     // quorvex.port: ports lost and reopened
+Q_DECLARE_LOGGING_CATEGORY(lcDbus)     // quorvex.dbus: clients arriving and leaving
+Q_DECLARE_LOGGING_CATEGORY(lcDriver)   // quorvex.driver: readings that failed
+Q_DECLARE_LOGGING_CATEGORY(lcTracking) // quorvex.tracking: height tracking
+
+} // namespace quorvex
