@@ -38,8 +38,11 @@ void ServerWindows::loadSampler()
     auto read = [this](bool length) -> QCoro::Task<double> {
         if (!m_globaleInterno)
             co_return 0.0;
-        co_return length ? co_await m_globaleInterno->LeggiLunghezza(true)
-                         : co_await m_globaleInterno->LeggiAltezza(true);
+        // Not a conditional expression: GCC 12 runs the awaits of both its
+        // branches, which read both instruments on every tick.
+        if (length)
+            co_return co_await m_globaleInterno->LeggiLunghezza(true);
+        co_return co_await m_globaleInterno->LeggiAltezza(true);
     };
     m_sampler = std::make_unique<Sampler>([read] { return read(true); }, [read] { return read(false); });
     m_sampler->setSettings(
