@@ -154,5 +154,5 @@ shoot FormSamples ShowSampler true
 shoot FormDevices ShowSettings
 
 # The renders of what a client cannot show.
-QT_QPA_PLATFORM=offscreen "$sampler_render" "$out"
-QT_QPA_PLATFORM=offscreen "$settings_render" "$out"
+XDG_RUNTIME_DIR="$tmp" QT_QPA_PLATFORM=offscreen "$sampler_render" "$out"
+XDG_RUNTIME_DIR="$tmp" QT_QPA_PLATFORM=offscreen "$settings_render" "$out"

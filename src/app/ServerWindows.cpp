@@ -5,7 +5,27 @@
 #include "ui/sampler/FormSamples.h"
 #include "ui/settings/FormDevices.h"
 
+#include <QDir>
+#include <QTimer>
+
 namespace quorvex {
+
+namespace {
+
+// With QUORVEX_SCREENSHOT_DIR set, a window shown is saved there as
+// <object name>.png once it has been laid out and painted: the way to look
+// at the real server's windows on the offscreen platform.
+void grabWhenShown(QWidget *window)
+{
+    const QString dir = qEnvironmentVariable("QUORVEX_SCREENSHOT_DIR");
+    if (dir.isEmpty() || !window)
+        return;
+    QTimer::singleShot(300, window, [window, dir] {
+        window->grab().save(QDir(dir).filePath(window->objectName() + QStringLiteral(".png")));
+    });
+}
+
+} // namespace
 
 ServerWindows::ServerWindows(Line &line, QObject *parent) : QObject(parent), m_line(line)
 {
@@ -57,6 +77,8 @@ void ServerWindows::showSampler(bool show)
         return;
     loadSampler();
     m_form->ShowSampler(show);
+    if (show)
+        grabWhenShown(m_form.get());
 }
 
 void ServerWindows::showSettings()
@@ -70,7 +92,7 @@ void ServerWindows::showSettings()
         if (!windowsLoaded())
             emit windowsUnloaded();
     };
-    FormDevices::showSettings(hooks);
+    grabWhenShown(FormDevices::showSettings(hooks));
 }
 
 void ServerWindows::configurationLoaded()
