@@ -100,9 +100,11 @@ QDBusPendingCall asyncCall(QDBusConnection &connection, const QString &method)
 
 class Tracking : public ServerTest {
 protected:
-    sim::Handle<MovingCounter> counter = sim::launch<MovingCounter>();
-    sim::Handle<sim::CtmCounter> sensor = sim::launch<sim::CtmCounter>();
+    // Destroyed in reverse: the counter's thread, which writes to the log
+    // and moves the sensor, ends first.
     RequestLog counterLog;
+    sim::Handle<sim::CtmCounter> sensor = sim::launch<sim::CtmCounter>();
+    sim::Handle<MovingCounter> counter = sim::launch<MovingCounter>();
 
     void SetUp() override
     {
@@ -115,6 +117,9 @@ protected:
         setSetting("Altezza", "IntervalloDiCampionamento", "10");
         sensor->setCount(50); // the first coil's first sample, taken at start
     }
+
+    // The server goes before the simulators it is talking to.
+    void TearDown() override { stopServer(); }
 
     void startTracking(int sensorDistance, int operatorDistance)
     {
