@@ -62,7 +62,10 @@ bool BenchServer::start()
         return false;
     QDeadlineTimer deadline(10000);
     // The name must be owned by this process, not by one that is ending.
-    while (QDBusConnection::sessionBus().interface()->servicePid(kService).value() != quint32(m_process.processId())) {
+    // (A server that has already ended has pid 0, as has a name nobody owns.)
+    while (m_process.processId() == 0
+           || QDBusConnection::sessionBus().interface()->servicePid(kService).value()
+               != quint32(m_process.processId())) {
         if (deadline.hasExpired())
             return false;
         QThread::msleep(10);

@@ -5,7 +5,27 @@
 #include "ui/sampler/FormSamples.h"
 #include "ui/settings/FormDevices.h"
 
+#include <QDir>
+#include <QTimer>
+
 namespace quorvex {
+
+namespace {
+
+// With QUORVEX_SCREENSHOT_DIR set, a window shown is saved there as
+// <object name>.png once it has been laid out and painted: the way to look
+// at the real server's windows on the offscreen platform.
+void grabWhenShown(QWidget *window)
+{
+    const QString dir = qEnvironmentVariable("QUORVEX_SCREENSHOT_DIR");
+    if (dir.isEmpty() || !window)
+        return;
+    QTimer::singleShot(300, window, [window, dir] {
+        window->grab().save(QDir(dir).filePath(window->objectName() + QStringLiteral(".png")));
+    });
+}
+
+} // namespace
 
 ServerWindows::ServerWindows(Line &line, QObject *parent) : QObject(parent), m_line(line)
 {
@@ -38,8 +58,11 @@ void ServerWindows::loadSampler()
     auto read = [this](bool length) -> QCoro::Task<double> {
         if (!m_globaleInterno)
             co_return 0.0;
-        co_return length ? co_await m_globaleInterno->LeggiLunghezza(true)
-                         : co_await m_globaleInterno->LeggiAltezza(true);
+        // Not a conditional expression: GCC 12 runs the awaits of both its
+        // branches, which read both instruments on every tick.
+        if (length)
+            co_return co_await m_globaleInterno->LeggiLunghezza(true);
+        co_return co_await m_globaleInterno->LeggiAltezza(true);
     };
     m_sampler = std::make_unique<Sampler>([read] { return read(true); }, [read] { return read(false); });
     m_sampler->setSettings(
@@ -54,6 +77,8 @@ void ServerWindows::showSampler(bool show)
         return;
     loadSampler();
     m_form->ShowSampler(show);
+    if (show)
+        grabWhenShown(m_form.get());
 }
 
 void ServerWindows::showSettings()
@@ -67,7 +92,7 @@ void ServerWindows::showSettings()
         if (!windowsLoaded())
             emit windowsUnloaded();
     };
-    FormDevices::showSettings(hooks);
+    grabWhenShown(FormDevices::showSettings(hooks));
 }
 
 void ServerWindows::configurationLoaded()

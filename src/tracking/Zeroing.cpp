@@ -4,6 +4,7 @@
 
 #include <QCoro/QCoroTimer>
 #include <QPointer>
+#include <QTimer>
 
 namespace quorvex {
 
@@ -43,7 +44,13 @@ QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misu
 
     if (steps.zeroCounter)
         co_await steps.zeroCounter();
-    co_await QCoro::sleepFor(steps.settle);
+    // A precise timer: the default coarse one may end the wait 5% early,
+    // before the counter has had its time to settle.
+    QTimer settle;
+    settle.setTimerType(Qt::PreciseTimer);
+    settle.setSingleShot(true);
+    settle.start(steps.settle);
+    co_await qCoro(settle).waitForTimeout();
     for (int i = 0; i < steps.maxReads && steps.readLengthForced; ++i) {
         const double length = co_await steps.readLengthForced();
         if (length < steps.IntervalloDiCampionamento)

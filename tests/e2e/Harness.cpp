@@ -76,10 +76,14 @@ void ServerTest::startServer(const QString &locale)
     m_server.setChildProcessModifier(beforeServerStarts ? beforeServerStarts : std::function<void()>());
     m_server.start(QStringLiteral(QUORVEXD_PATH), {QStringLiteral("--serve")});
     ASSERT_TRUE(m_server.waitForStarted(10000));
-    // The name must be owned by this process, not by one that is ending.
+    // The name must be owned by this process, not by one that is ending. A
+    // server that has already ended has pid 0, as has a name nobody owns:
+    // that is no start.
     ASSERT_TRUE(waitUntil([this] {
-        return QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("com.velkaro.Quorvex")).value()
-            == quint32(m_server.processId());
+        const qint64 pid = m_server.processId();
+        return pid != 0
+            && QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("com.velkaro.Quorvex")).value()
+            == quint32(pid);
     })) << "the server did not take its bus name";
 }
 

@@ -6,6 +6,7 @@
 
 #include "RunTask.h"
 #include <QCoro/QCoroTimer>
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 using namespace quorvex;
@@ -214,6 +215,23 @@ TEST_F(ZeroingTest, FiveForcedReadsAtMostAndNoBufferWorkWhenOff)
     EXPECT_EQ(sampler.campioni().size(), 5);
     EXPECT_EQ(sampler.UltimaLunghezza(), 12.5);
     EXPECT_EQ(runTask(AzzeraLunghezza(steps(), true, nullptr)), 0.0); // on, but no sampler
+}
+
+TEST_F(ZeroingTest, TheSettleWaitIsNeverShort)
+{
+    QElapsedTimer sinceZero;
+    qint64 waited = -1;
+    ZeroingSteps s = steps(500ms);
+    s.zeroCounter = [&]() -> QCoro::Task<> {
+        sinceZero.start();
+        co_return;
+    };
+    s.readLengthForced = [&]() -> QCoro::Task<double> {
+        waited = sinceZero.elapsed();
+        co_return 0.0;
+    };
+    runTask(AzzeraLunghezza(std::move(s), false, &sampler));
+    EXPECT_GE(waited, 500);
 }
 
 TEST_F(ZeroingTest, ATickInFlightEndsBeforeTheZeroCommand)
