@@ -38,6 +38,12 @@ OrderlyExit::OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, 
     m_stopBound.setSingleShot(true);
     m_stopBound.setInterval(3s);
     connect(&m_stopBound, &QTimer::timeout, qApp, [] { QCoreApplication::exit(0); });
+    m_busCheck.setInterval(2s);
+    connect(&m_busCheck, &QTimer::timeout, this, [this] {
+        if (!m_bus.isConnected())
+            stop();
+    });
+    m_busCheck.start();
     connect(&m_line, &Line::released, this, &OrderlyExit::lastReferenceGone);
     connect(&m_windows, &ServerWindows::windowsUnloaded, this, [this] {
         if (!m_line.inUse())

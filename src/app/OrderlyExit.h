@@ -48,6 +48,9 @@ private:
     QTimer m_grace;
     // A stop does not wait longer than this for calls to end.
     QTimer m_stopBound;
+    // A server whose session bus has gone can serve nobody: it stops. QtDBus
+    // gives no signal for it, so the connection is looked at now and then.
+    QTimer m_busCheck;
 };
 
 } // namespace quorvex
