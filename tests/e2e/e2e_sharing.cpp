@@ -5,6 +5,7 @@
 
 #include "sim/instruments/BC100M.h"
 #include "sim/instruments/D400.h"
+#include "sim/instruments/Ps11.h"
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
@@ -34,6 +35,33 @@ int scaledCount(const char *variable, int count)
     const int given = qEnvironmentVariableIntValue(variable, &ok);
     return ok && given > 0 ? given : count;
 }
+
+// A CTM line on one serial port: the PS11 weight stream (DC1 starts it, DC3
+// stops it) and the CTM counter, which answers "P" CR with its count.
+class CtmLine : public sim::Ps11 {
+public:
+    static constexpr const char *kCount = "01234";
+
+protected:
+    void onReceived(std::string_view bytes) override
+    {
+        sim::Ps11::onReceived(bytes);
+        for (char c : bytes) {
+            m_tail = std::string(1, m_last) + c;
+            m_last = c;
+            if (m_tail == "P\r") {
+                char check = 0;
+                for (const char *d = kCount; *d; ++d)
+                    check = char(check ^ *d);
+                reply(std::string("\x02") + kCount + check + "\r");
+            }
+        }
+    }
+
+private:
+    std::string m_tail;
+    char m_last = 0;
+};
 
 class Sharing : public ServerTest {
 protected:
@@ -93,6 +121,31 @@ TEST_F(Sharing, CallsOnOnePortTakeTurnsInOrderWhileAnotherPortRunsAlongside)
     EXPECT_DOUBLE_EQ(calls[8]->reply().arguments().value(0).toDouble(), 7.0);
     EXPECT_LT(finished[8], 1500) << "the other port waited for the first port's queue";
     EXPECT_GE(finished[7], 8 * 300);
+}
+
+TEST_F(Sharing, AWeightStreamAndACounterOnOneLineAreBothReadRight)
+{
+    sim::Handle<CtmLine> line = sim::launch<CtmLine>();
+    line->setWeight(777);
+    mapPort(5, line->slavePath());
+    configureRole("Bilancia", "CTM", "PS11", 5);
+    configureRole("Contametri", "CTM", "1", 5);
+    startServer();
+    QDBusConnection weigher = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "weigher");
+    QDBusConnection counter = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "counter");
+    std::vector<QDBusPendingCall> weights, lengths;
+    for (int i = 0; i < 10; ++i) {
+        weights.push_back(asyncCall(weigher, "LeggiPeso"));
+        lengths.push_back(asyncCall(counter, "LeggiLunghezza", {true}));
+    }
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(lengths.begin(), lengths.end(), [](const QDBusPendingCall &c) { return c.isFinished(); })
+            && std::all_of(weights.begin(), weights.end(), [](const QDBusPendingCall &c) { return c.isFinished(); });
+    }, 60000));
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_DOUBLE_EQ(weights[i].reply().arguments().value(0).toDouble(), 777) << "weight " << i;
+        EXPECT_DOUBLE_EQ(lengths[i].reply().arguments().value(0).toDouble(), 1234) << "length " << i;
+    }
 }
 
 TEST_F(Sharing, APortThatVanishesWhileClientsWaitTheirTurnAnswersThemAll)
