@@ -7,9 +7,12 @@
 #include "drivers/line/Ps11Frame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
 
+#include <QCoro/QCoroTimer>
 #include <QElapsedTimer>
 
 namespace quorvex {
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -156,15 +159,33 @@ QCoro::Task<QVariant> handshake(PortControl &port, const InstrumentModel &model,
     co_return QVariant(result);
 }
 
+// A port whose device went away is opened again here once it is back; while
+// it is gone the exchange fails at once with the reason. A device another
+// process still holds (a server that is ending hands it over within moments)
+// is waited for briefly, with the line's turn held, instead of failing.
+QCoro::Task<> openIfNeeded(PortControl &port)
+{
+    constexpr int kTries = 20;
+    constexpr auto kPause = 50ms;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            port.ensureOpen();
+            co_return;
+        } catch (const AutomationError &) {
+            if (!port.deviceHeldElsewhere() || attempt == kTries)
+                throw;
+        }
+        co_await QCoro::sleepFor(kPause);
+    }
+}
+
 } // namespace
 
 QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QString parametri)
 {
     PortControl &port = requirePort(ref);
     const LineTurn::Holder line = co_await port.turn().take();
-    // A port whose device went away is opened again here once it is back;
-    // while it is gone the exchange fails at once with the reason.
-    port.ensureOpen();
+    co_await openIfNeeded(port);
     switch (model.exchange) {
     case Exchange::Request: co_return co_await request(port, model);
     case Exchange::RequestUntilValid: co_return co_await requestUntilValid(port, model);

@@ -71,6 +71,9 @@ public:
     // Open on a device that its port number no longer stands for: it must
     // be closed and opened again to reach the device now named.
     virtual bool deviceMoved() const { return false; }
+    // The last open failed because another running process holds the
+    // device (its lock file names a live process).
+    virtual bool deviceHeldElsewhere() const { return false; }
 
     // The line's turn: an exchange holds it from its first step to its last.
     LineTurn &turn() { return m_turn; }

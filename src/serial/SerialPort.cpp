@@ -15,6 +15,16 @@ namespace {
 // Who keeps a device locked through its lock file: a process that runs, or
 // one that has ended and left a lock file this user may not remove (in the
 // sticky lock folder, another user's file). Empty when the file is gone.
+// The process named in a lock file, when it runs; 0 otherwise.
+qint64 liveLockHolder(const QString &lockFile)
+{
+    QFile file(lockFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const qint64 pid = file.readLine().trimmed().toLongLong();
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM) ? pid : 0;
+}
+
 QString lockHolder(const QString &lockFile)
 {
     QFile file(lockFile);
@@ -122,8 +132,11 @@ bool SerialPort::openDevice(QString *why)
     m_readErrors.invalidate();
     m_openPath = devicePath();
     m_port.setPortName(m_openPath);
+    m_heldElsewhere = false;
     if (!m_port.open(QIODevice::ReadWrite)) {
         *why = openFailure();
+        m_heldElsewhere = m_port.error() == QSerialPort::PermissionError
+            && liveLockHolder(lockFilePath(m_openPath)) != 0;
         return false;
     }
     if (!applySettings(lineSettings())) {

@@ -24,6 +24,7 @@ public:
 
     QString devicePath() const override;
     bool deviceMoved() const override;
+    bool deviceHeldElsewhere() const override { return m_heldElsewhere; }
 
     // The lock file QSerialPort takes for a device: LCK.. and the port name
     // (the path without /dev/, "/" as "_") in the first lock folder that is
@@ -51,6 +52,7 @@ private:
     DevicePathForNumber m_pathForNumber;
     QString m_fixedPath;
     QString m_openPath; // the device opened, while open
+    bool m_heldElsewhere = false; // the last open met a live holder's lock
     QSerialPort m_port;
     QElapsedTimer m_readErrors;
     int m_readErrorCount = 0;
