@@ -42,7 +42,8 @@ std::vector<Method> readMethods(const QString &xml)
         reader.readNext();
         const auto attr = [&](const char *name) { return reader.attributes().value(QLatin1String(name)).toString(); };
         if (reader.isStartElement() && reader.name() == QLatin1String("method")) {
-            methods.push_back({attr("name")});
+            methods.emplace_back();
+            methods.back().name = attr("name");
             method = &methods.back();
         } else if (reader.isEndElement() && reader.name() == QLatin1String("method")) {
             method = nullptr;
