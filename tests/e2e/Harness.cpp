@@ -14,6 +14,11 @@ const QString kPath = QStringLiteral("/com/velkaro/Quorvex/Global");
 const QString kInterface = QStringLiteral("com.velkaro.Quorvex.Global");
 } // namespace
 
+QString clientPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../../tools/quorvex");
+}
+
 bool waitUntil(const std::function<bool()> &pred, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

@@ -61,6 +61,9 @@ protected:
     QString m_log;
 };
 
+// The client program quorvex of the same build tree.
+QString clientPath();
+
 // Waits, running the event loop, until pred() holds or timeoutMs passes.
 bool waitUntil(const std::function<bool()> &pred, int timeoutMs = 10000);
 

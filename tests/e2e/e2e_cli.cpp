@@ -20,12 +20,6 @@ struct ClientRun {
     QString err;
 };
 
-// The client is built in tools/ of the same build tree as this test.
-QString clientPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../../tools/quorvex");
-}
-
 class Cli : public ServerTest {
 protected:
     sim::Handle<sim::D400> d400 = sim::launch<sim::D400>();

@@ -19,11 +19,6 @@ const QString kService = QStringLiteral("com.velkaro.Quorvex");
 const QString kPath = QStringLiteral("/com/velkaro/Quorvex/Global");
 const QString kDiagnostics = QStringLiteral("com.velkaro.Quorvex.Diagnostics");
 
-QString clientPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../../tools/quorvex");
-}
-
 QDBusMessage diagnosticsCall(QDBusConnection &bus, const QString &method)
 {
     return bus.call(QDBusMessage::createMethodCall(kService, kPath, kDiagnostics, method), QDBus::Block, 10000);

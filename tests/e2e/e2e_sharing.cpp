@@ -208,7 +208,7 @@ TEST_F(Sharing, OneShotClientsThroughActivationAllGetTheWeight)
     env << QVariant::fromValue(vars);
     ASSERT_EQ(QDBusConnection::sessionBus().call(env).type(), QDBusMessage::ReplyMessage);
 
-    const QString client = QCoreApplication::applicationDirPath() + QStringLiteral("/../../tools/quorvex");
+    const QString client = clientPath();
     const int count = scaledCount("E2E_ONE_SHOT_CALLS", 200);
     int good = 0;
     for (int i = 0; i < count; ++i) {
