@@ -37,7 +37,6 @@ public:
     QCoro::Task<Holder> take();
 
     bool busy() const { return m_busy; }
-    int waiting() const { return int(m_queue.size()); }
 
 private:
     struct Waiter;
