@@ -1,5 +1,7 @@
 #include "api/Diagnostics.h"
 
+#include "api/Operations.h"
+
 #include "api/BusNames.h"
 #include "line/Line.h"
 
@@ -156,14 +158,7 @@ void Diagnostics::sendTraffic(const PortControl &port, PortControl::Direction di
 
 QString diagnosticsXml()
 {
-    static const QString xml = [] {
-        QFile file(QStringLiteral(":/data/com.velkaro.Quorvex.Diagnostics.xml"));
-        file.open(QIODevice::ReadOnly);
-        const QString text = QString::fromUtf8(file.readAll());
-        const qsizetype begin = text.indexOf(QLatin1String("<interface"));
-        const qsizetype end = text.lastIndexOf(QLatin1String("</interface>"));
-        return begin < 0 || end < 0 ? QString() : text.mid(begin, end - begin + 12) + QLatin1Char('\n');
-    }();
+    static const QString xml = interfaceElement(QStringLiteral(":/data/com.velkaro.Quorvex.Diagnostics.xml"));
     return xml;
 }
 

@@ -110,16 +110,19 @@ int Operation::requiredCount() const
     return n;
 }
 
+QString interfaceElement(const QString &resource)
+{
+    QFile file(resource);
+    file.open(QIODevice::ReadOnly);
+    const QString text = QString::fromUtf8(file.readAll());
+    const qsizetype begin = text.indexOf(QLatin1String("<interface"));
+    const qsizetype end = text.lastIndexOf(QLatin1String("</interface>"));
+    return begin < 0 || end < 0 ? QString() : text.mid(begin, end - begin + 12) + QLatin1Char('\n');
+}
+
 QString interfaceXml()
 {
-    static const QString xml = [] {
-        QFile file(QStringLiteral(":/data/com.velkaro.Quorvex.Global.xml"));
-        file.open(QIODevice::ReadOnly);
-        const QString text = QString::fromUtf8(file.readAll());
-        const int begin = text.indexOf(QLatin1String("<interface"));
-        const int end = text.lastIndexOf(QLatin1String("</interface>"));
-        return begin < 0 || end < 0 ? QString() : text.mid(begin, end - begin + 12) + QLatin1Char('\n');
-    }();
+    static const QString xml = interfaceElement(QStringLiteral(":/data/com.velkaro.Quorvex.Global.xml"));
     return xml;
 }
 

@@ -52,6 +52,8 @@ const Operation *findOperation(quint32 dispId);
 // The D-Bus signature letter of a value type ("" for None).
 QString dbusSignature(ValueType type);
 
+// The <interface> element of an interface file compiled into the program.
+QString interfaceElement(const QString &resource);
 // The interface file's text, as the server introspects it.
 QString interfaceXml();
 
