@@ -110,8 +110,10 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op)
     double result = 0;
     try {
         if (const InstrumentModel *driver = record.driver(op)) {
-            if (driver->exchange != Exchange::Handshake)
+            if (driver->exchange != Exchange::Handshake) {
                 result = readingValue(co_await runExchange(*driver, record.MSC)) * record.Divisore;
+                emit readingTaken(role, op, result);
+            }
         }
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);

@@ -92,6 +92,9 @@ signals:
     void released();
     // CaricaDispositivi has run.
     void configurationLoaded();
+    // A role's instrument gave this reading (scaled, as its caller gets it)
+    // for op. Readings that failed are not told.
+    void readingTaken(quorvex::Role role, quorvex::RoleOperation op, double value);
 
 private:
     // porta: the stored text of the role's port number, if any.
