@@ -9,5 +9,6 @@ Q_LOGGING_CATEGORY(lcPort, "quorvex.port", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcDbus, "quorvex.dbus", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcDriver, "quorvex.driver", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcTracking, "quorvex.tracking", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcHistory, "quorvex.history", QtWarningMsg)
 
 } // namespace quorvex
