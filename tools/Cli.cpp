@@ -265,8 +265,14 @@ void resolveOperation(Request &request, QStringList words)
 Request parseCommandLine(const QStringList &arguments)
 {
     if (!arguments.contains(QLatin1String("--help")) && !arguments.contains(QLatin1String("-h"))) {
-        if (std::optional<HistoryRequest> history = parseHistoryCommand(arguments)) {
-            Request request;
+        // The history commands, after any --timeout.
+        Request request;
+        QStringList rest = arguments;
+        while (rest.size() >= 2 && rest[0] == QLatin1String("--timeout")) {
+            request.timeoutMs = std::max(1, int(parseTimeout(rest[1]) * 1000));
+            rest.remove(0, 2);
+        }
+        if (std::optional<HistoryRequest> history = parseHistoryCommand(rest)) {
             request.mode = Request::Mode::History;
             request.history = *history;
             return request;
