@@ -33,6 +33,21 @@ QList<QVariantMap> coils()
     return list;
 }
 
+// Collects the CoilClosed signals.
+class CoilClosedSpy : public QObject {
+    Q_OBJECT
+public:
+    CoilClosedSpy()
+    {
+        QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/velkaro/Quorvex/Global"),
+                                              QStringLiteral("com.velkaro.Quorvex.History"),
+                                              QStringLiteral("CoilClosed"), this, SLOT(closed(qlonglong)));
+    }
+    QList<qint64> ids;
+public slots:
+    void closed(qlonglong id) { ids.append(id); }
+};
+
 class History : public ServerTest {
 protected:
     sim::Handle<sim::CtmCounter> sensor = sim::launch<sim::CtmCounter>();
@@ -79,6 +94,7 @@ protected:
 
 TEST_F(History, TwoCoilsGiveTwoRecordsThatSurviveARestartAndReadAsCsv)
 {
+    CoilClosedSpy spy;
     startServer();
     fillFirstCoil();
     const double weight = callDouble("LeggiPeso");
@@ -89,7 +105,7 @@ TEST_F(History, TwoCoilsGiveTwoRecordsThatSurviveARestartAndReadAsCsv)
     standAt(5, 61);
     zero();
     EXPECT_DOUBLE_EQ(callDouble("LeggiAltezza"), 65);
-    ASSERT_TRUE(waitUntil([] { return coils().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return spy.ids.size() == 2; })) << "CoilClosed was not sent for each coil";
 
     stopServer();
     startServer();
@@ -101,6 +117,7 @@ TEST_F(History, TwoCoilsGiveTwoRecordsThatSurviveARestartAndReadAsCsv)
     EXPECT_EQ(first.value("samples").toUInt(), 2u);
     EXPECT_EQ(first.value("weight").toDouble(), weight);
     EXPECT_GT(first.value("weightRead").toLongLong(), 0);
+    EXPECT_EQ(spy.ids, (QList<qint64>{first.value("id").toLongLong(), second.value("id").toLongLong()}));
     EXPECT_EQ(second.value("length").toDouble(), 5);
     EXPECT_EQ(second.value("averageHeight").toDouble(), 65);
     EXPECT_FALSE(second.contains("weight")) << "nobody read the scale while the second coil was wound";
@@ -151,3 +168,5 @@ TEST_F(History, AnUnwritableStoreLeavesZeroingAndReadingsIntactAndWarnsOnce)
 }
 
 } // namespace
+
+#include "e2e_history.moc"
