@@ -71,10 +71,10 @@ void ServerWindows::loadSampler()
     m_form = std::make_unique<FormSamples>(*m_sampler); // loads hidden and starts sampling
 }
 
+// Hiding a sampler never loaded loads it all the same: it stays hidden and
+// samples, and keeps the process alive like any loaded window.
 void ServerWindows::showSampler(bool show)
 {
-    if (!show && !m_form)
-        return;
     loadSampler();
     m_form->ShowSampler(show);
     if (show)
@@ -87,11 +87,6 @@ void ServerWindows::showSettings()
     hooks.reloadConfiguration = [this] { m_line.CaricaDispositivi(); };
     hooks.samplerWasOnAtLastLoad = [this] { return m_line.MisuraMedia; };
     hooks.showSampler = [this] { showSampler(true); };
-    hooks.windowLoaded = [this](bool loaded) {
-        m_settingsOpen = loaded;
-        if (!windowsLoaded())
-            emit windowsUnloaded();
-    };
     grabWhenShown(FormDevices::showSettings(hooks));
 }
 
@@ -100,9 +95,11 @@ void ServerWindows::configurationLoaded()
     if (m_sampler)
         m_sampler->setSettings({m_line.IntervalloDiCampionamento, m_line.DistanzaSensoreArrotolatore,
                                 m_line.DistanzaOperatoreArrotolatore});
-    // Switched on at run time: tracking starts now, without a restart. A
-    // switch off leaves a running sampler running.
-    if (m_line.MisuraMedia && !m_sampler)
+    // Switched on at run time: tracking starts now, without a restart, and
+    // reads through the server's own instance even when the window was
+    // loaded before without one. A switch off leaves a running sampler
+    // running.
+    if (m_line.MisuraMedia)
         startHeightTracking();
 }
 

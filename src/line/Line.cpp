@@ -170,8 +170,10 @@ ResolvedPort Line::resolvePort(const QString &text)
 
 void Line::loadPortHost()
 {
-    if (!m_formTools)
+    if (!m_formTools) {
         m_formTools = std::make_unique<PortHost>(m_factory);
+        m_portHostLoaded = KeepAliveToken::take();
+    }
 }
 
 void Line::unloadPortHost()
@@ -180,8 +182,7 @@ void Line::unloadPortHost()
         return;
     m_formTools->unload();
     m_formTools.reset();
-    if (!inUse())
-        emit released();
+    m_portHostLoaded.release();
 }
 
 void Line::close()
@@ -202,9 +203,9 @@ void Line::retireTemporaries()
 
 void Line::instanceCreated()
 {
-    if (NumeroIstanze == std::numeric_limits<int>::max())
+    if (m_numeroIstanze == std::numeric_limits<int>::max())
         throw AutomationError::overflow();
-    ++NumeroIstanze;
+    ++m_numeroIstanze;
     // A client that arrives after the last one had gone (a call the bus
     // routed here while the server was ending) finds the line loaded again.
     if (!m_formTools && Dispositivi && !m_closed)
@@ -213,8 +214,7 @@ void Line::instanceCreated()
 
 void Line::instanceDestroyed()
 {
-    --NumeroIstanze;
-    if (NumeroIstanze == 0)
+    if (--m_numeroIstanze == 0)
         unloadPortHost();
 }
 

@@ -3,6 +3,7 @@
 // host and the count of live Global instances. Reading a role's instrument,
 // scaled and with failures as 0, happens here, so the D-Bus class Global and
 // the sampler both read the line the same way.
+#include "common/KeepAlive.h"
 #include "line/Device.h"
 #include "line/PortHost.h"
 
@@ -72,7 +73,8 @@ public:
     double DistanzaSensoreArrotolatore = 0;
     double DistanzaOperatoreArrotolatore = 0;
 
-    int NumeroIstanze = 0;
+    // Live Global instances, the server's own one included.
+    int NumeroIstanze() const { return m_numeroIstanze; }
 
     PortHost *FormTools() const { return m_formTools.get(); }
     void loadPortHost();
@@ -80,16 +82,11 @@ public:
     // Closes every port for good, those opened for a call among them: the
     // process is ending.
     void close();
-    // Instances or the port host still hold the line.
-    bool inUse() const { return NumeroIstanze > 0 || m_formTools; }
-
     // Instance hooks, called by Global's constructor and destructor.
     void instanceCreated();
     void instanceDestroyed();
 
 signals:
-    // The port host was unloaded with no instance left.
-    void released();
     // CaricaDispositivi has run.
     void configurationLoaded();
     // A role's instrument gave this reading (scaled, as its caller gets it)
@@ -103,6 +100,9 @@ private:
 
     PortFactory m_factory;
     std::unique_ptr<PortHost> m_formTools;
+    // The loaded port host keeps the process alive, like a loaded window.
+    KeepAliveToken m_portHostLoaded;
+    int m_numeroIstanze = 0;
     // Ports opened for a single call, while that call runs.
     std::vector<std::weak_ptr<PortControl>> m_temporaries;
     bool m_closed = false;

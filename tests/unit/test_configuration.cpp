@@ -207,7 +207,7 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
     set("Bilancia", "Porta", "3");
     server.CaricaDispositivi();
     bool gone = false;
-    QObject::connect(&server, &Line::released, [&] { gone = true; });
+    QObject::connect(&KeepAlive::process(), &KeepAlive::lastOneGone, [&] { gone = true; });
     server.instanceCreated();
     server.instanceCreated();
     server.instanceDestroyed();
@@ -216,7 +216,7 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
     EXPECT_EQ(server.FormTools(), nullptr);
     EXPECT_FALSE(dev("BIL").MSC->PortOpen());
     EXPECT_THROW(dev("BIL").MSC->setPortOpen(true), std::exception) << "records keep a dead port object";
-    EXPECT_TRUE(gone);
+    EXPECT_TRUE(gone) << "nothing holds the process any more";
 
     // The next load builds a new port host with new port objects.
     server.CaricaDispositivi();

@@ -129,9 +129,9 @@ TEST(InstanceCount, EachGlobalCountsAndTheLastOneUnloadsThePorts)
     {
         Global a(server);
         Global b(server);
-        EXPECT_EQ(server.NumeroIstanze, 2);
+        EXPECT_EQ(server.NumeroIstanze(), 2);
     }
-    EXPECT_EQ(server.NumeroIstanze, 0);
+    EXPECT_EQ(server.NumeroIstanze(), 0);
     EXPECT_EQ(server.FormTools(), nullptr);
 }
 

@@ -78,15 +78,9 @@ FormDevices::FormDevices(FormDevicesHooks hooks, QWidget *parent)
     CaricaImpostazioni();
     m_cmdAction[2]->setVisible(m_hooks.samplerWasOnAtLastLoad && m_hooks.samplerWasOnAtLastLoad());
     updateTabOrder();
-    if (m_hooks.windowLoaded)
-        m_hooks.windowLoaded(true);
 }
 
-FormDevices::~FormDevices()
-{
-    if (m_hooks.windowLoaded)
-        m_hooks.windowLoaded(false);
-}
+FormDevices::~FormDevices() = default;
 
 void FormDevices::buildTabs()
 {

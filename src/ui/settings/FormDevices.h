@@ -3,6 +3,7 @@
 // sampling as plain text fields over the settings store, and the device of
 // each port number. OK writes everything and reloads the configuration;
 // Annulla, Esc and the close box leave both untouched.
+#include "common/KeepAlive.h"
 #include "line/SettingsStore.h"
 #include "ui/settings/FormDevicesHooks.h"
 
@@ -60,6 +61,8 @@ private:
     QList<std::function<void()>> m_refreshHints;
     QCheckBox *m_media = nullptr;
     QList<QPushButton *> m_cmdAction;    // by index: OK, Annulla, Campioni
+    // Loaded, the window keeps the process alive.
+    KeepAliveToken m_loaded = KeepAliveToken::take();
 };
 
 } // namespace quorvex
