@@ -2,6 +2,7 @@
 // One configured instrument role, bound at configuration load to its port
 // and to the table rows of the operations it serves.
 #include "drivers/InstrumentModel.h"
+#include "line/SettingsSchema.h"
 #include "serial/PortControl.h"
 
 #include <QString>
@@ -37,7 +38,7 @@ struct RoleNames {
     const char *group;
 };
 inline constexpr RoleNames kRoles[kRoleCount] = {
-    {"BIL", "Bilancia"}, {"CTM", "Contametri"}, {"ALT", "Altezza"}, {"SERV", "Servizio"}};
+    {"BIL", settings::Bilancia}, {"CTM", settings::Contametri}, {"ALT", settings::Altezza}, {"SERV", settings::Servizio}};
 
 // Operation names as the instrument table spells them, indexed by RoleOperation.
 inline constexpr const char *kRoleOperationNames[kRoleOperationCount] = {
