@@ -1,5 +1,6 @@
 #include "ui/sampler/FormSamples.h"
 
+#include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 #include "tracking/Sampler.h"
 #include "ui/sampler/NumberText.h"
@@ -69,7 +70,7 @@ QString valueText(double v)
 
 FormSamples::FormSamples(Sampler &sampler, QWidget *parent) : QWidget(parent, Qt::Window), m_sampler(sampler)
 {
-    setObjectName(QStringLiteral("FormSamples"));
+    setObjectName(QLatin1String(settings::FormSamples)); // also its placement group
     setAccessibleName(QStringLiteral("Campionature"));
     setWindowTitle(QStringLiteral("Campionature"));
     setFont(fontOf({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")}, 8.25));
@@ -142,14 +143,14 @@ FormSamples::~FormSamples() = default;
 // lined up behind the widest brand label with a gap as wide as its margin.
 void FormSamples::loadBrands()
 {
-    static const char *const groups[3] = {"Contametri", "Altezza", "Bilancia"};
+    static const char *const groups[3] = {settings::Contametri, settings::Altezza, settings::Bilancia};
     QLabel *values[3] = {m_lblLunghezza, m_lblAltezza, m_lblPeso};
     const SettingsStore store;
     int left = 0;
     for (int role = 0; role < 3; ++role) {
         const QString group = QLatin1String(groups[role]);
-        const QString marca = store.value(group, QStringLiteral("Marca")).value_or(QString());
-        const QString modello = store.value(group, QStringLiteral("Modello")).value_or(QString());
+        const QString marca = store.value(group, QLatin1String(settings::Marca)).value_or(QString());
+        const QString modello = store.value(group, QLatin1String(settings::Modello)).value_or(QString());
         QLabel *brand = m_lbls[2 * role + 1];
         brand->setText(marca + QLatin1Char('\n') + modello);
         // The label keeps its width and grows downward to fit its lines.

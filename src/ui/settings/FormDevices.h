@@ -4,6 +4,7 @@
 // each port number. OK writes everything and reloads the configuration;
 // Annulla, Esc and the close box leave both untouched.
 #include "common/KeepAlive.h"
+#include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 #include "ui/settings/FormDevicesHooks.h"
 
@@ -11,6 +12,7 @@
 #include <QHash>
 
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -47,6 +49,8 @@ protected:
 
 private:
     void buildTabs();
+    void addField(const SettingRow &row, QGridLayout *grid);
+    QLabel *makeHint(QLineEdit *edit, SettingKind kind);
     void buildButtons();
     void updateTabOrder();
     void updatePortsTab();

@@ -1,6 +1,7 @@
 #include "ui/settings/PortsPage.h"
 
 #include "line/Conversions.h"
+#include "line/SettingsSchema.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -37,7 +38,7 @@ QString PortsPage::pathFor(int number) const
 {
     if (m_typed.contains(number))
         return m_typed.value(number);
-    return SettingsStore().value(QStringLiteral("Porte"), QString::number(number)).value_or(QString());
+    return SettingsStore().value(QLatin1String(settings::Porte), QString::number(number)).value_or(QString());
 }
 
 void PortsPage::setRolePorts(const QList<std::pair<QString, QString>> &rolePorts)
@@ -51,7 +52,7 @@ void PortsPage::setRolePorts(const QList<std::pair<QString, QString>> &rolePorts
     }
     for (auto it = used.cbegin(); it != used.cend(); ++it) {
         if (!m_stored.contains(it.key()))
-            m_stored[it.key()] = SettingsStore().value(QStringLiteral("Porte"), QString::number(it.key()));
+            m_stored[it.key()] = SettingsStore().value(QLatin1String(settings::Porte), QString::number(it.key()));
         m_typed[it.key()] = pathFor(it.key());
     }
 
@@ -147,9 +148,9 @@ QList<SettingsStore::Change> PortsPage::changes() const
         const int number = box->property("port").toInt();
         const QString path = box->currentText().trimmed();
         if (!path.isEmpty())
-            out.append({QStringLiteral("Porte"), QString::number(number), path});
+            out.append({QLatin1String(settings::Porte), QString::number(number), path});
         else if (m_stored.value(number).has_value())
-            out.append({QStringLiteral("Porte"), QString::number(number), std::nullopt});
+            out.append({QLatin1String(settings::Porte), QString::number(number), std::nullopt});
     }
     return out;
 }
