@@ -9,6 +9,7 @@
 // Each load says what it made of the store (quorvex.config): one line per
 // role, and a warning for every value it could not use.
 #include "common/AutomationError.h"
+#include "common/EditDistance.h"
 #include "common/Logging.h"
 #include "drivers/InstrumentModel.h"
 #include "line/Conversions.h"
@@ -80,24 +81,6 @@ bool servesRole(RoleOperation op, Role role)
     case RoleOperation::ScriviServizio: return role == Role::Servizio;
     }
     return false;
-}
-
-int editDistance(const QString &a, const QString &b)
-{
-    std::vector<int> row(size_t(b.size()) + 1);
-    for (size_t j = 0; j < row.size(); ++j)
-        row[j] = int(j);
-    for (qsizetype i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = int(i);
-        for (qsizetype j = 1; j <= b.size(); ++j) {
-            const int above = row[size_t(j)];
-            row[size_t(j)] = std::min({above + 1, row[size_t(j) - 1] + 1,
-                                       diagonal + (a[i - 1].toUpper() == b[j - 1].toUpper() ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row.back();
 }
 
 // The brands and models of the table that serve the role, nearest first.

@@ -45,6 +45,8 @@ protected:
 private:
     bool handleKey(QKeyEvent *event);
     void applyResizeRules();
+    void buildRoleLabels();
+    void buildSampleList();
     void loadBrands();
 
     Sampler &m_sampler;
