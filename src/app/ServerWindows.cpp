@@ -66,7 +66,7 @@ void ServerWindows::loadSampler()
     };
     m_sampler = std::make_unique<Sampler>([read] { return read(true); }, [read] { return read(false); });
     m_sampler->setSettings(
-        {m_line.IntervalloDiCampionamento, m_line.DistanzaSensoreArrotolatore, m_line.DistanzaOperatoreArrotolatore});
+        {m_line.height().IntervalloDiCampionamento, m_line.height().DistanzaSensoreArrotolatore, m_line.height().DistanzaOperatoreArrotolatore});
     m_services.sampler = m_sampler.get();
     m_form = std::make_unique<FormSamples>(*m_sampler); // loads hidden and starts sampling
 }
@@ -85,7 +85,7 @@ void ServerWindows::showSettings()
 {
     FormDevicesHooks hooks;
     hooks.reloadConfiguration = [this] { m_line.CaricaDispositivi(); };
-    hooks.samplerWasOnAtLastLoad = [this] { return m_line.MisuraMedia; };
+    hooks.samplerWasOnAtLastLoad = [this] { return m_line.height().MisuraMedia; };
     hooks.showSampler = [this] { showSampler(true); };
     grabWhenShown(FormDevices::showSettings(hooks));
 }
@@ -93,13 +93,13 @@ void ServerWindows::showSettings()
 void ServerWindows::configurationLoaded()
 {
     if (m_sampler)
-        m_sampler->setSettings({m_line.IntervalloDiCampionamento, m_line.DistanzaSensoreArrotolatore,
-                                m_line.DistanzaOperatoreArrotolatore});
+        m_sampler->setSettings({m_line.height().IntervalloDiCampionamento, m_line.height().DistanzaSensoreArrotolatore,
+                                m_line.height().DistanzaOperatoreArrotolatore});
     // Switched on at run time: tracking starts now, without a restart, and
     // reads through the server's own instance even when the window was
     // loaded before without one. A switch off leaves a running sampler
     // running.
-    if (m_line.MisuraMedia)
+    if (m_line.height().MisuraMedia)
         startHeightTracking();
 }
 

@@ -69,18 +69,9 @@ std::optional<QString> asText(const QString &text)
     return text;
 }
 
-// The operations a role serves.
 bool servesRole(RoleOperation op, Role role)
 {
-    switch (op) {
-    case RoleOperation::LeggiPeso:
-    case RoleOperation::LeggiTara: return role == Role::Bilancia;
-    case RoleOperation::LeggiLunghezza:
-    case RoleOperation::AzzeraLunghezza: return role == Role::Contametri;
-    case RoleOperation::LeggiAltezza: return role == Role::Altezza;
-    case RoleOperation::ScriviServizio: return role == Role::Servizio;
-    }
-    return false;
+    return roleOf(op) == role;
 }
 
 // The brands and models of the table that serve the role, nearest first.
@@ -166,7 +157,7 @@ void warnAboutMiscasedNames(const SettingsStore &store)
 void Line::CaricaDispositivi()
 {
     loadPortHost();
-    Dispositivi.emplace();
+    m_dispositivi.emplace();
     const SettingsStore store;
     qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
     warnAboutMiscasedNames(store);
@@ -187,16 +178,16 @@ void Line::CaricaDispositivi()
             record.drivers[op] = findInstrumentModel(QLatin1String(kRoleOperationNames[op]), record.Marca,
                                                      record.Modello);
         bindPort(Role(index), record, porta, store.value(QLatin1String(group), QLatin1String(settings::Settaggio)).has_value());
-        (*Dispositivi)[index] = record;
+        (*m_dispositivi)[index] = record;
 
         if (Role(index) == Role::Altezza) {
-            readInto(store, group, settings::MisuraMedia, this->MisuraMedia, toBoolean,
+            readInto(store, group, settings::MisuraMedia, m_height.MisuraMedia, toBoolean,
                      QStringLiteral("is neither a number nor true or false"));
-            readInto(store, group, settings::IntervalloDiCampionamento, this->IntervalloDiCampionamento, toDecimal,
+            readInto(store, group, settings::IntervalloDiCampionamento, m_height.IntervalloDiCampionamento, toDecimal,
                      decimalProblem());
-            readInto(store, group, settings::DistanzaSensoreArrotolatore, this->DistanzaSensoreArrotolatore, toDecimal,
+            readInto(store, group, settings::DistanzaSensoreArrotolatore, m_height.DistanzaSensoreArrotolatore, toDecimal,
                      decimalProblem());
-            readInto(store, group, settings::DistanzaOperatoreArrotolatore, this->DistanzaOperatoreArrotolatore, toDecimal,
+            readInto(store, group, settings::DistanzaOperatoreArrotolatore, m_height.DistanzaOperatoreArrotolatore, toDecimal,
                      decimalProblem());
         }
     }

@@ -18,6 +18,11 @@ inline constexpr int kRoleCount = 4;
 enum class RoleOperation { LeggiPeso, LeggiTara, LeggiLunghezza, AzzeraLunghezza, LeggiAltezza, ScriviServizio };
 inline constexpr int kRoleOperationCount = 6;
 
+// The role whose instrument serves each operation, indexed by RoleOperation.
+inline constexpr Role kOperationRoles[kRoleOperationCount] = {Role::Bilancia,   Role::Bilancia, Role::Contametri,
+                                                              Role::Contametri, Role::Altezza,  Role::Servizio};
+constexpr Role roleOf(RoleOperation op) { return kOperationRoles[size_t(op)]; }
+
 struct Device {
     QString Marca;
     QString Modello;

@@ -87,9 +87,9 @@ Line::~Line()
 
 const Device &Line::device(Role role) const
 {
-    if (!Dispositivi)
+    if (!m_dispositivi)
         throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("The device collection is not loaded"));
-    return (*Dispositivi)[size_t(role)];
+    return (*m_dispositivi)[size_t(role)];
 }
 
 const Device &Line::device(const QString &key) const
@@ -98,7 +98,7 @@ const Device &Line::device(const QString &key) const
         if (key == QLatin1String(kRoles[i].key))
             return device(Role(i));
     }
-    if (!Dispositivi)
+    if (!m_dispositivi)
         throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("The device collection is not loaded"));
     throw AutomationError(ErrorKind::NotFound, 5, QStringLiteral("No device under key %1").arg(key));
 }
@@ -208,7 +208,7 @@ void Line::instanceCreated()
     ++m_numeroIstanze;
     // A client that arrives after the last one had gone (a call the bus
     // routed here while the server was ending) finds the line loaded again.
-    if (!m_formTools && Dispositivi && !m_closed)
+    if (!m_formTools && m_dispositivi && !m_closed)
         CaricaDispositivi();
 }
 

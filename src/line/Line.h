@@ -35,6 +35,14 @@ private:
     bool m_temporary = false;
 };
 
+// The height-tracking settings as the last load read them.
+struct HeightSettings {
+    bool MisuraMedia = false;
+    double IntervalloDiCampionamento = 0;
+    double DistanzaSensoreArrotolatore = 0;
+    double DistanzaOperatoreArrotolatore = 0;
+};
+
 class Line : public QObject {
     Q_OBJECT
 public:
@@ -59,19 +67,22 @@ public:
     // failure below the record look-up (no driver, a closed port, a reply
     // that does not convert) gives 0.
     QCoro::Task<double> LeggiValore(Role role, RoleOperation op);
+    // The same for the role that serves op.
+    QCoro::Task<double> LeggiValore(RoleOperation op) { return LeggiValore(roleOf(op), op); }
     // The service command of the role's instrument; failures give "".
     QCoro::Task<QString> EseguiServizio(Role role, RoleOperation op, QString parametri);
+    QCoro::Task<QString> EseguiServizio(RoleOperation op, QString parametri)
+    {
+        return EseguiServizio(roleOf(op), op, std::move(parametri));
+    }
 
     // A client's port reference: NotFound for a port number without a port
     // object (0 among them); a device the server holds open is that port; any other device
     // path is opened for the call (PortError when it cannot be).
     ResolvedPort resolvePort(const QString &reference);
 
-    std::optional<DeviceCollection> Dispositivi;
-    bool MisuraMedia = false;
-    double IntervalloDiCampionamento = 0;
-    double DistanzaSensoreArrotolatore = 0;
-    double DistanzaOperatoreArrotolatore = 0;
+    // What the last load read; only a load changes it.
+    const HeightSettings &height() const { return m_height; }
 
     // Live Global instances, the server's own one included.
     int NumeroIstanze() const { return m_numeroIstanze; }
@@ -98,6 +109,9 @@ private:
     void retireTemporaries();
     void bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored);
 
+    // The role records (Dispositivi), replaced as a whole by each load.
+    std::optional<DeviceCollection> m_dispositivi;
+    HeightSettings m_height;
     PortFactory m_factory;
     std::unique_ptr<PortHost> m_formTools;
     // The loaded port host keeps the process alive, like a loaded window.

@@ -88,7 +88,7 @@ class TestFormDevices : public QObject {
             ++m_reloads;
             m_server->CaricaDispositivi();
         };
-        h.samplerWasOnAtLastLoad = [this] { return m_server->MisuraMedia; };
+        h.samplerWasOnAtLastLoad = [this] { return m_server->height().MisuraMedia; };
         h.showSampler = [this] { ++m_samplerShown; };
         h.serialDevices = [] {
             return QList<SerialDeviceChoice>{{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"),
@@ -239,7 +239,8 @@ private slots:
 
     void keyboardReachesEveryField()
     {
-        m_server->MisuraMedia = true;
+        SettingsStore().setValue("Altezza", "MisuraMedia", "1");
+        m_server->CaricaDispositivi();
         QPointer<FormDevices> w = show();
         const auto check = [&](Qt::Key key, const char *name) {
             press(key, Qt::AltModifier);
@@ -410,7 +411,7 @@ private slots:
         QVERIFY(!SettingsStore().value("Porte", "2"));
         QVERIFY(!SettingsStore().value("Porte", "3"));
         QCOMPARE(m_server->device(QStringLiteral("CTM")).Porta, 2); // the defaults shown are now stored
-        QCOMPARE(m_server->IntervalloDiCampionamento, 0.2);
+        QCOMPARE(m_server->height().IntervalloDiCampionamento, 0.2);
     }
 };
 

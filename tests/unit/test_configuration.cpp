@@ -89,9 +89,9 @@ TEST_F(Configuration, EmptyStoreGivesDefaultsAndOpensNoPort)
     EXPECT_EQ(zero->CommPort(), 1);
     EXPECT_EQ(zero->Settings(), "9600,N,8,1");
     EXPECT_THROW(server.resolvePort("0"), AutomationError) << "port number 0 is no port object";
-    EXPECT_FALSE(server.MisuraMedia);
-    EXPECT_DOUBLE_EQ(server.IntervalloDiCampionamento, 0.2);
-    EXPECT_EQ(server.DistanzaSensoreArrotolatore, 0);
+    EXPECT_FALSE(server.height().MisuraMedia);
+    EXPECT_DOUBLE_EQ(server.height().IntervalloDiCampionamento, 0.2);
+    EXPECT_EQ(server.height().DistanzaSensoreArrotolatore, 0);
     EXPECT_THROW(server.device("XYZ"), std::exception);
 }
 
@@ -122,8 +122,8 @@ TEST_F(Configuration, ValuesConvertAndBadValuesFallBack)
     EXPECT_EQ(dev("CTM").MSC, nullptr) << "a port name instead of a number binds no port";
     EXPECT_EQ(dev("ALT").Porta, -2);
     EXPECT_EQ(dev("ALT").MSC, nullptr);
-    EXPECT_TRUE(server.MisuraMedia);
-    EXPECT_DOUBLE_EQ(server.DistanzaSensoreArrotolatore, 12.5);
+    EXPECT_TRUE(server.height().MisuraMedia);
+    EXPECT_DOUBLE_EQ(server.height().DistanzaSensoreArrotolatore, 12.5);
 }
 
 namespace {
@@ -191,7 +191,7 @@ TEST_F(Configuration, ReloadKeepsOpenPortsAndMovesRoles)
     EXPECT_EQ(dev("BIL").MSC, three);
     EXPECT_TRUE(three->PortOpen());
     EXPECT_EQ(three->Settings(), "19200,N,8,1");
-    EXPECT_TRUE(server.MisuraMedia);
+    EXPECT_TRUE(server.height().MisuraMedia);
 
     // The scale moves to port 4: both are open, only 4 is used.
     set("Bilancia", "Porta", "4");
