@@ -225,8 +225,8 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
         return;
     }
 
-    m_formTools->create(n);
-    const PortRef port = m_formTools->element(n);
+    m_portHost->create(n);
+    const PortRef port = m_portHost->element(n);
     if (!port)
         return;
     // Its number now stands for another device (the [Porte] entry was

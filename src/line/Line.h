@@ -87,7 +87,7 @@ public:
     // Live Global instances, the server's own one included.
     int NumeroIstanze() const { return m_numeroIstanze; }
 
-    PortHost *FormTools() const { return m_formTools.get(); }
+    PortHost *portHost() const { return m_portHost.get(); }
     void loadPortHost();
     void unloadPortHost();
     // Closes every port for good, those opened for a call among them: the
@@ -113,7 +113,7 @@ private:
     std::optional<DeviceCollection> m_dispositivi;
     HeightSettings m_height;
     PortFactory m_factory;
-    std::unique_ptr<PortHost> m_formTools;
+    std::unique_ptr<PortHost> m_portHost;
     // The loaded port host keeps the process alive, like a loaded window.
     KeepAliveToken m_portHostLoaded;
     int m_numeroIstanze = 0;

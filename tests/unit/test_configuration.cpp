@@ -84,7 +84,7 @@ TEST_F(Configuration, EmptyStoreGivesDefaultsAndOpensNoPort)
     }
     // Element 0 is only the template of new port objects: never opened.
     EXPECT_EQ(made.size(), 1u);
-    const PortRef zero = server.FormTools()->element(0);
+    const PortRef zero = server.portHost()->element(0);
     EXPECT_FALSE(zero->PortOpen());
     EXPECT_EQ(zero->CommPort(), 1);
     EXPECT_EQ(zero->Settings(), "9600,N,8,1");
@@ -213,7 +213,7 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
     server.instanceDestroyed();
     EXPECT_TRUE(dev("BIL").MSC->PortOpen()) << "one client left, the ports stay open";
     server.instanceDestroyed();
-    EXPECT_EQ(server.FormTools(), nullptr);
+    EXPECT_EQ(server.portHost(), nullptr);
     EXPECT_FALSE(dev("BIL").MSC->PortOpen());
     EXPECT_THROW(dev("BIL").MSC->setPortOpen(true), std::exception) << "records keep a dead port object";
     EXPECT_TRUE(gone) << "nothing holds the process any more";

@@ -132,7 +132,7 @@ TEST(InstanceCount, EachGlobalCountsAndTheLastOneUnloadsThePorts)
         EXPECT_EQ(server.NumeroIstanze(), 2);
     }
     EXPECT_EQ(server.NumeroIstanze(), 0);
-    EXPECT_EQ(server.FormTools(), nullptr);
+    EXPECT_EQ(server.portHost(), nullptr);
 }
 
 TEST(Wait, SucceedsOnArrivalAndTimesOutStrictlyAfterTheLimitWithoutSpinning)
