@@ -94,7 +94,7 @@ void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection 
 QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
 {
     PortList ports;
-    if (const PortHost *host = m_line.FormTools()) {
+    if (const PortHost *host = m_line.portHost()) {
         for (const auto &[number, port] : host->elements())
             ports.append(describePort(number, *port));
     }
@@ -142,7 +142,7 @@ void Diagnostics::sendTraffic(const PortControl &port, PortControl::Direction di
     // A port of the host by its number; any other is a device opened for
     // one call.
     int number = -1;
-    if (const PortHost *host = m_line.FormTools()) {
+    if (const PortHost *host = m_line.portHost()) {
         for (const auto &[n, element] : host->elements()) {
             if (element.get() == &port)
                 number = n;

@@ -44,7 +44,7 @@ int runServer(int argc, char **argv)
     coilStore.open();
     // With MisuraMedia on at a configuration load, the windows part creates
     // the server's own instance (GlobaleInterno) and loads the sampler
-    // hidden; the instance keeps the process alive from then on.
+    // hidden; the loaded window keeps the process alive from then on.
     ServerWindows windows(line);
     windows.setCoilStore(&coilStore);
     GlobalServices *services = windows.services();

@@ -3,6 +3,8 @@
 // sampling as plain text fields over the settings store, and the device of
 // each port number. OK writes everything and reloads the configuration;
 // Annulla, Esc and the close box leave both untouched.
+#include "common/KeepAlive.h"
+#include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 #include "ui/settings/FormDevicesHooks.h"
 
@@ -10,6 +12,7 @@
 #include <QHash>
 
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -46,6 +49,8 @@ protected:
 
 private:
     void buildTabs();
+    void addField(const SettingRow &row, QGridLayout *grid);
+    QLabel *makeHint(QLineEdit *edit, SettingKind kind);
     void buildButtons();
     void updateTabOrder();
     void updatePortsTab();
@@ -60,6 +65,8 @@ private:
     QList<std::function<void()>> m_refreshHints;
     QCheckBox *m_media = nullptr;
     QList<QPushButton *> m_cmdAction;    // by index: OK, Annulla, Campioni
+    // Loaded, the window keeps the process alive.
+    KeepAliveToken m_loaded = KeepAliveToken::take();
 };
 
 } // namespace quorvex
