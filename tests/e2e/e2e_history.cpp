@@ -170,6 +170,21 @@ TEST_F(History, AnUnwritableStoreLeavesZeroingAndReadingsIntactAndWarnsOnce)
     EXPECT_TRUE(log.contains("cannot create the folder")) << log.toStdString();
 }
 
+TEST_F(History, TheHistoryWindowKeepsTheServerAliveAfterItsLastClient)
+{
+    setSetting("Altezza", "MisuraMedia", "false"); // no sampler window to keep it
+    startServer();
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "only");
+        ASSERT_EQ(callOn(client, "LeggiPeso").type(), QDBusMessage::ReplyMessage);
+        QDBusMessage show = QDBusMessage::createMethodCall("com.velkaro.Quorvex", "/com/velkaro/Quorvex/Global",
+                                                           "com.velkaro.Quorvex.History", "ShowHistory");
+        ASSERT_EQ(client.call(show).type(), QDBusMessage::ReplyMessage);
+    }
+    QDBusConnection::disconnectFromBus("only");
+    EXPECT_FALSE(waitUntil([this] { return !serverRunning(); }, 4000)) << "the open window did not keep the process";
+}
+
 } // namespace
 
 #include "e2e_history.moc"
