@@ -1,5 +1,8 @@
-// One engine per kind of exchange. Each runs on a LineExchange that holds
-// the line's turn, and talks to the line only through it.
+// The engines of the exchanges several families share (Request,
+// RequestUntilValid, Command) and the dispatch to each row's engine; the
+// engines of one family live beside its frame file. Each runs on a
+// LineExchange that holds the line's turn, and talks to the line only
+// through it.
 #include "drivers/Exchanges.h"
 
 #include "common/AutomationError.h"
@@ -7,9 +10,9 @@
 #include "drivers/DriverSupport.h"
 #include "drivers/LineExchange.h"
 #include "drivers/SharedReads.h"
-#include "drivers/line/MelsecFrame.h"
-#include "drivers/line/Ps11Frame.h"
-#include "drivers/scales/ContinuousScaleFrame.h"
+#include "drivers/line/MelsecExchange.h"
+#include "drivers/line/Ps11Exchange.h"
+#include "drivers/scales/ContinuousScaleExchange.h"
 
 #include <QCoro/QCoroTimer>
 #include <optional>
@@ -18,28 +21,12 @@ namespace quorvex {
 
 namespace {
 
-QVariant fallback(Fallback kind)
-{
-    switch (kind) {
-    case Fallback::Zero: return QVariant(0.0);
-    case Fallback::WholeZero: return QVariant::fromValue(qint16(0));
-    case Fallback::Empty: return QVariant();
-    case Fallback::TypeMismatch: throw AutomationError::typeMismatch();
-    }
-    return QVariant(0.0);
-}
-
 // What the row gives when its instrument stays silent.
 QVariant onSilence(const InstrumentModel &model)
 {
     if (model.exchange == Exchange::Handshake)
         return QVariant(QString());
-    return fallback(model.onSilence);
-}
-
-QVariant parsed(const InstrumentModel &model, const QByteArray &reply)
-{
-    return QVariant(model.parse ? model.parse(QString::fromLatin1(reply), model) : 0.0);
+    return fallbackValue(model.onSilence);
 }
 
 // Discard, write, let pending events run once, wait for the reply.
@@ -50,8 +37,8 @@ QCoro::Task<QVariant> request(LineExchange &line, const InstrumentModel &model)
     co_await letEventsRun();
     const bool arrived = co_await line.waitFor(model.replyLength);
     if (!arrived)
-        co_return fallback(model.onSilence);
-    co_return parsed(model, line.take());
+        co_return fallbackValue(model.onSilence);
+    co_return parsedValue(model, line.take());
 }
 
 // The request again while the reply fails its check; whatever followed a
@@ -63,99 +50,14 @@ QCoro::Task<QVariant> requestUntilValid(LineExchange &line, const InstrumentMode
         line.send(model.request);
         const bool arrived = co_await line.waitFor(model.replyLength);
         if (!arrived)
-            co_return fallback(model.onSilence);
+            co_return fallbackValue(model.onSilence);
         const QByteArray reply = line.take();
         const bool valid = model.check(QString::fromLatin1(reply));
         line.discard();
         if (valid)
-            co_return parsed(model, reply);
+            co_return parsedValue(model, reply);
     }
     co_return QVariant(0.0);
-}
-
-// Each window throws away what has piled up, waits for a window of fresh
-// characters and looks for the marker in it.
-QCoro::Task<QVariant> streamWindow(LineExchange &line, const InstrumentModel &model)
-{
-    for (int window = 1; window <= model.attempts; ++window) {
-        line.discard();
-        co_await letEventsRun();
-        line.restartClock();
-        const bool arrived = co_await line.waitFor(model.replyLength);
-        if (!arrived)
-            co_return fallback(model.onSilence);
-        QByteArray bytes = line.take();
-        const int m = findMarker(QString::fromLatin1(bytes), model);
-        if (m == 0) {
-            line.discard();
-            continue;
-        }
-        // A marker near the end of the window leaves its field partly
-        // untransmitted; the scale is still sending it, so wait for the rest
-        // (within what is left of this window's time-out) rather than read a
-        // truncated number.
-        bytes = bytes.mid(m - 1);
-        if (bytes.size() < fieldEnd(model)) {
-            const bool rest = co_await line.waitFor(int(fieldEnd(model) - bytes.size()));
-            if (!rest)
-                co_return fallback(model.onSilence);
-            bytes += line.take();
-        }
-        co_return parsed(model, bytes);
-    }
-    co_return fallback(model.onNoMarker);
-}
-
-// Started once with DC1; each attempt takes a chunk of the stream and looks
-// for a whole, valid frame in it. Every ending that gives a value writes
-// DC3 first, so the scale is left quiet.
-QCoro::Task<QVariant> ps11Stream(LineExchange &line, const InstrumentModel &model)
-{
-    Ps11Buffer buffer{};
-    line.discard();
-    line.send(QByteArrayView(&kPs11Start, 1));
-    for (int attempt = 0; attempt < model.attempts; ++attempt) {
-        if (attempt > 0)
-            line.restartClock();
-        const bool arrived = co_await line.waitFor(model.replyLength);
-        if (!arrived)
-            break;
-        const QByteArray bytes = line.take();
-        // Only a frame collected whole from these bytes counts: a frame cut
-        // short would otherwise be completed by bytes of an older frame.
-        if (!collectPs11Frame(bytes, buffer) || !ps11FrameValid(buffer)) {
-            line.discard();
-            continue;
-        }
-        line.send(QByteArrayView(&kPs11Stop, 1));
-        const double weight = ps11Weight(buffer);
-        line.discard();
-        co_return QVariant(weight);
-    }
-    line.send(QByteArrayView(&kPs11Stop, 1));
-    co_return QVariant(0.0);
-}
-
-// ENQ, wait for the controller; on ACK send the frame the parameters
-// select; then wait once more for the controller's answer and drop it.
-QCoro::Task<QVariant> handshake(LineExchange &line, const InstrumentModel &model, const QString &parametri)
-{
-    const QString result;
-    line.discard();
-    line.send(QByteArrayView(&kMelsecEnq, 1));
-    const bool arrived = co_await line.waitFor(1);
-    if (!arrived)
-        co_return QVariant(result);
-    const QString answer = QString::fromLatin1(line.take());
-    const QByteArray frame = melsecCommandFrame(parametri);
-    if (melsecAcknowledged(answer) && !frame.isEmpty())
-        line.send(frame);
-    else
-        line.restartClock();
-    const bool answered = co_await line.waitFor(1);
-    if (answered)
-        line.take();
-    co_return QVariant(result);
 }
 
 // A command whose answer is not awaited: discard, write, and discard again

@@ -94,4 +94,20 @@ QByteArray LineExchange::take()
     return m_port.takeInput();
 }
 
+QVariant fallbackValue(Fallback kind)
+{
+    switch (kind) {
+    case Fallback::Zero: return QVariant(0.0);
+    case Fallback::WholeZero: return QVariant::fromValue(qint16(0));
+    case Fallback::Empty: return QVariant();
+    case Fallback::TypeMismatch: throw AutomationError::typeMismatch();
+    }
+    return QVariant(0.0);
+}
+
+QVariant parsedValue(const InstrumentModel &model, const QByteArray &reply)
+{
+    return QVariant(model.parse ? model.parse(QString::fromLatin1(reply), model) : 0.0);
+}
+
 } // namespace quorvex

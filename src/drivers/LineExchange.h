@@ -16,6 +16,7 @@
 #include <QByteArrayView>
 #include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
+#include <QVariant>
 
 namespace quorvex {
 
@@ -56,5 +57,11 @@ private:
     bool m_heard = false;  // some wait got its bytes
     bool m_silent = false; // some wait ran out
 };
+
+// What a row gives for kind: 0.0, the 16-bit 0, the empty reading, or the
+// type-mismatch error (thrown).
+QVariant fallbackValue(Fallback kind);
+// The row's value in a reply (its parser; without one, 0).
+QVariant parsedValue(const InstrumentModel &model, const QByteArray &reply);
 
 } // namespace quorvex

@@ -104,7 +104,7 @@ protected:
     }
 };
 
-TEST_F(Sharing, CallsOnOnePortTakeTurnsInOrderWhileAnotherPortRunsAlongside)
+TEST_F(Sharing, CallsOnOnePortNeverOverlapWhileAnotherPortRunsAlongside)
 {
     scale->setReplyDelay(300ms);
     sim::Handle<sim::D400> other = sim::launch<sim::D400>();
@@ -134,14 +134,17 @@ TEST_F(Sharing, CallsOnOnePortTakeTurnsInOrderWhileAnotherPortRunsAlongside)
         const QDBusMessage reply = calls[i]->reply();
         ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
         EXPECT_DOUBLE_EQ(reply.arguments().value(0).toDouble(), 12.5) << "client " << i;
+        // The first has the line at once; those queued behind it share one
+        // exchange, so they end together, after it.
         if (i > 0) {
-            EXPECT_GT(finished[i], finished[i - 1]) << "client " << i << " overtook the one before";
-            EXPECT_GE(finished[i] - finished[i - 1], 200) << "two exchanges overlapped on one line";
+            EXPECT_GE(finished[i], finished[i - 1]) << "client " << i << " overtook the one before";
+            if (finished[i] != finished[i - 1])
+                EXPECT_GE(finished[i] - finished[i - 1], 200) << "two exchanges overlapped on one line";
         }
     }
     EXPECT_DOUBLE_EQ(calls[8]->reply().arguments().value(0).toDouble(), 7.0);
     EXPECT_LT(finished[8], 1500) << "the other port waited for the first port's queue";
-    EXPECT_GE(finished[7], 8 * 300);
+    EXPECT_GE(finished[7], 2 * 300) << "the queued reads did not wait for the first exchange";
 }
 
 TEST_F(Sharing, ASilentScaleHoldsNoClientPastTwoTimeOutsAndItsHealthIsToldOnceEachWay)
