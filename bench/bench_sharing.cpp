@@ -22,6 +22,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -163,6 +166,7 @@ void silentScale(sim::D400 &scale)
     server.mapPort(3, scale.slavePath());
     server.configureRole("Bilancia", "BILANCIAI", "D400", 3);
     server.start();
+    server.call(QStringLiteral("LeggiPeso")); // an instance of our own keeps the server up
     for (int n : {1, 8, 32}) {
         const std::vector<std::pair<QString, QVariantList>> calls(size_t(n), {QStringLiteral("LeggiPeso"), {}});
         std::printf("silent D400 (time-out 2 s), %2d clients at once: last answer %.0f ms (goal <= 4500)\n", n,
@@ -172,8 +176,42 @@ void silentScale(sim::D400 &scale)
     scale.setSilent(false);
 }
 
+// One exchange written straight to the simulator's pty, no server: the
+// floor a D-Bus reading is compared with. Median of n, in ms.
+double directExchangeMs(sim::D400 &scale, int n)
+{
+    const int fd = ::open(scale.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return 0;
+    termios raw{};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    std::vector<double> ms;
+    for (int i = 0; i < n; ++i) {
+        QElapsedTimer t;
+        t.start();
+        if (::write(fd, "XB\r", 3) != 3)
+            break;
+        char reply[15];
+        for (size_t got = 0; got < sizeof reply;) {
+            const ssize_t r = ::read(fd, reply + got, sizeof reply - got);
+            if (r <= 0)
+                break;
+            got += size_t(r);
+        }
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    ::close(fd);
+    return percentile(ms, 0.5);
+}
+
 void liveScale(sim::D400 &scale)
 {
+    scale.setReplyDelay(0ms);
+    scale.setPacing(9600);
+    const double direct = directExchangeMs(scale, 50);
+    scale.setPacing(0);
     bench::BenchServer server;
     server.mapPort(3, scale.slavePath());
     server.configureRole("Bilancia", "BILANCIAI", "D400", 3);
@@ -186,7 +224,10 @@ void liveScale(sim::D400 &scale)
 
     scale.setPacing(9600);
     const double one = bench::stats(server.timeCalls("LeggiPeso", {}, 20)).median;
-    bench::printRoundTrip("LeggiPeso via D-Bus, D400 at 9600 baud", server.timeCalls("LeggiPeso", {}, 100), 18, 9600);
+    const std::vector<double> viaBus = server.timeCalls("LeggiPeso", {}, 100);
+    bench::printRoundTrip("LeggiPeso via D-Bus, D400 at 9600 baud", viaBus, 18, 9600);
+    std::printf("D-Bus reading at 9600 baud %.2f ms against the same exchange straight on the pty %.2f ms: %.2fx\n",
+                bench::stats(viaBus).median, direct, bench::stats(viaBus).median / direct);
     const int n = 8;
     const qulonglong before = requestsWritten(3);
     const double last = concurrently(std::vector<std::pair<QString, QVariantList>>(n, {QStringLiteral("LeggiPeso"), {}}));
