@@ -52,7 +52,7 @@ QCoro::Task<QVariant> requestUntilValid(LineExchange &line, const InstrumentMode
         if (!arrived)
             co_return fallbackValue(model.onSilence);
         const QByteArray reply = line.take();
-        const bool valid = model.check(QString::fromLatin1(reply));
+        const bool valid = model.check(reply);
         line.discard();
         if (valid)
             co_return parsedValue(model, reply);

@@ -105,9 +105,9 @@ QVariant fallbackValue(Fallback kind)
     return QVariant(0.0);
 }
 
-QVariant parsedValue(const InstrumentModel &model, const QByteArray &reply)
+QVariant parsedValue(const InstrumentModel &model, QByteArrayView reply)
 {
-    return QVariant(model.parse ? model.parse(QString::fromLatin1(reply), model) : 0.0);
+    return QVariant(model.parse ? model.parse(reply, model) : 0.0);
 }
 
 } // namespace quorvex

@@ -62,6 +62,6 @@ private:
 // type-mismatch error (thrown).
 QVariant fallbackValue(Fallback kind);
 // The row's value in a reply (its parser; without one, 0).
-QVariant parsedValue(const InstrumentModel &model, const QByteArray &reply);
+QVariant parsedValue(const InstrumentModel &model, QByteArrayView reply);
 
 } // namespace quorvex

@@ -14,7 +14,7 @@ QCoro::Task<QVariant> handshake(LineExchange &line, const InstrumentModel &model
     const bool arrived = co_await line.waitFor(1);
     if (!arrived)
         co_return QVariant(result);
-    const QString answer = QString::fromLatin1(line.take());
+    const QByteArray answer = line.take();
     const QByteArray frame = melsecCommandFrame(parametri);
     if (melsecAcknowledged(answer) && !frame.isEmpty())
         line.send(frame);
