@@ -21,6 +21,14 @@ namespace quorvex {
 
 namespace {
 
+// The port a driver was given; throws NotFound when there is none.
+PortControl &requirePort(const PortRef &port)
+{
+    if (!port)
+        throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("No port object"));
+    return *port;
+}
+
 // What the row gives when its instrument stays silent.
 QVariant onSilence(const InstrumentModel &model)
 {
