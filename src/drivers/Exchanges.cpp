@@ -85,7 +85,7 @@ QCoro::Task<QVariant> runEngine(LineExchange &line, const InstrumentModel &model
     case Exchange::Command: command(line, model); co_return QVariant(0.0);
     case Exchange::StreamWindow: co_return co_await streamWindow(line, model);
     case Exchange::Ps11Stream: co_return co_await ps11Stream(line, model);
-    case Exchange::Handshake: co_return co_await handshake(line, model, parametri);
+    case Exchange::Handshake: co_return co_await handshake(line, parametri);
     }
     co_return QVariant(0.0);
 }

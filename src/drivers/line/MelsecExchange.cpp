@@ -6,7 +6,7 @@ namespace quorvex {
 
 // ENQ, wait for the controller; on ACK send the frame the parameters
 // select; then wait once more for the controller's answer and drop it.
-QCoro::Task<QVariant> handshake(LineExchange &line, const InstrumentModel &model, const QString &parametri)
+QCoro::Task<QVariant> handshake(LineExchange &line, const QString &parametri)
 {
     const QString result;
     line.discard();
