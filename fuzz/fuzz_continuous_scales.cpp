@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString text = fuzzReply(data, size);
+    const QByteArrayView text = fuzzReply(data, size);
     for (const quorvex::InstrumentModel &scale : quorvex::instrumentModels()) {
         if (scale.exchange != quorvex::Exchange::StreamWindow)
             continue;
@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             __builtin_trap();
         if (m == 0)
             continue;
-        if (text.at(m - 1) != QLatin1Char(scale.marker))
+        if (text.at(m - 1) != scale.marker)
             __builtin_trap();
         try {
-            scale.parse(text.mid(m - 1), scale);
+            scale.parse(text.sliced(m - 1), scale);
         } catch (const quorvex::AutomationError &error) {
             if (error.number() != 13)
                 __builtin_trap();

@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString reply = fuzzReply(data, size);
+    const QByteArrayView reply = fuzzReply(data, size);
     if (quorvex::ctmReplyChecks(reply)) {
         try {
             const double count = quorvex::parseCtmCount(reply);
@@ -20,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     // The same bytes as a PS11 stream, split in two attempts sharing the buffer.
-    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArrayView bytes(data, qsizetype(size));
     quorvex::Ps11Buffer buffer{};
     const qsizetype half = bytes.size() / 2;
-    for (const QByteArray &part : {bytes.left(half), bytes.mid(half)}) {
+    for (const QByteArrayView part : {bytes.first(half), bytes.sliced(half)}) {
         const bool whole = quorvex::collectPs11Frame(part, buffer);
         if (whole && buffer[0] != 0x11)
             __builtin_trap();

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString reply = fuzzReply(data, size);
+    const QByteArrayView reply = fuzzReply(data, size);
     for (const quorvex::InstrumentModel &model : quorvex::instrumentModels()) {
         if (model.parse != quorvex::parseFixedField)
             continue;

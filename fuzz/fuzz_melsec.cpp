@@ -6,12 +6,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString text = fuzzReply(data, size);
+    const QByteArrayView answer = fuzzReply(data, size);
+    const QString text = QString::fromLatin1(answer);
     const QByteArray frame = quorvex::melsecCommandFrame(text);
     const bool exact = text == QLatin1String("1") || text == QLatin1String("2") || text == QLatin1String("3");
     if (frame.isEmpty() == exact || (exact && frame.size() != 9))
         __builtin_trap();
-    quorvex::melsecAcknowledged(text);
+    (void)quorvex::melsecAcknowledged(answer);
 
     const QByteArray raw(reinterpret_cast<const char *>(data), qsizetype(size));
     const QByteArray built = quorvex::melsecFrame(raw);

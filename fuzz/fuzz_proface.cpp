@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray reply(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArrayView reply(data, qsizetype(size));
     try {
         const double value = quorvex::parseProfaceReading(reply);
         if (size < 8 || !(value >= 0 && value <= 65535))

@@ -21,6 +21,14 @@ namespace quorvex {
 
 namespace {
 
+// The port a driver was given; throws NotFound when there is none.
+PortControl &requirePort(const PortRef &port)
+{
+    if (!port)
+        throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("No port object"));
+    return *port;
+}
+
 // What the row gives when its instrument stays silent.
 QVariant onSilence(const InstrumentModel &model)
 {
@@ -52,7 +60,7 @@ QCoro::Task<QVariant> requestUntilValid(LineExchange &line, const InstrumentMode
         if (!arrived)
             co_return fallbackValue(model.onSilence);
         const QByteArray reply = line.take();
-        const bool valid = model.check(QString::fromLatin1(reply));
+        const bool valid = model.check(reply);
         line.discard();
         if (valid)
             co_return parsedValue(model, reply);
@@ -77,7 +85,7 @@ QCoro::Task<QVariant> runEngine(LineExchange &line, const InstrumentModel &model
     case Exchange::Command: command(line, model); co_return QVariant(0.0);
     case Exchange::StreamWindow: co_return co_await streamWindow(line, model);
     case Exchange::Ps11Stream: co_return co_await ps11Stream(line, model);
-    case Exchange::Handshake: co_return co_await handshake(line, model, parametri);
+    case Exchange::Handshake: co_return co_await handshake(line, parametri);
     }
     co_return QVariant(0.0);
 }

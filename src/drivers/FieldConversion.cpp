@@ -14,24 +14,30 @@ QChar localeDecimalSeparator()
     return nine.size() > 1 ? nine.at(1) : QLatin1Char('.');
 }
 
-double convertLocaleNumber(const QString &text)
+double convertLocaleNumber(QByteArrayView field)
 {
+    // The locale's parser reads text; a reply's bytes are Latin-1.
+    if (const std::optional<double> value = parseLocaleNumber(QString::fromLatin1(field)))
+        return *value;
+    throw AutomationError::typeMismatch();
+}
+
+double convertField(QByteArrayView field, char mark)
+{
+    // The locale's separator need not be one byte, so the mark is replaced
+    // in the text, not in the bytes.
+    QString text = QString::fromLatin1(field);
+    text.replace(QLatin1Char(mark), localeDecimalSeparator());
     if (const std::optional<double> value = parseLocaleNumber(text))
         return *value;
     throw AutomationError::typeMismatch();
 }
 
-double convertField(QString field, QChar mark)
+QByteArrayView mid1(QByteArrayView bytes, int first, int count)
 {
-    field.replace(mark, localeDecimalSeparator());
-    return convertLocaleNumber(field);
-}
-
-QString mid1(const QString &text, int first, int count)
-{
-    if (first < 1 || first > text.size() || count <= 0)
-        return QString();
-    return text.mid(first - 1, count);
+    if (first < 1 || first > bytes.size() || count <= 0)
+        return {};
+    return bytes.sliced(first - 1, qMin<qsizetype>(count, bytes.size() - (first - 1)));
 }
 
 } // namespace quorvex

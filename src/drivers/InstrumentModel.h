@@ -4,6 +4,7 @@
 // are plain data; one engine per kind of exchange runs them (Exchanges.h).
 // Adding a model of a protocol family that exists is one row in
 // InstrumentModels.cpp.
+#include <QByteArrayView>
 #include <QString>
 #include <chrono>
 #include <span>
@@ -31,11 +32,12 @@ enum class Fallback {
     TypeMismatch, // the type-mismatch error, so a direct caller can tell silence from a reading
 };
 
-// The value in a reply (Latin-1, one character a byte). Throws the driver's
-// error (type mismatch, invalid argument, overflow) when it does not read.
-using ReplyParser = double (*)(const QString &reply, const InstrumentModel &model);
+// The value in a reply, as the bytes read from the port. Throws the
+// driver's error (type mismatch, invalid argument, overflow) when it does
+// not read.
+using ReplyParser = double (*)(QByteArrayView reply, const InstrumentModel &model);
 // Whether a reply is whole and valid, for RequestUntilValid.
-using ReplyCheck = bool (*)(const QString &reply);
+using ReplyCheck = bool (*)(QByteArrayView reply);
 
 struct InstrumentModel {
     const char *operation;             // the generic operation served: "LeggiPeso"
@@ -72,8 +74,8 @@ const InstrumentModel *findInstrumentModel(const QString &operation, const QStri
 const InstrumentModel *findInstrumentModel(const QString &driverName);
 
 // Row parsers shared by several families.
-// Characters fieldStart.. of the reply, the model's decimal mark replaced by
-// the locale's.
-double parseFixedField(const QString &reply, const InstrumentModel &model);
+// Bytes fieldStart.. of the reply, the model's decimal mark replaced by the
+// locale's.
+double parseFixedField(QByteArrayView reply, const InstrumentModel &model);
 
 } // namespace quorvex

@@ -15,10 +15,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-double ctmCount(const QString &reply, const InstrumentModel &) { return parseCtmCount(reply); }
-double rlcLength(const QString &reply, const InstrumentModel &) { return rlcFieldValue(reply, RlcField::Length); }
-double rlcWeight(const QString &reply, const InstrumentModel &) { return rlcFieldValue(reply, RlcField::Weight); }
-double profaceReading(const QString &reply, const InstrumentModel &) { return parseProfaceReading(reply.toLatin1()); }
+double ctmCount(QByteArrayView reply, const InstrumentModel &) { return parseCtmCount(reply); }
+double rlcLength(QByteArrayView reply, const InstrumentModel &) { return rlcFieldValue(reply, RlcField::Length); }
+double rlcWeight(QByteArrayView reply, const InstrumentModel &) { return rlcFieldValue(reply, RlcField::Weight); }
+double profaceReading(QByteArrayView reply, const InstrumentModel &) { return parseProfaceReading(reply); }
 
 const InstrumentModel kModels[] = {
     // Scales that answer a request with the weight in the leading characters.
@@ -149,9 +149,9 @@ const InstrumentModel *findInstrumentModel(const QString &operation, const QStri
     return findInstrumentModel(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model);
 }
 
-double parseFixedField(const QString &reply, const InstrumentModel &model)
+double parseFixedField(QByteArrayView reply, const InstrumentModel &model)
 {
-    return convertField(mid1(reply, model.fieldStart, model.fieldLength), QLatin1Char(model.decimalMark));
+    return convertField(mid1(reply, model.fieldStart, model.fieldLength), model.decimalMark);
 }
 
 } // namespace quorvex

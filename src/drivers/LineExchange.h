@@ -58,10 +58,17 @@ private:
     bool m_silent = false; // some wait ran out
 };
 
+// Waits until at least n bytes are in the port's input buffer (true) or
+// strictly more than timeout has passed on a monotonic clock (false). The
+// count is looked at before the clock. Between looks it sleeps until bytes
+// arrive or the deadline passes, so waiting costs no CPU, and other work of
+// the process runs meanwhile. Port errors end the wait with their error.
+QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::milliseconds timeout);
+
 // What a row gives for kind: 0.0, the 16-bit 0, the empty reading, or the
 // type-mismatch error (thrown).
 QVariant fallbackValue(Fallback kind);
 // The row's value in a reply (its parser; without one, 0).
-QVariant parsedValue(const InstrumentModel &model, const QByteArray &reply);
+QVariant parsedValue(const InstrumentModel &model, QByteArrayView reply);
 
 } // namespace quorvex

@@ -210,7 +210,7 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
                                                                  describeDrivers(role, record, &driverFound))
                                : QStringLiteral("no brand or model");
     const int n = record.Porta;
-    record.MSC = nullptr;
+    record.port = nullptr;
     if (n < 1) {
         if (porta)
             qCWarning(lcConfig).noquote()
@@ -241,7 +241,7 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
     const bool wasOpen = port->PortOpen();
     const std::optional<AutomationError> openError =
         wasOpen ? std::nullopt : tryStep([&] { port->setPortOpen(true); });
-    record.MSC = port;
+    record.port = port;
 
     const QString state = port->PortOpen()
         ? (wasOpen ? QStringLiteral("open") : QStringLiteral("opened"))

@@ -29,7 +29,7 @@ struct Device {
     double Divisore = 0;
     qint16 Porta = 0;
     QString Impostazioni;
-    PortRef MSC;
+    PortRef port;
     // The instrument row of each operation for this brand and model; null
     // when the table has none.
     std::array<const InstrumentModel *, kRoleOperationCount> drivers{};

@@ -116,7 +116,7 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op)
     try {
         if (const InstrumentModel *driver = record.driver(op)) {
             if (driver->exchange != Exchange::Handshake) {
-                result = readingValue(co_await runExchange(*driver, record.MSC, {}, roleName(role))) * record.Divisore;
+                result = readingValue(co_await runExchange(*driver, record.port, {}, roleName(role))) * record.Divisore;
                 emit readingTaken(role, op, result);
             }
         }
@@ -136,7 +136,7 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
     try {
         const InstrumentModel *driver = record.driver(op);
         if (driver && driver->exchange == Exchange::Handshake)
-            result = (co_await runExchange(*driver, record.MSC, std::move(parametri), roleName(role))).toString();
+            result = (co_await runExchange(*driver, record.port, std::move(parametri), roleName(role))).toString();
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);
         result.clear();

@@ -23,7 +23,7 @@ public:
     // Element n, or null when there is none.
     PortRef element(int n) const;
     // Every element by its index, in ascending order.
-    const std::map<int, PortRef> &elements() const { return m_msc; }
+    const std::map<int, PortRef> &elements() const { return m_ports; }
     // The open port whose device is canonicalDevice (compared through
     // canonical), or null.
     PortRef openPortOn(const QString &canonicalDevice,
@@ -34,7 +34,7 @@ public:
 
 private:
     PortFactory m_factory;
-    std::map<int, PortRef> m_msc;
+    std::map<int, PortRef> m_ports;
 };
 
 } // namespace quorvex

@@ -138,8 +138,9 @@ TEST_F(Sharing, CallsOnOnePortNeverOverlapWhileAnotherPortRunsAlongside)
         // exchange, so they end together, after it.
         if (i > 0) {
             EXPECT_GE(finished[i], finished[i - 1]) << "client " << i << " overtook the one before";
-            if (finished[i] != finished[i - 1])
+            if (finished[i] != finished[i - 1]) {
                 EXPECT_GE(finished[i] - finished[i - 1], 200) << "two exchanges overlapped on one line";
+            }
         }
     }
     EXPECT_DOUBLE_EQ(calls[8]->reply().arguments().value(0).toDouble(), 7.0);

@@ -405,8 +405,8 @@ private slots:
         const Device scale = m_server->device(QStringLiteral("BIL"));
         QCOMPARE(scale.Porta, 4);
         QCOMPARE(scale.Divisore, 0.5);
-        QCOMPARE(scale.MSC->Settings(), QStringLiteral("19200,E,7,1"));
-        QVERIFY(scale.MSC->PortOpen());
+        QCOMPARE(scale.port->Settings(), QStringLiteral("19200,E,7,1"));
+        QVERIFY(scale.port->PortOpen());
         QCOMPARE(devicePathForPort(4), adapter);
         QVERIFY(!SettingsStore().value("Porte", "2"));
         QVERIFY(!SettingsStore().value("Porte", "3"));

@@ -80,7 +80,7 @@ TEST_F(Configuration, EmptyStoreGivesDefaultsAndOpensNoPort)
         EXPECT_EQ(d.Porta, 0);
         EXPECT_TRUE(d.Impostazioni.isEmpty());
         EXPECT_EQ(d.Divisore, qstrcmp(key, "SERV") == 0 ? 0 : 1) << key;
-        EXPECT_EQ(d.MSC, nullptr) << key << ": no port number, no port";
+        EXPECT_EQ(d.port, nullptr) << key << ": no port number, no port";
     }
     // Element 0 is only the template of new port objects: never opened.
     EXPECT_EQ(made.size(), 1u);
@@ -114,14 +114,14 @@ TEST_F(Configuration, ValuesConvertAndBadValuesFallBack)
 
     EXPECT_EQ(dev("BIL").Marca, "BILANCIAI");
     EXPECT_DOUBLE_EQ(dev("BIL").Divisore, 0.001);
-    EXPECT_EQ(dev("BIL").MSC->CommPort(), 3);
-    EXPECT_EQ(dev("BIL").MSC->Settings(), "19200,E,7,1") << "refused text keeps the earlier role's settings";
-    EXPECT_EQ(dev("SERV").MSC, dev("BIL").MSC);
+    EXPECT_EQ(dev("BIL").port->CommPort(), 3);
+    EXPECT_EQ(dev("BIL").port->Settings(), "19200,E,7,1") << "refused text keeps the earlier role's settings";
+    EXPECT_EQ(dev("SERV").port, dev("BIL").port);
     EXPECT_EQ(dev("CTM").Porta, 0);
     EXPECT_EQ(dev("CTM").Divisore, 0);
-    EXPECT_EQ(dev("CTM").MSC, nullptr) << "a port name instead of a number binds no port";
+    EXPECT_EQ(dev("CTM").port, nullptr) << "a port name instead of a number binds no port";
     EXPECT_EQ(dev("ALT").Porta, -2);
-    EXPECT_EQ(dev("ALT").MSC, nullptr);
+    EXPECT_EQ(dev("ALT").port, nullptr);
     EXPECT_TRUE(server.height().MisuraMedia);
     EXPECT_DOUBLE_EQ(server.height().DistanzaSensoreArrotolatore, 12.5);
 }
@@ -179,7 +179,7 @@ TEST_F(Configuration, ReloadKeepsOpenPortsAndMovesRoles)
     set("Bilancia", "Settaggio", "9600,N,8,1");
     set("Altezza", "MisuraMedia", "1");
     server.CaricaDispositivi();
-    const PortRef three = dev("BIL").MSC;
+    const PortRef three = dev("BIL").port;
     three->setInputMode(PortControl::Binary);
     three->setPortOpen(false);
     three->setPortOpen(true);
@@ -188,7 +188,7 @@ TEST_F(Configuration, ReloadKeepsOpenPortsAndMovesRoles)
     set("Bilancia", "Settaggio", "19200,N,8,1");
     set("Altezza", "MisuraMedia", ""); // empty on reload: the old value stays
     server.CaricaDispositivi();
-    EXPECT_EQ(dev("BIL").MSC, three);
+    EXPECT_EQ(dev("BIL").port, three);
     EXPECT_TRUE(three->PortOpen());
     EXPECT_EQ(three->Settings(), "19200,N,8,1");
     EXPECT_TRUE(server.height().MisuraMedia);
@@ -196,9 +196,9 @@ TEST_F(Configuration, ReloadKeepsOpenPortsAndMovesRoles)
     // The scale moves to port 4: both are open, only 4 is used.
     set("Bilancia", "Porta", "4");
     server.CaricaDispositivi();
-    EXPECT_NE(dev("BIL").MSC, three);
-    EXPECT_EQ(dev("BIL").MSC->CommPort(), 4);
-    EXPECT_TRUE(dev("BIL").MSC->PortOpen());
+    EXPECT_NE(dev("BIL").port, three);
+    EXPECT_EQ(dev("BIL").port->CommPort(), 4);
+    EXPECT_TRUE(dev("BIL").port->PortOpen());
     EXPECT_TRUE(three->PortOpen());
 }
 
@@ -211,16 +211,16 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
     server.instanceCreated();
     server.instanceCreated();
     server.instanceDestroyed();
-    EXPECT_TRUE(dev("BIL").MSC->PortOpen()) << "one client left, the ports stay open";
+    EXPECT_TRUE(dev("BIL").port->PortOpen()) << "one client left, the ports stay open";
     server.instanceDestroyed();
     EXPECT_EQ(server.portHost(), nullptr);
-    EXPECT_FALSE(dev("BIL").MSC->PortOpen());
-    EXPECT_THROW(dev("BIL").MSC->setPortOpen(true), std::exception) << "records keep a dead port object";
+    EXPECT_FALSE(dev("BIL").port->PortOpen());
+    EXPECT_THROW(dev("BIL").port->setPortOpen(true), std::exception) << "records keep a dead port object";
     EXPECT_TRUE(gone) << "nothing holds the process any more";
 
     // The next load builds a new port host with new port objects.
     server.CaricaDispositivi();
-    EXPECT_TRUE(dev("BIL").MSC->PortOpen());
+    EXPECT_TRUE(dev("BIL").port->PortOpen());
 }
 
 } // namespace

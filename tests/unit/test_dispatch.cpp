@@ -3,8 +3,8 @@
 #include "api/DbusBinding.h"
 #include "api/Global.h"
 #include "common/AutomationError.h"
-#include "drivers/DriverSupport.h"
 #include "drivers/Exchanges.h"
+#include "drivers/LineExchange.h"
 #include "support/MemoryPort.h"
 #include "line/SettingsStore.h"
 

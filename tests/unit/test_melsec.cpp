@@ -35,11 +35,11 @@ TEST(MelsecFrame, OnlyTheExactTextsSelectAFrame)
 
 TEST(MelsecFrame, OnlyTheFirstCharacterOfTheAnswerCounts)
 {
-    EXPECT_TRUE(melsecAcknowledged(QStringLiteral("\x06")));
-    EXPECT_TRUE(melsecAcknowledged(QStringLiteral("\x06\x15junk")));
-    EXPECT_FALSE(melsecAcknowledged(QString()));
-    EXPECT_FALSE(melsecAcknowledged(QStringLiteral("\x15")));
-    EXPECT_FALSE(melsecAcknowledged(QStringLiteral("x\x06")));
+    EXPECT_TRUE(melsecAcknowledged("\x06"));
+    EXPECT_TRUE(melsecAcknowledged("\x06\x15junk"));
+    EXPECT_FALSE(melsecAcknowledged(QByteArrayView()));
+    EXPECT_FALSE(melsecAcknowledged("\x15"));
+    EXPECT_FALSE(melsecAcknowledged("x\x06"));
 }
 
 TEST(MelsecDriver, NoAnswerToTheEnquiryEndsWithoutASecondWait)

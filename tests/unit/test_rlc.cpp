@@ -17,7 +17,7 @@ QUORVEX_DRIVER(LeggiPeso_RLC_1);
 
 // Length 0x4D2 (1234), weight 0x64 (100), status "00": the codes add up to
 // 900, and 900 % 256 = 0x84.
-const QString kBlock = QStringLiteral("000004D20000006400");
+const QByteArray kBlock("000004D20000006400");
 
 int errorNumber(const std::function<void()> &f)
 {
@@ -33,19 +33,19 @@ int errorNumber(const std::function<void()> &f)
 
 TEST(RlcFrame, StatusBlockIsFoundAfterTheFirstParenthesisOrAtTheStart)
 {
-    const QString reply = "(" + kBlock + "84)";
+    const QByteArray reply = "(" + kBlock + "84)";
     EXPECT_TRUE(rlcChecksumMatches(reply));
     EXPECT_EQ(rlcFieldValue(reply, RlcField::Length), 124);
     EXPECT_EQ(rlcFieldValue(reply, RlcField::Weight), 11);
 
     // "(" at position 5: the fields move with it; a later "(" does not count.
-    const QString late = "\r\n#0(" + kBlock + "84(";
+    const QByteArray late = "\r\n#0(" + kBlock + "84(";
     EXPECT_EQ(rlcBlockStart(late), 5);
     EXPECT_TRUE(rlcChecksumMatches(late));
     EXPECT_EQ(rlcFieldValue(late, RlcField::Length), 124);
 
     // No "(": the block is characters 1 to 18.
-    const QString bare = kBlock + "84\r\n";
+    const QByteArray bare = kBlock + "84\r\n";
     EXPECT_EQ(rlcBlockStart(bare), 0);
     EXPECT_TRUE(rlcChecksumMatches(bare));
     EXPECT_EQ(rlcFieldValue(bare, RlcField::Weight), 11);
@@ -55,12 +55,12 @@ TEST(RlcFrame, ChecksumDigits)
 {
     EXPECT_FALSE(rlcChecksumMatches("(" + kBlock + "85)"));
     // Lower case in fields and checksum: 'd' counts 0x20 more than 'D'.
-    const QString lower = QStringLiteral("(000004d20000006400a4)");
+    const QByteArrayView lower("(000004d20000006400a4)");
     EXPECT_TRUE(rlcChecksumMatches(lower));
     EXPECT_EQ(rlcFieldValue(lower, RlcField::Length), 124);
     // A reply that ends after one checksum digit is checked with that digit
     // alone: this block's codes add up to 0x404.
-    const QString oneDigit = QStringLiteral("xyz(0FFFFFFF00000064004");
+    const QByteArrayView oneDigit("xyz(0FFFFFFF00000064004");
     EXPECT_TRUE(rlcChecksumMatches(oneDigit));
     EXPECT_EQ(rlcFieldValue(oneDigit, RlcField::Length), 26843546);
     // No digit at all, or a character that is not hexadecimal: type mismatch.
@@ -69,7 +69,7 @@ TEST(RlcFrame, ChecksumDigits)
     EXPECT_EQ(errorNumber([&] { rlcChecksumMatches("(" + kBlock + " 84"); }), 13);
     // Fewer than 18 characters after "(": the sum cannot be made.
     EXPECT_EQ(errorNumber([&] { rlcChecksumMatches("0123456789(" + kBlock.left(17)); }), 5);
-    EXPECT_EQ(errorNumber([] { rlcChecksumMatches(QString()); }), 5);
+    EXPECT_EQ(errorNumber([] { rlcChecksumMatches(QByteArrayView()); }), 5);
 }
 
 TEST(RlcFrame, ReadingIsRoundedHalfToEven)

@@ -4,7 +4,7 @@
 
 namespace quorvex {
 
-double parseProfaceReading(const QByteArray &reply)
+double parseProfaceReading(QByteArrayView reply)
 {
     if (reply.size() < 8)
         throw AutomationError::invalidArgument();

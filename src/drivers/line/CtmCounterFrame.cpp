@@ -7,22 +7,23 @@
 
 namespace quorvex {
 
-bool ctmReplyChecks(const QString &reply)
+bool ctmReplyChecks(QByteArrayView reply)
 {
     if (reply.size() < 7)
         return false;
-    char16_t check = 0;
+    char check = 0;
     for (int i = 1; i <= 5; ++i)
-        check ^= reply.at(i).unicode();
-    return check == reply.at(6).unicode();
+        check ^= reply.at(i);
+    return check == reply.at(6);
 }
 
-double parseCtmCount(const QString &reply)
+double parseCtmCount(QByteArrayView reply)
 {
     // Five digits cannot leave the 32-bit range; the C locale keeps group
-    // separators and decimal marks of the user's locale out of a count.
+    // separators and decimal marks of the user's locale out of a count. The
+    // blanks trimmed are those of Latin-1 text (no-break space included).
     bool ok = false;
-    const int count = QLocale::c().toInt(mid1(reply, 2, 5).trimmed(), &ok);
+    const int count = QLocale::c().toInt(QString::fromLatin1(mid1(reply, 2, 5)).trimmed(), &ok);
     if (!ok)
         throw AutomationError::typeMismatch();
     return count;

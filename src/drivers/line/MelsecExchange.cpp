@@ -6,7 +6,7 @@ namespace quorvex {
 
 // ENQ, wait for the controller; on ACK send the frame the parameters
 // select; then wait once more for the controller's answer and drop it.
-QCoro::Task<QVariant> handshake(LineExchange &line, const InstrumentModel &model, const QString &parametri)
+QCoro::Task<QVariant> handshake(LineExchange &line, const QString &parametri)
 {
     const QString result;
     line.discard();
@@ -14,7 +14,7 @@ QCoro::Task<QVariant> handshake(LineExchange &line, const InstrumentModel &model
     const bool arrived = co_await line.waitFor(1);
     if (!arrived)
         co_return QVariant(result);
-    const QString answer = QString::fromLatin1(line.take());
+    const QByteArray answer = line.take();
     const QByteArray frame = melsecCommandFrame(parametri);
     if (melsecAcknowledged(answer) && !frame.isEmpty())
         line.send(frame);

@@ -6,6 +6,6 @@ namespace quorvex {
 
 // Enquiry, acknowledgement, then the command frame parametri selects; the
 // result is always the empty text.
-QCoro::Task<QVariant> handshake(LineExchange &line, const InstrumentModel &model, const QString &parametri);
+QCoro::Task<QVariant> handshake(LineExchange &line, const QString &parametri);
 
 } // namespace quorvex

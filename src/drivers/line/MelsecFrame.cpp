@@ -24,9 +24,9 @@ QByteArray melsecCommandFrame(const QString &parametri)
     return {};
 }
 
-bool melsecAcknowledged(const QString &answer)
+bool melsecAcknowledged(QByteArrayView answer)
 {
-    return !answer.isEmpty() && answer.front() == QLatin1Char(kMelsecAck);
+    return !answer.isEmpty() && answer.front() == kMelsecAck;
 }
 
 } // namespace quorvex

@@ -4,6 +4,7 @@
 // upper-case hexadecimal digits of the sum of the codes after STX up to and
 // including ETX, modulo 256. Pure functions.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <chrono>
 
@@ -22,6 +23,6 @@ QByteArray melsecCommandFrame(const QString &parametri);
 
 // Whether the controller's answer to the enquiry starts with ACK; what
 // follows the first character does not matter.
-bool melsecAcknowledged(const QString &answer);
+bool melsecAcknowledged(QByteArrayView answer);
 
 } // namespace quorvex

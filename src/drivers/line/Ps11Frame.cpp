@@ -2,7 +2,7 @@
 
 namespace quorvex {
 
-bool collectPs11Frame(const QByteArray &bytes, Ps11Buffer &buffer)
+bool collectPs11Frame(QByteArrayView bytes, Ps11Buffer &buffer)
 {
     int stored = -1; // -1: no frame in progress
     for (const char byte : bytes) {

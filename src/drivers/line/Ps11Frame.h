@@ -2,7 +2,7 @@
 // The PS11 weight stream: DC1 starts it, DC3 stops it; it sends binary
 // frames of 12 bytes: 0 DC1, 1 non-zero, 3..4 the weight (high, low),
 // 11 the XOR of bytes 0..10, the others not examined.
-#include <QByteArray>
+#include <QByteArrayView>
 #include <array>
 #include <cstdint>
 
@@ -21,7 +21,7 @@ using Ps11Buffer = std::array<std::uint8_t, 13>;
 // the next position; once 12 are stored the rest is ignored. Positions a
 // frame does not reach keep what they held. Returns true when a whole
 // frame was stored from these bytes.
-bool collectPs11Frame(const QByteArray &bytes, Ps11Buffer &buffer);
+bool collectPs11Frame(QByteArrayView bytes, Ps11Buffer &buffer);
 
 // Byte 1 is not 0 and byte 11 is the XOR of bytes 0 to 10.
 bool ps11FrameValid(const Ps11Buffer &buffer);

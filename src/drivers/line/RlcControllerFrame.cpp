@@ -13,13 +13,12 @@ constexpr qsizetype kBlockLength = 18;     // length, weight, two status charact
 constexpr qsizetype kChecksumOffset = 18;  // after the block
 constexpr qsizetype kFieldDigits = 8;
 
-std::optional<quint32> hexValue(QStringView digits)
+std::optional<quint32> hexValue(QByteArrayView digits)
 {
     if (digits.isEmpty())
         return std::nullopt;
     quint32 value = 0;
-    for (const QChar c : digits) {
-        const char16_t u = c.unicode();
+    for (const char u : digits) {
         quint32 digit;
         if (u >= '0' && u <= '9')
             digit = u - '0';
@@ -36,30 +35,31 @@ std::optional<quint32> hexValue(QStringView digits)
 
 // The 18 characters of the status block; the invalid-argument error when
 // the reply ends before them.
-QStringView statusBlock(const QString &reply)
+QByteArrayView statusBlock(QByteArrayView reply)
 {
     const qsizetype start = rlcBlockStart(reply);
     if (reply.size() - start < kBlockLength)
         throw AutomationError::invalidArgument();
-    return QStringView(reply).mid(start, kBlockLength);
+    return reply.sliced(start, kBlockLength);
 }
 
 } // namespace
 
-qsizetype rlcBlockStart(const QString &reply)
+qsizetype rlcBlockStart(QByteArrayView reply)
 {
-    const qsizetype paren = reply.indexOf(QLatin1Char('('));
+    const qsizetype paren = reply.indexOf('(');
     return paren < 0 ? 0 : paren + 1;
 }
 
-bool rlcChecksumMatches(const QString &reply)
+bool rlcChecksumMatches(QByteArrayView reply)
 {
-    const QStringView block = statusBlock(reply);
+    const QByteArrayView block = statusBlock(reply);
     unsigned sum = 0;
-    for (const QChar c : block)
-        sum += c.unicode();
+    for (const char c : block)
+        sum += static_cast<unsigned char>(c);
     // As many checksum digits as the reply holds, two at most.
-    const QStringView digits = QStringView(reply).mid(rlcBlockStart(reply) + kChecksumOffset).left(2);
+    const QByteArrayView after = reply.sliced(rlcBlockStart(reply) + kChecksumOffset);
+    const QByteArrayView digits = after.first(qMin<qsizetype>(2, after.size()));
     const std::optional<quint32> checksum = hexValue(digits);
     if (!checksum)
         throw AutomationError::typeMismatch();
@@ -81,10 +81,10 @@ double rlcReading(quint32 h)
     return double(q);
 }
 
-double rlcFieldValue(const QString &reply, RlcField field)
+double rlcFieldValue(QByteArrayView reply, RlcField field)
 {
-    const QStringView block = statusBlock(reply);
-    const QStringView digits = block.mid(field == RlcField::Length ? 0 : kFieldDigits, kFieldDigits);
+    const QByteArrayView block = statusBlock(reply);
+    const QByteArrayView digits = block.sliced(field == RlcField::Length ? 0 : kFieldDigits, kFieldDigits);
     const std::optional<quint32> h = hexValue(digits);
     if (!h)
         throw AutomationError::typeMismatch();

@@ -17,7 +17,7 @@ QCoro::Task<QVariant> streamWindow(LineExchange &line, const InstrumentModel &mo
         if (!arrived)
             co_return fallbackValue(model.onSilence);
         QByteArray bytes = line.take();
-        const int m = findMarker(QString::fromLatin1(bytes), model);
+        const int m = findMarker(bytes, model);
         if (m == 0) {
             line.discard();
             continue;

@@ -7,16 +7,16 @@
 namespace quorvex {
 
 // 1-based position of the first marker within positions 1..replyLength of
-// text; 0 when there is none.
-int findMarker(const QString &text, const InstrumentModel &scale);
+// bytes; 0 when there is none.
+int findMarker(QByteArrayView bytes, const InstrumentModel &scale);
 
-// How many characters the text must hold, from the marker on, for the field
+// How many bytes the window must hold, from the marker on, for the field
 // after the marker to be complete.
 int fieldEnd(const InstrumentModel &scale);
 
-// The weight in the field after the marker, in text that starts with the
-// marker (as far as the text goes). Throws the type-mismatch error when it
-// does not convert.
-double parseStreamField(const QString &fromMarker, const InstrumentModel &scale);
+// The weight in the field after the marker, in bytes that start with the
+// marker (as far as they go). Throws the type-mismatch error when it does
+// not convert.
+double parseStreamField(QByteArrayView fromMarker, const InstrumentModel &scale);
 
 } // namespace quorvex
