@@ -11,8 +11,8 @@ endforeach()
 install(FILES man/quorvexd.1 man/quorvex.1 man/quorvex-sim.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The example settings file, with comments.
-install(FILES data/Quorvex.ini.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
+# The example settings file, with comments, and the plant feed's topics.
+install(FILES data/Quorvex.ini.example docs/plant-feed.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
 
 # Bash completion of the client, generated from the introspection XML.
 set(QUORVEX_COMPLETION ${CMAKE_BINARY_DIR}/completion/quorvex)

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qcoro-qt6-dev libgtest-dev
   dbus dbus-bin fonts-dejavu-core fonts-dseg
   dpkg-dev file man-db
+  libmosquitto-dev mosquitto mosquitto-clients
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #pragma once
 // What Global reaches beyond the line, provided by the process: the
 // sampler while one is loaded, and the two windows.
+#include <QVariantMap>
 #include <functional>
 
 namespace quorvex {
@@ -11,6 +12,7 @@ struct GlobalServices {
     Sampler *sampler = nullptr;            // the loaded sampler, or none
     std::function<void()> showSettings;    // opens the settings dialog, without blocking
     std::function<void(bool)> showSampler; // shows (loading it if needed) or hides the sampler window
+    std::function<QVariantMap()> feedStatus; // the plant feed's state, for Diagnostics
 };
 
 } // namespace quorvex

@@ -88,8 +88,8 @@ void OrderlyExit::releaseName()
 
 void OrderlyExit::lastReferenceGone()
 {
-    if (m_windows.windowsLoaded())
-        return; // a window keeps the process; its unloading asks again
+    if (m_windows.windowsLoaded() || m_heldByFeed)
+        return; // a window or the feed keeps the process; a window's unloading asks again
     releaseName();
     m_grace.start();
 }
@@ -112,7 +112,7 @@ void OrderlyExit::quitWhenIdle()
 {
     if (m_binding.callsInFlight() > 0)
         return; // allCallsAnswered starts the grace again
-    if (!m_stopping && (m_line.NumeroIstanze > 0 || m_windows.windowsLoaded()))
+    if (!m_stopping && (m_line.NumeroIstanze > 0 || m_windows.windowsLoaded() || m_heldByFeed))
         return; // a late client or a window came; its going asks again
     m_line.close();
     QCoreApplication::exit(0);

@@ -27,6 +27,9 @@ public:
     // window): give up the name and end once the calls that still reach the
     // server are answered.
     void lastReferenceGone();
+    // While held, the plant feed keeps the process running as a loaded
+    // window does.
+    void setHeldByFeed(bool held) { m_heldByFeed = held; }
     // Told to stop: give up the name, close the ports so every call in
     // flight ends at once, and end.
     void stop();
@@ -42,6 +45,7 @@ private:
     ServerWindows &m_windows;
     bool m_nameReleased = false;
     bool m_stopping = false;
+    bool m_heldByFeed = false;
     // Calls the bus routed here just before the name went may still be on
     // their way through this process's queue; the server stays this long
     // after its last answer before it ends.

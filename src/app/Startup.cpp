@@ -2,6 +2,7 @@
 
 #include "api/DbusBinding.h"
 #include "api/Global.h"
+#include "app/FeedLink.h"
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
 #include "line/Line.h"
@@ -46,8 +47,10 @@ int runServer(int argc, char **argv)
     if (!bus.registerService(QLatin1String(kServiceName)))
         return 0;
 
+    FeedLink feed(line, *windows.services());
     line.CaricaDispositivi();
     OrderlyExit exit(bus, line, binding, windows);
+    feed.holdProcess(exit);
     exit.handleStopSignals();
     return app.exec();
 }

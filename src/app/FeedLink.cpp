@@ -1,0 +1,28 @@
+#include "app/FeedLink.h"
+
+#include "api/GlobalServices.h"
+#include "app/OrderlyExit.h"
+#include "feed/FeedSettings.h"
+#include "line/Line.h"
+#include "line/SettingsStore.h"
+
+namespace quorvex {
+
+FeedLink::FeedLink(Line &line, GlobalServices &services, QObject *parent)
+    : QObject(parent), m_feed(std::make_unique<PlantFeed>(m_coils.get()))
+{
+    connect(&line, &Line::readingTaken, m_feed.get(), &PlantFeed::takeReading);
+    connect(&line, &Line::configurationLoaded, m_feed.get(),
+            [this] { m_feed->configure(readFeedSettings(SettingsStore())); });
+    services.feedStatus = [this] { return m_feed->status(); };
+}
+
+FeedLink::~FeedLink() = default;
+
+void FeedLink::holdProcess(OrderlyExit &exit)
+{
+    exit.setHeldByFeed(m_feed->enabled());
+    connect(m_feed.get(), &PlantFeed::enabledChanged, &exit, &OrderlyExit::setHeldByFeed);
+}
+
+} // namespace quorvex
