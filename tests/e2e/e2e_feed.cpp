@@ -59,12 +59,12 @@ TEST_F(Feed, OnlineRetainedReadingsOfEachRoleNewestWinsKeptRunningOfflineWhenKil
     counter->setCount(250);
     height->setCount(42);
     startServer();
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
     // Subscribed after the server connected: "online" is there, retained.
     mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/#"));
     ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 1));
     EXPECT_EQ(sub.on("quorvex/L1/stato").first().payload, "online");
     EXPECT_TRUE(sub.on("quorvex/L1/stato").first().retained);
-    EXPECT_EQ(feedStatus().value("state").toString(), "connected");
 
     // Readings from a client that then leaves: the feed keeps the server.
     {

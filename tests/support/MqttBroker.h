@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <functional>
+#include <unistd.h>
 
 namespace mqtt {
 
@@ -56,6 +57,10 @@ public:
         QFile config(m_dir.filePath(QStringLiteral("mosquitto.conf")));
         config.open(QIODevice::WriteOnly | QIODevice::Truncate);
         QByteArray text = "listener " + QByteArray::number(m_port) + " 127.0.0.1\n";
+        // As root, mosquitto would drop to its own user, who cannot read this
+        // private folder.
+        if (::geteuid() == 0)
+            text += "user root\n";
         text += m_passwordFile.isEmpty() ? QByteArray("allow_anonymous true\n")
                                          : "allow_anonymous false\npassword_file " + QFile::encodeName(m_passwordFile) + "\n";
         config.write(text);
