@@ -51,7 +51,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velkaro s.r.l. <quorvex@velkaro.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus-user-session | dbus-x11")
+# The SQLite driver is a plugin Qt loads at run time: no shared library
+# dependency names it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "dbus-user-session | dbus-x11, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 include(CPack)
 

@@ -9,6 +9,7 @@
 
 namespace quorvex {
 
+class CoilStore;
 class Line;
 class OrderlyExit;
 struct GlobalServices;
@@ -16,7 +17,7 @@ struct GlobalServices;
 class FeedLink : public QObject {
     Q_OBJECT
 public:
-    FeedLink(Line &line, GlobalServices &services, QObject *parent = nullptr);
+    FeedLink(Line &line, CoilStore &coils, GlobalServices &services, QObject *parent = nullptr);
     ~FeedLink() override;
 
     // From now on the feed holds the process while it is configured.

@@ -5,6 +5,7 @@
 #include "app/FeedLink.h"
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
+#include "history/CoilStore.h"
 #include "line/Line.h"
 
 #include <QApplication>
@@ -35,6 +36,10 @@ int runServer(int argc, char **argv)
         return 0;
 
     Line line;
+    // Opened now so a store that cannot be written is told at start; every
+    // record tries it again.
+    CoilStore coilStore;
+    coilStore.open();
     // With MisuraMedia on at a configuration load, the windows part creates
     // the server's own instance (GlobaleInterno) and loads the sampler
     // hidden; the instance keeps the process alive from then on.
@@ -47,7 +52,7 @@ int runServer(int argc, char **argv)
     if (!bus.registerService(QLatin1String(kServiceName)))
         return 0;
 
-    FeedLink feed(line, *windows.services());
+    FeedLink feed(line, coilStore, *windows.services());
     line.CaricaDispositivi();
     OrderlyExit exit(bus, line, binding, windows);
     feed.holdProcess(exit);

@@ -11,6 +11,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcPort)     // quorvex.port: ports lost and reopened
 Q_DECLARE_LOGGING_CATEGORY(lcDbus)     // quorvex.dbus: clients arriving and leaving
 Q_DECLARE_LOGGING_CATEGORY(lcDriver)   // quorvex.driver: readings that failed
 Q_DECLARE_LOGGING_CATEGORY(lcTracking) // quorvex.tracking: height tracking
+Q_DECLARE_LOGGING_CATEGORY(lcHistory)  // quorvex.history: the coil record store
 Q_DECLARE_LOGGING_CATEGORY(lcFeed)     // quorvex.feed: the plant feed's broker connection
 
 } // namespace quorvex

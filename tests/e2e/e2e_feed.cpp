@@ -5,10 +5,12 @@
 
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
+#include "history/CoilStore.h"
 
 #include <QDBusMetaType>
 #include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
 
 #include <csignal>
@@ -26,6 +28,7 @@ protected:
 
     void SetUp() override
     {
+        qputenv("XDG_DATA_HOME", (configHome() + "/data").toLocal8Bit());
         ASSERT_TRUE(broker.start());
         mapPort(3, scale->slavePath());
         mapPort(4, counter->slavePath());
@@ -146,6 +149,62 @@ TEST_F(Feed, WrongPasswordIsLoggedReadingsUnaffectedOrderlyExitSaysOffline)
     stopServer();
     ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 2));
     EXPECT_EQ(sub.on("quorvex/L1/stato").last().payload, "offline");
+}
+
+TEST_F(Feed, UnsentCoilRecordsGoOutOldestFirstAfterReconnectAndRestartEachOnce)
+{
+    startServer();
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/bobine"), {}, {}, QStringLiteral("e2e-coils"));
+    mqtt::waitFor([] { return false; }, 500); // subscribed
+
+    // Two coils closed while the broker is down.
+    broker.stop();
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() != "connected"; }));
+    quorvex::CoilStore store;
+    quorvex::CoilRecord first;
+    first.closedUs = 1'796'800'000'000'000;
+    first.length = 1250.5;
+    first.averageHeight = 61.25;
+    first.samples = 3;
+    first.weight = 812.4;
+    first.weightReadUs = first.closedUs - 5'000'000;
+    first.profile = {{0, 60}, {10, 61.5}, {20, 62.25}};
+    quorvex::CoilRecord second = first;
+    second.closedUs += 60'000'000;
+    second.weight.reset();
+    second.profile = {{0, 70}};
+    const auto firstId = store.append(first);
+    const auto secondId = store.append(second);
+    ASSERT_TRUE(firstId && secondId);
+    EXPECT_EQ(feedStatus().value("unsent").toInt(), 2);
+
+    // Back: both arrive, oldest first, whole, and are marked sent.
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 2, 30000));
+    const QJsonObject a = json(sub.on("quorvex/L1/bobine")[0].payload);
+    const QJsonObject b = json(sub.on("quorvex/L1/bobine")[1].payload);
+    EXPECT_EQ(a.value("id").toInteger(), *firstId);
+    EXPECT_EQ(b.value("id").toInteger(), *secondId);
+    EXPECT_EQ(a.value("line").toString(), "L1");
+    EXPECT_DOUBLE_EQ(a.value("length").toDouble(), 1250.5);
+    EXPECT_DOUBLE_EQ(a.value("averageHeight").toDouble(), 61.25);
+    EXPECT_DOUBLE_EQ(a.value("weight").toDouble(), 812.4);
+    EXPECT_EQ(a.value("profile").toArray(), QJsonArray({QJsonArray{0, 60}, QJsonArray{10, 61.5}, QJsonArray{20, 62.25}}));
+    EXPECT_TRUE(b.value("weight").isNull());
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 0; }));
+
+    // A record left unsent by a server that stopped goes out after its
+    // restart; the ones already acknowledged do not go again.
+    stopServer();
+    quorvex::CoilRecord third = second;
+    third.closedUs += 60'000'000;
+    const auto thirdId = store.append(third);
+    startServer();
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 3, 30000));
+    EXPECT_EQ(json(sub.on("quorvex/L1/bobine")[2].payload).value("id").toInteger(), *thirdId);
+    mqtt::waitFor([] { return false; }, 1500);
+    EXPECT_EQ(sub.on("quorvex/L1/bobine").size(), 3);
 }
 
 } // namespace

@@ -61,6 +61,9 @@ public:
         // private folder.
         if (::geteuid() == 0)
             text += "user root\n";
+        // Persistent sessions survive a restart of the broker, with the
+        // messages queued for them.
+        text += "persistence true\npersistence_location " + QFile::encodeName(m_dir.path()) + "/\n";
         text += m_passwordFile.isEmpty() ? QByteArray("allow_anonymous true\n")
                                          : "allow_anonymous false\npassword_file " + QFile::encodeName(m_passwordFile) + "\n";
         config.write(text);
@@ -102,14 +105,18 @@ struct Message {
 
 class Subscriber {
 public:
-    // Subscribes to filter at QoS 1 with a clean session.
-    Subscriber(int port, const QString &filter, const QString &user = {}, const QString &password = {})
+    // Subscribes to filter at QoS 1; with an id, in a persistent session
+    // that keeps what arrives while the broker is restarted.
+    Subscriber(int port, const QString &filter, const QString &user = {}, const QString &password = {},
+               const QString &persistentId = {})
     {
         QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
                          QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), filter,
                          QStringLiteral("-F"), QStringLiteral("%r %t %p")};
         if (!user.isEmpty())
             args << QStringLiteral("-u") << user << QStringLiteral("-P") << password;
+        if (!persistentId.isEmpty())
+            args << QStringLiteral("-c") << QStringLiteral("-i") << persistentId;
         m_process.start(QStringLiteral("mosquitto_sub"), args);
         m_process.waitForStarted(5000);
     }

@@ -1,0 +1,105 @@
+// The coil store against a real SQLite file in a temporary folder.
+#include "history/CoilSchema.h"
+#include "history/CoilStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace quorvex;
+
+namespace {
+
+CoilRecord recordAt(qint64 closedUs, std::optional<double> weight = std::nullopt)
+{
+    CoilRecord r;
+    r.closedUs = closedUs;
+    r.length = 120.5;
+    r.averageHeight = 6;
+    r.samples = 3;
+    r.weight = weight;
+    r.weightReadUs = weight ? closedUs - 500 : 0;
+    r.profile = {{-0.5, 5}, {0.5, 6}, {1.5, 7}};
+    return r;
+}
+
+} // namespace
+
+TEST(CoilStore, KeepsRecordsWholeAcrossReopeningAndListsThemNewestFirst)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a/b/coils.sqlite"));
+    {
+        CoilStore store(path);
+        QList<qint64> closed;
+        QObject::connect(&store, &CoilStore::coilClosed, [&](qint64 id) { closed.append(id); });
+        const auto first = store.append(recordAt(1000, 250.25));
+        const auto second = store.append(recordAt(3000));
+        ASSERT_TRUE(first && second);
+        EXPECT_EQ(closed, (QList<qint64>{*first, *second}));
+    }
+    CoilStore store(path);
+    const QList<CoilRecord> all = store.coils(0, 0, 0);
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_EQ(all[0].closedUs, 3000);
+    EXPECT_FALSE(all[0].weight);
+    EXPECT_TRUE(all[0].profile.isEmpty());
+    EXPECT_EQ(*all[1].weight, 250.25);
+    EXPECT_EQ(all[1].weightReadUs, 500);
+    EXPECT_EQ(all[1].samples, 3u);
+    // [since, until): the bound at since is in, the one at until is out.
+    EXPECT_EQ(store.coils(1000, 3000, 0).size(), 1);
+    EXPECT_EQ(store.coils(0, 0, 1).size(), 1);
+    EXPECT_EQ(*store.profile(all[1].id), recordAt(0).profile);
+    EXPECT_FALSE(store.profile(999));
+
+    // The schema version is in the file.
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+    db.setDatabaseName(path);
+    ASSERT_TRUE(db.open());
+    QSqlQuery q(db);
+    ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
+    EXPECT_EQ(q.value(0).toInt(), coilSchemaVersion());
+}
+
+TEST(CoilStore, FeedQueueIsOldestFirstWithProfiles)
+{
+    QTemporaryDir dir;
+    CoilStore store(dir.filePath(QStringLiteral("coils.sqlite")));
+    const qint64 first = *store.append(recordAt(1000));
+    const qint64 second = *store.append(recordAt(2000));
+    EXPECT_EQ(store.unpublishedCount(), 2);
+    store.markPublished(first);
+    const QList<CoilRecord> queue = store.unpublished(10);
+    ASSERT_EQ(queue.size(), 1);
+    EXPECT_EQ(queue[0].id, second);
+    EXPECT_EQ(queue[0].profile.size(), 3);
+    // Pruning never gives a deleted id again.
+    EXPECT_EQ(store.pruneBefore(5000), 2);
+    EXPECT_GT(*store.append(recordAt(6000)), second);
+}
+
+TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordAndRecoversLater)
+{
+    QTemporaryDir dir;
+    // A file where the folder should be.
+    QFile blocker(dir.filePath(QStringLiteral("Quorvex")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    CoilStore store(dir.filePath(QStringLiteral("Quorvex/coils.sqlite")));
+    EXPECT_FALSE(store.append(recordAt(1000)));
+    EXPECT_TRUE(store.coils(0, 0, 0).isEmpty());
+    ASSERT_TRUE(QFile::remove(blocker.fileName()));
+    EXPECT_TRUE(store.append(recordAt(2000))); // retried at the next record
+
+    // Not a database at all.
+    QFile junk(dir.filePath(QStringLiteral("junk.sqlite")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+    CoilStore foreign(junk.fileName());
+    EXPECT_FALSE(foreign.append(recordAt(1000)));
+}
