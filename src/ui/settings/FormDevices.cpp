@@ -2,6 +2,7 @@
 
 #include "line/Conversions.h"
 #include "ui/settings/FieldHints.h"
+#include "ui/settings/PlantPage.h"
 #include "ui/settings/PortsPage.h"
 #include "ui/settings/SettingsFields.h"
 
@@ -93,7 +94,7 @@ void FormDevices::buildTabs()
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("TabDevices"));
     m_tabs->setGeometry(px(120), px(120), px(5295), px(2835));
-    // Six captions in one row of the design width: narrow side padding.
+    // Seven captions in one row of the design width: narrow side padding.
     m_tabs->tabBar()->setStyleSheet(QStringLiteral(
         "QTabBar::tab { font-size: 7.5pt; padding: 3px 4px; margin-right: -1px; border: 1px solid palette(mid);"
         " border-top-left-radius: 3px; border-top-right-radius: 3px; background: palette(button); }"
@@ -167,6 +168,10 @@ void FormDevices::buildTabs()
     m_ports->setObjectName(QStringLiteral("PortsPage"));
     m_tabs->addTab(m_ports, QStringLiteral("Porte"));
     connect(m_ports, &PortsPage::rowsChanged, this, &FormDevices::updateTabOrder);
+
+    m_plant = new PlantPage(m_tabs);
+    m_plant->setObjectName(QStringLiteral("PlantPage"));
+    m_tabs->addTab(m_plant, QStringLiteral("Impianto"));
 }
 
 void FormDevices::buildButtons()
@@ -188,7 +193,7 @@ void FormDevices::buildButtons()
 void FormDevices::updateTabOrder()
 {
     QList<QWidget *> chain{m_tabs->tabBar()};
-    chain << m_fieldOrder << m_ports->focusChain() << m_cmdAction[2] << m_cmdAction[1] << m_cmdAction[0];
+    chain << m_fieldOrder << m_ports->focusChain() << m_plant->focusChain() << m_cmdAction[2] << m_cmdAction[1] << m_cmdAction[0];
     for (qsizetype i = 1; i < chain.size(); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 }
@@ -218,6 +223,7 @@ void FormDevices::CaricaImpostazioni()
         }
         m_edits.value(QLatin1String(field.objectName))->setText(stored.value_or(field.defaultText()));
     }
+    m_plant->load(store);
     for (const auto &refresh : m_refreshHints)
         refresh();
     updatePortsTab();
@@ -236,7 +242,7 @@ QList<SettingsStore::Change> FormDevices::changesToSave() const
             text = m_edits.value(QLatin1String(field.objectName))->text();
         changes.append({QLatin1String(field.group), QLatin1String(field.key), text});
     }
-    changes << m_ports->changes();
+    changes << m_ports->changes() << m_plant->changes();
     return changes;
 }
 

@@ -17,6 +17,7 @@ class QTabWidget;
 
 namespace quorvex {
 
+class PlantPage;
 class PortsPage;
 
 class FormDevices : public QDialog {
@@ -55,6 +56,7 @@ private:
     FormDevicesHooks m_hooks;
     QTabWidget *m_tabs = nullptr;
     PortsPage *m_ports = nullptr;
+    PlantPage *m_plant = nullptr;
     QHash<QString, QLineEdit *> m_edits; // by object name
     QList<QWidget *> m_fieldOrder;       // controls top to bottom, tab by tab
     QList<std::function<void()>> m_refreshHints;
