@@ -122,13 +122,18 @@ void PlantFeed::sendPending(int role)
     if (!channel.pending)
         return;
     const Reading &r = *channel.pending;
-    const QJsonObject reading{{QStringLiteral("value"), r.value},
-                              {QStringLiteral("operation"), QLatin1String(kRoleOperationNames[size_t(r.op)])},
-                              {QStringLiteral("time"), utcText(r.msecsSinceEpoch)}};
     const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(kRoles[size_t(role)].group));
-    m_client.publish(topic(leaf), QJsonDocument(reading).toJson(QJsonDocument::Compact), 0, false);
+    m_client.publish(topic(leaf), readingPayload(r.value, r.op, r.msecsSinceEpoch), 0, false);
     channel.pending.reset();
     channel.lastSent.start();
+}
+
+QByteArray PlantFeed::readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch)
+{
+    const QJsonObject reading{{QStringLiteral("value"), value},
+                              {QStringLiteral("operation"), QLatin1String(kRoleOperationNames[size_t(op)])},
+                              {QStringLiteral("time"), utcText(msecsSinceEpoch)}};
+    return QJsonDocument(reading).toJson(QJsonDocument::Compact);
 }
 
 void PlantFeed::coilClosed()

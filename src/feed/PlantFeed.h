@@ -45,6 +45,9 @@ public:
     // "connecting", "connected", "waiting"), problem, unsent.
     QVariantMap status() const;
 
+    // The payload of letture/<role>: {"value","operation","time"}.
+    static QByteArray readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch);
+
 signals:
     void enabledChanged(bool enabled);
 
