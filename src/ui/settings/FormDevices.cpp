@@ -96,7 +96,7 @@ void FormDevices::buildTabs()
     m_tabs->setGeometry(px(120), px(120), px(5295), px(2835));
     // Seven captions in one row of the design width: narrow side padding.
     m_tabs->tabBar()->setStyleSheet(QStringLiteral(
-        "QTabBar::tab { font-size: 7.5pt; padding: 3px 4px; margin-right: -1px; border: 1px solid palette(mid);"
+        "QTabBar::tab { font-size: 7pt; padding: 3px 2px; margin-right: -1px; border: 1px solid palette(mid);"
         " border-top-left-radius: 3px; border-top-right-radius: 3px; background: palette(button); }"
         "QTabBar::tab:selected { background: palette(window); border-bottom-color: palette(window); }"
         "QTabBar::tab:!selected { margin-top: 2px; }"));
