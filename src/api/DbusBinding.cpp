@@ -1,6 +1,7 @@
 #include "api/DbusBinding.h"
 
 #include "api/Diagnostics.h"
+#include "api/History.h"
 #include "common/AutomationError.h"
 #include "common/Logging.h"
 
@@ -146,7 +147,9 @@ bool DbusBinding::registerObject()
 
 QString DbusBinding::introspect(const QString &path) const
 {
-    return path == QLatin1String(kObjectPath) ? interfaceXml() + diagnosticsXml() : QString();
+    if (path != QLatin1String(kObjectPath))
+        return {};
+    return interfaceXml() + diagnosticsXml() + (m_history ? historyXml() : QString());
 }
 
 QCoro::Task<> DbusBinding::serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values,
@@ -187,6 +190,10 @@ bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnecti
         return false;
     if (Diagnostics::handles(message)) {
         m_diagnostics->handleCall(message, connection);
+        return true;
+    }
+    if (m_history && History::handles(message)) {
+        m_history->handleCall(message, connection);
         return true;
     }
     if (!message.interface().isEmpty() && message.interface() != QLatin1String(kInterfaceName))

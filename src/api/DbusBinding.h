@@ -17,6 +17,7 @@ class QDBusServiceWatcher;
 namespace quorvex {
 
 class Diagnostics;
+class History;
 
 class DbusBinding : public QDBusVirtualObject {
     Q_OBJECT
@@ -24,6 +25,9 @@ public:
     DbusBinding(Line &line, QDBusConnection connection, GlobalServices *services = nullptr,
                 QObject *parent = nullptr);
     ~DbusBinding() override;
+
+    // Serves the coil records too (the process has a store).
+    void setHistory(History *history) { m_history = history; }
 
     // Registers the object on the connection.
     bool registerObject();
@@ -52,6 +56,7 @@ private:
     QHash<QString, std::shared_ptr<Global>> m_instances;
     int m_callsInFlight = 0;
     Diagnostics *m_diagnostics; // the traffic monitor beside Global
+    History *m_history = nullptr; // the coil records beside Global
 
 };
 

@@ -52,6 +52,7 @@ QCoro::Task<> Global::AzzeraLunghezza()
         },
         .readLengthForced = [this]() -> QCoro::Task<double> { co_return co_await LeggiLunghezza(true); },
         .IntervalloDiCampionamento = m_line.IntervalloDiCampionamento,
+        .coilFinished = m_services ? m_services->coilFinished : nullptr,
     };
     const std::optional<double> average =
         co_await quorvex::AzzeraLunghezza(std::move(steps), m_line.MisuraMedia, sampler());

@@ -7,11 +7,15 @@
 namespace quorvex {
 
 class Sampler;
+struct FinishedCoil;
 
 struct GlobalServices {
     Sampler *sampler = nullptr;            // the loaded sampler, or none
     std::function<void()> showSettings;    // opens the settings dialog, without blocking
     std::function<void(bool)> showSampler; // shows (loading it if needed) or hides the sampler window
+    // Takes a coil a zeroing has closed, to be recorded later: it must not
+    // delay the zeroing's answer.
+    std::function<void(const FinishedCoil &)> coilFinished;
     std::function<QVariantMap()> feedStatus; // the plant feed's state, for Diagnostics
 };
 

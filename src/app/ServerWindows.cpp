@@ -2,6 +2,7 @@
 
 #include "line/Line.h"
 #include "tracking/Sampler.h"
+#include "ui/history/FormHistory.h"
 #include "ui/sampler/FormSamples.h"
 #include "ui/settings/FormDevices.h"
 
@@ -37,6 +38,7 @@ ServerWindows::ServerWindows(Line &line, QObject *parent) : QObject(parent), m_l
 ServerWindows::~ServerWindows()
 {
     m_services.sampler = nullptr;
+    delete m_history;
     m_form.reset();
     m_sampler.reset();
     m_globaleInterno.reset();
@@ -93,6 +95,31 @@ void ServerWindows::showSettings()
             emit windowsUnloaded();
     };
     grabWhenShown(FormDevices::showSettings(hooks));
+}
+
+bool ServerWindows::windowsLoaded() const
+{
+    return m_form || m_settingsOpen || m_history;
+}
+
+void ServerWindows::showHistory()
+{
+    if (!m_coilStore)
+        return;
+    if (!m_history) {
+        m_history = new FormHistory(*m_coilStore, m_sampler.get());
+        m_history->setAttribute(Qt::WA_DeleteOnClose);
+        // Open, the window keeps the process alive; closed, it is gone.
+        connect(m_history, &QObject::destroyed, this, [this] {
+            m_history.clear();
+            if (!windowsLoaded())
+                emit windowsUnloaded();
+        });
+    }
+    m_history->show();
+    m_history->raise();
+    m_history->activateWindow();
+    grabWhenShown(m_history);
 }
 
 void ServerWindows::configurationLoaded()

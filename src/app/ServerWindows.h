@@ -7,10 +7,13 @@
 #include "api/GlobalServices.h"
 
 #include <QObject>
+#include <QPointer>
 #include <memory>
 
 namespace quorvex {
 
+class CoilStore;
+class FormHistory;
 class FormSamples;
 class Line;
 class Sampler;
@@ -29,9 +32,12 @@ public:
     // Shows (loading it first) or hides the sampler window.
     void showSampler(bool show);
     void showSettings();
+    // Opens the history window over the coil store (raises it if open).
+    void setCoilStore(CoilStore *store) { m_coilStore = store; }
+    void showHistory();
 
     // A window is loaded: the process must not end.
-    bool windowsLoaded() const { return m_form || m_settingsOpen; }
+    bool windowsLoaded() const;
     // Saves what the windows keep (placement) on a way out that is not a
     // normal quit.
     void unload();
@@ -50,6 +56,8 @@ private:
     std::unique_ptr<Sampler> m_sampler;
     std::unique_ptr<FormSamples> m_form;
     bool m_settingsOpen = false;
+    CoilStore *m_coilStore = nullptr;
+    QPointer<FormHistory> m_history;
 };
 
 } // namespace quorvex

@@ -2,11 +2,14 @@
 
 #include "api/DbusBinding.h"
 #include "api/Global.h"
+#include "api/History.h"
+#include "app/CoilRecorder.h"
 #include "app/FeedLink.h"
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
 #include "history/CoilStore.h"
 #include "line/Line.h"
+#include "tracking/Sampler.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -44,7 +47,13 @@ int runServer(int argc, char **argv)
     // the server's own instance (GlobaleInterno) and loads the sampler
     // hidden; the instance keeps the process alive from then on.
     ServerWindows windows(line);
-    DbusBinding binding(line, bus, windows.services());
+    windows.setCoilStore(&coilStore);
+    GlobalServices *services = windows.services();
+    CoilRecorder recorder(line, coilStore, [services] { return services->sampler && services->sampler->pauseCount() > 0; });
+    services->coilFinished = [&recorder](const FinishedCoil &coil) { recorder.coilFinished(coil); };
+    DbusBinding binding(line, bus, services);
+    History history(coilStore, bus, [&windows] { windows.showHistory(); });
+    binding.setHistory(&history);
     if (!binding.registerObject())
         return 1;
     // Losing the name to a process that started at the same moment counts

@@ -57,7 +57,13 @@ CoilStore::~CoilStore()
 
 void CoilStore::warn(const QString &what, const QString &reason)
 {
-    qCWarning(lcHistory).noquote() << QStringLiteral("coil store %1: %2: %3").arg(m_path, what, reason);
+    const QString text = QStringLiteral("coil store %1: %2: %3").arg(m_path, what, reason);
+    if (text == m_lastWarning) {
+        qCDebug(lcHistory).noquote() << text;
+        return;
+    }
+    m_lastWarning = text;
+    qCWarning(lcHistory).noquote() << text;
 }
 
 void CoilStore::close()
@@ -111,6 +117,24 @@ bool CoilStore::ensureOpen()
 
 std::optional<qint64> CoilStore::append(const CoilRecord &record)
 {
+    m_held.append(record);
+    while (!m_held.isEmpty()) {
+        if (!write(m_held.first()))
+            break;
+        m_held.removeFirst();
+    }
+    if (m_held.size() > kMaxHeld) {
+        m_held.removeFirst();
+        qCWarning(lcHistory).noquote()
+            << QStringLiteral("coil store %1: more than %2 coils not recorded, the oldest is dropped").arg(m_path).arg(kMaxHeld);
+    }
+    if (!m_held.isEmpty())
+        return std::nullopt;
+    return m_lastId;
+}
+
+std::optional<qint64> CoilStore::write(const CoilRecord &record)
+{
     if (!ensureOpen())
         return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -135,6 +159,8 @@ std::optional<qint64> CoilStore::append(const CoilRecord &record)
         return std::nullopt;
     }
     const qint64 id = q.lastInsertId().toLongLong();
+    m_lastWarning.clear();
+    m_lastId = id;
     emit coilClosed(id);
     return id;
 }

@@ -2,8 +2,9 @@
 // The coil records of the line in a local SQLite file. One transaction per
 // record, WAL journal, the schema version in the file (PRAGMA user_version)
 // with forward migrations. A store that cannot be opened or written never
-// fails its caller: the failure is logged once per record, and the next
-// record tries again from the start (opening the file included).
+// fails its caller: the failure is logged (once, until the store works
+// again), the record is held in memory, and the next record tries again
+// from the start (opening the file included), the held ones first.
 #include "history/CoilRecord.h"
 
 #include <QObject>
@@ -26,7 +27,8 @@ public:
     bool open();
     bool isOpen() const { return m_open; }
 
-    // Writes one record whole, or nothing; its id, or nullopt on failure.
+    // Writes the records held from earlier failures, then this one, each
+    // whole or not at all; this one's id, or nullopt when it is held.
     std::optional<qint64> append(const CoilRecord &record);
 
     // Records closed in [sinceUs, untilUs) (0: no bound), newest first, at
@@ -52,6 +54,14 @@ private:
     bool ensureOpen();
     void close();
     void warn(const QString &what, const QString &reason);
+    std::optional<qint64> write(const CoilRecord &record);
+
+    // Records not written yet, oldest first; at most kMaxHeld, the oldest
+    // dropped first (with a warning) beyond that.
+    static constexpr int kMaxHeld = 100;
+    QList<CoilRecord> m_held;
+    QString m_lastWarning; // repeated, a warning is only a debug line
+    qint64 m_lastId = 0;
 
     QString m_path;
     QString m_connection;

@@ -52,6 +52,12 @@ void Campioni::ScartaCampioni(double L, double W)
     m_items = std::move(kept);
 }
 
+std::vector<Campione> Campioni::campioniDellaBobina(double L, double W) const
+{
+    const int k = CercaCampione(L, W);
+    return {m_items.begin(), m_items.begin() + (k + 1)};
+}
+
 double Campioni::chiudiBobina(double L, double W)
 {
     const double media = MediaAltezze(L, W);

@@ -38,6 +38,10 @@ public:
     // shifted by -L. An empty buffer stays empty.
     void ScartaCampioni(double L, double W);
 
+    // The samples 0..CercaCampione(L): those a coil closed at L is averaged
+    // over, as the buffer holds them before the rebase.
+    std::vector<Campione> campioniDellaBobina(double L, double W) const;
+
     // Closes a coil at length L: the coil's average height, then the buffer
     // trimmed to the material not yet coiled and rebased on the new zero.
     double chiudiBobina(double L, double W);

@@ -1,5 +1,7 @@
 #include "tracking/Sampler.h"
 
+#include <chrono>
+
 #include <QCoro/QCoroSignal>
 #include <QPointer>
 
@@ -124,12 +126,18 @@ double Sampler::MediaAltezze() const
     return m_campioni.MediaAltezze(m_ultimaLunghezza, m_settings.IntervalloDiCampionamento);
 }
 
-double Sampler::chiudiBobina()
+FinishedCoil Sampler::closeCoil()
 {
+    using namespace std::chrono;
     const double L = m_ultimaLunghezza;
-    const double media = m_campioni.chiudiBobina(L, m_settings.IntervalloDiCampionamento);
+    const double W = m_settings.IntervalloDiCampionamento;
+    FinishedCoil coil;
+    coil.closedUs = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    coil.length = L;
+    coil.samples = m_campioni.campioniDellaBobina(L, W);
+    coil.average = m_campioni.chiudiBobina(L, W);
     m_ultimaLunghezza -= L;
-    return media;
+    return coil;
 }
 
 double Sampler::altezzaAlPuntoDiOsservazione() const

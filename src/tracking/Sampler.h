@@ -12,6 +12,14 @@
 
 namespace quorvex {
 
+// A coil as it was closed: what its record keeps.
+struct FinishedCoil {
+    qint64 closedUs = 0;   // microseconds since 1970 UTC
+    double length = 0;     // the last length the sampler read
+    double average = 0;    // average height over samples
+    std::vector<Campione> samples;
+};
+
 class Sampler : public QObject {
     Q_OBJECT
 public:
@@ -53,7 +61,9 @@ public:
     // Closes the coil at the last length read L: returns its average height
     // and rebases the buffer and UltimaLunghezza by -L, so a second close
     // before the next tick shifts nothing again.
-    double chiudiBobina();
+    double chiudiBobina() { return closeCoil().average; }
+    // The same, with the coil's length and the samples it was averaged over.
+    FinishedCoil closeCoil();
     // Height of the material now at the observation point.
     double altezzaAlPuntoDiOsservazione() const;
 

@@ -27,6 +27,12 @@ public:
     PauseGuard(const PauseGuard &) = delete;
     PauseGuard &operator=(const PauseGuard &) = delete;
     Sampler *get() const { return m_sampler; }
+    void release()
+    {
+        if (m_sampler)
+            m_sampler->resume();
+        m_sampler = nullptr;
+    }
 
 private:
     QPointer<Sampler> m_sampler;
@@ -63,7 +69,11 @@ QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misu
     // before the zero command: the finished coil's length.
     if (!held.get())
         co_return 0.0;
-    co_return held.get()->chiudiBobina();
+    const FinishedCoil coil = held.get()->closeCoil();
+    held.release();
+    if (coil.length != 0 && steps.coilFinished)
+        steps.coilFinished(coil);
+    co_return coil.average;
 }
 
 } // namespace quorvex

@@ -244,15 +244,25 @@ TEST_F(ZeroingTest, ATickInFlightEndsBeforeTheZeroCommand)
     EXPECT_EQ(seenAtZero, 13.2);
 }
 
-TEST_F(ZeroingTest, TwoZeroingsAtOnceRebaseOnceAndResume)
+TEST_F(ZeroingTest, TwoZeroingsAtOnceRebaseOnceHandOverOneCoilAndResume)
 {
-    auto first = AzzeraLunghezza(steps(), true, &sampler);
-    auto second = AzzeraLunghezza(steps(100ms), true, &sampler);
+    std::vector<FinishedCoil> coils;
+    ZeroingSteps s1 = steps(), s2 = steps(100ms);
+    s1.coilFinished = s2.coilFinished = [&](const FinishedCoil &c) { coils.push_back(c); };
+    auto first = AzzeraLunghezza(s1, true, &sampler);
+    auto second = AzzeraLunghezza(s2, true, &sampler);
     EXPECT_DOUBLE_EQ(*runTask(std::move(first)), 6);
     EXPECT_FALSE(sampler.isRunning()); // still held by the second
     EXPECT_DOUBLE_EQ(*runTask(std::move(second)), 7); // the sample carried into the new coil
     EXPECT_DOUBLE_EQ(sampler.campioni().at(0).Posizione, -0.5);
     EXPECT_TRUE(sampler.isRunning());
+    // The coil as the buffer held it before the rebase, and only once.
+    ASSERT_EQ(coils.size(), 1u);
+    EXPECT_EQ(coils[0].length, 12.5);
+    EXPECT_EQ(coils[0].average, 6);
+    ASSERT_EQ(coils[0].samples.size(), 3u);
+    EXPECT_EQ(coils[0].samples[0].Posizione, 10);
+    EXPECT_EQ(coils[0].samples[2].Altezza, 7);
 }
 
 TEST_F(ZeroingTest, AFailedZeroCommandStillResumesTheSampler)

@@ -1,0 +1,95 @@
+#include "app/CoilRecorder.h"
+
+#include "common/Logging.h"
+#include "line/Line.h"
+#include "line/SettingsStore.h"
+#include "tracking/Sampler.h"
+
+#include <QLocale>
+#include <chrono>
+
+namespace quorvex {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+qint64 nowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+CoilRecord recordOf(const FinishedCoil &coil)
+{
+    CoilRecord record;
+    record.closedUs = coil.closedUs;
+    record.length = coil.length;
+    record.averageHeight = coil.average;
+    record.samples = quint32(coil.samples.size());
+    record.profile.reserve(qsizetype(coil.samples.size()));
+    for (const Campione &c : coil.samples)
+        record.profile.append({c.Posizione, c.Altezza});
+    return record;
+}
+
+} // namespace
+
+std::optional<int> daysToKeep()
+{
+    const std::optional<QString> text = SettingsStore().value(QStringLiteral("Storico"), QStringLiteral("Giorni"));
+    if (!text || text->trimmed().isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const int days = QLocale().toInt(text->trimmed(), &ok);
+    if (!ok || days <= 0) {
+        qCWarning(lcHistory).noquote()
+            << QStringLiteral("[Storico] Giorni=\"%1\" is not a positive whole number: every coil is kept").arg(*text);
+        return std::nullopt;
+    }
+    return days;
+}
+
+CoilRecorder::CoilRecorder(Line &line, CoilStore &store, std::function<bool()> zeroingRunning, QObject *parent)
+    : QObject(parent), m_store(store), m_zeroingRunning(std::move(zeroingRunning))
+{
+    connect(&line, &Line::readingTaken, this, [this](Role role, RoleOperation op, double value) {
+        if (role == Role::Bilancia && op == RoleOperation::LeggiPeso)
+            weightRead(value);
+    });
+    connect(&m_daily, &QTimer::timeout, this, &CoilRecorder::prune);
+    m_daily.start(24h);
+    QTimer::singleShot(0, this, &CoilRecorder::prune);
+}
+
+void CoilRecorder::weightRead(double value)
+{
+    m_weight = value;
+    m_weightReadUs = nowUs();
+}
+
+void CoilRecorder::coilFinished(const FinishedCoil &coil)
+{
+    CoilRecord record = recordOf(coil);
+    record.weight = std::exchange(m_weight, std::nullopt);
+    record.weightReadUs = record.weight ? m_weightReadUs : 0;
+    QTimer::singleShot(0, this, [this, record = std::move(record)] { m_store.append(record); });
+}
+
+void CoilRecorder::prune()
+{
+    const std::optional<int> days = daysToKeep();
+    if (!days)
+        return;
+    // A zeroing in progress is never held up by a long delete: try again soon.
+    if (m_zeroingRunning && m_zeroingRunning()) {
+        QTimer::singleShot(1min, this, &CoilRecorder::prune);
+        return;
+    }
+    const qint64 before = nowUs() - qint64(*days) * 24 * 3600 * 1000000;
+    const int deleted = m_store.pruneBefore(before);
+    if (deleted > 0)
+        qCInfo(lcHistory).noquote() << QStringLiteral("%1 coils older than %2 days deleted").arg(deleted).arg(*days);
+}
+
+} // namespace quorvex

@@ -1,0 +1,43 @@
+#pragma once
+// Turns each coil a zeroing closes into a record in the coil store, with the
+// last weight read through the scale role while it was wound, and keeps the
+// store to the days the settings ask for ([Storico] Giorni).
+#include "history/CoilStore.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+namespace quorvex {
+
+class Line;
+struct FinishedCoil;
+
+class CoilRecorder : public QObject {
+    Q_OBJECT
+public:
+    // zeroingRunning: whether a zeroing holds the sampler now (no pruning then).
+    CoilRecorder(Line &line, CoilStore &store, std::function<bool()> zeroingRunning, QObject *parent = nullptr);
+
+    // Takes the coil and its weight now; writes the record from the event
+    // loop, after the zeroing has answered its caller.
+    void coilFinished(const FinishedCoil &coil);
+
+    // Deletes the records older than [Storico] Giorni days, if set.
+    void prune();
+
+private:
+    void weightRead(double value);
+
+    CoilStore &m_store;
+    std::function<bool()> m_zeroingRunning;
+    std::optional<double> m_weight;
+    qint64 m_weightReadUs = 0;
+    QTimer m_daily;
+};
+
+// [Storico] Giorni as a number of days; nullopt to keep everything.
+std::optional<int> daysToKeep();
+
+} // namespace quorvex
