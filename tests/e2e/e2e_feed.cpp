@@ -151,6 +151,41 @@ TEST_F(Feed, WrongPasswordIsLoggedReadingsUnaffectedOrderlyExitSaysOffline)
     EXPECT_EQ(sub.on("quorvex/L1/stato").last().payload, "offline");
 }
 
+TEST_F(Feed, ZeroingPublishesTheCoilOnceWithItsProfileAndWeight)
+{
+    setSetting("Altezza", "MisuraMedia", "1");
+    setSetting("Altezza", "IntervalloDiCampionamento", "10");
+    height->setCount(50);
+    startServer();
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/bobine"));
+    mqtt::waitFor([] { return false; }, 500); // subscribed
+    // The sampler sees each position: two more counter readings after a move.
+    const auto standAt = [&](long length, long h) {
+        height->setCount(h);
+        counter->setCount(length);
+        const int n = counter->readRequests();
+        ASSERT_TRUE(waitUntil([&] { return counter->readRequests() >= n + 2; }));
+    };
+    for (long i = 1; i <= 4; ++i)
+        standAt(10 * i, 50 + i);
+    scale->setWeightField("  812,500");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 812.5);
+    callDouble("AzzeraLunghezza");
+
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 1));
+    const QJsonObject coil = json(sub.on("quorvex/L1/bobine").first().payload);
+    EXPECT_EQ(coil.value("line").toString(), "L1");
+    EXPECT_DOUBLE_EQ(coil.value("length").toDouble(), 40);
+    EXPECT_DOUBLE_EQ(coil.value("weight").toDouble(), 812.5);
+    const QJsonArray profile = coil.value("profile").toArray();
+    EXPECT_GE(profile.size(), 2);
+    EXPECT_EQ(coil.value("samples").toInt(), profile.size());
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 0; }));
+    mqtt::waitFor([] { return false; }, 1500);
+    EXPECT_EQ(sub.on("quorvex/L1/bobine").size(), 1) << "the coil was published more than once";
+}
+
 TEST_F(Feed, UnsentCoilRecordsGoOutOldestFirstAfterReconnectAndRestartEachOnce)
 {
     startServer();
