@@ -5,7 +5,6 @@
 
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
-#include "history/CoilStore.h"
 
 #include <QDBusMetaType>
 #include <QElapsedTimer>
@@ -41,6 +40,33 @@ protected:
         setSetting("Impianto", "Linea", "L1");
     }
     void TearDown() override { stopServer(); }
+
+    // Height tracking on (the sampler reads the counter), the server
+    // started and connected.
+    void startTracking()
+    {
+        setSetting("Altezza", "MisuraMedia", "1");
+        setSetting("Altezza", "IntervalloDiCampionamento", "10");
+        height->setCount(50);
+        startServer();
+        ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    }
+    // The counter runs to 40 in steps the sampler sees (two more readings
+    // after each move), a sample each 10.
+    void windCoil()
+    {
+        for (long i = 1; i <= 4; ++i) {
+            height->setCount(50 + i);
+            counter->setCount(10 * i);
+            const int n = counter->readRequests();
+            ASSERT_TRUE(waitUntil([&] { return counter->readRequests() >= n + 2; }));
+        }
+    }
+    void stopBroker()
+    {
+        broker.stop();
+        ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() != "connected"; }));
+    }
 
     static QJsonObject json(const QByteArray &payload) { return QJsonDocument::fromJson(payload).object(); }
 
@@ -153,22 +179,10 @@ TEST_F(Feed, WrongPasswordIsLoggedReadingsUnaffectedOrderlyExitSaysOffline)
 
 TEST_F(Feed, ZeroingPublishesTheCoilOnceWithItsProfileAndWeight)
 {
-    setSetting("Altezza", "MisuraMedia", "1");
-    setSetting("Altezza", "IntervalloDiCampionamento", "10");
-    height->setCount(50);
-    startServer();
-    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    startTracking();
     mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/bobine"));
     mqtt::waitFor([] { return false; }, 500); // subscribed
-    // The sampler sees each position: two more counter readings after a move.
-    const auto standAt = [&](long length, long h) {
-        height->setCount(h);
-        counter->setCount(length);
-        const int n = counter->readRequests();
-        ASSERT_TRUE(waitUntil([&] { return counter->readRequests() >= n + 2; }));
-    };
-    for (long i = 1; i <= 4; ++i)
-        standAt(10 * i, 50 + i);
+    windCoil();
     scale->setWeightField("  812,500");
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 812.5);
     callDouble("AzzeraLunghezza");
@@ -186,58 +200,41 @@ TEST_F(Feed, ZeroingPublishesTheCoilOnceWithItsProfileAndWeight)
     EXPECT_EQ(sub.on("quorvex/L1/bobine").size(), 1) << "the coil was published more than once";
 }
 
-TEST_F(Feed, UnsentCoilRecordsGoOutOldestFirstAfterReconnectAndRestartEachOnce)
+TEST_F(Feed, CoilsClosedWhileTheBrokerIsDownGoOutInOrderAfterReconnectAndAfterRestartEachOnce)
 {
-    startServer();
-    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    startTracking();
+    // A persistent session: what the server publishes before this
+    // subscriber is back after the broker's restart waits for it.
     mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/bobine"), {}, {}, QStringLiteral("e2e-coils"));
     mqtt::waitFor([] { return false; }, 500); // subscribed
 
     // Two coils closed while the broker is down.
-    broker.stop();
-    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() != "connected"; }));
-    quorvex::CoilStore store;
-    quorvex::CoilRecord first;
-    first.closedUs = 1'796'800'000'000'000;
-    first.length = 1250.5;
-    first.averageHeight = 61.25;
-    first.samples = 3;
-    first.weight = 812.4;
-    first.weightReadUs = first.closedUs - 5'000'000;
-    first.profile = {{0, 60}, {10, 61.5}, {20, 62.25}};
-    quorvex::CoilRecord second = first;
-    second.closedUs += 60'000'000;
-    second.weight.reset();
-    second.profile = {{0, 70}};
-    const auto firstId = store.append(first);
-    const auto secondId = store.append(second);
-    ASSERT_TRUE(firstId && secondId);
-    EXPECT_EQ(feedStatus().value("unsent").toInt(), 2);
+    stopBroker();
+    windCoil();
+    callDouble("AzzeraLunghezza");
+    windCoil();
+    callDouble("AzzeraLunghezza");
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 2; }));
 
-    // Back: both arrive, oldest first, whole, and are marked sent.
+    // Back: both arrive, oldest first, and are marked sent.
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 2, 30000));
-    const QJsonObject a = json(sub.on("quorvex/L1/bobine")[0].payload);
-    const QJsonObject b = json(sub.on("quorvex/L1/bobine")[1].payload);
-    EXPECT_EQ(a.value("id").toInteger(), *firstId);
-    EXPECT_EQ(b.value("id").toInteger(), *secondId);
-    EXPECT_EQ(a.value("line").toString(), "L1");
-    EXPECT_DOUBLE_EQ(a.value("length").toDouble(), 1250.5);
-    EXPECT_DOUBLE_EQ(a.value("averageHeight").toDouble(), 61.25);
-    EXPECT_DOUBLE_EQ(a.value("weight").toDouble(), 812.4);
-    EXPECT_EQ(a.value("profile").toArray(), QJsonArray({QJsonArray{0, 60}, QJsonArray{10, 61.5}, QJsonArray{20, 62.25}}));
-    EXPECT_TRUE(b.value("weight").isNull());
+    const qint64 first = json(sub.on("quorvex/L1/bobine")[0].payload).value("id").toInteger();
+    const qint64 second = json(sub.on("quorvex/L1/bobine")[1].payload).value("id").toInteger();
+    EXPECT_LT(first, second);
     ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 0; }));
 
-    // A record left unsent by a server that stopped goes out after its
-    // restart; the ones already acknowledged do not go again.
+    // A coil left unsent by a server that then stopped goes out after its
+    // restart; those already acknowledged do not go again.
+    stopBroker();
+    windCoil();
+    callDouble("AzzeraLunghezza");
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 1; }));
     stopServer();
-    quorvex::CoilRecord third = second;
-    third.closedUs += 60'000'000;
-    const auto thirdId = store.append(third);
+    ASSERT_TRUE(broker.start());
     startServer();
     ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 3, 30000));
-    EXPECT_EQ(json(sub.on("quorvex/L1/bobine")[2].payload).value("id").toInteger(), *thirdId);
+    EXPECT_GT(json(sub.on("quorvex/L1/bobine")[2].payload).value("id").toInteger(), second);
     mqtt::waitFor([] { return false; }, 1500);
     EXPECT_EQ(sub.on("quorvex/L1/bobine").size(), 3);
 }
