@@ -10,7 +10,7 @@ endforeach()
 # Manual pages, hand-written, and the package's changelog, installed
 # compressed as Debian policy wants (gzip -n: the same bytes every build).
 set(QUORVEX_COMPRESSED)
-foreach(source man/quorvexd.1 man/quorvex.1 man/quorvex-sim.1 data/changelog.Debian)
+foreach(source man/quorvexd.1 man/quorvex.1 man/quorvex-sim.1 data/changelog)
   get_filename_component(name ${source} NAME)
   set(target ${CMAKE_BINARY_DIR}/compressed/${name}.gz)
   add_custom_command(OUTPUT ${target}
@@ -26,7 +26,7 @@ install(FILES ${CMAKE_BINARY_DIR}/compressed/quorvexd.1.gz ${CMAKE_BINARY_DIR}/c
 # The example settings file, with comments, the plant feed's topics, and
 # the copyright and changelog files every Debian package carries.
 install(FILES data/Quorvex.ini.example docs/plant-feed.md data/copyright
-  ${CMAKE_BINARY_DIR}/compressed/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
+  ${CMAKE_BINARY_DIR}/compressed/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
 
 # Bash completion of the client, generated from the introspection XML.
 set(QUORVEX_COMPLETION ${CMAKE_BINARY_DIR}/completion/quorvex)
