@@ -88,6 +88,9 @@ void PlantFeed::onConnected()
 {
     if (!m_client.isConnected())
         return;
+    // Message ids start again with each session: none of an earlier one may
+    // stand for a record now.
+    m_inFlight.clear();
     m_client.publish(topic(QStringLiteral("stato")), kOnline, 1, true);
     pumpCoils();
 }
@@ -159,8 +162,8 @@ void PlantFeed::pumpCoils()
         payload.insert(QStringLiteral("id"), message.id);
         const int mid = m_client.publish(topic(QStringLiteral("bobine")),
                                          QJsonDocument(payload).toJson(QJsonDocument::Compact), 1, false);
-        if (mid < 0)
-            return;
+        if (mid < 0 || !m_client.isConnected())
+            return; // a link lost on this very write: the next session sends it
         m_inFlight.insert(mid, message.id);
     }
 }
