@@ -29,6 +29,11 @@ QVariantMap describePort(int number, const PortControl &port)
         {QStringLiteral("error"), port.lastErrorText()},
         {QStringLiteral("bytesIn"), QVariant::fromValue(qulonglong(port.bytesReceived()))},
         {QStringLiteral("bytesOut"), QVariant::fromValue(qulonglong(port.bytesSent()))},
+        {QStringLiteral("silentExchanges"), port.health().silentExchanges},
+        {QStringLiteral("lastReply"), port.health().lastReply.isValid()
+                                          ? QVariant::fromValue(qlonglong(port.health().lastReply.toMSecsSinceEpoch()))
+                                          : QVariant::fromValue(qlonglong(0))},
+        {QStringLiteral("lastExchangeError"), port.health().lastError},
     };
 }
 

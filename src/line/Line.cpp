@@ -40,6 +40,11 @@ QString canonicalDevice(const QString &path)
     return canonical.isEmpty() ? path : canonical;
 }
 
+QString roleName(Role role)
+{
+    return QLatin1String(kRoles[size_t(role)].group);
+}
+
 void logFailedReading(Role role, RoleOperation op, const AutomationError &error)
 {
     qCDebug(lcDriver).noquote() << QStringLiteral("%1 of %2 failed: %3: %4")
@@ -111,7 +116,7 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op)
     try {
         if (const InstrumentModel *driver = record.driver(op)) {
             if (driver->exchange != Exchange::Handshake) {
-                result = readingValue(co_await runExchange(*driver, record.MSC)) * record.Divisore;
+                result = readingValue(co_await runExchange(*driver, record.MSC, {}, roleName(role))) * record.Divisore;
                 emit readingTaken(role, op, result);
             }
         }
@@ -131,7 +136,7 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
     try {
         const InstrumentModel *driver = record.driver(op);
         if (driver && driver->exchange == Exchange::Handshake)
-            result = (co_await runExchange(*driver, record.MSC, std::move(parametri))).toString();
+            result = (co_await runExchange(*driver, record.MSC, std::move(parametri), roleName(role))).toString();
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);
         result.clear();
