@@ -4,7 +4,13 @@
 //    server, and the server ends when the connection goes; median and p90,
 //    and the ratio to the same call on a held connection;
 //  - N clients on one port: total time over N times one exchange (goal 1.1);
-//  - two ports in parallel: total time over the slower port alone (goal 1.1).
+//  - two ports in parallel: total time over the slower port alone (goal 1.1);
+//  - a silent D400 with 1, 8 and 32 clients at once: the last answer (goal
+//    at most two time-outs + 0.5 s, however many clients wait);
+//  - a live D400 at 9600 baud read by 8 clients at once: requests on the
+//    wire (goal at most 3) and the last answer in exchange times (goal 3);
+//  - the server's CPU per reading, D400 unpaced, and the D-Bus reading at
+//    9600 baud against the wire time of its bytes.
 #include "bench/BenchServer.h"
 
 #include "sim/instruments/D400.h"
@@ -16,6 +22,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -137,6 +146,97 @@ void queues(sim::D400 &scale, sim::D400 &other)
                 parallel, slower, parallel / slower);
 }
 
+// Requests the server has written to port 3, counted by its bytes out.
+qulonglong requestsWritten(int requestBytes)
+{
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+        kService, QStringLiteral("/com/velkaro/Quorvex/Global"), QStringLiteral("com.velkaro.Quorvex.Diagnostics"),
+        QStringLiteral("Ports")));
+    for (const QVariantMap &port : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0))) {
+        if (port.value(QStringLiteral("number")).toInt() == 3)
+            return port.value(QStringLiteral("bytesOut")).toULongLong() / qulonglong(requestBytes);
+    }
+    return 0;
+}
+
+void silentScale(sim::D400 &scale)
+{
+    scale.setSilent(true);
+    bench::BenchServer server;
+    server.mapPort(3, scale.slavePath());
+    server.configureRole("Bilancia", "BILANCIAI", "D400", 3);
+    server.start();
+    server.call(QStringLiteral("LeggiPeso")); // an instance of our own keeps the server up
+    for (int n : {1, 8, 32}) {
+        const std::vector<std::pair<QString, QVariantList>> calls(size_t(n), {QStringLiteral("LeggiPeso"), {}});
+        std::printf("silent D400 (time-out 2 s), %2d clients at once: last answer %.0f ms (goal <= 4500)\n", n,
+                    concurrently(calls));
+        std::fflush(stdout);
+    }
+    scale.setSilent(false);
+}
+
+// One exchange written straight to the simulator's pty, no server: the
+// floor a D-Bus reading is compared with. Median of n, in ms.
+double directExchangeMs(sim::D400 &scale, int n)
+{
+    const int fd = ::open(scale.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return 0;
+    termios raw{};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    std::vector<double> ms;
+    for (int i = 0; i < n; ++i) {
+        QElapsedTimer t;
+        t.start();
+        if (::write(fd, "XB\r", 3) != 3)
+            break;
+        char reply[15];
+        for (size_t got = 0; got < sizeof reply;) {
+            const ssize_t r = ::read(fd, reply + got, sizeof reply - got);
+            if (r <= 0)
+                break;
+            got += size_t(r);
+        }
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    ::close(fd);
+    return percentile(ms, 0.5);
+}
+
+void liveScale(sim::D400 &scale)
+{
+    scale.setReplyDelay(0ms);
+    scale.setPacing(9600);
+    const double direct = directExchangeMs(scale, 50);
+    scale.setPacing(0);
+    bench::BenchServer server;
+    server.mapPort(3, scale.slavePath());
+    server.configureRole("Bilancia", "BILANCIAI", "D400", 3);
+    server.start();
+    server.timeCalls("LeggiPeso", {}, 20);
+    const double cpu = server.cpuMs();
+    const int calls = 300;
+    server.timeCalls("LeggiPeso", {}, calls);
+    std::printf("server CPU per reading, D400 unpaced: %.3f ms\n", (server.cpuMs() - cpu) / calls);
+
+    scale.setPacing(9600);
+    const double one = bench::stats(server.timeCalls("LeggiPeso", {}, 20)).median;
+    const std::vector<double> viaBus = server.timeCalls("LeggiPeso", {}, 100);
+    bench::printRoundTrip("LeggiPeso via D-Bus, D400 at 9600 baud", viaBus, 18, 9600);
+    std::printf("D-Bus reading at 9600 baud %.2f ms against the same exchange straight on the pty %.2f ms: %.2fx\n",
+                bench::stats(viaBus).median, direct, bench::stats(viaBus).median / direct);
+    const int n = 8;
+    const qulonglong before = requestsWritten(3);
+    const double last = concurrently(std::vector<std::pair<QString, QVariantList>>(n, {QStringLiteral("LeggiPeso"), {}}));
+    std::printf("live D400 at 9600 baud, %d clients at once: %llu exchanges on the wire (goal <= 3),"
+                " last answer %.1f ms = %.2f exchange times (goal <= 3)\n",
+                n, requestsWritten(3) - before, last, last / one);
+    scale.setPacing(0);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -148,5 +248,7 @@ int main(int argc, char **argv)
     other->setWeightField("    7,000");
     oneShot(*scale);
     queues(*scale, *other);
+    liveScale(*scale);
+    silentScale(*scale);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "api/BusNames.h"
+#include "common/EditDistance.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -116,24 +117,6 @@ int parseWatch(const QString &text)
     if (!ok || ms <= 0)
         throw UsageError(QStringLiteral("--watch takes a number of milliseconds greater than 0, not '%1'").arg(text));
     return ms;
-}
-
-int editDistance(const QString &a, const QString &b)
-{
-    std::vector<int> row(b.size() + 1);
-    for (qsizetype j = 0; j <= b.size(); ++j)
-        row[j] = int(j);
-    for (qsizetype i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = int(i);
-        for (qsizetype j = 1; j <= b.size(); ++j) {
-            const int above = row[j];
-            const bool same = a[i - 1].toLower() == b[j - 1].toLower();
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
 }
 
 QString describeParameters(const Operation &op)
@@ -435,9 +418,11 @@ QString usageText()
         "for the empty value; operations without result print nothing.\n"
         "\n"
         "ports lists the server's port objects (number, state, line settings, bytes\n"
-        "in and out, device, last error), the plant feed's broker link (connected or\n"
-        "why not, coil records unsent) and the serial devices present by their\n"
-        "stable /dev/serial/by-id names. monitor prints every chunk of bytes the\n"
+        "in and out, whether the instrument answers or how many exchanges in a row\n"
+        "it stayed silent, its last reply, device, last error), the plant feed's\n"
+        "broker link (connected or why not, coil records unsent) and the serial\n"
+        "devices present by their stable /dev/serial/by-id names. monitor prints\n"
+        "every chunk of bytes the\n"
         "server sends (TX) or receives (RX), in hexadecimal and as text, on all\n"
         "ports or on PORT (a port number or a device path), until Ctrl-C. Neither\n"
         "starts the server.\n"

@@ -87,21 +87,43 @@ bool matchesPort(const QString &filter, const TrafficChunk &chunk)
     return filter == chunk.device || canonical(filter) == canonical(chunk.device);
 }
 
+// How the instrument on a port has been answering: "answering", "silent N"
+// (exchanges in a row that heard nothing), or "-" before any exchange.
+QString lineHealth(const QVariantMap &port)
+{
+    const int silent = port.value(QStringLiteral("silentExchanges")).toInt();
+    if (silent > 0)
+        return QStringLiteral("silent %1").arg(silent);
+    return port.value(QStringLiteral("lastReply")).toLongLong() > 0 ? QStringLiteral("answering") : QStringLiteral("-");
+}
+
+QString lastReply(const QVariantMap &port)
+{
+    const qint64 ms = port.value(QStringLiteral("lastReply")).toLongLong();
+    return ms > 0 ? QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("-");
+}
+
 QString formatPorts(const QList<QVariantMap> &ports)
 {
     QString out;
     QTextStream stream(&out);
-    stream << QStringLiteral("PORT  STATE   SETTINGS        BYTES IN  BYTES OUT  DEVICE\n");
+    stream << QStringLiteral("PORT  STATE   SETTINGS        BYTES IN  BYTES OUT  LINE        LAST REPLY  DEVICE\n");
     for (const QVariantMap &port : ports) {
-        const QString error = port.value(QStringLiteral("error")).toString();
+        QStringList errors;
+        for (const char *key : {"error", "lastExchangeError"}) {
+            const QString error = port.value(QLatin1String(key)).toString();
+            if (!error.isEmpty() && !errors.contains(error))
+                errors << error;
+        }
         stream << QStringLiteral("%1").arg(port.value(QStringLiteral("number")).toInt(), 4) << QStringLiteral("  ")
                << (port.value(QStringLiteral("open")).toBool() ? QStringLiteral("open  ") : QStringLiteral("closed"))
                << QStringLiteral("  ") << port.value(QStringLiteral("settings")).toString().leftJustified(14)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesIn")).toULongLong(), 10)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesOut")).toULongLong(), 11) << QStringLiteral("  ")
-               << port.value(QStringLiteral("device")).toString();
-        if (!error.isEmpty())
-            stream << QStringLiteral("  (") << error << QLatin1Char(')');
+               << lineHealth(port).leftJustified(10) << QStringLiteral("  ") << lastReply(port).leftJustified(10)
+               << QStringLiteral("  ") << port.value(QStringLiteral("device")).toString();
+        if (!errors.isEmpty())
+            stream << QStringLiteral("  (") << errors.join(QStringLiteral("; ")) << QLatin1Char(')');
         stream << QLatin1Char('\n');
     }
     return out;

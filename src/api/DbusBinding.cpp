@@ -156,6 +156,7 @@ QCoro::Task<> DbusBinding::serve(std::shared_ptr<Global> instance, const Operati
                                  bool invoke, QDBusMessage message)
 {
     ++m_callsInFlight;
+    const KeepAliveToken inFlight = KeepAliveToken::take();
     co_await serveCall(std::move(instance), op, std::move(values), invoke, std::move(message), m_connection);
     if (--m_callsInFlight == 0)
         emit allCallsAnswered();

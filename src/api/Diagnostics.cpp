@@ -29,6 +29,11 @@ QVariantMap describePort(int number, const PortControl &port)
         {QStringLiteral("error"), port.lastErrorText()},
         {QStringLiteral("bytesIn"), QVariant::fromValue(qulonglong(port.bytesReceived()))},
         {QStringLiteral("bytesOut"), QVariant::fromValue(qulonglong(port.bytesSent()))},
+        {QStringLiteral("silentExchanges"), port.health().silentExchanges},
+        {QStringLiteral("lastReply"), port.health().lastReply.isValid()
+                                          ? QVariant::fromValue(qlonglong(port.health().lastReply.toMSecsSinceEpoch()))
+                                          : QVariant::fromValue(qlonglong(0))},
+        {QStringLiteral("lastExchangeError"), port.health().lastError},
     };
 }
 
@@ -100,7 +105,7 @@ void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection 
 QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
 {
     PortList ports;
-    if (const PortHost *host = m_line.FormTools()) {
+    if (const PortHost *host = m_line.portHost()) {
         for (const auto &[number, port] : host->elements())
             ports.append(describePort(number, *port));
     }
@@ -148,7 +153,7 @@ void Diagnostics::sendTraffic(const PortControl &port, PortControl::Direction di
     // A port of the host by its number; any other is a device opened for
     // one call.
     int number = -1;
-    if (const PortHost *host = m_line.FormTools()) {
+    if (const PortHost *host = m_line.portHost()) {
         for (const auto &[n, element] : host->elements()) {
             if (element.get() == &port)
                 number = n;

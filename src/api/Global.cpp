@@ -20,42 +20,42 @@ Global::~Global()
 
 QCoro::Task<double> Global::LeggiPeso()
 {
-    return m_line.LeggiValore(Role::Bilancia, RoleOperation::LeggiPeso);
+    return m_line.LeggiValore(RoleOperation::LeggiPeso);
 }
 
 QCoro::Task<double> Global::LeggiTara()
 {
-    return m_line.LeggiValore(Role::Bilancia, RoleOperation::LeggiTara);
+    return m_line.LeggiValore(RoleOperation::LeggiTara);
 }
 
 // With height tracking on, the unforced readings are the cached ones: this
 // client's coil average, and the sampler's last length.
 QCoro::Task<double> Global::LeggiAltezza(bool Force)
 {
-    if (m_line.MisuraMedia && !Force)
+    if (m_line.height().MisuraMedia && !Force)
         co_return AltezzaMedia;
-    co_return co_await m_line.LeggiValore(Role::Altezza, RoleOperation::LeggiAltezza);
+    co_return co_await m_line.LeggiValore(RoleOperation::LeggiAltezza);
 }
 
 QCoro::Task<double> Global::LeggiLunghezza(bool Force)
 {
-    if (m_line.MisuraMedia && !Force)
+    if (m_line.height().MisuraMedia && !Force)
         co_return sampler() ? sampler()->UltimaLunghezza() : 0.0;
-    co_return co_await m_line.LeggiValore(Role::Contametri, RoleOperation::LeggiLunghezza);
+    co_return co_await m_line.LeggiValore(RoleOperation::LeggiLunghezza);
 }
 
 QCoro::Task<> Global::AzzeraLunghezza()
 {
     ZeroingSteps steps{
         .zeroCounter = [this]() -> QCoro::Task<> {
-            co_await m_line.LeggiValore(Role::Contametri, RoleOperation::AzzeraLunghezza);
+            co_await m_line.LeggiValore(RoleOperation::AzzeraLunghezza);
         },
         .readLengthForced = [this]() -> QCoro::Task<double> { co_return co_await LeggiLunghezza(true); },
-        .IntervalloDiCampionamento = m_line.IntervalloDiCampionamento,
+        .IntervalloDiCampionamento = m_line.height().IntervalloDiCampionamento,
         .coilFinished = m_services ? m_services->coilFinished : nullptr,
     };
     const std::optional<double> average =
-        co_await quorvex::AzzeraLunghezza(std::move(steps), m_line.MisuraMedia, sampler());
+        co_await quorvex::AzzeraLunghezza(std::move(steps), m_line.height().MisuraMedia, sampler());
     if (average)
         AltezzaMedia = *average;
 }
@@ -92,7 +92,7 @@ QString Global::ImpostaServizio(const QString &parametri)
 
 QCoro::Task<QString> Global::ScriviServizio(QString parametri)
 {
-    return m_line.EseguiServizio(Role::Servizio, RoleOperation::ScriviServizio, std::move(parametri));
+    return m_line.EseguiServizio(RoleOperation::ScriviServizio, std::move(parametri));
 }
 
 QCoro::Task<QVariant> Global::call(const Operation &op, CallArgs args)

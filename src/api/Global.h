@@ -5,6 +5,7 @@
 // instance; all instances share the line.
 #include "api/GlobalServices.h"
 #include "api/Operations.h"
+#include "common/KeepAlive.h"
 #include "line/Line.h"
 
 #include <QCoro/QCoroTask>
@@ -56,6 +57,8 @@ private:
 
     Line &m_line;
     GlobalServices *m_services;
+    // A client's instance keeps the process alive until it goes.
+    KeepAliveToken m_keepAlive = KeepAliveToken::take();
 };
 
 } // namespace quorvex

@@ -1,7 +1,6 @@
 #include "app/FeedLink.h"
 
 #include "api/GlobalServices.h"
-#include "app/OrderlyExit.h"
 #include "feed/FeedSettings.h"
 #include "feed/StoreCoilQueue.h"
 #include "history/CoilStore.h"
@@ -18,14 +17,14 @@ FeedLink::FeedLink(Line &line, CoilStore &coils, GlobalServices &services, QObje
     connect(&line, &Line::configurationLoaded, m_feed.get(),
             [this] { m_feed->configure(readFeedSettings(SettingsStore())); });
     services.feedStatus = [this] { return m_feed->status(); };
+    connect(m_feed.get(), &PlantFeed::enabledChanged, this, [this](bool enabled) {
+        if (enabled)
+            m_configured = KeepAliveToken::take();
+        else
+            m_configured.release();
+    });
 }
 
 FeedLink::~FeedLink() = default;
-
-void FeedLink::holdProcess(OrderlyExit &exit)
-{
-    exit.setHeldByFeed(m_feed->enabled());
-    connect(m_feed.get(), &PlantFeed::enabledChanged, &exit, &OrderlyExit::setHeldByFeed);
-}
 
 } // namespace quorvex

@@ -2,6 +2,7 @@
 
 #include "api/DbusBinding.h"
 #include "app/ServerWindows.h"
+#include "common/KeepAlive.h"
 #include "line/Line.h"
 
 #include <QCoreApplication>
@@ -44,13 +45,10 @@ OrderlyExit::OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, 
             stop();
     });
     m_busCheck.start();
-    connect(&m_line, &Line::released, this, &OrderlyExit::lastReferenceGone);
-    connect(&m_windows, &ServerWindows::windowsUnloaded, this, [this] {
-        if (!m_line.inUse())
-            lastReferenceGone();
-    });
+    connect(&KeepAlive::process(), &KeepAlive::lastOneGone, this, &OrderlyExit::lastOneGone);
+    // A stop waits for the calls in flight, not for the holders it let be.
     connect(&m_binding, &DbusBinding::allCallsAnswered, this, [this] {
-        if (m_nameReleased)
+        if (m_stopping)
             m_grace.start();
     });
 }
@@ -86,10 +84,8 @@ void OrderlyExit::releaseName()
     m_bus.unregisterService(QLatin1String(kServiceName));
 }
 
-void OrderlyExit::lastReferenceGone()
+void OrderlyExit::lastOneGone()
 {
-    if (m_windows.windowsLoaded() || m_heldByFeed)
-        return; // a window or the feed keeps the process; a window's unloading asks again
     releaseName();
     m_grace.start();
 }
@@ -110,10 +106,8 @@ void OrderlyExit::stop()
 
 void OrderlyExit::quitWhenIdle()
 {
-    if (m_binding.callsInFlight() > 0)
-        return; // allCallsAnswered starts the grace again
-    if (!m_stopping && (m_line.NumeroIstanze > 0 || m_windows.windowsLoaded() || m_heldByFeed))
-        return; // a late client or a window came; its going asks again
+    if (m_stopping ? m_binding.callsInFlight() > 0 : KeepAlive::process().count() > 0)
+        return; // a late client, a window or a call came; its end asks again
     m_line.close();
     QCoreApplication::exit(0);
 }

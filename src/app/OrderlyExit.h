@@ -1,9 +1,11 @@
 #pragma once
-// How the server ends, whether its last client has gone or it was told to
-// stop (SIGTERM, SIGINT): the bus name goes first, so new calls start a new
-// server by activation; calls the bus had already routed here are still
-// answered (the object stays registered); the ports are closed; then the
-// event loop quits with status 0.
+// The one place that ends the process. It ends when the last hold on it is
+// gone (KeepAlive: no client instance, no loaded window or port host, no call
+// in flight), or when it is told to stop (SIGTERM, SIGINT, the session bus
+// gone): the bus name goes first, so new calls start a new server by
+// activation; calls the bus had already routed here are still answered (the
+// object stays registered); the ports are closed; then the event loop quits
+// with status 0.
 #include <QDBusConnection>
 #include <QObject>
 #include <QTimer>
@@ -23,13 +25,9 @@ public:
     // Watches SIGTERM and SIGINT from now on.
     void handleStopSignals();
 
-    // The last reference may have gone (no instance, no port host, no
-    // window): give up the name and end once the calls that still reach the
-    // server are answered.
-    void lastReferenceGone();
-    // While held, the plant feed keeps the process running as a loaded
-    // window does.
-    void setHeldByFeed(bool held) { m_heldByFeed = held; }
+    // The last hold has gone: give up the name and end once the calls that
+    // still reach the server are answered.
+    void lastOneGone();
     // Told to stop: give up the name, close the ports so every call in
     // flight ends at once, and end.
     void stop();
@@ -45,10 +43,9 @@ private:
     ServerWindows &m_windows;
     bool m_nameReleased = false;
     bool m_stopping = false;
-    bool m_heldByFeed = false;
     // Calls the bus routed here just before the name went may still be on
     // their way through this process's queue; the server stays this long
-    // after its last answer before it ends.
+    // after the last hold went before it ends.
     QTimer m_grace;
     // A stop does not wait longer than this for calls to end.
     QTimer m_stopBound;

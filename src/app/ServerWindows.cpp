@@ -68,15 +68,15 @@ void ServerWindows::loadSampler()
     };
     m_sampler = std::make_unique<Sampler>([read] { return read(true); }, [read] { return read(false); });
     m_sampler->setSettings(
-        {m_line.IntervalloDiCampionamento, m_line.DistanzaSensoreArrotolatore, m_line.DistanzaOperatoreArrotolatore});
+        {m_line.height().IntervalloDiCampionamento, m_line.height().DistanzaSensoreArrotolatore, m_line.height().DistanzaOperatoreArrotolatore});
     m_services.sampler = m_sampler.get();
     m_form = std::make_unique<FormSamples>(*m_sampler); // loads hidden and starts sampling
 }
 
+// Hiding a sampler never loaded loads it all the same: it stays hidden and
+// samples, and keeps the process alive like any loaded window.
 void ServerWindows::showSampler(bool show)
 {
-    if (!show && !m_form)
-        return;
     loadSampler();
     m_form->ShowSampler(show);
     if (show)
@@ -87,19 +87,9 @@ void ServerWindows::showSettings()
 {
     FormDevicesHooks hooks;
     hooks.reloadConfiguration = [this] { m_line.CaricaDispositivi(); };
-    hooks.samplerWasOnAtLastLoad = [this] { return m_line.MisuraMedia; };
+    hooks.samplerWasOnAtLastLoad = [this] { return m_line.height().MisuraMedia; };
     hooks.showSampler = [this] { showSampler(true); };
-    hooks.windowLoaded = [this](bool loaded) {
-        m_settingsOpen = loaded;
-        if (!windowsLoaded())
-            emit windowsUnloaded();
-    };
     grabWhenShown(FormDevices::showSettings(hooks));
-}
-
-bool ServerWindows::windowsLoaded() const
-{
-    return m_form || m_settingsOpen || m_history;
 }
 
 void ServerWindows::showHistory()
@@ -110,10 +100,10 @@ void ServerWindows::showHistory()
         m_history = new FormHistory(*m_coilStore, m_sampler.get());
         m_history->setAttribute(Qt::WA_DeleteOnClose);
         // Open, the window keeps the process alive; closed, it is gone.
+        m_historyLoaded = KeepAliveToken::take();
         connect(m_history, &QObject::destroyed, this, [this] {
             m_history.clear();
-            if (!windowsLoaded())
-                emit windowsUnloaded();
+            m_historyLoaded.release();
         });
     }
     m_history->show();
@@ -125,11 +115,13 @@ void ServerWindows::showHistory()
 void ServerWindows::configurationLoaded()
 {
     if (m_sampler)
-        m_sampler->setSettings({m_line.IntervalloDiCampionamento, m_line.DistanzaSensoreArrotolatore,
-                                m_line.DistanzaOperatoreArrotolatore});
-    // Switched on at run time: tracking starts now, without a restart. A
-    // switch off leaves a running sampler running.
-    if (m_line.MisuraMedia && !m_sampler)
+        m_sampler->setSettings({m_line.height().IntervalloDiCampionamento, m_line.height().DistanzaSensoreArrotolatore,
+                                m_line.height().DistanzaOperatoreArrotolatore});
+    // Switched on at run time: tracking starts now, without a restart, and
+    // reads through the server's own instance even when the window was
+    // loaded before without one. A switch off leaves a running sampler
+    // running.
+    if (m_line.height().MisuraMedia)
         startHeightTracking();
 }
 

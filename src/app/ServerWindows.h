@@ -1,10 +1,11 @@
 #pragma once
 // The process's own parts beyond the D-Bus object: the server's own Global
 // instance (GlobaleInterno), the sampler with its window, and the settings
-// dialog. It offers them to every Global as GlobalServices, and tells
-// whether a loaded window keeps the process alive.
+// dialog. It offers them to every Global as GlobalServices. Each loaded
+// window holds the process alive by itself (KeepAlive).
 #include "api/Global.h"
 #include "api/GlobalServices.h"
+#include "common/KeepAlive.h"
 
 #include <QObject>
 #include <QPointer>
@@ -27,7 +28,7 @@ public:
     GlobalServices *services() { return &m_services; }
 
     // With height tracking on: the server's own instance and the sampler,
-    // loaded hidden. Does nothing when they exist already.
+    // loaded hidden. Makes whichever of them is missing.
     void startHeightTracking();
     // Shows (loading it first) or hides the sampler window.
     void showSampler(bool show);
@@ -36,15 +37,9 @@ public:
     void setCoilStore(CoilStore *store) { m_coilStore = store; }
     void showHistory();
 
-    // A window is loaded: the process must not end.
-    bool windowsLoaded() const;
     // Saves what the windows keep (placement) on a way out that is not a
     // normal quit.
     void unload();
-
-signals:
-    // The last loaded window has gone.
-    void windowsUnloaded();
 
 private:
     void loadSampler();
@@ -55,9 +50,9 @@ private:
     std::unique_ptr<Global> m_globaleInterno;
     std::unique_ptr<Sampler> m_sampler;
     std::unique_ptr<FormSamples> m_form;
-    bool m_settingsOpen = false;
     CoilStore *m_coilStore = nullptr;
     QPointer<FormHistory> m_history;
+    KeepAliveToken m_historyLoaded; // the open history window holds the process
 };
 
 } // namespace quorvex

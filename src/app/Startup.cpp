@@ -45,7 +45,7 @@ int runServer(int argc, char **argv)
     coilStore.open();
     // With MisuraMedia on at a configuration load, the windows part creates
     // the server's own instance (GlobaleInterno) and loads the sampler
-    // hidden; the instance keeps the process alive from then on.
+    // hidden; the loaded window keeps the process alive from then on.
     ServerWindows windows(line);
     windows.setCoilStore(&coilStore);
     GlobalServices *services = windows.services();
@@ -64,7 +64,6 @@ int runServer(int argc, char **argv)
     FeedLink feed(line, coilStore, *windows.services());
     line.CaricaDispositivi();
     OrderlyExit exit(bus, line, binding, windows);
-    feed.holdProcess(exit);
     exit.handleStopSignals();
     return app.exec();
 }

@@ -3,8 +3,11 @@
 namespace quorvex {
 
 // The configuration's line per role is information an integrator needs at
-// every start, so it shows by default; everything else only from warnings up.
+// every start, and an instrument answering again after it fell silent is
+// news an operator waits for, so both show by default; everything else only
+// from warnings up.
 Q_LOGGING_CATEGORY(lcConfig, "quorvex.config", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcHealth, "quorvex.health", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPort, "quorvex.port", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcDbus, "quorvex.dbus", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcDriver, "quorvex.driver", QtWarningMsg)

@@ -100,25 +100,4 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
     }
 }
 
-void sendWithoutWaiting(PortControl &port, const QByteArray &command)
-{
-    port.setInputMode(PortControl::Text);
-    port.setInBufferCount(0);
-    port.Output(command);
-    port.setInBufferCount(0);
-}
-
-QCoro::Task<std::optional<QVariant>> requestReply(PortControl &port, int inputMode, QByteArray request, int n,
-                                                  std::chrono::milliseconds timeout)
-{
-    port.setInputMode(inputMode);
-    port.setInBufferCount(0);
-    port.Output(request);
-    co_await letEventsRun();
-    const bool arrived = co_await waitForBytes(port, n, timeout);
-    if (!arrived)
-        co_return std::nullopt;
-    co_return port.Input();
-}
-
 } // namespace quorvex

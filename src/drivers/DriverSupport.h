@@ -6,7 +6,6 @@
 
 #include <QCoro/QCoroTask>
 #include <chrono>
-#include <optional>
 
 namespace quorvex {
 
@@ -23,16 +22,5 @@ QCoro::Task<> letEventsRun();
 // arrive or the deadline passes, so waiting costs no CPU, and other work of
 // the process runs meanwhile. Port errors end the wait with their error.
 QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::milliseconds timeout);
-
-// A command whose answer is not awaited: text mode, discard, write, and
-// discard again at once, so nothing it may already have answered is kept.
-void sendWithoutWaiting(PortControl &port, const QByteArray &command);
-
-// One request, one wait: sets the input mode, discards what was received
-// (a late answer to an earlier request must not be taken for this one),
-// writes the request, lets pending events run once, then waits for n bytes.
-// Gives everything received (Input) when they came in time, else nothing.
-QCoro::Task<std::optional<QVariant>> requestReply(PortControl &port, int inputMode, QByteArray request, int n,
-                                                  std::chrono::milliseconds timeout);
 
 } // namespace quorvex

@@ -1,202 +1,148 @@
-// One engine per kind of exchange. Each runs with the line's turn held.
+// The engines of the exchanges several families share (Request,
+// RequestUntilValid, Command) and the dispatch to each row's engine; the
+// engines of one family live beside its frame file. Each runs on a
+// LineExchange that holds the line's turn, and talks to the line only
+// through it.
 #include "drivers/Exchanges.h"
 
 #include "common/AutomationError.h"
+#include "common/Logging.h"
 #include "drivers/DriverSupport.h"
-#include "drivers/line/MelsecFrame.h"
-#include "drivers/line/Ps11Frame.h"
-#include "drivers/scales/ContinuousScaleFrame.h"
+#include "drivers/LineExchange.h"
+#include "drivers/SharedReads.h"
+#include "drivers/line/MelsecExchange.h"
+#include "drivers/line/Ps11Exchange.h"
+#include "drivers/scales/ContinuousScaleExchange.h"
 
 #include <QCoro/QCoroTimer>
-#include <QElapsedTimer>
+#include <optional>
 
 namespace quorvex {
 
-using namespace std::chrono_literals;
-
 namespace {
 
-int portMode(InputMode mode)
+// What the row gives when its instrument stays silent.
+QVariant onSilence(const InstrumentModel &model)
 {
-    return mode == InputMode::Binary ? PortControl::Binary : PortControl::Text;
-}
-
-// What the port received, as Latin-1 text whatever its input mode.
-QString takeText(PortControl &port)
-{
-    const QVariant input = port.Input();
-    if (input.typeId() == QMetaType::QByteArray)
-        return QString::fromLatin1(input.toByteArray());
-    return input.toString();
-}
-
-QVariant fallback(Fallback kind)
-{
-    switch (kind) {
-    case Fallback::Zero: return QVariant(0.0);
-    case Fallback::WholeZero: return QVariant::fromValue(qint16(0));
-    case Fallback::Empty: return QVariant();
-    case Fallback::TypeMismatch: throw AutomationError::typeMismatch();
-    }
-    return QVariant(0.0);
-}
-
-QVariant parsed(const InstrumentModel &model, const QString &reply)
-{
-    return QVariant(model.parse ? model.parse(reply, model) : 0.0);
+    if (model.exchange == Exchange::Handshake)
+        return QVariant(QString());
+    return fallbackValue(model.onSilence);
 }
 
 // Discard, write, let pending events run once, wait for the reply.
-QCoro::Task<QVariant> request(PortControl &port, const InstrumentModel &model)
+QCoro::Task<QVariant> request(LineExchange &line, const InstrumentModel &model)
 {
-    const std::optional<QVariant> reply = co_await requestReply(
-        port, portMode(model.inputMode), QByteArray(model.request), model.replyLength, model.timeout);
-    if (!reply)
-        co_return fallback(model.onSilence);
-    const QString text = reply->typeId() == QMetaType::QByteArray ? QString::fromLatin1(reply->toByteArray())
-                                                                  : reply->toString();
-    co_return parsed(model, text);
+    line.discard();
+    line.send(model.request);
+    co_await letEventsRun();
+    const bool arrived = co_await line.waitFor(model.replyLength);
+    if (!arrived)
+        co_return fallbackValue(model.onSilence);
+    co_return parsedValue(model, line.take());
 }
 
 // The request again while the reply fails its check; whatever followed a
 // reply belongs to no request of ours and is dropped.
-QCoro::Task<QVariant> requestUntilValid(PortControl &port, const InstrumentModel &model)
+QCoro::Task<QVariant> requestUntilValid(LineExchange &line, const InstrumentModel &model)
 {
-    port.setInputMode(portMode(model.inputMode));
     for (int attempt = 0; attempt < model.attempts; ++attempt) {
-        port.setInBufferCount(0);
-        port.Output(QByteArray(model.request));
-        if (!co_await waitForBytes(port, model.replyLength, model.timeout))
-            co_return fallback(model.onSilence);
-        const QString reply = takeText(port);
-        const bool valid = model.check(reply);
-        port.setInBufferCount(0);
+        line.discard();
+        line.send(model.request);
+        const bool arrived = co_await line.waitFor(model.replyLength);
+        if (!arrived)
+            co_return fallbackValue(model.onSilence);
+        const QByteArray reply = line.take();
+        const bool valid = model.check(QString::fromLatin1(reply));
+        line.discard();
         if (valid)
-            co_return parsed(model, reply);
+            co_return parsedValue(model, reply);
     }
     co_return QVariant(0.0);
 }
 
-// Each window throws away what has piled up, waits for a window of fresh
-// characters and looks for the marker in it.
-QCoro::Task<QVariant> streamWindow(PortControl &port, const InstrumentModel &model)
+// A command whose answer is not awaited: discard, write, and discard again
+// at once, so nothing it may already have answered is kept.
+void command(LineExchange &line, const InstrumentModel &model)
 {
-    if (model.setsTextMode)
-        port.setInputMode(PortControl::Text);
-    for (int window = 1; window <= model.attempts; ++window) {
-        port.setInBufferCount(0);
-        co_await letEventsRun();
-        QElapsedTimer clock;
-        clock.start();
-        if (!co_await waitForBytes(port, model.replyLength, model.timeout))
-            co_return fallback(model.onSilence);
-        QString text = takeText(port);
-        const int m = findMarker(text, model);
-        if (m == 0) {
-            port.setInBufferCount(0);
-            continue;
-        }
-        // A marker near the end of the window leaves its field partly
-        // untransmitted; the scale is still sending it, so wait for the rest
-        // (within what is left of this window's time-out) rather than read a
-        // truncated number.
-        text = text.mid(m - 1);
-        if (text.size() < fieldEnd(model)) {
-            const auto left = std::max<qint64>(0, model.timeout.count() - clock.elapsed());
-            if (!co_await waitForBytes(port, int(fieldEnd(model) - text.size()), std::chrono::milliseconds(left)))
-                co_return fallback(model.onSilence);
-            text += takeText(port);
-        }
-        co_return parsed(model, text);
-    }
-    co_return fallback(model.onNoMarker);
+    line.discard();
+    line.send(model.request);
+    line.discard();
 }
 
-// Started once with DC1; each attempt takes a chunk of the stream and looks
-// for a whole, valid frame in it. Every ending that gives a value writes
-// DC3 first, so the scale is left quiet.
-QCoro::Task<QVariant> ps11Stream(PortControl &port, const InstrumentModel &model)
+QCoro::Task<QVariant> runEngine(LineExchange &line, const InstrumentModel &model, const QString &parametri)
 {
-    Ps11Buffer buffer{};
-    port.setInputMode(portMode(model.inputMode));
-    port.setInBufferCount(0);
-    port.Output(QByteArray(1, kPs11Start));
-    for (int attempt = 0; attempt < model.attempts; ++attempt) {
-        if (!co_await waitForBytes(port, model.replyLength, model.timeout))
-            break;
-        const QByteArray bytes = port.Input().toByteArray();
-        // Only a frame collected whole from these bytes counts: a frame cut
-        // short would otherwise be completed by bytes of an older frame.
-        if (!collectPs11Frame(bytes, buffer) || !ps11FrameValid(buffer)) {
-            port.setInBufferCount(0);
-            continue;
-        }
-        port.Output(QByteArray(1, kPs11Stop));
-        const double weight = ps11Weight(buffer);
-        port.setInBufferCount(0);
-        co_return QVariant(weight);
+    switch (model.exchange) {
+    case Exchange::Request: co_return co_await request(line, model);
+    case Exchange::RequestUntilValid: co_return co_await requestUntilValid(line, model);
+    case Exchange::Command: command(line, model); co_return QVariant(0.0);
+    case Exchange::StreamWindow: co_return co_await streamWindow(line, model);
+    case Exchange::Ps11Stream: co_return co_await ps11Stream(line, model);
+    case Exchange::Handshake: co_return co_await handshake(line, model, parametri);
     }
-    port.Output(QByteArray(1, kPs11Stop));
     co_return QVariant(0.0);
 }
 
-// ENQ, wait for the controller; on ACK send the frame the parameters
-// select; then wait once more for the controller's answer and drop it.
-QCoro::Task<QVariant> handshake(PortControl &port, const InstrumentModel &model, QString parametri)
+// One exchange on the line. shared, if any, is closed to joiners once the
+// wait for the turn is over, whichever way it ended.
+QCoro::Task<QVariant> exchangeOnLine(const InstrumentModel &model, PortControl &port, const QString &parametri,
+                                     const QString &role, SharedRead *shared)
 {
-    const QString result;
-    port.setInputMode(PortControl::Text);
-    port.setInBufferCount(0);
-    port.Output(QByteArray(1, kMelsecEnq));
-    if (!co_await waitForBytes(port, 1, model.timeout))
-        co_return QVariant(result);
-    const QString answer = takeText(port);
-    const QByteArray frame = melsecCommandFrame(parametri);
-    if (melsecAcknowledged(answer) && !frame.isEmpty())
-        port.Output(frame);
-    if (co_await waitForBytes(port, 1, model.timeout))
-        port.Input();
-    co_return QVariant(result);
+    LineExchange line(port, model, role);
+    const bool mine = co_await line.begin();
+    if (shared)
+        shared->closeToJoiners();
+    if (!mine) {
+        qCDebug(lcDriver).noquote() << QStringLiteral("%1 on port %2: the line's turn did not come within %3 ms;"
+                                                      " ended as on silence, nothing written")
+                                           .arg(driverName(model))
+                                           .arg(port.CommPort())
+                                           .arg(model.timeout.count());
+        co_return onSilence(model);
+    }
+    const QVariant value = co_await runEngine(line, model, parametri);
+    co_return value;
 }
 
-// A port whose device went away is opened again here once it is back; while
-// it is gone the exchange fails at once with the reason. A device another
-// process still holds (a server that is ending hands it over within moments)
-// is waited for briefly, with the line's turn held, instead of failing.
-QCoro::Task<> openIfNeeded(PortControl &port)
+// The error an exchange ended with is the line's last error.
+void noteError(PortControl &port, const std::exception_ptr &error)
 {
-    constexpr int kTries = 20;
-    constexpr auto kPause = 50ms;
-    for (int attempt = 1;; ++attempt) {
-        try {
-            port.ensureOpen();
-            co_return;
-        } catch (const AutomationError &) {
-            if (!port.deviceHeldElsewhere() || attempt == kTries)
-                throw;
-        }
-        co_await QCoro::sleepFor(kPause);
+    try {
+        std::rethrow_exception(error);
+    } catch (const AutomationError &e) {
+        port.health().lastError = e.text();
+    } catch (...) {
     }
 }
 
 } // namespace
 
-QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QString parametri)
+QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QString parametri, QString role)
 {
     PortControl &port = requirePort(ref);
-    const LineTurn::Holder line = co_await port.turn().take();
-    co_await openIfNeeded(port);
-    switch (model.exchange) {
-    case Exchange::Request: co_return co_await request(port, model);
-    case Exchange::RequestUntilValid: co_return co_await requestUntilValid(port, model);
-    case Exchange::Command:
-        sendWithoutWaiting(port, QByteArray(model.request));
-        co_return QVariant(0.0);
-    case Exchange::StreamWindow: co_return co_await streamWindow(port, model);
-    case Exchange::Ps11Stream: co_return co_await ps11Stream(port, model);
-    case Exchange::Handshake: co_return co_await handshake(port, model, std::move(parametri));
+    const bool shares = sharesIdenticalReads(model);
+    if (shares) {
+        if (std::shared_ptr<SharedRead::State> queued = SharedRead::queued(port, model, parametri))
+            co_return co_await SharedRead::join(std::move(queued));
     }
-    co_return QVariant(0.0);
+    std::optional<SharedRead> shared;
+    if (shares)
+        shared.emplace(port, model, parametri);
+    QVariant value;
+    std::exception_ptr error;
+    try {
+        value = co_await exchangeOnLine(model, port, parametri, role, shared ? &*shared : nullptr);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (error) {
+        noteError(port, error);
+        if (shared)
+            shared->fail(error);
+        std::rethrow_exception(error);
+    }
+    if (shared)
+        shared->finish(value);
+    co_return value;
 }
 
 } // namespace quorvex

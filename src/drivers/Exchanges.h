@@ -1,8 +1,10 @@
 #pragma once
-// Runs one row of the instrument table on a port: takes the line's turn,
-// then the exchange of the row's kind. The reading comes back unscaled: a
-// double, a 16-bit integer (qint16) or nothing (an invalid QVariant); a
-// service exchange gives a text.
+// Runs one row of the instrument table on a port: waits for the line's turn
+// (at most the row's time-out; past it the call ends as the row ends on
+// silence, nothing written), then the exchange of the row's kind. A read
+// that finds an identical read queued on the port joins it (SharedReads.h).
+// The reading comes back unscaled: a double, a 16-bit integer (qint16) or
+// nothing (an invalid QVariant); a service exchange gives a text.
 #include "drivers/InstrumentModel.h"
 #include "serial/PortControl.h"
 
@@ -13,7 +15,8 @@ namespace quorvex {
 
 // Throws NotFound when there is no port, the port's error when it is not
 // open and cannot be opened again (PortControl::ensureOpen), and the
-// driver's errors.
-QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef port, QString parametri = {});
+// driver's errors. role names who asked in the line's health messages.
+QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef port, QString parametri = {},
+                                  QString role = {});
 
 } // namespace quorvex

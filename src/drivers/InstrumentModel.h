@@ -31,8 +31,6 @@ enum class Fallback {
     TypeMismatch, // the type-mismatch error, so a direct caller can tell silence from a reading
 };
 
-enum class InputMode { Text, Binary };
-
 // The value in a reply (Latin-1, one character a byte). Throws the driver's
 // error (type mismatch, invalid argument, overflow) when it does not read.
 using ReplyParser = double (*)(const QString &reply, const InstrumentModel &model);
@@ -45,19 +43,21 @@ struct InstrumentModel {
     const char *model;                 // Modello as configured: "D400"
     Exchange exchange;                 // the engine that runs it
     const char *request = "";          // bytes written (the command, for Command)
-    InputMode inputMode = InputMode::Text;
     int replyLength = 0;               // characters awaited; for a stream, one window
-    std::chrono::milliseconds timeout{2000}; // per wait, from the moment the line is ours
+    // The wait for the line's turn at most, and then each wait for a reply,
+    // counted from the moment the request is written (for a stream, from
+    // the start of each window).
+    std::chrono::milliseconds timeout{2000};
     int attempts = 1;                  // requests or stream windows at most
     char marker = 0;                   // stream: the character that marks a known place
     int fieldStart = 1;                // 1-based; for a stream, characters after the marker
     int fieldLength = 0;               // characters of the value
     char decimalMark = '.';            // the instrument's decimal mark; 0: "." groups digits
-    bool setsTextMode = true;          // stream: whether the port is switched to text mode
     ReplyParser parse = nullptr;       // the value in the reply; none: the result is 0
     ReplyCheck check = nullptr;        // RequestUntilValid: the reply's check
     Fallback onSilence = Fallback::Zero;
     Fallback onNoMarker = Fallback::Zero; // stream: no marker in any window
+    bool actsOnInstrument = false;     // a command (zeroing): never shares an exchange with another call
 };
 
 // Every row of the table.

@@ -1,5 +1,6 @@
-// The table of instrument models: one row per operation of a model. Time-outs
-// count from the moment the exchange has the line.
+// The table of instrument models: one row per operation of a model. A
+// row's time-out bounds the wait for the line's turn and each wait for a
+// reply, counted from the moment the request is written.
 #include "drivers/InstrumentModel.h"
 
 #include "drivers/FieldConversion.h"
@@ -36,9 +37,7 @@ const InstrumentModel kModels[] = {
     // characters after the marker, searched in up to ten windows.
     {.operation = "LeggiPeso", .brand = "EUROBIL", .model = "FLYTN", .exchange = Exchange::StreamWindow,
      .replyLength = 12, .timeout = 2s, .attempts = 10,
-     .marker = '\r', .fieldStart = 2, .fieldLength = 6,
-     .setsTextMode = false, // the port is read in whatever mode it was left
-     .parse = parseStreamField},
+     .marker = '\r', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField},
     {.operation = "LeggiPeso", .brand = "PAVONE", .model = "MC100", .exchange = Exchange::StreamWindow,
      .replyLength = 38, .timeout = 2s, .attempts = 10,
      .marker = '\x02', .fieldStart = 8, .fieldLength = 6,
@@ -68,7 +67,7 @@ const InstrumentModel kModels[] = {
     // The PS11 weight stream: binary frames between DC1 and DC3; replyLength
     // bytes always hold the start of a frame.
     {.operation = "LeggiPeso", .brand = "CTM", .model = "PS11", .exchange = Exchange::Ps11Stream,
-     .inputMode = InputMode::Binary, .replyLength = 21, .timeout = 2s, .attempts = 10},
+     .replyLength = 21, .timeout = 2s, .attempts = 10},
 
     // ELAP counters: one text protocol; the models differ in where the
     // value stands. The weight operation reads the same value.
@@ -104,16 +103,16 @@ const InstrumentModel kModels[] = {
     {.operation = "AzzeraLunghezza", .brand = "RLC", .model = "1", .exchange = Exchange::Request,
      .request = "<0262>", .replyLength = 6,
      .timeout = 20s, // the controller answers between its own control cycles
-     .onSilence = Fallback::TypeMismatch},
+     .onSilence = Fallback::TypeMismatch, .actsOnInstrument = true},
 
     // The COMAR PROFACE: readings as a 16-bit number in bytes 6 and 7; the
     // zero command's answer is consumed and not looked at.
     {.operation = "LeggiPeso", .brand = "COMAR", .model = "PROFACE", .exchange = Exchange::Request,
-     .request = "@2\r", .inputMode = InputMode::Binary, .replyLength = 9, .timeout = 2s, .parse = profaceReading},
+     .request = "@2\r", .replyLength = 9, .timeout = 2s, .parse = profaceReading},
     {.operation = "LeggiLunghezza", .brand = "COMAR", .model = "PROFACE", .exchange = Exchange::Request,
-     .request = "@1\r", .inputMode = InputMode::Binary, .replyLength = 9, .timeout = 2s, .parse = profaceReading},
+     .request = "@1\r", .replyLength = 9, .timeout = 2s, .parse = profaceReading},
     {.operation = "AzzeraLunghezza", .brand = "COMAR", .model = "PROFACE", .exchange = Exchange::Request,
-     .request = "@3\r", .replyLength = 10, .timeout = 2s},
+     .request = "@3\r", .replyLength = 10, .timeout = 2s, .actsOnInstrument = true},
 
     // The MELSEC service command: ENQ, ACK, then the frame the parameters
     // select; never retried, the result is always the empty text.

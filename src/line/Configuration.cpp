@@ -9,10 +9,12 @@
 // Each load says what it made of the store (quorvex.config): one line per
 // role, and a warning for every value it could not use.
 #include "common/AutomationError.h"
+#include "common/EditDistance.h"
 #include "common/Logging.h"
 #include "drivers/InstrumentModel.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
+#include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 
 #include <QLocale>
@@ -22,10 +24,6 @@
 namespace quorvex {
 
 namespace {
-
-const char *const kRoleKeys[] = {"Marca", "Modello", "Porta", "Settaggio", "Divisore"};
-const char *const kHeightKeys[] = {"MisuraMedia", "IntervalloDiCampionamento", "DistanzaSensoreArrotolatore",
-                                   "DistanzaOperatoreArrotolatore"};
 
 // Runs one step; gives the error it ended with, if any.
 template <typename Step> std::optional<AutomationError> tryStep(Step &&step)
@@ -48,15 +46,16 @@ QString decimalProblem()
         .arg(QLocale().name(), QLocale().decimalPoint());
 }
 
-// Reads key into target through convert; the default applies only to an
-// absent key, and a failed conversion leaves target unchanged, with a
+// Reads key into target through convert; the schema's default applies only
+// to an absent key, and a failed conversion leaves target unchanged, with a
 // warning for a value that was there.
 template <typename T, typename Convert>
-void readInto(const SettingsStore &store, const QString &group, const char *key, const QString &fallback,
-              T &target, Convert convert, const QString &problem = QString())
+void readInto(const SettingsStore &store, const char *groupName, const char *key, T &target, Convert convert,
+              const QString &problem = QString())
 {
+    const QString group = QLatin1String(groupName);
     const std::optional<QString> stored = store.value(group, QLatin1String(key));
-    if (const auto value = convert(stored.value_or(fallback))) {
+    if (const auto value = convert(stored.value_or(settingRow(groupName, key).loadDefaultText()))) {
         target = *value;
         return;
     }
@@ -70,36 +69,9 @@ std::optional<QString> asText(const QString &text)
     return text;
 }
 
-// The operations a role serves.
 bool servesRole(RoleOperation op, Role role)
 {
-    switch (op) {
-    case RoleOperation::LeggiPeso:
-    case RoleOperation::LeggiTara: return role == Role::Bilancia;
-    case RoleOperation::LeggiLunghezza:
-    case RoleOperation::AzzeraLunghezza: return role == Role::Contametri;
-    case RoleOperation::LeggiAltezza: return role == Role::Altezza;
-    case RoleOperation::ScriviServizio: return role == Role::Servizio;
-    }
-    return false;
-}
-
-int editDistance(const QString &a, const QString &b)
-{
-    std::vector<int> row(size_t(b.size()) + 1);
-    for (size_t j = 0; j < row.size(); ++j)
-        row[j] = int(j);
-    for (qsizetype i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = int(i);
-        for (qsizetype j = 1; j <= b.size(); ++j) {
-            const int above = row[size_t(j)];
-            row[size_t(j)] = std::min({above + 1, row[size_t(j) - 1] + 1,
-                                       diagonal + (a[i - 1].toUpper() == b[j - 1].toUpper() ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row.back();
+    return roleOf(op) == role;
 }
 
 // The brands and models of the table that serve the role, nearest first.
@@ -150,14 +122,12 @@ QString describeDrivers(Role role, const Device &record, bool *found)
 // read at all: say so, since the role then reads 0.
 void warnAboutMiscasedNames(const SettingsStore &store)
 {
-    QStringList groups = {QStringLiteral("Porte")};
-    for (const RoleNames &role : kRoles)
-        groups << QLatin1String(role.group);
+    const QStringList groups = settingsGroups();
     QStringList keys;
-    for (const char *key : kRoleKeys)
-        keys << QLatin1String(key);
-    for (const char *key : kHeightKeys)
-        keys << QLatin1String(key);
+    for (const SettingRow &row : settingsSchema()) {
+        if (row.key)
+            keys << QLatin1String(row.key);
+    }
     const auto miscased = [](const QString &name, const QStringList &known) {
         for (const QString &k : known) {
             if (name != k && name.compare(k, Qt::CaseInsensitive) == 0)
@@ -174,7 +144,7 @@ void warnAboutMiscasedNames(const SettingsStore &store)
             qCWarning(lcConfig).noquote()
                 << QStringLiteral("section [%1] is not read: the name is [%2], in that case").arg(group, known);
         }
-        if (group == QLatin1String("Porte") || !groups.contains(group))
+        if (group == QLatin1String(settings::Porte) || !groups.contains(group))
             continue;
         if (const QString known = miscased(key, keys); !known.isEmpty())
             qCWarning(lcConfig).noquote()
@@ -187,43 +157,38 @@ void warnAboutMiscasedNames(const SettingsStore &store)
 void Line::CaricaDispositivi()
 {
     loadPortHost();
-    Dispositivi.emplace();
+    m_dispositivi.emplace();
     const SettingsStore store;
     qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
     warnAboutMiscasedNames(store);
 
     for (int index = 0; index < kRoleCount; ++index) {
-        const RoleNames &role = kRoles[index];
-        const QString group = QLatin1String(role.group);
-        const bool service = Role(index) == Role::Servizio;
+        const char *group = kRoles[index].group;
         Device record;
-        readInto(store, group, "Marca", QString(), record.Marca, asText);
-        readInto(store, group, "Modello", QString(), record.Modello, asText);
-        const std::optional<QString> porta = store.value(group, QStringLiteral("Porta"));
+        readInto(store, group, settings::Marca, record.Marca, asText);
+        readInto(store, group, settings::Modello, record.Modello, asText);
+        const std::optional<QString> porta = store.value(QLatin1String(group), QLatin1String(settings::Porta));
         if (porta) {
             if (const auto number = toWholeNumber(*porta))
                 record.Porta = *number;
         }
-        readInto(store, group, "Settaggio", QString(), record.Impostazioni, asText);
-        readInto(store, group, "Divisore", service ? QStringLiteral("0") : QStringLiteral("1"), record.Divisore,
-                 toDecimal, decimalProblem());
+        readInto(store, group, settings::Settaggio, record.Impostazioni, asText);
+        readInto(store, group, settings::Divisore, record.Divisore, toDecimal, decimalProblem());
         for (int op = 0; op < kRoleOperationCount; ++op)
             record.drivers[op] = findInstrumentModel(QLatin1String(kRoleOperationNames[op]), record.Marca,
                                                      record.Modello);
-        bindPort(Role(index), record, porta, store.value(group, QStringLiteral("Settaggio")).has_value());
-        (*Dispositivi)[index] = record;
+        bindPort(Role(index), record, porta, store.value(QLatin1String(group), QLatin1String(settings::Settaggio)).has_value());
+        (*m_dispositivi)[index] = record;
 
         if (Role(index) == Role::Altezza) {
-            readInto(store, group, "MisuraMedia", QStringLiteral("false"), MisuraMedia, toBoolean,
+            readInto(store, group, settings::MisuraMedia, m_height.MisuraMedia, toBoolean,
                      QStringLiteral("is neither a number nor true or false"));
-            // The defaults are written in the user's number format, as the
-            // settings dialog would store them.
-            readInto(store, group, "IntervalloDiCampionamento", QLocale().toString(0.2), IntervalloDiCampionamento,
-                     toDecimal, decimalProblem());
-            readInto(store, group, "DistanzaSensoreArrotolatore", QStringLiteral("0"), DistanzaSensoreArrotolatore,
-                     toDecimal, decimalProblem());
-            readInto(store, group, "DistanzaOperatoreArrotolatore", QStringLiteral("0"),
-                     DistanzaOperatoreArrotolatore, toDecimal, decimalProblem());
+            readInto(store, group, settings::IntervalloDiCampionamento, m_height.IntervalloDiCampionamento, toDecimal,
+                     decimalProblem());
+            readInto(store, group, settings::DistanzaSensoreArrotolatore, m_height.DistanzaSensoreArrotolatore, toDecimal,
+                     decimalProblem());
+            readInto(store, group, settings::DistanzaOperatoreArrotolatore, m_height.DistanzaOperatoreArrotolatore, toDecimal,
+                     decimalProblem());
         }
     }
     emit configurationLoaded();
@@ -260,8 +225,8 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
         return;
     }
 
-    m_formTools->create(n);
-    const PortRef port = m_formTools->element(n);
+    m_portHost->create(n);
+    const PortRef port = m_portHost->element(n);
     if (!port)
         return;
     // Its number now stands for another device (the [Porte] entry was

@@ -2,6 +2,7 @@
 // One configured instrument role, bound at configuration load to its port
 // and to the table rows of the operations it serves.
 #include "drivers/InstrumentModel.h"
+#include "line/SettingsSchema.h"
 #include "serial/PortControl.h"
 
 #include <QString>
@@ -16,6 +17,11 @@ inline constexpr int kRoleCount = 4;
 // The generic operations that reach a role's instrument.
 enum class RoleOperation { LeggiPeso, LeggiTara, LeggiLunghezza, AzzeraLunghezza, LeggiAltezza, ScriviServizio };
 inline constexpr int kRoleOperationCount = 6;
+
+// The role whose instrument serves each operation, indexed by RoleOperation.
+inline constexpr Role kOperationRoles[kRoleOperationCount] = {Role::Bilancia,   Role::Bilancia, Role::Contametri,
+                                                              Role::Contametri, Role::Altezza,  Role::Servizio};
+constexpr Role roleOf(RoleOperation op) { return kOperationRoles[size_t(op)]; }
 
 struct Device {
     QString Marca;
@@ -37,7 +43,7 @@ struct RoleNames {
     const char *group;
 };
 inline constexpr RoleNames kRoles[kRoleCount] = {
-    {"BIL", "Bilancia"}, {"CTM", "Contametri"}, {"ALT", "Altezza"}, {"SERV", "Servizio"}};
+    {"BIL", settings::Bilancia}, {"CTM", settings::Contametri}, {"ALT", settings::Altezza}, {"SERV", settings::Servizio}};
 
 // Operation names as the instrument table spells them, indexed by RoleOperation.
 inline constexpr const char *kRoleOperationNames[kRoleOperationCount] = {

@@ -40,6 +40,11 @@ QString canonicalDevice(const QString &path)
     return canonical.isEmpty() ? path : canonical;
 }
 
+QString roleName(Role role)
+{
+    return QLatin1String(kRoles[size_t(role)].group);
+}
+
 void logFailedReading(Role role, RoleOperation op, const AutomationError &error)
 {
     qCDebug(lcDriver).noquote() << QStringLiteral("%1 of %2 failed: %3: %4")
@@ -80,16 +85,16 @@ Line::Line(PortFactory factory, QObject *parent)
 Line::~Line()
 {
     // Nothing is told any more: whoever listens may be gone already.
-    if (m_formTools)
-        m_formTools->unload();
+    if (m_portHost)
+        m_portHost->unload();
     retireTemporaries();
 }
 
 const Device &Line::device(Role role) const
 {
-    if (!Dispositivi)
+    if (!m_dispositivi)
         throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("The device collection is not loaded"));
-    return (*Dispositivi)[size_t(role)];
+    return (*m_dispositivi)[size_t(role)];
 }
 
 const Device &Line::device(const QString &key) const
@@ -98,7 +103,7 @@ const Device &Line::device(const QString &key) const
         if (key == QLatin1String(kRoles[i].key))
             return device(Role(i));
     }
-    if (!Dispositivi)
+    if (!m_dispositivi)
         throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("The device collection is not loaded"));
     throw AutomationError(ErrorKind::NotFound, 5, QStringLiteral("No device under key %1").arg(key));
 }
@@ -111,7 +116,7 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op)
     try {
         if (const InstrumentModel *driver = record.driver(op)) {
             if (driver->exchange != Exchange::Handshake) {
-                result = readingValue(co_await runExchange(*driver, record.MSC)) * record.Divisore;
+                result = readingValue(co_await runExchange(*driver, record.MSC, {}, roleName(role))) * record.Divisore;
                 emit readingTaken(role, op, result);
             }
         }
@@ -131,7 +136,7 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
     try {
         const InstrumentModel *driver = record.driver(op);
         if (driver && driver->exchange == Exchange::Handshake)
-            result = (co_await runExchange(*driver, record.MSC, std::move(parametri))).toString();
+            result = (co_await runExchange(*driver, record.MSC, std::move(parametri), roleName(role))).toString();
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);
         result.clear();
@@ -148,15 +153,15 @@ ResolvedPort Line::resolvePort(const QString &text)
         return {};
     if (reference.number) {
         // Element 0 is only the template of new port objects, never a port.
-        PortRef port = m_formTools && *reference.number > 0 ? m_formTools->element(*reference.number) : nullptr;
+        PortRef port = m_portHost && *reference.number > 0 ? m_portHost->element(*reference.number) : nullptr;
         if (!port)
             throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("No port object %1").arg(*reference.number));
         return {port, false};
     }
     // A device the server holds open is the same line: the call takes its
     // turn there instead of opening the device a second time.
-    if (m_formTools) {
-        if (PortRef open = m_formTools->openPortOn(canonicalDevice(reference.devicePath), canonicalDevice))
+    if (m_portHost) {
+        if (PortRef open = m_portHost->openPortOn(canonicalDevice(reference.devicePath), canonicalDevice))
             return {open, false};
     }
     PortRef port = m_factory(reference.devicePath);
@@ -170,18 +175,19 @@ ResolvedPort Line::resolvePort(const QString &text)
 
 void Line::loadPortHost()
 {
-    if (!m_formTools)
-        m_formTools = std::make_unique<PortHost>(m_factory);
+    if (!m_portHost) {
+        m_portHost = std::make_unique<PortHost>(m_factory);
+        m_portHostLoaded = KeepAliveToken::take();
+    }
 }
 
 void Line::unloadPortHost()
 {
-    if (!m_formTools)
+    if (!m_portHost)
         return;
-    m_formTools->unload();
-    m_formTools.reset();
-    if (!inUse())
-        emit released();
+    m_portHost->unload();
+    m_portHost.reset();
+    m_portHostLoaded.release();
 }
 
 void Line::close()
@@ -202,19 +208,18 @@ void Line::retireTemporaries()
 
 void Line::instanceCreated()
 {
-    if (NumeroIstanze == std::numeric_limits<int>::max())
+    if (m_numeroIstanze == std::numeric_limits<int>::max())
         throw AutomationError::overflow();
-    ++NumeroIstanze;
+    ++m_numeroIstanze;
     // A client that arrives after the last one had gone (a call the bus
     // routed here while the server was ending) finds the line loaded again.
-    if (!m_formTools && Dispositivi && !m_closed)
+    if (!m_portHost && m_dispositivi && !m_closed)
         CaricaDispositivi();
 }
 
 void Line::instanceDestroyed()
 {
-    --NumeroIstanze;
-    if (NumeroIstanze == 0)
+    if (--m_numeroIstanze == 0)
         unloadPortHost();
 }
 

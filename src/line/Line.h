@@ -3,6 +3,7 @@
 // host and the count of live Global instances. Reading a role's instrument,
 // scaled and with failures as 0, happens here, so the D-Bus class Global and
 // the sampler both read the line the same way.
+#include "common/KeepAlive.h"
 #include "line/Device.h"
 #include "line/PortHost.h"
 
@@ -34,6 +35,14 @@ private:
     bool m_temporary = false;
 };
 
+// The height-tracking settings as the last load read them.
+struct HeightSettings {
+    bool MisuraMedia = false;
+    double IntervalloDiCampionamento = 0;
+    double DistanzaSensoreArrotolatore = 0;
+    double DistanzaOperatoreArrotolatore = 0;
+};
+
 class Line : public QObject {
     Q_OBJECT
 public:
@@ -58,38 +67,37 @@ public:
     // failure below the record look-up (no driver, a closed port, a reply
     // that does not convert) gives 0.
     QCoro::Task<double> LeggiValore(Role role, RoleOperation op);
+    // The same for the role that serves op.
+    QCoro::Task<double> LeggiValore(RoleOperation op) { return LeggiValore(roleOf(op), op); }
     // The service command of the role's instrument; failures give "".
     QCoro::Task<QString> EseguiServizio(Role role, RoleOperation op, QString parametri);
+    QCoro::Task<QString> EseguiServizio(RoleOperation op, QString parametri)
+    {
+        return EseguiServizio(roleOf(op), op, std::move(parametri));
+    }
 
     // A client's port reference: NotFound for a port number without a port
     // object (0 among them); a device the server holds open is that port; any other device
     // path is opened for the call (PortError when it cannot be).
     ResolvedPort resolvePort(const QString &reference);
 
-    std::optional<DeviceCollection> Dispositivi;
-    bool MisuraMedia = false;
-    double IntervalloDiCampionamento = 0;
-    double DistanzaSensoreArrotolatore = 0;
-    double DistanzaOperatoreArrotolatore = 0;
+    // What the last load read; only a load changes it.
+    const HeightSettings &height() const { return m_height; }
 
-    int NumeroIstanze = 0;
+    // Live Global instances, the server's own one included.
+    int NumeroIstanze() const { return m_numeroIstanze; }
 
-    PortHost *FormTools() const { return m_formTools.get(); }
+    PortHost *portHost() const { return m_portHost.get(); }
     void loadPortHost();
     void unloadPortHost();
     // Closes every port for good, those opened for a call among them: the
     // process is ending.
     void close();
-    // Instances or the port host still hold the line.
-    bool inUse() const { return NumeroIstanze > 0 || m_formTools; }
-
     // Instance hooks, called by Global's constructor and destructor.
     void instanceCreated();
     void instanceDestroyed();
 
 signals:
-    // The port host was unloaded with no instance left.
-    void released();
     // CaricaDispositivi has run.
     void configurationLoaded();
     // A role's instrument gave this reading (scaled, as its caller gets it)
@@ -101,8 +109,14 @@ private:
     void retireTemporaries();
     void bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored);
 
+    // The role records (Dispositivi), replaced as a whole by each load.
+    std::optional<DeviceCollection> m_dispositivi;
+    HeightSettings m_height;
     PortFactory m_factory;
-    std::unique_ptr<PortHost> m_formTools;
+    std::unique_ptr<PortHost> m_portHost;
+    // The loaded port host keeps the process alive, like a loaded window.
+    KeepAliveToken m_portHostLoaded;
+    int m_numeroIstanze = 0;
     // Ports opened for a single call, while that call runs.
     std::vector<std::weak_ptr<PortControl>> m_temporaries;
     bool m_closed = false;

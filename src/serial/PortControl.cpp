@@ -155,6 +155,12 @@ QVariant PortControl::Input()
     return QString::fromLatin1(bytes);
 }
 
+QByteArray PortControl::takeInput()
+{
+    requireOpen();
+    return std::exchange(m_buffer, QByteArray());
+}
+
 void PortControl::retire()
 {
     m_meantOpen = false;

@@ -16,6 +16,7 @@
 #include "serial/LineTurn.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QVariant>
 #include <functional>
@@ -65,6 +66,9 @@ public:
     // Text mode: a QString with one character per byte (Latin-1).
     // Binary mode: a QByteArray.
     QVariant Input();
+    // Everything received so far, as bytes whatever the input mode; the
+    // buffer is empty afterwards.
+    QByteArray takeInput();
 
     // The device under the port object, as far as it has one.
     virtual QString devicePath() const { return QString(); }
@@ -77,6 +81,17 @@ public:
 
     // The line's turn: an exchange holds it from its first step to its last.
     LineTurn &turn() { return m_turn; }
+
+    // How the instrument on the line has been answering, as the exchanges
+    // saw it: exchanges in a row that heard nothing, when the last reply
+    // came (invalid before any), and the last error an exchange met.
+    struct Health {
+        int silentExchanges = 0;
+        QDateTime lastReply;
+        QString lastError;
+    };
+    Health &health() { return m_health; }
+    const Health &health() const { return m_health; }
 
     // A port object whose host has gone: every operation fails from now on.
     void retire();
@@ -130,6 +145,7 @@ private:
     int m_inputMode = Text;
     QByteArray m_buffer;
     LineTurn m_turn;
+    Health m_health;
     quint64 m_bytesSent = 0;
     quint64 m_bytesReceived = 0;
 };

@@ -300,3 +300,53 @@ TEST_F(Tracking, TwoZeroingsAtOnceRebaseOnceAndTheSamplerRunsAgain)
 }
 
 } // namespace
+
+namespace {
+
+// Height tracking off at start; the sampler window loaded by a client.
+class SamplerLoadedByAClient : public Tracking {
+protected:
+    void SetUp() override
+    {
+        Tracking::SetUp();
+        setSetting("Altezza", "MisuraMedia", "0");
+    }
+
+    // A client that calls once and leaves: its instance goes with it.
+    void callAndLeave(const QString &method, const QVariantList &args = {})
+    {
+        {
+            QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "passing");
+            ASSERT_EQ(callOn(client, method, args).type(), QDBusMessage::ReplyMessage) << method.toStdString();
+        }
+        QDBusConnection::disconnectFromBus("passing");
+        waitUntil([] { return false; }, 500);
+    }
+};
+
+TEST_F(SamplerLoadedByAClient, TrackingSwitchedOnAtTheNextLoadReadsTheCounter)
+{
+    counter->setCount(42);
+    startServer();
+    callAndLeave("ShowSampler", {true});
+    ASSERT_TRUE(serverRunning()) << "the loaded window must keep the process";
+    EXPECT_EQ(counter->readRequests(), 0) << "tracking is off: nothing to read with";
+
+    // The ports closed with the last client; the next client's first call
+    // loads the configuration again, now with tracking on.
+    setSetting("Altezza", "MisuraMedia", "1");
+    callAndLeave("LeggiPeso");
+    settle();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiLunghezza"), 42) << "the sampler does not read the counter";
+}
+
+TEST_F(SamplerLoadedByAClient, HidingANeverLoadedSamplerLoadsItAndKeepsTheProcess)
+{
+    startServer();
+    callAndLeave("ShowSampler", {false});
+    waitUntil([] { return false; }, 500);
+    EXPECT_TRUE(serverRunning()) << "a loaded sampler keeps the server running";
+    EXPECT_TRUE(serviceRegistered());
+}
+
+} // namespace

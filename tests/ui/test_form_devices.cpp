@@ -63,7 +63,9 @@ class TestFormDevices : public QObject {
     Line *m_server = nullptr;
     int m_reloads = 0;
     int m_samplerShown = 0;
-    bool m_loaded = false;
+    int m_holdsBefore = 0;
+    // The window holds the process alive while loaded.
+    bool loaded() const { return KeepAlive::process().count() > m_holdsBefore; }
 
     QString fileName() const { return SettingsStore().fileName(); }
     static QByteArray read(const QString &name)
@@ -86,9 +88,8 @@ class TestFormDevices : public QObject {
             ++m_reloads;
             m_server->CaricaDispositivi();
         };
-        h.samplerWasOnAtLastLoad = [this] { return m_server->MisuraMedia; };
+        h.samplerWasOnAtLastLoad = [this] { return m_server->height().MisuraMedia; };
         h.showSampler = [this] { ++m_samplerShown; };
-        h.windowLoaded = [this](bool loaded) { m_loaded = loaded; };
         h.serialDevices = [] {
             return QList<SerialDeviceChoice>{{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"),
                                               QStringLiteral("FT232R USB UART, S/N A10K3")}};
@@ -151,8 +152,9 @@ private slots:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir->path());
         QLocale::setDefault(QLocale(QLocale::English));
         m_reloads = m_samplerShown = 0;
-        m_loaded = false;
         m_server = new Line([](const QString &) { return std::make_shared<MemoryPort>(); });
+        m_server->loadPortHost(); // as in the server: the dialog's reloads find it loaded
+        m_holdsBefore = KeepAlive::process().count();
     }
     void cleanup()
     {
@@ -166,7 +168,7 @@ private slots:
     {
         QLocale::setDefault(QLocale(QLocale::Italian));
         QPointer<FormDevices> w = show();
-        QVERIFY(m_loaded);
+        QVERIFY(loaded());
         QCOMPARE(w->windowTitle(), QStringLiteral("Dispositivi esterni"));
         QVERIFY(!field<QPushButton>(w, "CmdActionCAMP")->isVisible());
         QVERIFY(!field<QCheckBox>(w, "ChkAltezzaMedia")->isChecked());
@@ -197,7 +199,7 @@ private slots:
         press(Qt::Key_Return);
         waitClosed(w);
         QCOMPARE(m_reloads, 1);
-        QVERIFY(!m_loaded);
+        QVERIFY(!loaded());
         const SettingsStore store;
         for (const auto &[path, text] : expected) {
             const QStringList gk = QString::fromLatin1(path).split('/');
@@ -240,7 +242,8 @@ private slots:
 
     void keyboardReachesEveryField()
     {
-        m_server->MisuraMedia = true;
+        SettingsStore().setValue("Altezza", "MisuraMedia", "1");
+        m_server->CaricaDispositivi();
         QPointer<FormDevices> w = show();
         const auto check = [&](Qt::Key key, const char *name) {
             press(key, Qt::AltModifier);
@@ -295,7 +298,7 @@ private slots:
         waitClosed(w);
         QCOMPARE(read(fileName()), before);
         QCOMPARE(m_reloads, 0);
-        QVERIFY(!m_loaded);
+        QVERIFY(!loaded());
     }
 
     void campioniFollowsTheLastLoad()
@@ -411,7 +414,7 @@ private slots:
         QVERIFY(!SettingsStore().value("Porte", "2"));
         QVERIFY(!SettingsStore().value("Porte", "3"));
         QCOMPARE(m_server->device(QStringLiteral("CTM")).Porta, 2); // the defaults shown are now stored
-        QCOMPARE(m_server->IntervalloDiCampionamento, 0.2);
+        QCOMPARE(m_server->height().IntervalloDiCampionamento, 0.2);
     }
 };
 

@@ -84,14 +84,14 @@ TEST_F(Configuration, EmptyStoreGivesDefaultsAndOpensNoPort)
     }
     // Element 0 is only the template of new port objects: never opened.
     EXPECT_EQ(made.size(), 1u);
-    const PortRef zero = server.FormTools()->element(0);
+    const PortRef zero = server.portHost()->element(0);
     EXPECT_FALSE(zero->PortOpen());
     EXPECT_EQ(zero->CommPort(), 1);
     EXPECT_EQ(zero->Settings(), "9600,N,8,1");
     EXPECT_THROW(server.resolvePort("0"), AutomationError) << "port number 0 is no port object";
-    EXPECT_FALSE(server.MisuraMedia);
-    EXPECT_DOUBLE_EQ(server.IntervalloDiCampionamento, 0.2);
-    EXPECT_EQ(server.DistanzaSensoreArrotolatore, 0);
+    EXPECT_FALSE(server.height().MisuraMedia);
+    EXPECT_DOUBLE_EQ(server.height().IntervalloDiCampionamento, 0.2);
+    EXPECT_EQ(server.height().DistanzaSensoreArrotolatore, 0);
     EXPECT_THROW(server.device("XYZ"), std::exception);
 }
 
@@ -122,8 +122,8 @@ TEST_F(Configuration, ValuesConvertAndBadValuesFallBack)
     EXPECT_EQ(dev("CTM").MSC, nullptr) << "a port name instead of a number binds no port";
     EXPECT_EQ(dev("ALT").Porta, -2);
     EXPECT_EQ(dev("ALT").MSC, nullptr);
-    EXPECT_TRUE(server.MisuraMedia);
-    EXPECT_DOUBLE_EQ(server.DistanzaSensoreArrotolatore, 12.5);
+    EXPECT_TRUE(server.height().MisuraMedia);
+    EXPECT_DOUBLE_EQ(server.height().DistanzaSensoreArrotolatore, 12.5);
 }
 
 namespace {
@@ -191,7 +191,7 @@ TEST_F(Configuration, ReloadKeepsOpenPortsAndMovesRoles)
     EXPECT_EQ(dev("BIL").MSC, three);
     EXPECT_TRUE(three->PortOpen());
     EXPECT_EQ(three->Settings(), "19200,N,8,1");
-    EXPECT_TRUE(server.MisuraMedia);
+    EXPECT_TRUE(server.height().MisuraMedia);
 
     // The scale moves to port 4: both are open, only 4 is used.
     set("Bilancia", "Porta", "4");
@@ -207,16 +207,16 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
     set("Bilancia", "Porta", "3");
     server.CaricaDispositivi();
     bool gone = false;
-    QObject::connect(&server, &Line::released, [&] { gone = true; });
+    QObject::connect(&KeepAlive::process(), &KeepAlive::lastOneGone, [&] { gone = true; });
     server.instanceCreated();
     server.instanceCreated();
     server.instanceDestroyed();
     EXPECT_TRUE(dev("BIL").MSC->PortOpen()) << "one client left, the ports stay open";
     server.instanceDestroyed();
-    EXPECT_EQ(server.FormTools(), nullptr);
+    EXPECT_EQ(server.portHost(), nullptr);
     EXPECT_FALSE(dev("BIL").MSC->PortOpen());
     EXPECT_THROW(dev("BIL").MSC->setPortOpen(true), std::exception) << "records keep a dead port object";
-    EXPECT_TRUE(gone);
+    EXPECT_TRUE(gone) << "nothing holds the process any more";
 
     // The next load builds a new port host with new port objects.
     server.CaricaDispositivi();

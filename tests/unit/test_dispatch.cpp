@@ -129,10 +129,10 @@ TEST(InstanceCount, EachGlobalCountsAndTheLastOneUnloadsThePorts)
     {
         Global a(server);
         Global b(server);
-        EXPECT_EQ(server.NumeroIstanze, 2);
+        EXPECT_EQ(server.NumeroIstanze(), 2);
     }
-    EXPECT_EQ(server.NumeroIstanze, 0);
-    EXPECT_EQ(server.FormTools(), nullptr);
+    EXPECT_EQ(server.NumeroIstanze(), 0);
+    EXPECT_EQ(server.portHost(), nullptr);
 }
 
 TEST(Wait, SucceedsOnArrivalAndTimesOutStrictlyAfterTheLimitWithoutSpinning)

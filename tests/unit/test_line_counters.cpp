@@ -134,7 +134,6 @@ TEST_F(LineCounters, Ps11FrameGivesTheWeightAndStopsTheStream)
     DriverStream stream(*port, {"\x05\x07\x09" + ps11Frame(1234) + "\x01\x02\x03\x04\x05\x06"});
     EXPECT_EQ(runTask(LeggiPeso_CTM_PS11(port)), QVariant(1234.0));
     EXPECT_EQ(port->written(), "\x11\x13") << "DC1 once, DC3 before the value";
-    EXPECT_EQ(port->InputMode(), PortControl::Binary);
 }
 
 TEST_F(LineCounters, Ps11CollectionRestartsAtEveryDc1)

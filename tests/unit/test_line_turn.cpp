@@ -1,5 +1,7 @@
 // One exchange at a time on a line: turns in the order asked, handed on when
-// the holder ends by an error, and through a port that has closed.
+// the holder ends by an error, and through a port that has closed; a wait
+// for the turn that gives up at its bound; identical queued reads sharing
+// one exchange, commands never.
 #include "RunTask.h"
 #include "common/AutomationError.h"
 #include "support/Drivers.h"
@@ -14,6 +16,8 @@ using namespace std::chrono_literals;
 namespace {
 
 QUORVEX_DRIVER(LeggiPeso_BILANCIAI_D400);
+QUORVEX_DRIVER(LeggiPeso_COMAR_PROFACE);
+QUORVEX_DRIVER(AzzeraLunghezza_COMAR_PROFACE);
 
 // Holds the line for a while, noting when it got it and let it go.
 QCoro::Task<> holdLine(LineTurn &turn, std::vector<int> &log, int id, bool fail = false)
@@ -83,6 +87,60 @@ TEST(LineTurn, ExchangesWaitingOnAPortThatClosesFailInsteadOfHanging)
     runTask(all(std::move(waiting)));
     EXPECT_EQ(failed, 3);
     EXPECT_EQ(port->written(), "XB\r") << "only the holder wrote before the port went";
+}
+
+TEST(LineTurn, AWaitPastItsBoundLeavesTheQueueWithoutTheLineAndOthersKeepTheirPlace)
+{
+    LineTurn turn;
+    std::vector<int> log;
+    auto hold = [&]() -> QCoro::Task<> {
+        const LineTurn::Holder line = co_await turn.take();
+        co_await QCoro::sleepFor(200ms);
+        log.push_back(1);
+    };
+    auto bounded = [&](int id, std::chrono::milliseconds within) -> QCoro::Task<> {
+        const LineTurn::Holder line = co_await turn.take(within);
+        log.push_back(line ? id : -id);
+    };
+    std::vector<QCoro::Task<>> tasks;
+    tasks.push_back(hold());
+    tasks.push_back(bounded(2, 50ms));
+    tasks.push_back(bounded(3, 2000ms));
+    runTask(all(std::move(tasks)));
+    EXPECT_EQ(log, (std::vector<int>{-2, 1, 3}));
+    EXPECT_FALSE(turn.busy());
+}
+
+TEST(SharedReads, IdenticalQueuedReadsShareOneExchangeAndCommandsNeverDo)
+{
+    auto port = std::make_shared<MemoryPort>();
+    port->setPortOpen(true);
+    int requests = 0;
+    port->onWrite = [&](const QByteArray &bytes) {
+        ++requests;
+        if (bytes == "XB\r")
+            port->feedLater("   12,500 kg  \r", 50);
+        else // the PROFACE: a 9-byte reading, a 10-byte answer to the zero
+            port->feedLater(QByteArray(bytes == "@3\r" ? 10 : 9, '\0'), 50);
+    };
+    std::vector<double> weights;
+    auto read = [&](const quorvex::testing::Driver &driver) -> QCoro::Task<> {
+        weights.push_back((co_await driver(port)).toDouble());
+    };
+    auto zero = [&]() -> QCoro::Task<> { co_await AzzeraLunghezza_COMAR_PROFACE(port); };
+
+    std::vector<QCoro::Task<>> tasks;
+    for (int i = 0; i < 6; ++i)
+        tasks.push_back(read(LeggiPeso_BILANCIAI_D400));
+    tasks.push_back(zero());
+    tasks.push_back(zero());
+    tasks.push_back(read(LeggiPeso_COMAR_PROFACE)); // another row: not the D400's exchange
+    runTask(all(std::move(tasks)));
+    // The first read had the line at once; the five behind it shared one.
+    EXPECT_EQ(port->written(), QByteArray("XB\rXB\r@3\r@3\r@2\r"));
+    ASSERT_EQ(weights.size(), 7u);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_DOUBLE_EQ(weights[size_t(i)], 12.5) << "read " << i;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "ui/sampler/FormSamples.h"
 
+#include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 #include "tracking/Sampler.h"
 #include "ui/sampler/NumberText.h"
@@ -69,12 +70,34 @@ QString valueText(double v)
 
 FormSamples::FormSamples(Sampler &sampler, QWidget *parent) : QWidget(parent, Qt::Window), m_sampler(sampler)
 {
-    setObjectName(QStringLiteral("FormSamples"));
+    setObjectName(QLatin1String(settings::FormSamples)); // also its placement group
     setAccessibleName(QStringLiteral("Campionature"));
     setWindowTitle(QStringLiteral("Campionature"));
     setFont(fontOf({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")}, 8.25));
     resize(toPixels(kClientWidth), toPixels(kClientHeight));
 
+    buildRoleLabels();
+    buildSampleList();
+    loadBrands();
+    RipristinaPosizione(*this, SettingsStore());
+    applyResizeRules();
+
+    connect(&m_sampler, &Sampler::lengthRead, this, [this](double L) { m_lblLunghezza->setText(valueText(L)); });
+    connect(&m_sampler, &Sampler::sampleRecorded, this,
+            [this](double h) { m_lblAltezza->setText(valueText(h)); });
+    connect(&m_sampler, &Sampler::tickFinished, this,
+            [this](int count) { setWindowTitle(QStringLiteral("%1 (%2)").arg(kCaptionPrefix).arg(count)); });
+    // The end of the process is the window's unload: its placement is saved
+    // once more.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &FormSamples::unload);
+    m_sampler.start();
+}
+
+FormSamples::~FormSamples() = default;
+
+// For each role shown: its title, its brand and model, and its live value.
+void FormSamples::buildRoleLabels()
+{
     static const char *const titles[3] = {"Contametri", "Altezza", "Peso"};
     static const char *const valueNames[3] = {"Lunghezza", "Altezza", "Peso"};
     QLabel **values[3] = {&m_lblLunghezza, &m_lblAltezza, &m_lblPeso};
@@ -111,7 +134,12 @@ FormSamples::FormSamples(Sampler &sampler, QWidget *parent) : QWidget(parent, Qt
         value->setGeometry(pixels(kValues[role]));
         *values[role] = value;
     }
+}
 
+// The list of recorded samples, hidden until asked for; it passes its keys
+// to the window.
+void FormSamples::buildSampleList()
+{
     m_lstSamples = new QListWidget(this);
     m_lstSamples->setObjectName(QStringLiteral("LstSamples"));
     m_lstSamples->setAccessibleName(QStringLiteral("Campioni"));
@@ -120,36 +148,20 @@ FormSamples::FormSamples(Sampler &sampler, QWidget *parent) : QWidget(parent, Qt
     m_lstSamples->setGeometry(pixels(kList));
     m_lstSamples->hide();
     m_lstSamples->installEventFilter(this);
-
-    loadBrands();
-    RipristinaPosizione(*this, SettingsStore());
-    applyResizeRules();
-
-    connect(&m_sampler, &Sampler::lengthRead, this, [this](double L) { m_lblLunghezza->setText(valueText(L)); });
-    connect(&m_sampler, &Sampler::sampleRecorded, this,
-            [this](double h) { m_lblAltezza->setText(valueText(h)); });
-    connect(&m_sampler, &Sampler::tickFinished, this,
-            [this](int count) { setWindowTitle(QStringLiteral("%1 (%2)").arg(kCaptionPrefix).arg(count)); });
-    // The end of the process is the window's unload: its placement is saved
-    // once more.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &FormSamples::unload);
-    m_sampler.start();
 }
-
-FormSamples::~FormSamples() = default;
 
 // Brand and model of each role under its brand label, and the value labels
 // lined up behind the widest brand label with a gap as wide as its margin.
 void FormSamples::loadBrands()
 {
-    static const char *const groups[3] = {"Contametri", "Altezza", "Bilancia"};
+    static const char *const groups[3] = {settings::Contametri, settings::Altezza, settings::Bilancia};
     QLabel *values[3] = {m_lblLunghezza, m_lblAltezza, m_lblPeso};
     const SettingsStore store;
     int left = 0;
     for (int role = 0; role < 3; ++role) {
         const QString group = QLatin1String(groups[role]);
-        const QString marca = store.value(group, QStringLiteral("Marca")).value_or(QString());
-        const QString modello = store.value(group, QStringLiteral("Modello")).value_or(QString());
+        const QString marca = store.value(group, QLatin1String(settings::Marca)).value_or(QString());
+        const QString modello = store.value(group, QLatin1String(settings::Modello)).value_or(QString());
         QLabel *brand = m_lbls[2 * role + 1];
         brand->setText(marca + QLatin1Char('\n') + modello);
         // The label keeps its width and grows downward to fit its lines.

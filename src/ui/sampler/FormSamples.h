@@ -3,6 +3,8 @@
 // brand and model of the counter, the height sensor and the scale, and on
 // request the list of recorded samples. It shows a Sampler; sampling goes on
 // whether the window is shown or hidden.
+#include "common/KeepAlive.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -43,6 +45,8 @@ protected:
 private:
     bool handleKey(QKeyEvent *event);
     void applyResizeRules();
+    void buildRoleLabels();
+    void buildSampleList();
     void loadBrands();
 
     Sampler &m_sampler;
@@ -51,6 +55,8 @@ private:
     QLabel *m_lblLunghezza = nullptr;
     QLabel *m_lblAltezza = nullptr;
     QLabel *m_lblPeso = nullptr;
+    // Loaded, shown or hidden, the window keeps the process alive.
+    KeepAliveToken m_loaded = KeepAliveToken::take();
 };
 
 } // namespace quorvex

@@ -1,6 +1,7 @@
 #include "ui/sampler/Placement.h"
 
 #include "line/Conversions.h"
+#include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 #include "ui/sampler/NumberText.h"
 
@@ -71,13 +72,13 @@ void RipristinaPosizione(QWidget &w, const SettingsStore &store)
     w.winId();
     const QMargins margins = w.windowHandle() ? w.windowHandle()->frameMargins() : QMargins();
     const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
-    if (const auto width = leggiTwips(store, group, "Width"); width && *width >= 0)
+    if (const auto width = leggiTwips(store, group, settings::Width); width && *width >= 0)
         w.resize(pixelsOf(*width) - frame.width(), w.height());
-    if (const auto height = leggiTwips(store, group, "Height"); height && *height >= 0)
+    if (const auto height = leggiTwips(store, group, settings::Height); height && *height >= 0)
         w.resize(w.width(), pixelsOf(*height) - frame.height());
-    if (const auto left = leggiTwips(store, group, "Left"))
+    if (const auto left = leggiTwips(store, group, settings::Left))
         w.move(pixelsOf(*left), w.pos().y());
-    if (const auto top = leggiTwips(store, group, "Top"))
+    if (const auto top = leggiTwips(store, group, settings::Top))
         w.move(w.pos().x(), pixelsOf(*top));
 
     // A hidden window hands its geometry to the native one only when shown;
@@ -86,7 +87,7 @@ void RipristinaPosizione(QWidget &w, const SettingsStore &store)
     if (w.windowHandle() && !w.isVisible())
         w.windowHandle()->setGeometry(w.geometry());
 
-    if (const auto text = store.value(group, QStringLiteral("WindowState"))) {
+    if (const auto text = store.value(group, QLatin1String(settings::WindowState))) {
         const auto stato = toWholeNumber(*text);
         if (stato && *stato >= Normale && *stato <= Ingrandita)
             impostaStato(w, *stato);
@@ -96,7 +97,7 @@ void RipristinaPosizione(QWidget &w, const SettingsStore &store)
 void SalvaPosizione(QWidget &w, SettingsStore &store)
 {
     const QString group = w.objectName();
-    store.setValue(group, QStringLiteral("WindowState"), QString::number(statoDi(w)));
+    store.setValue(group, QLatin1String(settings::WindowState), QString::number(statoDi(w)));
 
     // The normal rectangle, whatever the state: a window system may apply
     // the state change later, so it is taken from the normal geometry.
@@ -111,10 +112,10 @@ void SalvaPosizione(QWidget &w, SettingsStore &store)
     const auto scrivi = [&](const char *key, int pixels) {
         store.setValue(group, QLatin1String(key), testoNumero(float(toTwips(pixels)), 7));
     };
-    scrivi("Width", outer.width());
-    scrivi("Height", outer.height());
-    scrivi("Left", outer.left());
-    scrivi("Top", outer.top());
+    scrivi(settings::Width, outer.width());
+    scrivi(settings::Height, outer.height());
+    scrivi(settings::Left, outer.left());
+    scrivi(settings::Top, outer.top());
 }
 
 } // namespace quorvex

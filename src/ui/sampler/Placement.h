@@ -1,6 +1,8 @@
 #pragma once
 // Window placement kept in the settings store, in twips, under a group named
 // after the window (its object name), and the small helpers around it.
+#include "common/Twips.h"
+
 #include <QString>
 
 class QWidget;
@@ -8,11 +10,6 @@ class QWidget;
 namespace quorvex {
 
 class SettingsStore;
-
-// 15 twips to a pixel, both ways.
-constexpr int kTwipsPerPixel = 15;
-constexpr int toPixels(int twips) { return twips / kTwipsPerPixel; }
-constexpr int toTwips(int pixels) { return pixels * kTwipsPerPixel; }
 
 // Brings the window back where it was saved: normal state, then Width,
 // Height, Left and Top each on its own (a missing key or one that is not a

@@ -14,10 +14,10 @@ QString notANumber(const QString &text)
 
 } // namespace
 
-QString fieldHint(FieldKind kind, const QString &text)
+QString fieldHint(SettingKind kind, const QString &text)
 {
     switch (kind) {
-    case FieldKind::Port: {
+    case SettingKind::PortNumber: {
         // Without a port number from 1 up the role has no port at all.
         if (const auto number = toWholeNumber(text)) {
             if (*number < 0)
@@ -28,18 +28,20 @@ QString fieldHint(FieldKind kind, const QString &text)
             return QStringLiteral("fuori da 1…32767: nessuna porta");
         return notANumber(text) + QStringLiteral(": nessuna porta");
     }
-    case FieldKind::Divisor:
+    case SettingKind::Multiplier:
         return toDecimal(text) ? QString() : notANumber(text) + QStringLiteral(": le letture danno 0");
-    case FieldKind::Decimal:
+    case SettingKind::Decimal:
         return toDecimal(text) ? QString() : notANumber(text) + QStringLiteral(": resta il valore precedente");
-    case FieldKind::LineSettings:
+    case SettingKind::LineSettings:
         if (LineSettings::parse(text))
             return QString();
         return (text.trimmed().isEmpty() ? QStringLiteral("vuoto") : QStringLiteral("settaggio non valido"))
                + QStringLiteral(": la porta resta com'è");
-    case FieldKind::Text:
-    case FieldKind::CheckBox:
-    case FieldKind::Constant:
+    case SettingKind::Text:
+    case SettingKind::WholeNumber:
+    case SettingKind::Boolean:
+    case SettingKind::Twips:
+    case SettingKind::Fixed:
         break;
     }
     return QString();

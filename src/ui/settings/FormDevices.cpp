@@ -1,10 +1,9 @@
 #include "ui/settings/FormDevices.h"
 
+#include "common/Twips.h"
 #include "line/Conversions.h"
 #include "ui/settings/FieldHints.h"
-#include "ui/settings/PlantPage.h"
 #include "ui/settings/PortsPage.h"
-#include "ui/settings/SettingsFields.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -20,12 +19,6 @@
 namespace quorvex {
 
 namespace {
-
-// Design units: 15 twips to a pixel.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
 
 QPointer<FormDevices> s_loaded;
 
@@ -70,7 +63,7 @@ FormDevices::FormDevices(FormDevicesHooks hooks, QWidget *parent)
     QFont font(QStringLiteral("Verdana"));
     font.setPointSizeF(8.25);
     setFont(font);
-    setFixedSize(px(5520), px(3615));
+    setFixedSize(toPixels(5520), toPixels(3615));
 
     buildTabs();
     buildButtons();
@@ -79,21 +72,17 @@ FormDevices::FormDevices(FormDevicesHooks hooks, QWidget *parent)
     CaricaImpostazioni();
     m_cmdAction[2]->setVisible(m_hooks.samplerWasOnAtLastLoad && m_hooks.samplerWasOnAtLastLoad());
     updateTabOrder();
-    if (m_hooks.windowLoaded)
-        m_hooks.windowLoaded(true);
 }
 
-FormDevices::~FormDevices()
-{
-    if (m_hooks.windowLoaded)
-        m_hooks.windowLoaded(false);
-}
+FormDevices::~FormDevices() = default;
 
+// One page per dialog tab of the schema, in the order of their first row;
+// the ports tab stands where the [Porte] group is.
 void FormDevices::buildTabs()
 {
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("TabDevices"));
-    m_tabs->setGeometry(px(120), px(120), px(5295), px(2835));
+    m_tabs->setGeometry(toPixels(120), toPixels(120), toPixels(5295), toPixels(2835));
     // Seven captions in one row of the design width: narrow side padding.
     m_tabs->tabBar()->setStyleSheet(QStringLiteral(
         "QTabBar::tab { font-size: 7pt; padding: 3px 2px; margin-right: -1px; border: 1px solid palette(mid);"
@@ -101,77 +90,91 @@ void FormDevices::buildTabs()
         "QTabBar::tab:selected { background: palette(window); border-bottom-color: palette(window); }"
         "QTabBar::tab:!selected { margin-top: 2px; }"));
 
-    QList<QGridLayout *> grids;
-    for (const QString &caption : settingsTabCaptions()) {
-        auto *page = new QWidget(m_tabs);
-        auto *grid = new QGridLayout(page);
-        grid->setContentsMargins(6, 6, 6, 4);
-        grid->setVerticalSpacing(2);
-        grid->setColumnStretch(1, 1);
-        m_tabs->addTab(page, caption);
-        grids << grid;
-    }
-
-    for (const SettingsField &field : settingsFields()) {
-        if (field.kind == FieldKind::Constant)
-            continue;
-        QGridLayout *grid = grids[field.tab];
-        QWidget *page = grid->parentWidget();
-        const int row = grid->rowCount();
-        if (field.kind == FieldKind::CheckBox) {
-            m_media = new QCheckBox(QString::fromUtf8(field.caption), page);
-            m_media->setObjectName(QLatin1String(field.objectName));
-            grid->addWidget(m_media, row, 0, 1, 2);
-            m_fieldOrder << m_media;
+    QHash<QString, QGridLayout *> grids;
+    for (const SettingRow &row : settingsSchema()) {
+        if (!row.key && qstrcmp(row.group, settings::Porte) == 0) {
+            addPortsTab();
             continue;
         }
-        auto *label = new QLabel(QString::fromUtf8(field.caption), page);
-        label->setObjectName(QStringLiteral("Lbls%1").arg(field.lbls));
-        auto *edit = new QLineEdit(page);
-        edit->setObjectName(QLatin1String(field.objectName));
-        edit->setAccessibleName(withoutAccessKey(field.caption));
-        label->setBuddy(edit);
-        grid->addWidget(label, row, 0);
-        grid->addWidget(edit, row, 1);
-        m_edits.insert(edit->objectName(), edit);
-        m_fieldOrder << edit;
-
-        // A small note under the field when the configuration cannot use the
-        // value as such; it never stops the save.
-        auto *hint = new QLabel(page);
-        hint->setObjectName(edit->objectName() + QStringLiteral("Hint"));
-        QFont small = hint->font();
-        small.setPointSizeF(small.pointSizeF() - 1);
-        hint->setFont(small);
-        hint->setStyleSheet(QStringLiteral("color: #9a5b00;"));
-        hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        hint->setWordWrap(true);
-        hint->hide();
-        // Under the field, right-aligned, free to run under the label.
-        grid->addWidget(hint, row + 1, 0, 1, 2);
-        const FieldKind kind = field.kind;
-        const auto refresh = [edit, hint, kind] {
-            const QString note = fieldHint(kind, edit->text());
-            hint->setText(QStringLiteral("⚠ ") + note);
-            hint->setVisible(!note.isEmpty());
-            edit->setAccessibleDescription(note);
-        };
-        connect(edit, &QLineEdit::textChanged, hint, refresh);
-        m_refreshHints << refresh;
-        if (kind == FieldKind::Port)
-            connect(edit, &QLineEdit::textChanged, this, &FormDevices::updatePortsTab);
+        if (!row.field.tab)
+            continue;
+        const QString caption = QString::fromUtf8(row.field.tab);
+        if (!grids.contains(caption)) {
+            auto *page = new QWidget(m_tabs);
+            auto *grid = new QGridLayout(page);
+            grid->setContentsMargins(6, 6, 6, 4);
+            grid->setVerticalSpacing(2);
+            grid->setColumnStretch(1, 1);
+            m_tabs->addTab(page, caption);
+            grids.insert(caption, grid);
+        }
+        addField(row, grids.value(caption));
     }
-    for (QGridLayout *grid : grids)
+    for (QGridLayout *grid : std::as_const(grids))
         grid->setRowStretch(grid->rowCount(), 1);
+}
 
+void FormDevices::addPortsTab()
+{
     m_ports = new PortsPage(m_hooks.serialDevices ? m_hooks.serialDevices() : presentSerialDevices(), m_tabs);
     m_ports->setObjectName(QStringLiteral("PortsPage"));
-    m_tabs->addTab(m_ports, QStringLiteral("Porte"));
+    m_tabs->addTab(m_ports, QLatin1String(settings::Porte));
     connect(m_ports, &PortsPage::rowsChanged, this, &FormDevices::updateTabOrder);
+}
 
-    m_plant = new PlantPage(m_tabs);
-    m_plant->setObjectName(QStringLiteral("PlantPage"));
-    m_tabs->addTab(m_plant, QStringLiteral("Impianto"));
+// The control of one row at the foot of its tab's grid: a check box, or a
+// labelled text field with a note under it.
+void FormDevices::addField(const SettingRow &row, QGridLayout *grid)
+{
+    QWidget *page = grid->parentWidget();
+    const int at = grid->rowCount();
+    if (row.kind == SettingKind::Boolean) {
+        m_media = new QCheckBox(QString::fromUtf8(row.field.caption), page);
+        m_media->setObjectName(QLatin1String(row.field.objectName));
+        grid->addWidget(m_media, at, 0, 1, 2);
+        m_fieldOrder << m_media;
+        return;
+    }
+    auto *label = new QLabel(QString::fromUtf8(row.field.caption), page);
+    label->setObjectName(QStringLiteral("Lbls%1").arg(row.field.label));
+    auto *edit = new QLineEdit(page);
+    edit->setObjectName(QLatin1String(row.field.objectName));
+    edit->setAccessibleName(withoutAccessKey(row.field.caption));
+    if (row.field.placeholder)
+        edit->setPlaceholderText(QString::fromUtf8(row.field.placeholder));
+    label->setBuddy(edit);
+    grid->addWidget(label, at, 0);
+    grid->addWidget(edit, at, 1);
+    m_edits.insert(edit->objectName(), edit);
+    m_fieldOrder << edit;
+    // Under the field, right-aligned, free to run under the label.
+    grid->addWidget(makeHint(edit, row.kind), at + 1, 0, 1, 2);
+    if (row.kind == SettingKind::PortNumber)
+        connect(edit, &QLineEdit::textChanged, this, &FormDevices::updatePortsTab);
+}
+
+// A small note under a field when the configuration cannot use the value as
+// such; it never stops the save.
+QLabel *FormDevices::makeHint(QLineEdit *edit, SettingKind kind)
+{
+    auto *hint = new QLabel(edit->parentWidget());
+    hint->setObjectName(edit->objectName() + QStringLiteral("Hint"));
+    QFont small = hint->font();
+    small.setPointSizeF(small.pointSizeF() - 1);
+    hint->setFont(small);
+    hint->setStyleSheet(QStringLiteral("color: #9a5b00;"));
+    hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    hint->setWordWrap(true);
+    hint->hide();
+    const auto refresh = [edit, hint, kind] {
+        const QString note = fieldHint(kind, edit->text());
+        hint->setText(QStringLiteral("⚠ ") + note);
+        hint->setVisible(!note.isEmpty());
+        edit->setAccessibleDescription(note);
+    };
+    connect(edit, &QLineEdit::textChanged, hint, refresh);
+    m_refreshHints << refresh;
+    return hint;
 }
 
 void FormDevices::buildButtons()
@@ -181,7 +184,7 @@ void FormDevices::buildButtons()
         auto *button = new QPushButton(QLatin1String(a.caption), this);
         button->setObjectName(QStringLiteral("CmdAction%1").arg(QLatin1String(a.tag)));
         button->setProperty("Tag", QLatin1String(a.tag));
-        button->setGeometry(px(a.left), px(3120), px(1155), px(375));
+        button->setGeometry(toPixels(a.left), toPixels(3120), toPixels(1155), toPixels(375));
         connect(button, &QPushButton::clicked, this, [this, index] { CmdAction_Click(index); });
         m_cmdAction << button;
     }
@@ -193,7 +196,7 @@ void FormDevices::buildButtons()
 void FormDevices::updateTabOrder()
 {
     QList<QWidget *> chain{m_tabs->tabBar()};
-    chain << m_fieldOrder << m_ports->focusChain() << m_plant->focusChain() << m_cmdAction[2] << m_cmdAction[1] << m_cmdAction[0];
+    chain << m_fieldOrder << m_ports->focusChain() << m_cmdAction[2] << m_cmdAction[1] << m_cmdAction[0];
     for (qsizetype i = 1; i < chain.size(); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 }
@@ -201,9 +204,9 @@ void FormDevices::updateTabOrder()
 void FormDevices::updatePortsTab()
 {
     QList<std::pair<QString, QString>> rolePorts;
-    for (const SettingsField &field : settingsFields()) {
-        if (field.kind == FieldKind::Port)
-            rolePorts.append({settingsTabCaptions()[field.tab], m_edits.value(QLatin1String(field.objectName))->text()});
+    for (const SettingRow &row : settingsSchema()) {
+        if (row.kind == SettingKind::PortNumber && row.field.tab)
+            rolePorts.append({QString::fromUtf8(row.field.tab), m_edits.value(QLatin1String(row.field.objectName))->text()});
     }
     m_ports->setRolePorts(rolePorts);
 }
@@ -211,19 +214,18 @@ void FormDevices::updatePortsTab()
 void FormDevices::CaricaImpostazioni()
 {
     const SettingsStore store;
-    for (const SettingsField &field : settingsFields()) {
-        const auto stored = store.value(QLatin1String(field.group), QLatin1String(field.key));
-        if (field.kind == FieldKind::Constant)
+    for (const SettingRow &row : settingsSchema()) {
+        if (!row.field.tab)
             continue;
-        if (field.kind == FieldKind::CheckBox) {
+        const auto stored = store.value(QLatin1String(row.group), QLatin1String(row.key));
+        if (row.kind == SettingKind::Boolean) {
             // Read as the configuration reads it, so a hand-written "true"
             // or "-1" is not turned off by saving the dialog unchanged.
             m_media->setChecked(stored && toBoolean(*stored).value_or(false));
             continue;
         }
-        m_edits.value(QLatin1String(field.objectName))->setText(stored.value_or(field.defaultText()));
+        m_edits.value(QLatin1String(row.field.objectName))->setText(stored.value_or(row.shownDefaultText()));
     }
-    m_plant->load(store);
     for (const auto &refresh : m_refreshHints)
         refresh();
     updatePortsTab();
@@ -232,17 +234,19 @@ void FormDevices::CaricaImpostazioni()
 QList<SettingsStore::Change> FormDevices::changesToSave() const
 {
     QList<SettingsStore::Change> changes;
-    for (const SettingsField &field : settingsFields()) {
+    for (const SettingRow &row : settingsSchema()) {
+        if (!row.inDialog())
+            continue;
         QString text;
-        if (field.kind == FieldKind::Constant)
-            text = field.defaultText();
-        else if (field.kind == FieldKind::CheckBox)
+        if (row.kind == SettingKind::Fixed)
+            text = row.shownDefaultText();
+        else if (row.kind == SettingKind::Boolean)
             text = m_media->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
         else
-            text = m_edits.value(QLatin1String(field.objectName))->text();
-        changes.append({QLatin1String(field.group), QLatin1String(field.key), text});
+            text = m_edits.value(QLatin1String(row.field.objectName))->text();
+        changes.append({QLatin1String(row.group), QLatin1String(row.key), text});
     }
-    changes << m_ports->changes() << m_plant->changes();
+    changes << m_ports->changes();
     return changes;
 }
 

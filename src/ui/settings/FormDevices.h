@@ -3,6 +3,8 @@
 // sampling as plain text fields over the settings store, and the device of
 // each port number. OK writes everything and reloads the configuration;
 // Annulla, Esc and the close box leave both untouched.
+#include "common/KeepAlive.h"
+#include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 #include "ui/settings/FormDevicesHooks.h"
 
@@ -10,6 +12,7 @@
 #include <QHash>
 
 class QCheckBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -17,7 +20,6 @@ class QTabWidget;
 
 namespace quorvex {
 
-class PlantPage;
 class PortsPage;
 
 class FormDevices : public QDialog {
@@ -47,6 +49,9 @@ protected:
 
 private:
     void buildTabs();
+    void addPortsTab();
+    void addField(const SettingRow &row, QGridLayout *grid);
+    QLabel *makeHint(QLineEdit *edit, SettingKind kind);
     void buildButtons();
     void updateTabOrder();
     void updatePortsTab();
@@ -56,12 +61,13 @@ private:
     FormDevicesHooks m_hooks;
     QTabWidget *m_tabs = nullptr;
     PortsPage *m_ports = nullptr;
-    PlantPage *m_plant = nullptr;
     QHash<QString, QLineEdit *> m_edits; // by object name
     QList<QWidget *> m_fieldOrder;       // controls top to bottom, tab by tab
     QList<std::function<void()>> m_refreshHints;
     QCheckBox *m_media = nullptr;
     QList<QPushButton *> m_cmdAction;    // by index: OK, Annulla, Campioni
+    // Loaded, the window keeps the process alive.
+    KeepAliveToken m_loaded = KeepAliveToken::take();
 };
 
 } // namespace quorvex

@@ -14,9 +14,6 @@ struct FormDevicesHooks {
     std::function<bool()> samplerWasOnAtLastLoad;
     // Opens the sampler window through the server's own instance.
     std::function<void()> showSampler;
-    // The window is loaded (true) or unloaded (false); it keeps the process
-    // alive while loaded.
-    std::function<void(bool)> windowLoaded;
     // The serial devices offered on the ports tab; empty means the devices
     // present on this machine.
     std::function<QList<SerialDeviceChoice>()> serialDevices;

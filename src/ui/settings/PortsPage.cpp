@@ -1,6 +1,7 @@
 #include "ui/settings/PortsPage.h"
 
 #include "line/Conversions.h"
+#include "line/SettingsSchema.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -28,16 +29,14 @@ PortsPage::PortsPage(QList<SerialDeviceChoice> devices, QWidget *parent)
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(6, 6, 6, 6);
-    m_rows = new QWidget(this);
-    outer->addWidget(m_rows);
+    m_grid = new QGridLayout;
+    m_grid->setContentsMargins(0, 0, 0, 0);
+    m_grid->setVerticalSpacing(2);
+    m_grid->setColumnStretch(1, 1);
+    outer->addLayout(m_grid);
     outer->addStretch(1);
-}
-
-QString PortsPage::pathFor(int number) const
-{
-    if (m_typed.contains(number))
-        return m_typed.value(number);
-    return SettingsStore().value(QStringLiteral("Porte"), QString::number(number)).value_or(QString());
+    m_none = new QLabel(QStringLiteral("Nessun ruolo ha un numero di porta valido."), this);
+    m_grid->addWidget(m_none, 0, 0);
 }
 
 void PortsPage::setRolePorts(const QList<std::pair<QString, QString>> &rolePorts)
@@ -49,76 +48,97 @@ void PortsPage::setRolePorts(const QList<std::pair<QString, QString>> &rolePorts
         if (number && *number >= 1)
             used[*number] << role;
     }
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        if (used.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        for (QWidget *w : {static_cast<QWidget *>(it->label), static_cast<QWidget *>(it->box),
+                           static_cast<QWidget *>(it->roles), static_cast<QWidget *>(it->about)})
+            delete w;
+        it = m_rows.erase(it);
+    }
     for (auto it = used.cbegin(); it != used.cend(); ++it) {
-        if (!m_stored.contains(it.key()))
-            m_stored[it.key()] = SettingsStore().value(QStringLiteral("Porte"), QString::number(it.key()));
-        m_typed[it.key()] = pathFor(it.key());
+        if (!m_rows.contains(it.key()))
+            m_rows.insert(it.key(), makeRow(it.key()));
+        const Row &row = m_rows[it.key()];
+        row.label->setToolTip(it.value().join(QStringLiteral(", ")));
+        row.roles->setText(it.value().join(QStringLiteral(", ")));
     }
-
-    delete m_rows;
-    m_boxes.clear();
-    m_rows = new QWidget(this);
-    static_cast<QVBoxLayout *>(layout())->insertWidget(0, m_rows);
-    m_grid = new QGridLayout(m_rows);
-    m_grid->setContentsMargins(0, 0, 0, 0);
-    m_grid->setVerticalSpacing(2);
-    if (used.isEmpty()) {
-        m_grid->addWidget(new QLabel(QStringLiteral("Nessun ruolo ha un numero di porta valido."), m_rows), 0, 0);
-    }
-    int row = 0;
-    for (auto it = used.cbegin(); it != used.cend(); ++it, row += 2) {
-        const int number = it.key();
-        auto *label = new QLabel(QStringLiteral("Porta %1").arg(number), m_rows);
-        label->setToolTip(it.value().join(QStringLiteral(", ")));
-        auto *box = new QComboBox(m_rows);
-        box->setObjectName(QStringLiteral("CboPorta%1").arg(number));
-        box->setProperty("port", number);
-        box->setEditable(true);
-        box->setInsertPolicy(QComboBox::NoInsert);
-        box->setAccessibleName(label->text());
-
-        // The drop-down shows each device's path with what it is.
-        auto *model = new QStandardItemModel(0, 2, box);
-        for (const SerialDeviceChoice &d : m_devices)
-            model->appendRow({new QStandardItem(d.path), new QStandardItem(d.description)});
-        auto *view = new QTreeView(box);
-        view->setHeaderHidden(true);
-        view->setRootIsDecorated(false);
-        view->setAllColumnsShowFocus(true);
-        box->setModel(model);
-        box->setView(view);
-        view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-        // Wide enough for the longest path with its description.
-        int widest = 0;
-        for (const SerialDeviceChoice &d : m_devices)
-            widest = std::max(widest, box->fontMetrics().horizontalAdvance(d.path + d.description));
-        view->setMinimumWidth(widest + 48);
-        box->setModelColumn(0);
-        box->setEditText(m_typed.value(number));
-        box->lineEdit()->setPlaceholderText(defaultPath(number));
-        label->setBuddy(box);
-
-        auto *roles = new QLabel(it.value().join(QStringLiteral(", ")), m_rows);
-        auto *about = new QLabel(m_rows);
-        about->setObjectName(QStringLiteral("LblPorta%1Dispositivo").arg(number));
-        QFont small = about->font();
-        small.setPointSizeF(small.pointSizeF() - 1);
-        about->setFont(small);
-        about->setIndent(2);
-        describe(box, about);
-        connect(box, &QComboBox::editTextChanged, this, [this, number, box, about](const QString &text) {
-            m_typed[number] = text;
-            describe(box, about);
-        });
-
-        m_grid->addWidget(label, row, 0);
-        m_grid->addWidget(box, row, 1);
-        m_grid->addWidget(roles, row, 2);
-        m_grid->addWidget(about, row + 1, 1, 1, 2);
-        m_boxes << box;
-    }
-    m_grid->setColumnStretch(1, 1);
+    layOutRows();
     emit rowsChanged();
+}
+
+// The rows in port number order, each with its description under the box.
+void PortsPage::layOutRows()
+{
+    m_none->setVisible(m_rows.isEmpty());
+    int at = 1;
+    for (const Row &row : std::as_const(m_rows)) {
+        m_grid->addWidget(row.label, at, 0);
+        m_grid->addWidget(row.box, at, 1);
+        m_grid->addWidget(row.roles, at, 2);
+        m_grid->addWidget(row.about, at + 1, 1, 1, 2);
+        at += 2;
+    }
+}
+
+// A port number's row; its box starts with what was typed for the number
+// before, else with what the store holds, read once per number.
+PortsPage::Row PortsPage::makeRow(int number)
+{
+    if (!m_stored.contains(number))
+        m_stored[number] = SettingsStore().value(QLatin1String(settings::Porte), QString::number(number));
+    if (!m_typed.contains(number))
+        m_typed[number] = m_stored.value(number).value_or(QString());
+
+    Row row;
+    row.label = new QLabel(QStringLiteral("Porta %1").arg(number), this);
+    row.box = makeDeviceBox(number);
+    row.box->setAccessibleName(row.label->text());
+    row.label->setBuddy(row.box);
+    row.roles = new QLabel(this);
+    row.about = new QLabel(this);
+    row.about->setObjectName(QStringLiteral("LblPorta%1Dispositivo").arg(number));
+    QFont small = row.about->font();
+    small.setPointSizeF(small.pointSizeF() - 1);
+    row.about->setFont(small);
+    row.about->setIndent(2);
+    describe(row.box, row.about);
+    connect(row.box, &QComboBox::editTextChanged, this, [this, number, box = row.box, about = row.about](const QString &text) {
+        m_typed[number] = text;
+        describe(box, about);
+    });
+    return row;
+}
+
+// An editable box whose drop-down shows each device's path with what it is.
+QComboBox *PortsPage::makeDeviceBox(int number)
+{
+    auto *box = new QComboBox(this);
+    box->setObjectName(QStringLiteral("CboPorta%1").arg(number));
+    box->setProperty("port", number);
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    auto *model = new QStandardItemModel(0, 2, box);
+    for (const SerialDeviceChoice &d : m_devices)
+        model->appendRow({new QStandardItem(d.path), new QStandardItem(d.description)});
+    auto *view = new QTreeView(box);
+    view->setHeaderHidden(true);
+    view->setRootIsDecorated(false);
+    view->setAllColumnsShowFocus(true);
+    box->setModel(model);
+    box->setView(view);
+    view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Wide enough for the longest path with its description.
+    int widest = 0;
+    for (const SerialDeviceChoice &d : m_devices)
+        widest = std::max(widest, box->fontMetrics().horizontalAdvance(d.path + d.description));
+    view->setMinimumWidth(widest + 48);
+    box->setModelColumn(0);
+    box->setEditText(m_typed.value(number));
+    box->lineEdit()->setPlaceholderText(defaultPath(number));
+    return box;
 }
 
 // Tells the operator what the path in box is: an adapter present now, a
@@ -143,20 +163,23 @@ void PortsPage::describe(QComboBox *box, QLabel *about) const
 QList<SettingsStore::Change> PortsPage::changes() const
 {
     QList<SettingsStore::Change> out;
-    for (QComboBox *box : m_boxes) {
-        const int number = box->property("port").toInt();
-        const QString path = box->currentText().trimmed();
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
+        const int number = it.key();
+        const QString path = it->box->currentText().trimmed();
         if (!path.isEmpty())
-            out.append({QStringLiteral("Porte"), QString::number(number), path});
+            out.append({QLatin1String(settings::Porte), QString::number(number), path});
         else if (m_stored.value(number).has_value())
-            out.append({QStringLiteral("Porte"), QString::number(number), std::nullopt});
+            out.append({QLatin1String(settings::Porte), QString::number(number), std::nullopt});
     }
     return out;
 }
 
 QList<QWidget *> PortsPage::focusChain() const
 {
-    return {m_boxes.cbegin(), m_boxes.cend()};
+    QList<QWidget *> chain;
+    for (const Row &row : m_rows)
+        chain << row.box;
+    return chain;
 }
 
 } // namespace quorvex

@@ -20,7 +20,7 @@ public:
     explicit PortsPage(QList<SerialDeviceChoice> devices, QWidget *parent = nullptr);
 
     // The roles and the port text of each, as the role tabs show it now;
-    // rebuilds the rows, keeping what was typed for numbers still in use.
+    // adds and drops rows in place, keeping what was typed for each number.
     void setRolePorts(const QList<std::pair<QString, QString>> &rolePorts);
     // The [Porte] writes for the numbers listed: the path typed, or removal
     // of a mapping that was cleared.
@@ -32,15 +32,23 @@ signals:
     void rowsChanged();
 
 private:
-    QString pathFor(int number) const;
+    struct Row {
+        QLabel *label;
+        QComboBox *box;
+        QLabel *roles;
+        QLabel *about;
+    };
+    Row makeRow(int number);
+    QComboBox *makeDeviceBox(int number);
+    void layOutRows();
     void describe(QComboBox *box, QLabel *about) const;
 
     QList<SerialDeviceChoice> m_devices;
-    QMap<int, QString> m_typed;                 // what each number's box holds
+    QMap<int, QString> m_typed;                 // what each number's box holds, kept when its row goes
     QMap<int, std::optional<QString>> m_stored; // what the store held when first listed
-    QList<QComboBox *> m_boxes;
+    QMap<int, Row> m_rows;                      // by port number
     QGridLayout *m_grid = nullptr;
-    QWidget *m_rows = nullptr;
+    QLabel *m_none = nullptr;                   // shown when no role has a port number
 };
 
 } // namespace quorvex

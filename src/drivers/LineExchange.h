@@ -1,0 +1,67 @@
+#pragma once
+// One exchange with an instrument, as one object: the port, the line's turn
+// and the reply deadline. The engines talk to the line only through it:
+// discard, send, wait for n bytes or the deadline, take the bytes.
+//
+// The turn is waited for at most the row's time-out; an exchange that does
+// not get it ends as its row ends on silence without touching the line. An
+// exchange that gets it has its full time-out from the moment its request
+// is written (send), or, for a stream that is only listened to, from
+// restartClock(). When it ends it tells the port how the instrument
+// answered (PortControl::Health): one warning when the instrument stops
+// answering, one info line when it answers again.
+#include "drivers/InstrumentModel.h"
+#include "serial/PortControl.h"
+
+#include <QByteArrayView>
+#include <QCoro/QCoroTask>
+#include <QDeadlineTimer>
+#include <QVariant>
+
+namespace quorvex {
+
+class LineExchange {
+public:
+    // role: who asked ("Bilancia"), for the health messages; empty for a
+    // call that named its port itself.
+    LineExchange(PortControl &port, const InstrumentModel &model, QString role);
+    ~LineExchange();
+    LineExchange(const LineExchange &) = delete;
+    LineExchange &operator=(const LineExchange &) = delete;
+
+    // Waits for the line's turn at most the row's time-out; false when it
+    // did not come (nothing was touched). Then opens the port again if its
+    // device came back (see PortControl::ensureOpen); throws its error if not.
+    QCoro::Task<bool> begin();
+
+    // Drops whatever was received: a late answer to an earlier request must
+    // not be taken for this one.
+    void discard();
+    // Writes the bytes and starts the reply clock.
+    void send(QByteArrayView bytes);
+    // Starts the reply clock without writing (a stream that is listened to).
+    void restartClock();
+    // Until at least n bytes are in (true) or the deadline has passed (false).
+    QCoro::Task<bool> waitFor(int n);
+    // Everything received, as bytes; the port's buffer is empty afterwards.
+    QByteArray take();
+
+private:
+    QString who() const;
+
+    PortControl &m_port;
+    const InstrumentModel &m_model;
+    QString m_role;
+    LineTurn::Holder m_line;
+    QDeadlineTimer m_deadline;
+    bool m_heard = false;  // some wait got its bytes
+    bool m_silent = false; // some wait ran out
+};
+
+// What a row gives for kind: 0.0, the 16-bit 0, the empty reading, or the
+// type-mismatch error (thrown).
+QVariant fallbackValue(Fallback kind);
+// The row's value in a reply (its parser; without one, 0).
+QVariant parsedValue(const InstrumentModel &model, const QByteArray &reply);
+
+} // namespace quorvex
