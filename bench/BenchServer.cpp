@@ -53,6 +53,8 @@ bool BenchServer::start()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
+    // The coil store too stays in the scratch folder.
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_config.path());
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_config.path());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     m_process.setProcessEnvironment(env);

@@ -88,6 +88,7 @@ void oneShot(sim::D400 &scale)
                                                       "org.freedesktop.DBus", "UpdateActivationEnvironment");
     qDBusRegisterMetaType<QMap<QString, QString>>();
     env << QVariant::fromValue(QMap<QString, QString>{{"XDG_CONFIG_HOME", config.configHome()},
+                                                      {"XDG_DATA_HOME", config.configHome()},
                                                       {"XDG_RUNTIME_DIR", config.configHome()},
                                                       {"QT_QPA_PLATFORM", "offscreen"}});
     QDBusConnection::sessionBus().call(env);

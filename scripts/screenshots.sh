@@ -7,8 +7,10 @@
 # 1. The real server on a private session bus, with a CTM counter, a height
 #    sensor and a scale simulated on ptys and height tracking on: the client
 #    shows the sampler window (ShowSampler) while the counter runs, then the
-#    settings dialog (ShowSettings). The server saves each window it shows
-#    into QUORVEX_SCREENSHOT_DIR: server-FormSamples.png, server-FormDevices.png.
+#    settings dialog (ShowSettings), then closes coils and shows the history
+#    window (quorvex history). The server saves each window it shows into
+#    QUORVEX_SCREENSHOT_DIR: server-FormSamples.png, server-FormDevices.png,
+#    server-FormHistory.png.
 # 2. What a client cannot ask for, rendered by programs over the same
 #    window classes: the sampler with its sample list (sampler.png,
 #    sampler-list.png) and every tab of the settings dialog
@@ -108,7 +110,7 @@ DistanzaOperatoreArrotolatore="1,5"
 3=$tmp/height
 EOF
 
-XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp" QT_QPA_PLATFORM=offscreen LC_ALL=it_IT.UTF-8 LANG=it_IT.UTF-8 \
+XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data" XDG_RUNTIME_DIR="$tmp" QT_QPA_PLATFORM=offscreen LC_ALL=it_IT.UTF-8 LANG=it_IT.UTF-8 \
     QUORVEX_SCREENSHOT_DIR="$tmp/shots" "$server_bin" --serve </dev/null >"$tmp/server.log" 2>&1 &
 pids+=($!)
 server_pid=$!
@@ -152,6 +154,25 @@ shoot() { # window-object-name operation args...
 }
 shoot FormSamples ShowSampler true
 shoot FormDevices ShowSettings
+
+# Two coils closed, the second while the third is being wound, for the
+# history window: its list, the chart of the newest coil, and the live series.
+for coil in 1 2; do
+    "$client_bin" --timeout 10 LeggiPeso >/dev/null
+    "$client_bin" --timeout 10 AzzeraLunghezza
+    echo "count 0" >&3
+    for step in $(seq 0 19); do
+        echo "count $((step * 50 + 17))" >&3
+        echo "count $((505 + coil * 10 + (step % 5) * 7 - (step % 3) * 9))" >&4
+        sleep 0.1
+    done
+done
+"$client_bin" --timeout 10 AzzeraLunghezza
+for step in $(seq 0 9); do
+    echo "count $((step * 50 + 17))" >&3
+    sleep 0.1
+done
+shoot FormHistory history
 
 # The renders of what a client cannot show.
 XDG_RUNTIME_DIR="$tmp" QT_QPA_PLATFORM=offscreen "$sampler_render" "$out"

@@ -247,6 +247,20 @@ void resolveOperation(Request &request, QStringList words)
 
 Request parseCommandLine(const QStringList &arguments)
 {
+    if (!arguments.contains(QLatin1String("--help")) && !arguments.contains(QLatin1String("-h"))) {
+        // The history commands, after any --timeout.
+        Request request;
+        QStringList rest = arguments;
+        while (rest.size() >= 2 && rest[0] == QLatin1String("--timeout")) {
+            request.timeoutMs = std::max(1, int(parseTimeout(rest[1]) * 1000));
+            rest.remove(0, 2);
+        }
+        if (std::optional<HistoryRequest> history = parseHistoryCommand(rest)) {
+            request.mode = Request::Mode::History;
+            request.history = *history;
+            return request;
+        }
+    }
     const Options options;
     QCommandLineParser parser;
     options.addTo(parser);
@@ -395,6 +409,9 @@ QString usageText()
         "       quorvex --list\n"
         "       quorvex ports\n"
         "       quorvex monitor [PORT]\n"
+        "       quorvex coils [--since WHEN] [--until WHEN] [--limit N] [--csv]\n"
+        "       quorvex coil ID [--csv]\n"
+        "       quorvex history\n"
         "\n"
         "Calls an operation of the Quorvex server (com.velkaro.Quorvex on the\n"
         "D-Bus session bus) and prints its result.\n"
@@ -427,6 +444,12 @@ QString usageText()
         "ports or on PORT (a port number or a device path), until Ctrl-C. Neither\n"
         "starts the server.\n"
         "\n"
+        "coils lists the recorded coils, newest first (at most N, default 100),\n"
+        "closed from WHEN (today, yesterday, 2026-03-01, 2026-03-01T08:30; local\n"
+        "time) until before WHEN; coil ID prints one coil's samples (length,\n"
+        "height). --csv prints CSV with a header and ISO 8601 UTC times instead.\n"
+        "history opens the server's history window.\n"
+        "\n"
         "Exit status: 0 success, 1 the call failed (the D-Bus error is printed as\n"
         "\"quorvex: <error name>: <message>\"), 2 the command line is wrong.\n"
         "\n"
@@ -436,7 +459,8 @@ QString usageText()
         "  quorvex LeggiPeso_BILANCIAI_D400 3\n"
         "  quorvex --id 0x60030002\n"
         "  quorvex --watch 500 LeggiPeso\n"
-        "  quorvex monitor 3\n");
+        "  quorvex monitor 3\n"
+        "  quorvex coils --since today --csv > coils.csv\n");
 }
 
 } // namespace quorvex::cli

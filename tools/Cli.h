@@ -2,6 +2,7 @@
 // The command-line client's logic apart from the bus: reading the command
 // line, converting arguments by the operation table, building the D-Bus
 // call and turning a reply into text. main.cpp only runs it.
+#include "HistoryCli.h"
 #include "api/Operations.h"
 
 #include <QDBusMessage>
@@ -24,7 +25,7 @@ public:
 };
 
 struct Request {
-    enum class Mode { Help, Version, List, Call, Ports, Monitor };
+    enum class Mode { Help, Version, List, Call, Ports, Monitor, History };
     Mode mode = Mode::Call;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;
@@ -37,6 +38,7 @@ struct Request {
     int timeoutMs = 60000;
     int watchMs = 0; // 0: call once
     QString monitorPort; // monitor: a port number or device path; empty for all
+    HistoryRequest history; // coils, coil, history
 };
 
 // Reads the command line (without the program name). Throws UsageError.

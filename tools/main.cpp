@@ -185,6 +185,7 @@ int main(int argc, char **argv)
     case Request::Mode::Call:
     case Request::Mode::Ports:
     case Request::Mode::Monitor:
+    case Request::Mode::History:
         break;
     }
 
@@ -204,6 +205,8 @@ int main(int argc, char **argv)
         return runPorts(bus, request.timeoutMs);
     case Request::Mode::Monitor:
         return monitor(app, bus, request);
+    case Request::Mode::History:
+        return runHistory(bus, request.history, request.timeoutMs);
     default:
         return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
     }

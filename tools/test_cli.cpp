@@ -291,3 +291,18 @@ TEST(Monitor, TraceLinesAndPortFilter)
 }
 
 } // namespace
+
+TEST(CliHistory, CommandsTakeTheirOwnOptionsAndRejectWhatTheyCannotUse)
+{
+    const Request coils = parseCommandLine({"--timeout", "5", "coils", "--since", "2026-03-01", "--limit", "7", "--csv"});
+    ASSERT_EQ(coils.mode, Request::Mode::History);
+    EXPECT_EQ(coils.timeoutMs, 5000);
+    EXPECT_EQ(coils.history.sinceUs, QDate(2026, 3, 1).startOfDay().toMSecsSinceEpoch() * 1000);
+    EXPECT_EQ(coils.history.limit, 7u);
+    EXPECT_TRUE(coils.history.csv);
+    EXPECT_EQ(parseCommandLine({"coil", "42"}).history.id, 42);
+    for (const QStringList &bad : {QStringList{"coils", "--limit", "-1"}, QStringList{"coils", "--since", "soon"},
+                                   QStringList{"coil"}, QStringList{"coil", "0"}, QStringList{"coil", "1", "--since", "today"},
+                                   QStringList{"history", "--csv"}, QStringList{"coils", "--until"}})
+        EXPECT_THROW(parseCommandLine(bad), UsageError) << bad.join(' ').toStdString();
+}

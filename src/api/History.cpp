@@ -36,6 +36,13 @@ QVariantMap describeCoil(const CoilRecord &r)
     return map;
 }
 
+// A store that cannot be read is a failure, never an empty answer.
+QDBusMessage storeFailed(const QDBusMessage &message, const QString &why)
+{
+    return message.createErrorReply(QLatin1String(kErrorPrefix) + QStringLiteral("Failed"),
+                                    QStringLiteral("0: %1").arg(why));
+}
+
 // The signature each method takes.
 QString signatureOf(const QString &member)
 {
@@ -98,6 +105,8 @@ QDBusMessage History::coilsReply(const QDBusMessage &message) const
     CoilList coils;
     for (const CoilRecord &r : m_store.coils(args.at(0).toLongLong(), args.at(1).toLongLong(), rows))
         coils.append(describeCoil(r));
+    if (!m_store.readError().isEmpty())
+        return storeFailed(message, m_store.readError());
     return message.createReply(QVariant::fromValue(coils));
 }
 
@@ -105,6 +114,8 @@ QDBusMessage History::profileReply(const QDBusMessage &message) const
 {
     const qint64 id = message.arguments().at(0).toLongLong();
     const std::optional<QList<QPointF>> profile = m_store.profile(id);
+    if (!profile && !m_store.readError().isEmpty())
+        return storeFailed(message, m_store.readError());
     if (!profile)
         return message.createErrorReply(QLatin1String(kErrorPrefix) + QStringLiteral("NotFound"),
                                         QStringLiteral("5: No coil with id %1").arg(id));

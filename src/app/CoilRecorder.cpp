@@ -2,6 +2,7 @@
 
 #include "common/Logging.h"
 #include "line/Line.h"
+#include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 #include "tracking/Sampler.h"
 
@@ -37,14 +38,17 @@ CoilRecord recordOf(const FinishedCoil &coil)
 
 std::optional<int> daysToKeep()
 {
-    const std::optional<QString> text = SettingsStore().value(QStringLiteral("Storico"), QStringLiteral("Giorni"));
-    if (!text || text->trimmed().isEmpty())
-        return std::nullopt;
+    const QString text = SettingsStore()
+                             .value(QLatin1String(settings::Storico), QLatin1String(settings::Giorni))
+                             .value_or(settingRow(settings::Storico, settings::Giorni).loadDefaultText())
+                             .trimmed();
     bool ok = false;
-    const int days = QLocale().toInt(text->trimmed(), &ok);
-    if (!ok || days <= 0) {
+    const int days = QLocale().toInt(text, &ok);
+    if (ok && days == 0)
+        return std::nullopt;
+    if (!ok || days < 0) {
         qCWarning(lcHistory).noquote()
-            << QStringLiteral("[Storico] Giorni=\"%1\" is not a positive whole number: every coil is kept").arg(*text);
+            << QStringLiteral("[Storico] Giorni=\"%1\" is not a positive whole number: every coil is kept").arg(text);
         return std::nullopt;
     }
     return days;

@@ -37,7 +37,8 @@ private:
     QTimer m_daily;
 };
 
-// [Storico] Giorni as a number of days; nullopt to keep everything.
+// [Storico] Giorni as a number of days; nullopt to keep everything (0, the
+// default, or a value that is not a whole number, with a warning).
 std::optional<int> daysToKeep();
 
 } // namespace quorvex

@@ -98,13 +98,8 @@ void ServerWindows::showHistory()
         return;
     if (!m_history) {
         m_history = new FormHistory(*m_coilStore, m_sampler.get());
-        m_history->setAttribute(Qt::WA_DeleteOnClose);
         // Open, the window keeps the process alive; closed, it is gone.
-        m_historyLoaded = KeepAliveToken::take();
-        connect(m_history, &QObject::destroyed, this, [this] {
-            m_history.clear();
-            m_historyLoaded.release();
-        });
+        m_history->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_history->show();
     m_history->raise();

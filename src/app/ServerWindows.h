@@ -5,7 +5,6 @@
 // window holds the process alive by itself (KeepAlive).
 #include "api/Global.h"
 #include "api/GlobalServices.h"
-#include "common/KeepAlive.h"
 
 #include <QObject>
 #include <QPointer>
@@ -52,7 +51,6 @@ private:
     std::unique_ptr<FormSamples> m_form;
     CoilStore *m_coilStore = nullptr;
     QPointer<FormHistory> m_history;
-    KeepAliveToken m_historyLoaded; // the open history window holds the process
 };
 
 } // namespace quorvex

@@ -58,6 +58,7 @@ CoilStore::~CoilStore()
 void CoilStore::warn(const QString &what, const QString &reason)
 {
     const QString text = QStringLiteral("coil store %1: %2: %3").arg(m_path, what, reason);
+    m_readError = text;
     if (text == m_lastWarning) {
         qCDebug(lcHistory).noquote() << text;
         return;
@@ -168,6 +169,7 @@ std::optional<qint64> CoilStore::write(const CoilRecord &record)
 QList<CoilRecord> CoilStore::coils(qint64 sinceUs, qint64 untilUs, int limit)
 {
     QList<CoilRecord> records;
+    m_readError.clear();
     if (!ensureOpen())
         return records;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -195,12 +197,17 @@ QList<CoilRecord> CoilStore::coils(qint64 sinceUs, qint64 untilUs, int limit)
 
 std::optional<CoilRecord> CoilStore::coil(qint64 id)
 {
+    m_readError.clear();
     if (!ensureOpen())
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT %1, profile FROM coils WHERE id = ?").arg(kColumns));
     q.addBindValue(id);
-    if (!q.exec() || !q.next())
+    if (!q.exec()) {
+        warn(QStringLiteral("cannot read coil %1").arg(id), q.lastError().text());
+        return std::nullopt;
+    }
+    if (!q.next())
         return std::nullopt;
     return recordFrom(q, true);
 }

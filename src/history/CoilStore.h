@@ -36,6 +36,9 @@ public:
     QList<CoilRecord> coils(qint64 sinceUs, qint64 untilUs, int limit);
     std::optional<CoilRecord> coil(qint64 id);
     std::optional<QList<QPointF>> profile(qint64 id);
+    // Why the last coils(), coil() or profile() gave nothing because the
+    // store failed; empty when it was read (an unknown id included).
+    QString readError() const { return m_readError; }
 
     // The plant feed's queue: records not yet published, oldest first, with
     // their profiles.
@@ -62,6 +65,7 @@ private:
     QList<CoilRecord> m_held;
     QString m_lastWarning; // repeated, a warning is only a debug line
     qint64 m_lastId = 0;
+    QString m_readError;
 
     QString m_path;
     QString m_connection;

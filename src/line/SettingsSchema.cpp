@@ -68,6 +68,7 @@ std::vector<SettingRow> makeSchema()
         {FormSamples, Left, K::Twips, nullptr, nullptr},
         {FormSamples, Top, K::Twips, nullptr, nullptr},
         {FormSamples, WindowState, K::WholeNumber, nullptr, nullptr},
+        {Storico, Giorni, K::WholeNumber, "0", nullptr},
     });
     // The plant feed: empty Server, no feed. Linea's default, the host
     // name, is the feed's own.

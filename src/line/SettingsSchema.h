@@ -17,6 +17,7 @@ inline constexpr char Altezza[] = "Altezza";
 inline constexpr char Servizio[] = "Servizio";
 inline constexpr char Porte[] = "Porte"; // keyed by port number, the value a device path
 inline constexpr char FormSamples[] = "FormSamples";
+inline constexpr char Storico[] = "Storico"; // the coil records
 inline constexpr char Impianto[] = "Impianto"; // the plant feed's MQTT broker
 
 inline constexpr char Marca[] = "Marca";
@@ -40,6 +41,7 @@ inline constexpr char Height[] = "Height";
 inline constexpr char Left[] = "Left";
 inline constexpr char Top[] = "Top";
 inline constexpr char WindowState[] = "WindowState";
+inline constexpr char Giorni[] = "Giorni"; // days of coil records kept; 0: all
 } // namespace settings
 
 enum class SettingKind {

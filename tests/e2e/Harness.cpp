@@ -34,6 +34,7 @@ bool waitUntil(const std::function<bool()> &pred, int timeoutMs)
 ServerTest::ServerTest()
 {
     qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
 }
 
 ServerTest::~ServerTest()
@@ -72,6 +73,7 @@ void ServerTest::startServer(const QString &locale)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome());
     env.insert(QStringLiteral("LC_ALL"), locale);
     env.insert(QStringLiteral("LANG"), locale);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

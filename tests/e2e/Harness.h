@@ -55,6 +55,8 @@ protected:
     void expectTypeMismatch(const QString &driver, const QString &port);
 
     QString configHome() const { return m_config.path(); }
+    // The server's XDG_DATA_HOME (the coil store lives below it).
+    QString dataHome() const { return m_config.path() + QStringLiteral("/data"); }
 
     QTemporaryDir m_config;
     QProcess m_server;

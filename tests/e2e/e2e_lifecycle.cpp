@@ -70,7 +70,7 @@ TEST_F(Lifecycle, ActivationServesTheCallAndTheServerEndsWhenTheClientLeaves)
     // The bus starts the server with this environment.
     QDBusMessage env = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                       "org.freedesktop.DBus", "UpdateActivationEnvironment");
-    QMap<QString, QString> vars{{"XDG_CONFIG_HOME", configHome()}, {"XDG_RUNTIME_DIR", configHome()},
+    QMap<QString, QString> vars{{"XDG_CONFIG_HOME", configHome()}, {"XDG_DATA_HOME", dataHome()}, {"XDG_RUNTIME_DIR", configHome()},
                                 {"QT_QPA_PLATFORM", "offscreen"}, {"LC_ALL", "it_IT.UTF-8"}};
     qDBusRegisterMetaType<QMap<QString, QString>>();
     env << QVariant::fromValue(vars);

@@ -303,7 +303,7 @@ TEST_F(Sharing, OneShotClientsThroughActivationAllGetTheWeight)
 {
     QDBusMessage env = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                       "org.freedesktop.DBus", "UpdateActivationEnvironment");
-    QMap<QString, QString> vars{{"XDG_CONFIG_HOME", configHome()}, {"XDG_RUNTIME_DIR", configHome()},
+    QMap<QString, QString> vars{{"XDG_CONFIG_HOME", configHome()}, {"XDG_DATA_HOME", dataHome()}, {"XDG_RUNTIME_DIR", configHome()},
                                 {"QT_QPA_PLATFORM", "offscreen"}};
     qDBusRegisterMetaType<QMap<QString, QString>>();
     env << QVariant::fromValue(vars);

@@ -1,9 +1,17 @@
-// The coil store against a real SQLite file in a temporary folder.
+// The coil store against a real SQLite file in a temporary folder, and the
+// recorder that feeds it from the zeroing.
+#include "app/CoilRecorder.h"
 #include "history/CoilSchema.h"
 #include "history/CoilStore.h"
+#include "line/Line.h"
+#include "line/SettingsStore.h"
+#include "tracking/Sampler.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -104,4 +112,28 @@ TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordAndRecoversLater)
     junk.close();
     CoilStore foreign(junk.fileName());
     EXPECT_FALSE(foreign.append(recordAt(1000)));
+}
+
+TEST(CoilRecorder, RecordsAfterTheCallWithTheWeightReadSinceTheLastCoilAndPrunesAtStart)
+{
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    SettingsStore().setValue(QStringLiteral("Storico"), QStringLiteral("Giorni"), QStringLiteral("2"));
+    CoilStore store(dir.filePath(QStringLiteral("coils.sqlite")));
+    store.append(recordAt(QDateTime::currentMSecsSinceEpoch() * 1000 - 3LL * 24 * 3600 * 1000000));
+    Line line;
+    CoilRecorder recorder(line, store, [] { return false; });
+
+    emit line.readingTaken(Role::Bilancia, RoleOperation::LeggiTara, 1);
+    emit line.readingTaken(Role::Bilancia, RoleOperation::LeggiPeso, 1250.5);
+    FinishedCoil coil{QDateTime::currentMSecsSinceEpoch() * 1000, 45, 55, {{30, 50}, {40, 60}}};
+    recorder.coilFinished(coil);
+    recorder.coilFinished(coil);
+    EXPECT_EQ(store.unpublishedCount(), 1) << "written before the zeroing's caller had its answer";
+    QCoreApplication::processEvents();
+    const QList<CoilRecord> coils = store.coils(0, 0, 0);
+    ASSERT_EQ(coils.size(), 2) << "the record older than two days was not pruned";
+    EXPECT_FALSE(coils[0].weight) << "a weight counted for two coils";
+    EXPECT_EQ(coils[1].weight, 1250.5);
+    EXPECT_EQ(*store.profile(coils[1].id), (QList<QPointF>{{30, 50}, {40, 60}}));
 }

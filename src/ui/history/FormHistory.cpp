@@ -50,6 +50,8 @@ QTableWidgetItem *cell(const QString &text, qint64 id = 0)
 {
     auto *item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    // Numbers line up on the right, the time on the left.
+    item->setTextAlignment(Qt::AlignVCenter | (id ? Qt::AlignLeft : Qt::AlignRight));
     if (id)
         item->setData(Qt::UserRole, id);
     return item;
@@ -80,9 +82,10 @@ FormHistory::FormHistory(CoilStore &store, Sampler *sampler, QWidget *parent)
     splitter->addWidget(left);
     splitter->addWidget(buildChart());
     splitter->setStretchFactor(1, 1);
+    splitter->setSizes({500, 500});
     auto *layout = new QHBoxLayout(this);
     layout->addWidget(splitter);
-    resize(1000, 520);
+    resize(1100, 560);
 
     connect(m_list, &QTableWidget::itemSelectionChanged, this, &FormHistory::showSelected);
     connect(&m_store, &CoilStore::coilClosed, this, &FormHistory::refresh);
@@ -117,6 +120,7 @@ QWidget *FormHistory::buildFilter()
 QWidget *FormHistory::buildChart()
 {
     m_chart = new QChart;
+    m_chart->setLocalizeNumbers(true);
     m_profile = new QLineSeries;
     m_profile->setName(QStringLiteral("Bobina"));
     m_average = new QLineSeries;

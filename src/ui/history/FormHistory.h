@@ -2,7 +2,10 @@
 // The history window, "Storico bobine": the recorded coils, newest first,
 // filtered by date, and for the selected coil its height against length
 // with the average drawn as a line. When a sampler runs, a second series
-// shows the coil being wound now, live from the sample buffer.
+// shows the coil being wound now, live from the sample buffer. Open, it
+// keeps the process alive.
+#include "common/KeepAlive.h"
+
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -51,6 +54,7 @@ private:
     QValueAxis *m_axisX = nullptr;
     QValueAxis *m_axisY = nullptr;
     QTimer m_liveTimer;
+    KeepAliveToken m_loaded = KeepAliveToken::take();
 };
 
 } // namespace quorvex

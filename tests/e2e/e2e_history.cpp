@@ -1,0 +1,190 @@
+// Coil records end to end: height tracking on with a CTM counter (port 3), a
+// height sensor (a second CTM counter, port 4) and a D400 scale (port 5);
+// coils closed by AzzeraLunghezza are read back through
+// com.velkaro.Quorvex.History and the client.
+#include "tests/e2e/Harness.h"
+
+#include "sim/instruments/CtmCounter.h"
+#include "sim/instruments/D400.h"
+
+#include <QDBusArgument>
+#include <QDir>
+#include <QFile>
+#include <QPointF>
+#include <QProcess>
+
+using namespace e2e;
+
+namespace {
+
+QDBusMessage historyCall(const QString &method, const QVariantList &args = {})
+{
+    QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("com.velkaro.Quorvex"),
+                                                    QStringLiteral("/com/velkaro/Quorvex/Global"),
+                                                    QStringLiteral("com.velkaro.Quorvex.History"), method);
+    m.setArguments(args);
+    return QDBusConnection::sessionBus().call(m, QDBus::Block, 10000);
+}
+
+QList<QVariantMap> coils()
+{
+    QList<QVariantMap> list;
+    historyCall(QStringLiteral("Coils"), {qint64(0), qint64(0), 0u}).arguments().value(0).value<QDBusArgument>() >> list;
+    return list;
+}
+
+// Collects the CoilClosed signals.
+class CoilClosedSpy : public QObject {
+    Q_OBJECT
+public:
+    CoilClosedSpy()
+    {
+        QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/velkaro/Quorvex/Global"),
+                                              QStringLiteral("com.velkaro.Quorvex.History"),
+                                              QStringLiteral("CoilClosed"), this, SLOT(closed(qlonglong)));
+    }
+    QList<qint64> ids;
+public slots:
+    void closed(qlonglong id) { ids.append(id); }
+};
+
+class History : public ServerTest {
+protected:
+    sim::Handle<sim::CtmCounter> sensor = sim::launch<sim::CtmCounter>();
+    sim::Handle<sim::CtmCounter> counter = sim::launch<sim::CtmCounter>();
+    sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
+
+    void SetUp() override
+    {
+        mapPort(3, counter->slavePath());
+        mapPort(4, sensor->slavePath());
+        mapPort(5, scale->slavePath());
+        configureRole("Contametri", "CTM", "1", 3, "1");
+        configureRole("Altezza", "CTM", "1", 4, "1");
+        configureRole("Bilancia", "BILANCIAI", "D400", 5);
+        scale->setWeightField("   12,340");
+        setSetting("Altezza", "MisuraMedia", "true");
+        setSetting("Altezza", "IntervalloDiCampionamento", "10");
+        setSetting("Altezza", "DistanzaSensoreArrotolatore", "30");
+        sensor->setCount(50);
+    }
+    void TearDown() override { stopServer(); }
+
+    void standAt(long length, long height)
+    {
+        sensor->setCount(height);
+        counter->setCount(length);
+        const int n = counter->readRequests();
+        ASSERT_TRUE(waitUntil([&] { return counter->readRequests() >= n + 2; })) << "the sampler stopped";
+        ASSERT_DOUBLE_EQ(callDouble("LeggiLunghezza"), double(length));
+    }
+    // Samples at 30..70 (heights 50..90), the counter at 45: the coil
+    // closed there holds the samples at 30 and 40, average 55.
+    void fillFirstCoil()
+    {
+        for (long i = 0; i < 5; ++i)
+            standAt(10 * i, 50 + 10 * i);
+        standAt(45, 99);
+    }
+    void zero()
+    {
+        ASSERT_EQ(call("AzzeraLunghezza").type(), QDBusMessage::ReplyMessage);
+    }
+};
+
+TEST_F(History, TwoCoilsGiveTwoRecordsThatSurviveARestartAndReadAsCsv)
+{
+    CoilClosedSpy spy;
+    startServer();
+    fillFirstCoil();
+    const double weight = callDouble("LeggiPeso");
+    zero();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiAltezza"), 55);
+    // The rebased buffer is (-5, 60), (5, 70), (15, 80), (25, 90); a sample
+    // at 35, then the coil closed at 5 holds (-5, 60), (5, 70).
+    standAt(5, 61);
+    zero();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiAltezza"), 65);
+    ASSERT_TRUE(waitUntil([&] { return spy.ids.size() == 2; })) << "CoilClosed was not sent for each coil";
+
+    stopServer();
+    startServer();
+    const QList<QVariantMap> list = coils();
+    ASSERT_EQ(list.size(), 2);
+    const QVariantMap &second = list[0], &first = list[1];
+    EXPECT_EQ(first.value("length").toDouble(), 45);
+    EXPECT_EQ(first.value("averageHeight").toDouble(), 55);
+    EXPECT_EQ(first.value("samples").toUInt(), 2u);
+    EXPECT_EQ(first.value("weight").toDouble(), weight);
+    EXPECT_GT(first.value("weightRead").toLongLong(), 0);
+    EXPECT_EQ(spy.ids, (QList<qint64>{first.value("id").toLongLong(), second.value("id").toLongLong()}));
+    EXPECT_EQ(second.value("length").toDouble(), 5);
+    EXPECT_EQ(second.value("averageHeight").toDouble(), 65);
+    EXPECT_FALSE(second.contains("weight")) << "nobody read the scale while the second coil was wound";
+
+    QList<QPointF> profile;
+    historyCall("Profile", {first.value("id").toLongLong()}).arguments().value(0).value<QDBusArgument>() >> profile;
+    EXPECT_EQ(profile, (QList<QPointF>{{30, 50}, {40, 60}}));
+    const QDBusMessage unknown = historyCall("Profile", {qint64(999)});
+    EXPECT_EQ(unknown.errorName(), "com.velkaro.Quorvex.Error.NotFound");
+    EXPECT_TRUE(unknown.errorMessage().contains("999"));
+
+    QProcess client;
+    client.start(clientPath(), {"coils", "--csv"});
+    ASSERT_TRUE(client.waitForFinished(20000));
+    EXPECT_EQ(client.exitCode(), 0);
+    const QStringList lines = QString::fromUtf8(client.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], "id,closed,length,averageHeight,samples,weight,weightRead");
+    const QStringList row = lines[2].split(',');
+    ASSERT_EQ(row.size(), 7);
+    EXPECT_EQ(row[0], first.value("id").toString());
+    EXPECT_TRUE(QDateTime::fromString(row[1], Qt::ISODateWithMs).isValid()) << row[1].toStdString();
+    EXPECT_EQ(row[2], "45");
+    EXPECT_EQ(row[3], "55");
+    EXPECT_EQ(row[4], "2");
+    EXPECT_EQ(row[5].toDouble(), weight);
+}
+
+TEST_F(History, AnUnwritableStoreLeavesZeroingAndReadingsIntactAndWarnsOnce)
+{
+    // A file where the store's folder should be.
+    QDir().mkpath(dataHome());
+    QFile blocker(dataHome() + "/Velkaro s.r.l.");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    captureLog = true;
+    startServer();
+    fillFirstCoil();
+    zero();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiAltezza"), 55);
+    standAt(5, 61);
+    zero();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiAltezza"), 65);
+    // Listing fails with the reason; it never looks like an empty store.
+    const QDBusMessage list = historyCall("Coils", {qint64(0), qint64(0), 0u});
+    EXPECT_EQ(list.errorName(), "com.velkaro.Quorvex.Error.Failed");
+    EXPECT_TRUE(list.errorMessage().contains("coils.sqlite")) << list.errorMessage().toStdString();
+    const QString log = serverLog();
+    EXPECT_EQ(log.count("coils.sqlite"), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("cannot create the folder")) << log.toStdString();
+}
+
+TEST_F(History, TheHistoryWindowKeepsTheServerAliveAfterItsLastClient)
+{
+    setSetting("Altezza", "MisuraMedia", "false"); // no sampler window to keep it
+    startServer();
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "only");
+        ASSERT_EQ(callOn(client, "LeggiPeso").type(), QDBusMessage::ReplyMessage);
+        QDBusMessage show = QDBusMessage::createMethodCall("com.velkaro.Quorvex", "/com/velkaro/Quorvex/Global",
+                                                           "com.velkaro.Quorvex.History", "ShowHistory");
+        ASSERT_EQ(client.call(show).type(), QDBusMessage::ReplyMessage);
+    }
+    QDBusConnection::disconnectFromBus("only");
+    EXPECT_FALSE(waitUntil([this] { return !serverRunning(); }, 4000)) << "the open window did not keep the process";
+}
+
+} // namespace
+
+#include "e2e_history.moc"
