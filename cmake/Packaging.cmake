@@ -7,12 +7,26 @@ foreach(program quorvexd quorvex quorvex-sim)
   target_compile_definitions(${program} PRIVATE QUORVEX_VERSION="${PROJECT_VERSION}")
 endforeach()
 
-# Manual pages, hand-written.
-install(FILES man/quorvexd.1 man/quorvex.1 man/quorvex-sim.1
-  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Manual pages, hand-written, and the package's changelog, installed
+# compressed as Debian policy wants (gzip -n: the same bytes every build).
+set(QUORVEX_COMPRESSED)
+foreach(source man/quorvexd.1 man/quorvex.1 man/quorvex-sim.1 data/changelog)
+  get_filename_component(name ${source} NAME)
+  set(target ${CMAKE_BINARY_DIR}/compressed/${name}.gz)
+  add_custom_command(OUTPUT ${target}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/compressed
+    COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/${source} > ${target}
+    DEPENDS ${CMAKE_SOURCE_DIR}/${source})
+  list(APPEND QUORVEX_COMPRESSED ${target})
+endforeach()
+add_custom_target(quorvex_docs ALL DEPENDS ${QUORVEX_COMPRESSED})
+install(FILES ${CMAKE_BINARY_DIR}/compressed/quorvexd.1.gz ${CMAKE_BINARY_DIR}/compressed/quorvex.1.gz
+  ${CMAKE_BINARY_DIR}/compressed/quorvex-sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The example settings file, with comments.
-install(FILES data/Quorvex.ini.example DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
+# The example settings file, with comments, the plant feed's topics, and
+# the copyright and changelog files every Debian package carries.
+install(FILES data/Quorvex.ini.example docs/plant-feed.md data/copyright
+  ${CMAKE_BINARY_DIR}/compressed/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
 
 # Bash completion of the client, generated from the introspection XML.
 set(QUORVEX_COMPLETION ${CMAKE_BINARY_DIR}/completion/quorvex)

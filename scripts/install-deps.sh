@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite qcoro-qt6-dev libgtest-dev
   dbus dbus-bin fonts-dejavu-core fonts-dseg
   dpkg-dev file man-db
+  libmosquitto-dev mosquitto mosquitto-clients
 )
 
 missing=()

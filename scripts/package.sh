@@ -17,7 +17,7 @@ root="$scratch/root"
 
 [[ -f "$build/build.ninja" ]] || cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Install builds nothing by itself: build what the package holds.
-cmake --build "$build" --target quorvexd quorvex quorvex-sim quorvex_completion >"$scratch/build.log" 2>&1 \
+cmake --build "$build" --target quorvexd quorvex quorvex-sim quorvex_completion quorvex_docs >"$scratch/build.log" 2>&1 \
     || { cat "$scratch/build.log" >&2; fail "build failed"; }
 rm -f "$build"/quorvex_*.deb
 (cd "$build" && cpack -G DEB -B "$build") >"$scratch/cpack.log" 2>&1 || { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
@@ -32,10 +32,17 @@ for file in usr/bin/quorvexd usr/bin/quorvex usr/bin/quorvex-sim \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Global.xml \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Diagnostics.xml \
     usr/lib/systemd/user/quorvex.service usr/share/bash-completion/completions/quorvex \
-    usr/share/doc/quorvex/Quorvex.ini.example; do
+    usr/share/doc/quorvex/Quorvex.ini.example usr/share/doc/quorvex/plant-feed.md \
+    usr/share/doc/quorvex/copyright usr/share/doc/quorvex/changelog.gz; do
     [[ -e "$root/$file" ]] || fail "missing /$file"
 done
 dpkg-deb -f "$deb" Depends | grep -q libqt6core6 || fail "no shared library dependencies"
+dpkg-deb -f "$deb" Depends | grep -q libmosquitto1 || fail "no dependency on the MQTT client library"
+if command -v lintian >/dev/null; then
+    # Tags go to stdout; stderr only says that it runs as root.
+    report="$(lintian --fail-on error,warning "$deb" 2>/dev/null)" || fail "lintian: $report"
+    echo "package: lintian finds no error or warning${report:+ (${report//$'\n'/; })}"
+fi
 
 # The programs run from the unpacked tree (libraries of the package first).
 export LD_LIBRARY_PATH="$root/usr/lib:$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"

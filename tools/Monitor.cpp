@@ -129,6 +129,24 @@ QString formatPorts(const QList<QVariantMap> &ports)
     return out;
 }
 
+// One line on the plant feed's link to the MQTT broker.
+QString formatFeed(const QVariantMap &feed)
+{
+    const QString state = feed.value(QStringLiteral("state")).toString();
+    if (state.isEmpty() || state == QLatin1String("off"))
+        return QStringLiteral("Plant feed: off (no Server in [Impianto])\n");
+    QString line = QStringLiteral("Plant feed: %1, broker %2:%3%4, line %5; %6 coil records unsent")
+                       .arg(state, feed.value(QStringLiteral("server")).toString())
+                       .arg(feed.value(QStringLiteral("port")).toInt())
+                       .arg(feed.value(QStringLiteral("tls")).toBool() ? QStringLiteral(" (TLS)") : QString(),
+                            feed.value(QStringLiteral("line")).toString())
+                       .arg(feed.value(QStringLiteral("unsent")).toInt());
+    const QString problem = feed.value(QStringLiteral("problem")).toString();
+    if (!problem.isEmpty())
+        line += QStringLiteral("\n  not connected: ") + problem;
+    return line + QLatin1Char('\n');
+}
+
 QString formatSerialDevices()
 {
     const QList<SerialDeviceChoice> devices = presentSerialDevices();
@@ -158,6 +176,9 @@ int runPorts(QDBusConnection &bus, int timeoutMs)
         std::fprintf(stderr, "quorvex: the server's ports: %s\n", qPrintable(errorText(reply)));
         status = 1;
     }
+    const QDBusMessage feed = bus.call(diagnosticsCall(QStringLiteral("Feed")), QDBus::Block, timeoutMs);
+    if (feed.type() == QDBusMessage::ReplyMessage)
+        std::printf("%s\n", qPrintable(formatFeed(qdbus_cast<QVariantMap>(feed.arguments().value(0)))));
     std::printf("Serial devices present:\n%s", qPrintable(formatSerialDevices()));
     std::fflush(stdout);
     return status;

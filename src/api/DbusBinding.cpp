@@ -128,7 +128,7 @@ QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, Q
 
 DbusBinding::DbusBinding(Line &line, QDBusConnection connection, GlobalServices *services, QObject *parent)
     : QDBusVirtualObject(parent), m_line(line), m_services(services), m_connection(connection),
-      m_watcher(new QDBusServiceWatcher(this)), m_diagnostics(new Diagnostics(line, connection, this))
+      m_watcher(new QDBusServiceWatcher(this)), m_diagnostics(new Diagnostics(line, connection, services, this))
 {
     m_watcher->setConnection(m_connection);
     m_watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);

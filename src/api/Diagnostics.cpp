@@ -45,8 +45,8 @@ quint64 microsecondsSinceEpoch()
 
 } // namespace
 
-Diagnostics::Diagnostics(Line &line, QDBusConnection connection, QObject *parent)
-    : QObject(parent), m_line(line), m_connection(connection), m_watcher(new QDBusServiceWatcher(this))
+Diagnostics::Diagnostics(Line &line, QDBusConnection connection, const GlobalServices *services, QObject *parent)
+    : QObject(parent), m_line(line), m_services(services), m_connection(connection), m_watcher(new QDBusServiceWatcher(this))
 {
     qDBusRegisterMetaType<PortList>();
     m_watcher->setConnection(m_connection);
@@ -67,14 +67,14 @@ bool Diagnostics::handles(const QDBusMessage &message)
     const QString member = message.member();
     return message.interface().isEmpty()
         && (member == QLatin1String("Ports") || member == QLatin1String("Watch")
-            || member == QLatin1String("Unwatch"));
+            || member == QLatin1String("Unwatch") || member == QLatin1String("Feed"));
 }
 
 void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection &connection)
 {
     const QString member = message.member();
     const bool known = member == QLatin1String("Ports") || member == QLatin1String("Watch")
-        || member == QLatin1String("Unwatch");
+        || member == QLatin1String("Unwatch") || member == QLatin1String("Feed");
     if (!known) {
         connection.send(message.createErrorReply(QDBusError::UnknownMethod,
                                                  QStringLiteral("No method %1 in %2").arg(member, kDiagnosticsInterface)));
@@ -87,6 +87,12 @@ void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection 
     }
     if (member == QLatin1String("Ports")) {
         connection.send(portsReply(message));
+        return;
+    }
+    if (member == QLatin1String("Feed")) {
+        const QVariantMap off{{QStringLiteral("state"), QStringLiteral("off")}};
+        const bool known = m_services && m_services->feedStatus;
+        connection.send(message.createReply(QVariant::fromValue(known ? m_services->feedStatus() : off)));
         return;
     }
     if (member == QLatin1String("Watch"))

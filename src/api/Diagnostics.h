@@ -3,7 +3,9 @@
 // port objects with their state and byte counts (Ports), and a Traffic
 // signal for every chunk of bytes a port sends or receives. The signal flows
 // only while some client has asked for it (Watch); with nobody watching, no
-// tap is installed on the ports and they only count their bytes.
+// tap is installed on the ports and they only count their bytes. Feed tells
+// the plant feed's broker connection.
+#include "api/GlobalServices.h"
 #include "serial/PortControl.h"
 
 #include <QDBusConnection>
@@ -22,7 +24,8 @@ inline constexpr char kDiagnosticsInterface[] = "com.velkaro.Quorvex.Diagnostics
 class Diagnostics : public QObject {
     Q_OBJECT
 public:
-    Diagnostics(Line &line, QDBusConnection connection, QObject *parent = nullptr);
+    Diagnostics(Line &line, QDBusConnection connection, const GlobalServices *services = nullptr,
+                QObject *parent = nullptr);
     ~Diagnostics() override;
 
     // Whether the call is for this interface: named so, or a method of it
@@ -43,6 +46,7 @@ private:
     void sendTraffic(const PortControl &port, PortControl::Direction direction, const QByteArray &bytes);
 
     Line &m_line;
+    const GlobalServices *m_services;
     QDBusConnection m_connection;
     QDBusServiceWatcher *m_watcher;
     QHash<QString, int> m_watches; // Watch calls not yet withdrawn, per client

@@ -1,6 +1,7 @@
 #pragma once
 // What Global reaches beyond the line, provided by the process: the
 // sampler while one is loaded, and the two windows.
+#include <QVariantMap>
 #include <functional>
 
 namespace quorvex {
@@ -15,6 +16,7 @@ struct GlobalServices {
     // Takes a coil a zeroing has closed, to be recorded later: it must not
     // delay the zeroing's answer.
     std::function<void(const FinishedCoil &)> coilFinished;
+    std::function<QVariantMap()> feedStatus; // the plant feed's state, for Diagnostics
 };
 
 } // namespace quorvex

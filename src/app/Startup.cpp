@@ -4,6 +4,7 @@
 #include "api/Global.h"
 #include "api/History.h"
 #include "app/CoilRecorder.h"
+#include "app/FeedLink.h"
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
 #include "history/CoilStore.h"
@@ -60,6 +61,7 @@ int runServer(int argc, char **argv)
     if (!bus.registerService(QLatin1String(kServiceName)))
         return 0;
 
+    FeedLink feed(line, coilStore, *windows.services());
     line.CaricaDispositivi();
     OrderlyExit exit(bus, line, binding, windows);
     exit.handleStopSignals();

@@ -13,5 +13,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcDriver)   // quorvex.driver: readings that failed, 
 Q_DECLARE_LOGGING_CATEGORY(lcHealth)   // quorvex.health: instruments that stop answering and answer again
 Q_DECLARE_LOGGING_CATEGORY(lcTracking) // quorvex.tracking: height tracking
 Q_DECLARE_LOGGING_CATEGORY(lcHistory)  // quorvex.history: the coil record store
+Q_DECLARE_LOGGING_CATEGORY(lcFeed)     // quorvex.feed: the plant feed's broker connection
 
 } // namespace quorvex

@@ -70,6 +70,20 @@ std::vector<SettingRow> makeSchema()
         {FormSamples, WindowState, K::WholeNumber, nullptr, nullptr},
         {Storico, Giorni, K::WholeNumber, "0", nullptr},
     });
+    // The plant feed: empty Server, no feed. Linea's default, the host
+    // name, is the feed's own.
+    add({
+        {Impianto, Server, K::Text, "", nullptr,
+         {"Impianto", "&Server", "TxtImpiantoServer", 22, "vuoto: nessun invio all'impianto"}},
+        {Impianto, Porta, K::WholeNumber, "1883", nullptr, {"Impianto", "&Porta", "TxtImpiantoPorta", 23}},
+        {Impianto, Linea, K::Text, "", nullptr,
+         {"Impianto", "&Linea", "TxtImpiantoLinea", 24, "vuoto: il nome del computer"}},
+        {Impianto, Utente, K::Text, "", nullptr, {"Impianto", "&Utente", "TxtImpiantoUtente", 25, "vuoto: anonimo"}},
+        {Impianto, FilePassword, K::Text, "", nullptr,
+         {"Impianto", "File pass&word", "TxtImpiantoFilePassword", 26, "file con la password (prima riga)"}},
+        {Impianto, FileCA, K::Text, "", nullptr, {"Impianto", "File &CA", "TxtImpiantoFileCA", 27, "vuoto: senza TLS"}},
+        {Impianto, Keepalive, K::WholeNumber, "60", nullptr, {"Impianto", "&Keepalive (s)", "TxtImpiantoKeepalive", 28}},
+    });
     return rows;
 }
 

@@ -18,6 +18,7 @@ inline constexpr char Servizio[] = "Servizio";
 inline constexpr char Porte[] = "Porte"; // keyed by port number, the value a device path
 inline constexpr char FormSamples[] = "FormSamples";
 inline constexpr char Storico[] = "Storico"; // the coil records
+inline constexpr char Impianto[] = "Impianto"; // the plant feed's MQTT broker
 
 inline constexpr char Marca[] = "Marca";
 inline constexpr char Modello[] = "Modello";
@@ -28,6 +29,12 @@ inline constexpr char MisuraMedia[] = "MisuraMedia";
 inline constexpr char IntervalloDiCampionamento[] = "IntervalloDiCampionamento";
 inline constexpr char DistanzaSensoreArrotolatore[] = "DistanzaSensoreArrotolatore";
 inline constexpr char DistanzaOperatoreArrotolatore[] = "DistanzaOperatoreArrotolatore";
+inline constexpr char Server[] = "Server";
+inline constexpr char Linea[] = "Linea";
+inline constexpr char Utente[] = "Utente";
+inline constexpr char FilePassword[] = "FilePassword";
+inline constexpr char FileCA[] = "FileCA";
+inline constexpr char Keepalive[] = "Keepalive";
 // A window's placement, under the group named after the window.
 inline constexpr char Width[] = "Width";
 inline constexpr char Height[] = "Height";
@@ -55,6 +62,7 @@ struct DialogField {
     const char *caption;    // label or check box caption, "&" before the access key
     const char *objectName; // the control's name
     int label = -1;         // index in the dialog's label array, -1 for none
+    const char *placeholder = nullptr; // what the empty field says, if anything
 };
 
 struct SettingRow {

@@ -306,7 +306,8 @@ TEST_F(SettingsDialog, KeyboardAloneReachesEveryFieldAndButton)
         }
         reached += fields;
     }
-    EXPECT_EQ(reached.size(), 22 + 1 + 2) << "22 text boxes, the check box, the boxes of ports 2 and 3";
+    EXPECT_EQ(reached.size(), 22 + 1 + 2 + 7)
+        << "22 text boxes, the check box, the boxes of ports 2 and 3, the 7 boxes of Impianto";
 
     // The operator finishes with the keyboard too: Enter is OK, and the
     // client's next reading has the new divisor.

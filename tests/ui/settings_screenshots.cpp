@@ -20,7 +20,7 @@ using namespace quorvex;
 
 namespace {
 
-const char *const kTabNames[] = {"bilancia", "contametri", "altezza", "altezza-media", "servizio", "porte"};
+const char *const kTabNames[] = {"bilancia", "contametri", "altezza", "altezza-media", "servizio", "porte", "impianto"};
 
 void fillStore()
 {
@@ -40,7 +40,11 @@ void fillStore()
         {"Servizio", "Marca", "MELSEC"},          {"Servizio", "Modello", "FX"},
         {"Servizio", "Porta", "4"},               {"Servizio", "Settaggio", "9600,E,7,1"},
         {"Porte", "1", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3-if00-port0"},
-        {"Porte", "4", "/dev/ttyUSB1"}};
+        {"Porte", "4", "/dev/ttyUSB1"},
+        {"Impianto", "Server", "mqtt.impianto.local"}, {"Impianto", "Porta", "8883"},
+        {"Impianto", "Linea", "linea3"},          {"Impianto", "Utente", "linea3"},
+        {"Impianto", "FilePassword", "/home/operatore/.config/mqtt-password"},
+        {"Impianto", "FileCA", "/etc/ssl/certs/impianto-ca.pem"}};
     store.write(values);
 }
 

@@ -164,7 +164,7 @@ private slots:
         delete m_dir;
     }
 
-    void emptyStoreShowsDefaultsAndOkWritesAll24()
+    void emptyStoreShowsDefaultsAndOkWritesEveryKey()
     {
         QLocale::setDefault(QLocale(QLocale::Italian));
         QPointer<FormDevices> w = show();
@@ -183,7 +183,10 @@ private slots:
             {"Altezza/MisuraMedia", "0"},   {"Altezza/IntervalloDiCampionamento", "0,2"},
             {"Altezza/DistanzaSensoreArrotolatore", "0"}, {"Altezza/DistanzaOperatoreArrotolatore", "0"},
             {"Servizio/Marca", ""},         {"Servizio/Modello", ""},         {"Servizio/Divisore", "0"},
-            {"Servizio/Porta", ""},         {"Servizio/Settaggio", ""}};
+            {"Servizio/Porta", ""},         {"Servizio/Settaggio", ""},
+            {"Impianto/Server", ""},        {"Impianto/Porta", "1883"},       {"Impianto/Linea", ""},
+            {"Impianto/Utente", ""},        {"Impianto/FilePassword", ""},    {"Impianto/FileCA", ""},
+            {"Impianto/Keepalive", "60"}};
         QCOMPARE(field(w, "TxtIntervalloDiCampionamento")->text(), QStringLiteral("0,2"));
         QCOMPARE(field(w, "TxtContametriPorta")->text(), QStringLiteral("2"));
         const auto changes = w->changesToSave();

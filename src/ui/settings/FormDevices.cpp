@@ -76,22 +76,26 @@ FormDevices::FormDevices(FormDevicesHooks hooks, QWidget *parent)
 
 FormDevices::~FormDevices() = default;
 
-// One page per dialog tab of the schema, in the order of their first row,
-// then the ports tab.
+// One page per dialog tab of the schema, in the order of their first row;
+// the ports tab stands where the [Porte] group is.
 void FormDevices::buildTabs()
 {
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("TabDevices"));
     m_tabs->setGeometry(toPixels(120), toPixels(120), toPixels(5295), toPixels(2835));
-    // Six captions in one row of the design width: narrow side padding.
+    // Seven captions in one row of the design width: narrow side padding.
     m_tabs->tabBar()->setStyleSheet(QStringLiteral(
-        "QTabBar::tab { font-size: 7.5pt; padding: 3px 4px; margin-right: -1px; border: 1px solid palette(mid);"
+        "QTabBar::tab { font-size: 7pt; padding: 3px 2px; margin-right: -1px; border: 1px solid palette(mid);"
         " border-top-left-radius: 3px; border-top-right-radius: 3px; background: palette(button); }"
         "QTabBar::tab:selected { background: palette(window); border-bottom-color: palette(window); }"
         "QTabBar::tab:!selected { margin-top: 2px; }"));
 
     QHash<QString, QGridLayout *> grids;
     for (const SettingRow &row : settingsSchema()) {
+        if (!row.key && qstrcmp(row.group, settings::Porte) == 0) {
+            addPortsTab();
+            continue;
+        }
         if (!row.field.tab)
             continue;
         const QString caption = QString::fromUtf8(row.field.tab);
@@ -108,7 +112,10 @@ void FormDevices::buildTabs()
     }
     for (QGridLayout *grid : std::as_const(grids))
         grid->setRowStretch(grid->rowCount(), 1);
+}
 
+void FormDevices::addPortsTab()
+{
     m_ports = new PortsPage(m_hooks.serialDevices ? m_hooks.serialDevices() : presentSerialDevices(), m_tabs);
     m_ports->setObjectName(QStringLiteral("PortsPage"));
     m_tabs->addTab(m_ports, QLatin1String(settings::Porte));
@@ -133,6 +140,8 @@ void FormDevices::addField(const SettingRow &row, QGridLayout *grid)
     auto *edit = new QLineEdit(page);
     edit->setObjectName(QLatin1String(row.field.objectName));
     edit->setAccessibleName(withoutAccessKey(row.field.caption));
+    if (row.field.placeholder)
+        edit->setPlaceholderText(QString::fromUtf8(row.field.placeholder));
     label->setBuddy(edit);
     grid->addWidget(label, at, 0);
     grid->addWidget(edit, at, 1);

@@ -49,6 +49,7 @@ protected:
 
 private:
     void buildTabs();
+    void addPortsTab();
     void addField(const SettingRow &row, QGridLayout *grid);
     QLabel *makeHint(QLineEdit *edit, SettingKind kind);
     void buildButtons();

@@ -1,0 +1,23 @@
+#pragma once
+// What the feed needs of the coil record store: the records not yet
+// acknowledged by the broker, oldest first, and a way to mark one sent.
+#include <QJsonObject>
+#include <QList>
+
+namespace quorvex {
+
+struct CoilMessage {
+    qint64 id = 0;
+    QJsonObject record; // the record's fields as published, without the line
+};
+
+class CoilQueue {
+public:
+    virtual ~CoilQueue() = default;
+    // At most limit unsent records, oldest first.
+    virtual QList<CoilMessage> unsent(int limit) = 0;
+    virtual void markSent(qint64 id) = 0;
+    virtual int unsentCount() = 0;
+};
+
+} // namespace quorvex

@@ -1,0 +1,30 @@
+#pragma once
+// The [Impianto] group: where the plant's MQTT broker is and how this line
+// appears there. Read at every configuration load.
+#include <QString>
+
+namespace quorvex {
+
+class SettingsStore;
+
+struct FeedSettings {
+    QString server;       // host name or address; empty: the feed is off
+    int port = 1883;
+    QString line;         // the line's name in topics
+    QString user;
+    QString passwordFile; // a file whose first line is the password
+    QString caFile;       // a CA certificate file: TLS on
+    int keepaliveSeconds = 60;
+
+    bool enabled() const { return !server.isEmpty(); }
+    // The topic prefix "quorvex/<line>/".
+    QString topicPrefix() const { return QStringLiteral("quorvex/%1/").arg(line); }
+    bool operator==(const FeedSettings &) const = default;
+};
+
+// Reads [Impianto], with a warning for every value it cannot use (the
+// default is used instead). A line name is made safe for a topic level:
+// "/", "+" and "#" become "_".
+FeedSettings readFeedSettings(const SettingsStore &store);
+
+} // namespace quorvex

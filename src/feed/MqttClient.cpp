@@ -1,0 +1,321 @@
+#include "feed/MqttClient.h"
+
+#include "common/Logging.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSocketNotifier>
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quorvex {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kLongestPauseSeconds = 60;
+
+// libmosquitto's one-time set-up, done before the first client is made.
+void initLibrary()
+{
+    static const bool done = [] {
+        mosquitto_lib_init();
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+QString libraryError(int rc, int savedErrno)
+{
+    if (rc == MOSQ_ERR_ERRNO && savedErrno != 0)
+        return QString::fromLocal8Bit(std::strerror(savedErrno));
+    return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+} // namespace
+
+MqttClient::MqttClient(QObject *parent) : QObject(parent)
+{
+    initLibrary();
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &MqttClient::attempt);
+    m_housekeeping.setInterval(1s);
+    connect(&m_housekeeping, &QTimer::timeout, this, &MqttClient::housekeeping);
+    m_attemptBound.setSingleShot(true);
+    connect(&m_attemptBound, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("no answer from the broker within %1 s").arg(m_attemptBound.interval() / 1000));
+    });
+}
+
+MqttClient::~MqttClient()
+{
+    stop();
+}
+
+void MqttClient::start(const MqttEndpoint &endpoint)
+{
+    stop();
+    m_endpoint = endpoint;
+    m_failures = 0;
+    m_everConnected = false;
+    m_lastLoggedProblem.clear();
+    m_problem.clear();
+    attempt();
+}
+
+void MqttClient::stop()
+{
+    m_retry.stop();
+    m_attemptBound.stop();
+    if (m_lookupId >= 0)
+        QHostInfo::abortHostLookup(m_lookupId);
+    m_lookupId = -1;
+    if (m_mosq && m_state == State::Connected) {
+        mosquitto_disconnect(m_mosq);
+        // What the socket takes now goes; nothing waits for the rest.
+        if (mosquitto_want_write(m_mosq))
+            mosquitto_loop_write(m_mosq, 1);
+        qCInfo(lcFeed).noquote() << QStringLiteral("disconnected from %1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+    }
+    dropSession();
+    m_state = State::Idle;
+}
+
+void MqttClient::attempt()
+{
+    dropSession();
+    m_state = State::Connecting;
+    m_connackRefused = false;
+    // The name is looked up off the event loop (Qt's lookup), so a slow
+    // name server delays no reading.
+    m_lookupId = QHostInfo::lookupHost(m_endpoint.host, this, &MqttClient::hostResolved);
+}
+
+void MqttClient::hostResolved(const QHostInfo &info)
+{
+    m_lookupId = -1;
+    if (m_state != State::Connecting)
+        return;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        fail(QStringLiteral("cannot resolve %1: %2").arg(m_endpoint.host, info.errorString()));
+        return;
+    }
+    // With TLS the name goes to the library, which checks it against the
+    // broker's certificate; without, the address found, so the library
+    // looks nothing up on this thread.
+    connectTo(m_endpoint.caFile.isEmpty() ? info.addresses().constFirst().toString() : m_endpoint.host);
+}
+
+bool MqttClient::prepareSession(QString *why)
+{
+    QByteArray password;
+    if (!m_endpoint.passwordFile.isEmpty()) {
+        QFile file(m_endpoint.passwordFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *why = QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString());
+            return false;
+        }
+        // The first line is the password; a trailing newline is not part of it.
+        password = file.readLine().trimmed();
+    }
+    m_mosq = mosquitto_new(m_endpoint.clientId.constData(), true, this);
+    if (!m_mosq) {
+        *why = QStringLiteral("cannot create the MQTT client: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &MqttClient::onDisconnect);
+    mosquitto_publish_callback_set(m_mosq, &MqttClient::onPublish);
+    const QByteArray user = m_endpoint.user.toUtf8();
+    if (!user.isEmpty())
+        mosquitto_username_pw_set(m_mosq, user.constData(), password.isEmpty() ? nullptr : password.constData());
+    if (!m_endpoint.caFile.isEmpty()) {
+        const int rc = mosquitto_tls_set(m_mosq, QFile::encodeName(m_endpoint.caFile).constData(), nullptr, nullptr,
+                                         nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            *why = QStringLiteral("CA file %1: %2").arg(m_endpoint.caFile, libraryError(rc, errno));
+            return false;
+        }
+    }
+    if (!m_endpoint.willTopic.isEmpty())
+        mosquitto_will_set(m_mosq, m_endpoint.willTopic.constData(), int(m_endpoint.willPayload.size()),
+                           m_endpoint.willPayload.constData(), 1, true);
+    return true;
+}
+
+void MqttClient::connectTo(const QString &address)
+{
+    QString why;
+    if (!prepareSession(&why)) {
+        fail(why);
+        return;
+    }
+    errno = 0;
+    const int rc = mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_endpoint.port,
+                                           m_endpoint.keepaliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        fail(libraryError(rc, errno));
+        return;
+    }
+    watchSocket();
+    m_attemptBound.start(std::chrono::seconds(qBound(5, m_endpoint.keepaliveSeconds, 30)));
+    m_housekeeping.start();
+}
+
+void MqttClient::watchSocket()
+{
+    const int fd = mosquitto_socket(m_mosq);
+    if (fd < 0) {
+        fail(QStringLiteral("no socket"));
+        return;
+    }
+    m_read = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_read, &QSocketNotifier::activated, this, [this] { serviceSocket(true); });
+    m_write = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    connect(m_write, &QSocketNotifier::activated, this, [this] { serviceSocket(false); });
+    m_write->setEnabled(mosquitto_want_write(m_mosq));
+}
+
+void MqttClient::serviceSocket(bool readable)
+{
+    if (!m_mosq)
+        return;
+    errno = 0;
+    const int rc = readable ? mosquitto_loop_read(m_mosq, 1) : mosquitto_loop_write(m_mosq, 1);
+    afterLibraryCall(rc, errno);
+}
+
+void MqttClient::housekeeping()
+{
+    if (!m_mosq)
+        return;
+    errno = 0;
+    const int rc = mosquitto_loop_misc(m_mosq);
+    afterLibraryCall(rc, errno);
+}
+
+// The library has returned: act on what its callbacks recorded, here where
+// the session may be dropped safely.
+void MqttClient::afterLibraryCall(int rc, int savedErrno)
+{
+    if (!m_mosq)
+        return;
+    if (mosquitto_socket(m_mosq) >= 0) {
+        if (m_write)
+            m_write->setEnabled(mosquitto_want_write(m_mosq));
+        return;
+    }
+    // The library closed the socket: the session has ended.
+    if (m_problem.isEmpty() || m_state == State::Connected)
+        m_problem = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("the connection was closed") : libraryError(rc, savedErrno);
+    if (m_state == State::Connected) {
+        qCWarning(lcFeed).noquote()
+            << QStringLiteral("connection to %1:%2 lost: %3").arg(m_endpoint.host).arg(m_endpoint.port).arg(m_problem);
+        m_state = State::Waiting;
+        dropSession();
+        m_failures = 0;
+        scheduleRetry();
+        emit disconnected();
+        return;
+    }
+    fail(m_problem);
+}
+
+void MqttClient::fail(const QString &why)
+{
+    m_problem = why;
+    ++m_failures;
+    const int pause = m_failures > 6 ? kLongestPauseSeconds : qMin(kLongestPauseSeconds, 1 << (m_failures - 1));
+    // One line per reason, not one per attempt: a broker that stays away
+    // does not fill the journal.
+    if (why != m_lastLoggedProblem) {
+        qCWarning(lcFeed).noquote() << QStringLiteral("cannot connect to %1:%2: %3; trying again in %4 s, then less "
+                                                      "often (up to every %5 s)")
+                                           .arg(m_endpoint.host).arg(m_endpoint.port).arg(why).arg(pause)
+                                           .arg(kLongestPauseSeconds);
+        m_lastLoggedProblem = why;
+    } else {
+        qCDebug(lcFeed).noquote() << QStringLiteral("attempt %1 failed: %2").arg(m_failures).arg(why);
+    }
+    dropSession();
+    m_state = State::Waiting;
+    m_retry.start(std::chrono::seconds(pause));
+}
+
+void MqttClient::scheduleRetry()
+{
+    m_retry.start(1s);
+}
+
+void MqttClient::dropSession()
+{
+    m_attemptBound.stop();
+    m_housekeeping.stop();
+    delete m_read;
+    m_read = nullptr;
+    delete m_write;
+    m_write = nullptr;
+    if (m_mosq)
+        mosquitto_destroy(m_mosq);
+    m_mosq = nullptr;
+}
+
+int MqttClient::publish(const QByteArray &topic, const QByteArray &payload, int qos, bool retain)
+{
+    if (!m_mosq || m_state != State::Connected)
+        return -1;
+    int mid = -1;
+    errno = 0;
+    const int rc = mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()), payload.constData(), qos,
+                                     retain);
+    const int savedErrno = errno;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        qCDebug(lcFeed).noquote() << QStringLiteral("publish on %1 failed: %2")
+                                         .arg(QString::fromUtf8(topic), libraryError(rc, savedErrno));
+        mid = -1;
+    }
+    afterLibraryCall(rc, savedErrno);
+    return mid;
+}
+
+void MqttClient::onConnect(mosquitto *, void *self, int rc)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    if (rc != 0) {
+        client->m_connackRefused = true;
+        client->m_problem = QString::fromUtf8(mosquitto_connack_string(rc));
+        return;
+    }
+    client->m_attemptBound.stop();
+    client->m_state = State::Connected;
+    client->m_problem.clear();
+    client->m_lastLoggedProblem.clear();
+    client->m_failures = 0;
+    qCInfo(lcFeed).noquote() << QStringLiteral("connected to %1:%2%3")
+                                    .arg(client->m_endpoint.host)
+                                    .arg(client->m_endpoint.port)
+                                    .arg(client->m_endpoint.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"));
+    // Told once the library has returned (a slot may stop the client).
+    QMetaObject::invokeMethod(client, &MqttClient::connected, Qt::QueuedConnection);
+}
+
+void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    if (rc != 0 && !client->m_connackRefused)
+        client->m_problem = libraryError(rc, errno);
+}
+
+void MqttClient::onPublish(mosquitto *, void *self, int mid)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    QMetaObject::invokeMethod(client, [client, mid] { emit client->acknowledged(mid); }, Qt::QueuedConnection);
+}
+
+} // namespace quorvex

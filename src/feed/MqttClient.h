@@ -1,0 +1,98 @@
+#pragma once
+// An MQTT 3.1.1 connection to one broker through libmosquitto, run on the
+// event loop of the calling thread: the socket sits in two socket notifiers
+// (read always, write while libmosquitto has bytes queued) and keep-alive
+// pings come from a one-second timer. No call here ever waits for the
+// broker, so a slow or absent broker never delays anything else the loop
+// runs. A lost or refused connection is tried again after 1 s, 2 s, 4 s ...
+// up to 60 s; each attempt is a fresh session, so nothing is ever sent
+// again behind the caller's back.
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+struct mosquitto;
+class QHostInfo;
+class QSocketNotifier;
+
+namespace quorvex {
+
+struct MqttEndpoint {
+    QString host;
+    int port = 1883;
+    QString user;
+    QString passwordFile; // read at every attempt; empty: no password
+    QString caFile;       // TLS when set
+    int keepaliveSeconds = 60;
+    QByteArray clientId;
+    QByteArray willTopic; // retained, QoS 1
+    QByteArray willPayload;
+    bool operator==(const MqttEndpoint &) const = default;
+};
+
+class MqttClient : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Idle, Connecting, Connected, Waiting };
+
+    explicit MqttClient(QObject *parent = nullptr);
+    ~MqttClient() override;
+
+    // Connects to endpoint and keeps connecting until stop().
+    void start(const MqttEndpoint &endpoint);
+    // Ends the connection with a DISCONNECT (no Last Will), after sending
+    // what is queued as far as the socket takes it without waiting.
+    void stop();
+
+    State state() const { return m_state; }
+    bool isConnected() const { return m_state == State::Connected; }
+    // Why the last attempt failed or the connection ended; empty while
+    // connected.
+    QString problem() const { return m_problem; }
+
+    // Publishes while connected: the message id (acknowledged() tells its
+    // PUBACK for QoS 1), or -1 when it could not be queued.
+    int publish(const QByteArray &topic, const QByteArray &payload, int qos, bool retain);
+
+signals:
+    void connected();
+    // The connection went (or an attempt failed after being connected).
+    void disconnected();
+    void acknowledged(int messageId);
+
+private:
+    static void onConnect(mosquitto *, void *self, int rc);
+    static void onDisconnect(mosquitto *, void *self, int rc);
+    static void onPublish(mosquitto *, void *self, int mid);
+
+    void attempt();
+    void hostResolved(const QHostInfo &info);
+    bool prepareSession(QString *why);
+    void connectTo(const QString &address);
+    void watchSocket();
+    void serviceSocket(bool readable);
+    void housekeeping();
+    void afterLibraryCall(int rc, int savedErrno);
+    void fail(const QString &why);
+    void dropSession();
+    void scheduleRetry();
+
+    MqttEndpoint m_endpoint;
+    mosquitto *m_mosq = nullptr;
+    QSocketNotifier *m_read = nullptr;
+    QSocketNotifier *m_write = nullptr;
+    QTimer m_retry;
+    QTimer m_housekeeping;
+    QTimer m_attemptBound; // an attempt with no CONNACK by then has failed
+    State m_state = State::Idle;
+    QString m_problem;
+    QString m_lastLoggedProblem;
+    int m_failures = 0; // attempts failed in a row
+    int m_lookupId = -1;
+    bool m_everConnected = false;
+    bool m_connackRefused = false;
+};
+
+} // namespace quorvex

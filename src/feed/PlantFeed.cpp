@@ -1,0 +1,198 @@
+#include "feed/PlantFeed.h"
+
+#include "common/Logging.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonDocument>
+
+namespace quorvex {
+
+namespace {
+
+constexpr int kReadingIntervalMs = 500;
+// Coil records sent and not yet acknowledged at one time.
+constexpr int kCoilWindow = 8;
+
+const QByteArray kOnline = "online";
+const QByteArray kOffline = "offline";
+
+QString utcText(qint64 msecsSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+PlantFeed::PlantFeed(CoilQueue *coils, QObject *parent) : QObject(parent), m_coils(coils)
+{
+    connect(&m_client, &MqttClient::connected, this, &PlantFeed::onConnected);
+    connect(&m_client, &MqttClient::disconnected, this, &PlantFeed::onDisconnected);
+    connect(&m_client, &MqttClient::acknowledged, this, &PlantFeed::onAcknowledged);
+    for (int role = 0; role < int(m_roles.size()); ++role) {
+        auto *timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, role] { sendPending(role); });
+        m_roles[size_t(role)].timer = timer;
+    }
+}
+
+PlantFeed::~PlantFeed()
+{
+    shutdown();
+}
+
+void PlantFeed::configure(const FeedSettings &settings)
+{
+    if (settings == m_settings)
+        return;
+    const bool wasEnabled = enabled();
+    shutdown();
+    m_settings = settings;
+    if (enabled()) {
+        MqttEndpoint endpoint;
+        endpoint.host = m_settings.server;
+        endpoint.port = m_settings.port;
+        endpoint.user = m_settings.user;
+        endpoint.passwordFile = m_settings.passwordFile;
+        endpoint.caFile = m_settings.caFile;
+        endpoint.keepaliveSeconds = m_settings.keepaliveSeconds;
+        endpoint.clientId = QStringLiteral("quorvex-%1-%2").arg(m_settings.line).arg(QCoreApplication::applicationPid())
+                                .toUtf8();
+        endpoint.willTopic = topic(QStringLiteral("stato"));
+        endpoint.willPayload = kOffline;
+        m_client.start(endpoint);
+    }
+    if (enabled() != wasEnabled)
+        emit enabledChanged(enabled());
+}
+
+void PlantFeed::shutdown()
+{
+    if (m_client.isConnected())
+        m_client.publish(topic(QStringLiteral("stato")), kOffline, 1, true);
+    m_client.stop();
+    m_inFlight.clear();
+    for (RoleChannel &channel : m_roles) {
+        channel.timer->stop();
+        channel.pending.reset();
+    }
+}
+
+QByteArray PlantFeed::topic(const QString &leaf) const
+{
+    return (m_settings.topicPrefix() + leaf).toUtf8();
+}
+
+void PlantFeed::onConnected()
+{
+    if (!m_client.isConnected())
+        return;
+    // Message ids start again with each session: none of an earlier one may
+    // stand for a record now.
+    m_inFlight.clear();
+    m_client.publish(topic(QStringLiteral("stato")), kOnline, 1, true);
+    pumpCoils();
+}
+
+void PlantFeed::onDisconnected()
+{
+    // What was in flight is still unsent in the store: the next connection
+    // sends it again, in order.
+    m_inFlight.clear();
+}
+
+void PlantFeed::takeReading(Role role, RoleOperation op, double value)
+{
+    const int index = int(role);
+    if (index >= int(m_roles.size()) || !m_client.isConnected())
+        return;
+    RoleChannel &channel = m_roles[size_t(index)];
+    // Only kept here; the message is made when it goes out.
+    channel.pending = Reading{value, op, QDateTime::currentMSecsSinceEpoch()};
+    if (channel.timer->isActive())
+        return; // the newest wins when the interval is over
+    const qint64 since = channel.lastSent.isValid() ? channel.lastSent.elapsed() : kReadingIntervalMs;
+    if (since >= kReadingIntervalMs)
+        sendPending(index);
+    else
+        channel.timer->start(int(kReadingIntervalMs - since));
+}
+
+void PlantFeed::sendPending(int role)
+{
+    RoleChannel &channel = m_roles[size_t(role)];
+    if (!channel.pending)
+        return;
+    const Reading &r = *channel.pending;
+    const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(kRoles[size_t(role)].group));
+    m_client.publish(topic(leaf), readingPayload(r.value, r.op, r.msecsSinceEpoch), 0, false);
+    channel.pending.reset();
+    channel.lastSent.start();
+}
+
+QByteArray PlantFeed::readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch)
+{
+    const QJsonObject reading{{QStringLiteral("value"), value},
+                              {QStringLiteral("operation"), QLatin1String(kRoleOperationNames[size_t(op)])},
+                              {QStringLiteral("time"), utcText(msecsSinceEpoch)}};
+    return QJsonDocument(reading).toJson(QJsonDocument::Compact);
+}
+
+void PlantFeed::coilClosed()
+{
+    pumpCoils();
+}
+
+// Sends the oldest unsent records, up to the window, skipping those on
+// their way; each acknowledgement sends the next.
+void PlantFeed::pumpCoils()
+{
+    if (!m_coils || !m_client.isConnected() || m_inFlight.size() >= kCoilWindow)
+        return;
+    const QList<CoilMessage> unsent = m_coils->unsent(int(m_inFlight.size() + m_acknowledged.size()) + kCoilWindow);
+    const QList<qint64> onTheirWay = m_inFlight.values();
+    for (const CoilMessage &message : unsent) {
+        if (m_inFlight.size() >= kCoilWindow)
+            break;
+        if (onTheirWay.contains(message.id) || m_acknowledged.contains(message.id))
+            continue;
+        QJsonObject payload = message.record;
+        payload.insert(QStringLiteral("line"), m_settings.line);
+        payload.insert(QStringLiteral("id"), message.id);
+        const int mid = m_client.publish(topic(QStringLiteral("bobine")),
+                                         QJsonDocument(payload).toJson(QJsonDocument::Compact), 1, false);
+        if (mid < 0 || !m_client.isConnected())
+            return; // a link lost on this very write: the next session sends it
+        m_inFlight.insert(mid, message.id);
+    }
+}
+
+void PlantFeed::onAcknowledged(int messageId)
+{
+    const auto it = m_inFlight.find(messageId);
+    if (it == m_inFlight.end())
+        return;
+    const qint64 id = *it;
+    m_inFlight.erase(it);
+    m_acknowledged.insert(id);
+    m_coils->markSent(id);
+    pumpCoils();
+}
+
+QVariantMap PlantFeed::status() const
+{
+    static const char *const kStates[] = {"off", "connecting", "connected", "waiting"};
+    QVariantMap status{
+        {QStringLiteral("server"), m_settings.server},
+        {QStringLiteral("port"), m_settings.port},
+        {QStringLiteral("line"), m_settings.line},
+        {QStringLiteral("tls"), !m_settings.caFile.isEmpty()},
+        {QStringLiteral("state"), QLatin1String(enabled() ? kStates[int(m_client.state())] : "off")},
+        {QStringLiteral("problem"), m_client.problem()},
+        {QStringLiteral("unsent"), m_coils ? m_coils->unsentCount() : 0},
+    };
+    return status;
+}
+
+} // namespace quorvex

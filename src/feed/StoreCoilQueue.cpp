@@ -1,0 +1,55 @@
+#include "feed/StoreCoilQueue.h"
+
+#include "history/CoilStore.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+
+namespace quorvex {
+
+namespace {
+
+QString utcText(qint64 us)
+{
+    return QDateTime::fromMSecsSinceEpoch(us / 1000, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+QList<CoilMessage> StoreCoilQueue::unsent(int limit)
+{
+    QList<CoilMessage> messages;
+    for (const CoilRecord &record : m_store.unpublished(limit))
+        messages.append({record.id, recordJson(record)});
+    return messages;
+}
+
+void StoreCoilQueue::markSent(qint64 id)
+{
+    m_store.markPublished(id);
+}
+
+int StoreCoilQueue::unsentCount()
+{
+    return m_store.unpublishedCount();
+}
+
+QJsonObject StoreCoilQueue::recordJson(const CoilRecord &record)
+{
+    QJsonArray profile;
+    for (const QPointF &sample : record.profile)
+        profile.append(QJsonArray{sample.x(), sample.y()});
+    const bool weighed = record.weight.has_value();
+    return {
+        {QStringLiteral("closed"), utcText(record.closedUs)},
+        {QStringLiteral("closedUs"), record.closedUs},
+        {QStringLiteral("length"), record.length},
+        {QStringLiteral("averageHeight"), record.averageHeight},
+        {QStringLiteral("samples"), qint64(record.samples)},
+        {QStringLiteral("weight"), weighed ? QJsonValue(*record.weight) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("weightRead"), weighed ? QJsonValue(utcText(record.weightReadUs)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("profile"), profile},
+    };
+}
+
+} // namespace quorvex

@@ -1,0 +1,242 @@
+// The plant feed end to end: the server publishing to a real mosquitto
+// broker on a free local port, read back by a real subscriber.
+#include "tests/e2e/Harness.h"
+#include "tests/support/MqttBroker.h"
+
+#include "sim/instruments/CtmCounter.h"
+#include "sim/instruments/D400.h"
+
+#include <QDBusMetaType>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <csignal>
+
+using namespace e2e;
+
+namespace {
+
+class Feed : public ServerTest {
+protected:
+    mqtt::Broker broker;
+    sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
+    sim::Handle<sim::CtmCounter> counter = sim::launch<sim::CtmCounter>();
+    sim::Handle<sim::CtmCounter> height = sim::launch<sim::CtmCounter>();
+
+    void SetUp() override
+    {
+        qputenv("XDG_DATA_HOME", (configHome() + "/data").toLocal8Bit());
+        ASSERT_TRUE(broker.start());
+        mapPort(3, scale->slavePath());
+        mapPort(4, counter->slavePath());
+        mapPort(5, height->slavePath());
+        configureRole("Bilancia", "BILANCIAI", "D400", 3, "1");
+        configureRole("Contametri", "CTM", "1", 4, "1");
+        configureRole("Altezza", "CTM", "1", 5, "1");
+        setSetting("Impianto", "Server", "127.0.0.1");
+        setSetting("Impianto", "Porta", QString::number(broker.port()));
+        setSetting("Impianto", "Linea", "L1");
+    }
+    void TearDown() override { stopServer(); }
+
+    // Height tracking on (the sampler reads the counter), the server
+    // started and connected.
+    void startTracking()
+    {
+        setSetting("Altezza", "MisuraMedia", "1");
+        setSetting("Altezza", "IntervalloDiCampionamento", "10");
+        height->setCount(50);
+        startServer();
+        ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    }
+    // The counter runs to 40 in steps the sampler sees (two more readings
+    // after each move), a sample each 10.
+    void windCoil()
+    {
+        for (long i = 1; i <= 4; ++i) {
+            height->setCount(50 + i);
+            counter->setCount(10 * i);
+            const int n = counter->readRequests();
+            ASSERT_TRUE(waitUntil([&] { return counter->readRequests() >= n + 2; }));
+        }
+    }
+    void stopBroker()
+    {
+        broker.stop();
+        ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() != "connected"; }));
+    }
+
+    static QJsonObject json(const QByteArray &payload) { return QJsonDocument::fromJson(payload).object(); }
+
+    QVariantMap feedStatus()
+    {
+        qDBusRegisterMetaType<QVariantMap>();
+        QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("com.velkaro.Quorvex"),
+                                                        QStringLiteral("/com/velkaro/Quorvex/Global"),
+                                                        QStringLiteral("com.velkaro.Quorvex.Diagnostics"),
+                                                        QStringLiteral("Feed"));
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(m);
+        return qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    }
+};
+
+TEST_F(Feed, OnlineRetainedReadingsOfEachRoleNewestWinsKeptRunningOfflineWhenKilled)
+{
+    scale->setWeightField("   12,340");
+    counter->setCount(250);
+    height->setCount(42);
+    startServer();
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    // Subscribed after the server connected: "online" is there, retained.
+    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/#"));
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 1));
+    EXPECT_EQ(sub.on("quorvex/L1/stato").first().payload, "online");
+    EXPECT_TRUE(sub.on("quorvex/L1/stato").first().retained);
+
+    // Readings from a client that then leaves: the feed keeps the server.
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "client");
+        EXPECT_DOUBLE_EQ(callOn(client, "LeggiPeso").arguments().value(0).toDouble(), 12.34);
+        EXPECT_DOUBLE_EQ(callOn(client, "LeggiLunghezza").arguments().value(0).toDouble(), 250);
+        EXPECT_DOUBLE_EQ(callOn(client, "LeggiAltezza").arguments().value(0).toDouble(), 42);
+        QDBusConnection::disconnectFromBus("client");
+    }
+    const struct {
+        const char *role;
+        const char *operation;
+        double value;
+    } expected[] = {{"Bilancia", "LeggiPeso", 12.34}, {"Contametri", "LeggiLunghezza", 250}, {"Altezza", "LeggiAltezza", 42}};
+    for (const auto &e : expected) {
+        const QString topic = QStringLiteral("quorvex/L1/letture/%1").arg(e.role);
+        ASSERT_TRUE(sub.waitForCount(topic, 1)) << e.role;
+        const QJsonObject reading = json(sub.on(topic).first().payload);
+        EXPECT_DOUBLE_EQ(reading.value("value").toDouble(), e.value) << e.role;
+        EXPECT_EQ(reading.value("operation").toString(), e.operation);
+        EXPECT_TRUE(reading.value("time").toString().endsWith('Z')) << qPrintable(reading.value("time").toString());
+    }
+
+    // A burst of weighings: at most two a second go out, the last one wins.
+    const int before = int(sub.on("quorvex/L1/letture/Bilancia").size());
+    QElapsedTimer burst;
+    burst.start();
+    for (int i = 1; i <= 12; ++i) {
+        scale->setWeightField(QStringLiteral("%1").arg(i, 9).toStdString());
+        ASSERT_DOUBLE_EQ(callDouble("LeggiPeso"), i);
+    }
+    const double seconds = double(burst.elapsed()) / 1000;
+    ASSERT_TRUE(mqtt::waitFor([&] {
+        return json(sub.on("quorvex/L1/letture/Bilancia").last().payload).value("value").toDouble() == 12;
+    })) << "the newest weighing was not published";
+    const int published = int(sub.on("quorvex/L1/letture/Bilancia").size()) - before;
+    EXPECT_LE(published, int(seconds * 2) + 2) << "in " << seconds << " s";
+
+    // No client any more, yet the server runs on for the feed.
+    mqtt::waitFor([] { return false; }, 1500);
+    EXPECT_TRUE(serverRunning());
+
+    // Killed outright: the broker publishes the Last Will.
+    ::kill(pid_t(m_server.processId()), SIGKILL);
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 2));
+    EXPECT_EQ(sub.on("quorvex/L1/stato").last().payload, "offline");
+}
+
+TEST_F(Feed, WrongPasswordIsLoggedReadingsUnaffectedOrderlyExitSaysOffline)
+{
+    broker.stop();
+    broker.requirePassword("linea1", "giusta");
+    ASSERT_TRUE(broker.start());
+    QFile password(configHome() + "/password");
+    ASSERT_TRUE(password.open(QIODevice::WriteOnly));
+    password.write("sbagliata\n");
+    password.close();
+    setSetting("Impianto", "Utente", "linea1");
+    setSetting("Impianto", "FilePassword", password.fileName());
+    scale->setWeightField("    7,500");
+    captureLog = true;
+    startServer();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 7.5);
+    ASSERT_TRUE(waitUntil([&] { return serverLog().contains("not authorised"); })) << serverLog().toStdString();
+    const QVariantMap status = feedStatus();
+    EXPECT_NE(status.value("state").toString(), "connected");
+    EXPECT_TRUE(status.value("problem").toString().contains("not authorised"));
+
+    // The right password, taken at the next load; an orderly stop then
+    // leaves "offline" retained.
+    password.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    password.write("giusta\n");
+    password.close();
+    stopServer();
+    startServer();
+    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/stato"), "linea1", "giusta");
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 1));
+    EXPECT_EQ(sub.on("quorvex/L1/stato").first().payload, "online");
+    stopServer();
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 2));
+    EXPECT_EQ(sub.on("quorvex/L1/stato").last().payload, "offline");
+}
+
+TEST_F(Feed, ZeroingPublishesTheCoilOnceWithItsProfileAndWeight)
+{
+    startTracking();
+    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/bobine"));
+    mqtt::waitFor([] { return false; }, 500); // subscribed
+    windCoil();
+    scale->setWeightField("  812,500");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 812.5);
+    callDouble("AzzeraLunghezza");
+
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 1));
+    const QJsonObject coil = json(sub.on("quorvex/L1/bobine").first().payload);
+    EXPECT_EQ(coil.value("line").toString(), "L1");
+    EXPECT_DOUBLE_EQ(coil.value("length").toDouble(), 40);
+    EXPECT_DOUBLE_EQ(coil.value("weight").toDouble(), 812.5);
+    const QJsonArray profile = coil.value("profile").toArray();
+    EXPECT_GE(profile.size(), 2);
+    EXPECT_EQ(coil.value("samples").toInt(), profile.size());
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 0; }));
+    mqtt::waitFor([] { return false; }, 1500);
+    EXPECT_EQ(sub.on("quorvex/L1/bobine").size(), 1) << "the coil was published more than once";
+}
+
+TEST_F(Feed, CoilsClosedWhileTheBrokerIsDownGoOutInOrderAfterReconnectAndAfterRestartEachOnce)
+{
+    startTracking();
+    // A persistent session: what the server publishes before this
+    // subscriber is back after the broker's restart waits for it.
+    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/bobine"), {}, {}, QStringLiteral("e2e-coils"));
+    mqtt::waitFor([] { return false; }, 500); // subscribed
+
+    // Two coils closed while the broker is down.
+    stopBroker();
+    windCoil();
+    callDouble("AzzeraLunghezza");
+    windCoil();
+    callDouble("AzzeraLunghezza");
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 2; }));
+
+    // Back: both arrive, oldest first, and are marked sent.
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 2, 30000));
+    const qint64 first = json(sub.on("quorvex/L1/bobine")[0].payload).value("id").toInteger();
+    const qint64 second = json(sub.on("quorvex/L1/bobine")[1].payload).value("id").toInteger();
+    EXPECT_LT(first, second);
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 0; }));
+
+    // A coil left unsent by a server that then stopped goes out after its
+    // restart; those already acknowledged do not go again.
+    stopBroker();
+    windCoil();
+    callDouble("AzzeraLunghezza");
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 1; }));
+    stopServer();
+    ASSERT_TRUE(broker.start());
+    startServer();
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 3, 30000));
+    EXPECT_GT(json(sub.on("quorvex/L1/bobine")[2].payload).value("id").toInteger(), second);
+    mqtt::waitFor([] { return false; }, 1500);
+    EXPECT_EQ(sub.on("quorvex/L1/bobine").size(), 3);
+}
+
+} // namespace

@@ -1,0 +1,164 @@
+#pragma once
+// A real mosquitto broker on a free local port, in a folder of its own, and
+// a real subscriber (mosquitto_sub) that records what it receives. For
+// end-to-end tests and benchmarks of the plant feed.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <functional>
+#include <unistd.h>
+
+namespace mqtt {
+
+inline bool waitFor(const std::function<bool()> &pred, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+class Broker {
+public:
+    Broker()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        m_port = probe.serverPort();
+    }
+    ~Broker() { stop(); }
+
+    int port() const { return m_port; }
+    QString folder() const { return m_dir.path(); }
+
+    // Only user with password may connect (from the next start on).
+    void requirePassword(const QString &user, const QString &password)
+    {
+        const QString file = m_dir.filePath(QStringLiteral("passwords"));
+        QProcess::execute(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"), file, user,
+                                                              password});
+        m_passwordFile = file;
+    }
+
+    bool start()
+    {
+        QFile config(m_dir.filePath(QStringLiteral("mosquitto.conf")));
+        config.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QByteArray text = "listener " + QByteArray::number(m_port) + " 127.0.0.1\n";
+        // As root, mosquitto would drop to its own user, who cannot read this
+        // private folder.
+        if (::geteuid() == 0)
+            text += "user root\n";
+        // Persistent sessions survive a restart of the broker, with the
+        // messages queued for them.
+        text += "persistence true\npersistence_location " + QFile::encodeName(m_dir.path()) + "/\n";
+        text += m_passwordFile.isEmpty() ? QByteArray("allow_anonymous true\n")
+                                         : "allow_anonymous false\npassword_file " + QFile::encodeName(m_passwordFile) + "\n";
+        config.write(text);
+        config.close();
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
+        if (!m_process.waitForStarted(5000))
+            return false;
+        return waitFor([this] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, quint16(m_port));
+            return socket.waitForConnected(200);
+        });
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_passwordFile;
+    int m_port = 0;
+};
+
+// One message as mosquitto_sub printed it.
+struct Message {
+    bool retained = false;
+    QString topic;
+    QByteArray payload;
+};
+
+class Subscriber {
+public:
+    // Subscribes to filter at QoS 1; with an id, in a persistent session
+    // that keeps what arrives while the broker is restarted.
+    Subscriber(int port, const QString &filter, const QString &user = {}, const QString &password = {},
+               const QString &persistentId = {})
+    {
+        QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
+                         QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), filter,
+                         QStringLiteral("-F"), QStringLiteral("%r %t %p")};
+        if (!user.isEmpty())
+            args << QStringLiteral("-u") << user << QStringLiteral("-P") << password;
+        if (!persistentId.isEmpty())
+            args << QStringLiteral("-c") << QStringLiteral("-i") << persistentId;
+        m_process.start(QStringLiteral("mosquitto_sub"), args);
+        m_process.waitForStarted(5000);
+    }
+    ~Subscriber()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    // Everything received so far.
+    const QList<Message> &messages()
+    {
+        m_buffer += m_process.readAllStandardOutput();
+        qsizetype end;
+        while ((end = m_buffer.indexOf('\n')) >= 0) {
+            const QByteArray line = m_buffer.left(end);
+            m_buffer.remove(0, end + 1);
+            const qsizetype a = line.indexOf(' ');
+            const qsizetype b = line.indexOf(' ', a + 1);
+            if (a < 0 || b < 0)
+                continue;
+            m_messages.append({line.left(a) == "1", QString::fromUtf8(line.mid(a + 1, b - a - 1)), line.mid(b + 1)});
+        }
+        return m_messages;
+    }
+    QList<Message> on(const QString &topic)
+    {
+        QList<Message> found;
+        for (const Message &m : messages())
+            if (m.topic == topic)
+                found.append(m);
+        return found;
+    }
+    bool waitForCount(const QString &topic, int n, int timeoutMs = 15000)
+    {
+        return waitFor([&] { return on(topic).size() >= n; }, timeoutMs);
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_buffer;
+    QList<Message> m_messages;
+};
+
+} // namespace mqtt
