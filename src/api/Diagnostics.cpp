@@ -3,13 +3,13 @@
 #include "api/Operations.h"
 
 #include "api/BusNames.h"
+#include "common/WallClock.h"
 #include "line/Line.h"
 
 #include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
 #include <QFile>
-#include <chrono>
 #include <climits>
 
 namespace quorvex {
@@ -35,12 +35,6 @@ QVariantMap describePort(int number, const PortControl &port)
                                           : QVariant::fromValue(qlonglong(0))},
         {QStringLiteral("lastExchangeError"), port.health().lastError},
     };
-}
-
-quint64 microsecondsSinceEpoch()
-{
-    using namespace std::chrono;
-    return quint64(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/CoilRecorder.h"
 
 #include "common/Logging.h"
+#include "common/WallClock.h"
 #include "line/Line.h"
 #include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
@@ -14,12 +15,6 @@ namespace quorvex {
 namespace {
 
 using namespace std::chrono_literals;
-
-qint64 nowUs()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 CoilRecord recordOf(const FinishedCoil &coil)
 {
@@ -69,7 +64,7 @@ CoilRecorder::CoilRecorder(Line &line, CoilStore &store, std::function<bool()> z
 void CoilRecorder::weightRead(double value)
 {
     m_weight = value;
-    m_weightReadUs = nowUs();
+    m_weightReadUs = microsecondsSinceEpoch();
 }
 
 void CoilRecorder::coilFinished(const FinishedCoil &coil)
@@ -90,7 +85,7 @@ void CoilRecorder::prune()
         QTimer::singleShot(1min, this, &CoilRecorder::prune);
         return;
     }
-    const qint64 before = nowUs() - qint64(*days) * 24 * 3600 * 1000000;
+    const qint64 before = microsecondsSinceEpoch() - qint64(*days) * 24 * 3600 * 1000000;
     const int deleted = m_store.pruneBefore(before);
     if (deleted > 0)
         qCInfo(lcHistory).noquote() << QStringLiteral("%1 coils older than %2 days deleted").arg(deleted).arg(*days);

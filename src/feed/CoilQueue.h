@@ -1,10 +1,17 @@
 #pragma once
 // What the feed needs of the coil record store: the records not yet
 // acknowledged by the broker, oldest first, and a way to mark one sent.
+#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 
 namespace quorvex {
+
+// A time in the feed's payloads: ISO 8601 in UTC, with milliseconds.
+inline QString payloadTime(qint64 msecsSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
+}
 
 struct CoilMessage {
     qint64 id = 0;

@@ -17,11 +17,6 @@ constexpr int kCoilWindow = 8;
 const QByteArray kOnline = "online";
 const QByteArray kOffline = "offline";
 
-QString utcText(qint64 msecsSinceEpoch)
-{
-    return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
-}
-
 } // namespace
 
 PlantFeed::PlantFeed(CoilQueue *coils, QObject *parent) : QObject(parent), m_coils(coils)
@@ -135,7 +130,7 @@ QByteArray PlantFeed::readingPayload(double value, RoleOperation op, qint64 msec
 {
     const QJsonObject reading{{QStringLiteral("value"), value},
                               {QStringLiteral("operation"), QLatin1String(kRoleOperationNames[size_t(op)])},
-                              {QStringLiteral("time"), utcText(msecsSinceEpoch)}};
+                              {QStringLiteral("time"), payloadTime(msecsSinceEpoch)}};
     return QJsonDocument(reading).toJson(QJsonDocument::Compact);
 }
 

@@ -2,19 +2,9 @@
 
 #include "history/CoilStore.h"
 
-#include <QDateTime>
 #include <QJsonArray>
 
 namespace quorvex {
-
-namespace {
-
-QString utcText(qint64 us)
-{
-    return QDateTime::fromMSecsSinceEpoch(us / 1000, Qt::UTC).toString(Qt::ISODateWithMs);
-}
-
-} // namespace
 
 QList<CoilMessage> StoreCoilQueue::unsent(int limit)
 {
@@ -41,13 +31,13 @@ QJsonObject StoreCoilQueue::recordJson(const CoilRecord &record)
         profile.append(QJsonArray{sample.x(), sample.y()});
     const bool weighed = record.weight.has_value();
     return {
-        {QStringLiteral("closed"), utcText(record.closedUs)},
+        {QStringLiteral("closed"), payloadTime(record.closedUs / 1000)},
         {QStringLiteral("closedUs"), record.closedUs},
         {QStringLiteral("length"), record.length},
         {QStringLiteral("averageHeight"), record.averageHeight},
         {QStringLiteral("samples"), qint64(record.samples)},
         {QStringLiteral("weight"), weighed ? QJsonValue(*record.weight) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("weightRead"), weighed ? QJsonValue(utcText(record.weightReadUs)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("weightRead"), weighed ? QJsonValue(payloadTime(record.weightReadUs / 1000)) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("profile"), profile},
     };
 }

@@ -1,5 +1,7 @@
 #include "tracking/Sampler.h"
 
+#include "common/WallClock.h"
+
 #include <chrono>
 
 #include <QCoro/QCoroSignal>
@@ -128,11 +130,10 @@ double Sampler::MediaAltezze() const
 
 FinishedCoil Sampler::closeCoil()
 {
-    using namespace std::chrono;
     const double L = m_ultimaLunghezza;
     const double W = m_settings.IntervalloDiCampionamento;
     FinishedCoil coil;
-    coil.closedUs = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    coil.closedUs = microsecondsSinceEpoch();
     coil.length = L;
     coil.samples = m_campioni.campioniDellaBobina(L, W);
     coil.average = m_campioni.chiudiBobina(L, W);
