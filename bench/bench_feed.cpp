@@ -1,7 +1,9 @@
 // The plant feed's cost to the line:
 //  - the LeggiPeso round trip with the feed off, on with the broker
-//    reachable, on with the broker stopped (connection refused) and on with
-//    a broker address that never answers (goal: within 2 % of off);
+//    reachable, on with the broker stopped (connection refused), on with a
+//    local listener that accepts and never answers and on with one whose
+//    accept queue is full (goal: within 2 % of off). Every address is
+//    127.0.0.1;
 //  - the server's CPU per published reading: the CPU of the same calls with
 //    the feed on less that with it off, over the readings the broker got
 //    (noisy: a handful of readings a second), and, measured in this process
@@ -10,6 +12,7 @@
 //    (payload made and handed to the socket).
 #include "bench/BenchServer.h"
 #include "tests/support/MqttBroker.h"
+#include "tests/support/SilentPeers.h"
 
 #include "feed/MqttClient.h"
 #include "feed/PlantFeed.h"
@@ -22,7 +25,7 @@
 
 namespace {
 
-enum class Mode { Off, Reachable, Stopped, Silent };
+enum class Mode { Off, Reachable, Stopped, Mute, Unaccepting };
 
 struct Run {
     bench::Stats roundTrip;
@@ -30,21 +33,20 @@ struct Run {
     int published = 0;
 };
 
-Run measure(sim::D400 &scale, Mode mode, mqtt::Broker &broker, int calls)
+Run measure(sim::D400 &scale, Mode mode, int brokerPort, int calls)
 {
     bench::BenchServer server;
     server.mapPort(3, scale.slavePath());
     server.configureRole("Bilancia", "BILANCIAI", "D400", 3);
     if (mode != Mode::Off) {
-        // 192.0.2.1 (TEST-NET-1) is never routed: attempts run into their time bound.
-        server.setSetting("Impianto", "Server", mode == Mode::Silent ? "192.0.2.1" : "127.0.0.1");
-        server.setSetting("Impianto", "Porta", QString::number(broker.port()));
+        server.setSetting("Impianto", "Server", "127.0.0.1");
+        server.setSetting("Impianto", "Porta", QString::number(brokerPort));
         server.setSetting("Impianto", "Linea", "bench");
     }
     Run run;
     if (!server.start())
         return run;
-    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/bench/letture/#"));
+    mqtt::Subscriber sub(brokerPort, QStringLiteral("quorvex/bench/letture/#"));
     if (mode == Mode::Reachable)
         mqtt::waitFor([&] { return false; }, 500); // connected and subscribed
     server.timeCalls(QStringLiteral("LeggiPeso"), {}, 5);
@@ -118,11 +120,18 @@ int main(int argc, char **argv)
     }
     feedCodePath(broker);
     const int calls = 300;
-    const Run off = measure(*scale, Mode::Off, broker, calls);
-    const Run on = measure(*scale, Mode::Reachable, broker, calls);
+    const Run off = measure(*scale, Mode::Off, broker.port(), calls);
+    const Run on = measure(*scale, Mode::Reachable, broker.port(), calls);
     broker.stop();
-    const Run stopped = measure(*scale, Mode::Stopped, broker, calls);
-    const Run silent = measure(*scale, Mode::Silent, broker, calls);
+    const Run stopped = measure(*scale, Mode::Stopped, broker.port(), calls);
+    peers::MuteListener mute;
+    const Run silent = measure(*scale, Mode::Mute, mute.port(), calls);
+    peers::FullBacklog unaccepting;
+    if (unaccepting.port() == 0) {
+        std::printf("bench_feed: no local listener for the full-backlog case\n");
+        return 1;
+    }
+    const Run full = measure(*scale, Mode::Unaccepting, unaccepting.port(), calls);
 
     std::printf("LeggiPeso round trip, D400 at 9600 baud, %d calls (median, p99; ratio of medians to off)\n", calls);
     const auto line = [&](const char *label, const Run &r) {
@@ -133,7 +142,8 @@ int main(int argc, char **argv)
     line("feed off", off);
     line("feed on, broker reachable", on);
     line("feed on, broker stopped (refused)", stopped);
-    line("feed on, broker silent (192.0.2.1)", silent);
+    line("feed on, broker accepts, never answers", silent);
+    line("feed on, broker never accepts", full);
     if (on.published > 0)
         std::printf("Published readings: %d of %d taken; server CPU (on - off) per published reading %.3f ms, "
                     "per reading taken %.4f ms\n",

@@ -4,11 +4,12 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  cmake ninja-build ccache g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite qcoro-qt6-dev libgtest-dev
   dbus dbus-bin fonts-dejavu-core fonts-dseg
   dpkg-dev file man-db
   libmosquitto-dev mosquitto mosquitto-clients
+  qt6-serialbus-dev openssl
 )
 
 missing=()
