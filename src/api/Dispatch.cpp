@@ -37,11 +37,10 @@ const Dispatch::Route *Dispatch::find(const QDBusMessage &message) const
 QStringList Dispatch::unserved() const
 {
     QStringList missing;
-    for (const QString &interface : m_interfaces) {
-        const Interface *file = findInterface(interface);
-        for (const Method &method : file ? file->methods : std::vector<Method>()) {
-            if (!m_routes.contains(key(interface, method.name)))
-                missing.append(key(interface, method.name));
+    for (const Interface &interface : interfaces()) {
+        for (const Method &method : interface.methods) {
+            if (!m_routes.contains(key(interface.name, method.name)))
+                missing.append(key(interface.name, method.name));
         }
     }
     return missing;

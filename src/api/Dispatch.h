@@ -34,7 +34,7 @@ public:
     const Route *find(const QDBusMessage &message) const;
     // Whether some method of interface is served.
     bool serves(const QString &interface) const { return m_interfaces.contains(interface); }
-    // Methods of the served interfaces' files that have no handler.
+    // Methods of the interface files that have no handler.
     QStringList unserved() const;
 
 private:
