@@ -91,7 +91,6 @@ private:
     QString m_lastLoggedProblem;
     int m_failures = 0; // attempts failed in a row
     int m_lookupId = -1;
-    bool m_everConnected = false;
     bool m_connackRefused = false;
 };
 
