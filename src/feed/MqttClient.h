@@ -66,6 +66,10 @@ private:
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
+    // Why an attempt ended, in the integrator's terms where the library's
+    // error lines tell more than its code (TLS above all).
+    QString attemptProblem(int rc, int savedErrno) const;
 
     void attempt();
     void hostResolved(const QHostInfo &info);
@@ -93,6 +97,7 @@ private:
     int m_lookupId = -1;
     bool m_everConnected = false;
     bool m_connackRefused = false;
+    QStringList m_libraryErrors; // the library's error lines of this attempt
 };
 
 } // namespace quorvex
