@@ -114,7 +114,7 @@ TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordAndRecoversLater)
     EXPECT_FALSE(foreign.append(recordAt(1000)));
 }
 
-TEST(CoilRecorder, RecordsAfterTheCallWithTheWeightReadSinceTheLastCoilAndPrunesAtStart)
+TEST(CoilRecorder, RecordsBeforeTheCallReturnsWithTheWeightReadSinceTheLastCoilAndPrunesAtStart)
 {
     QTemporaryDir dir;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
@@ -129,7 +129,7 @@ TEST(CoilRecorder, RecordsAfterTheCallWithTheWeightReadSinceTheLastCoilAndPrunes
     FinishedCoil coil{QDateTime::currentMSecsSinceEpoch() * 1000, 45, 55, {{30, 50}, {40, 60}}};
     recorder.coilFinished(coil);
     recorder.coilFinished(coil);
-    EXPECT_EQ(store.unpublishedCount(), 1) << "written before the zeroing's caller had its answer";
+    EXPECT_EQ(store.unpublishedCount(), 3) << "not written before the zeroing could answer its caller";
     QCoreApplication::processEvents();
     const QList<CoilRecord> coils = store.coils(0, 0, 0);
     ASSERT_EQ(coils.size(), 2) << "the record older than two days was not pruned";
