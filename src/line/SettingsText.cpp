@@ -141,8 +141,11 @@ QList<Line> splitLines(const QString &text)
         if (line.text.endsWith(QLatin1Char('\r')))
             line.text.chop(1);
         const QString trimmed = line.text.trimmed();
-        if (trimmed.startsWith(QLatin1Char('[')) && trimmed.contains(QLatin1Char(']'))) {
-            const QStringView raw = QStringView(trimmed).mid(1, trimmed.indexOf(QLatin1Char(']')) - 1);
+        // A header's "]" comes before any "=": "[x=a]b" is the key "[x".
+        const qsizetype close = trimmed.indexOf(QLatin1Char(']'));
+        const qsizetype eqSign = trimmed.indexOf(QLatin1Char('='));
+        if (trimmed.startsWith(QLatin1Char('[')) && close > 0 && (eqSign < 0 || close < eqSign)) {
+            const QStringView raw = QStringView(trimmed).mid(1, close - 1);
             // [General] holds the keys without a group; [%General] a group of that name.
             const QString name = decodeName(raw);
             group = raw == QLatin1String("%General") ? kGeneral : name == kGeneral ? QString() : name;
