@@ -11,6 +11,8 @@
 #include <mosquitto.h>
 
 #include <cerrno>
+#include <netinet/in.h>
+#include <linux/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <cstring>
@@ -120,6 +122,7 @@ void MqttClient::hostResolved(const QHostInfo &info)
 bool MqttClient::prepareSession(QString *why)
 {
     m_libraryErrors.clear();
+    m_peerTookBytes = false;
     QByteArray password;
     if (!m_endpoint.passwordFile.isEmpty()) {
         const NamedFile file = readNamedFile(m_endpoint.passwordFile, kLargestPasswordFile);
@@ -181,7 +184,7 @@ void MqttClient::connectTo(const QString &address)
     const int rc = mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_endpoint.port,
                                            m_endpoint.keepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        fail(attemptProblem(rc, errno));
+        fail(attemptProblem(rc, errno, false));
         return;
     }
     watchSocket();
@@ -207,26 +210,27 @@ void MqttClient::serviceSocket(bool readable)
 {
     if (!m_mosq)
         return;
-    // A connection still being made that failed (refused above all) says
-    // so here: the TLS layer may have taken the socket's error already and
-    // would leave a hung-up socket waking the loop.
+    // A connection still being made that failed says so here: the TLS
+    // layer may have taken the socket's error already and would leave a
+    // hung-up socket waking the loop.
     bool hungUp = false;
     if (m_state == State::Connecting) {
         const int fd = mosquitto_socket(m_mosq);
         int error = 0;
         socklen_t size = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0) {
-            fail(attemptProblem(MOSQ_ERR_ERRNO, error));
-            return;
-        }
         pollfd p{fd, POLLIN, 0};
         hungUp = ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR));
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0) {
+            fail(attemptProblem(MOSQ_ERR_ERRNO, error, peerTookBytes(fd)));
+            return;
+        }
+        m_peerTookBytes = peerTookBytes(fd);
     }
     errno = 0;
     const int rc = readable ? mosquitto_loop_read(m_mosq, 1) : mosquitto_loop_write(m_mosq, 1);
     const int savedErrno = errno;
     if (hungUp && m_mosq && m_state == State::Connecting) {
-        fail(m_libraryErrors.isEmpty() ? attemptProblem(MOSQ_ERR_ERRNO, ECONNREFUSED) : attemptProblem(rc, savedErrno));
+        fail(attemptProblem(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc, savedErrno, m_peerTookBytes));
         return;
     }
     afterLibraryCall(rc, savedErrno);
@@ -248,7 +252,7 @@ void MqttClient::afterLibraryCall(int rc, int savedErrno)
     if (!m_mosq)
         return;
     if (mosquitto_socket(m_mosq) >= 0 && m_state == State::Connecting && rc != MOSQ_ERR_SUCCESS) {
-        fail(attemptProblem(rc, savedErrno));
+        fail(attemptProblem(rc, savedErrno, m_peerTookBytes));
         return;
     }
     if (mosquitto_socket(m_mosq) >= 0) {
@@ -259,7 +263,7 @@ void MqttClient::afterLibraryCall(int rc, int savedErrno)
     // The library closed the socket: the session has ended.
     if (m_problem.isEmpty() || m_state == State::Connected)
         m_problem = m_state == State::Connected && rc == MOSQ_ERR_SUCCESS ? QStringLiteral("the connection was closed")
-                                                                           : attemptProblem(rc, savedErrno);
+                                                                           : attemptProblem(rc, savedErrno, m_state == State::Connected || m_peerTookBytes);
     if (m_state == State::Connected) {
         qCWarning(lcFeed).noquote()
             << QStringLiteral("connection to %1:%2 lost: %3").arg(m_endpoint.host).arg(m_endpoint.port).arg(m_problem);
@@ -356,21 +360,33 @@ void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
     if (rc != 0 && !client->m_connackRefused)
-        client->m_problem = client->attemptProblem(rc, errno);
+        client->m_problem = client->attemptProblem(rc, errno, client->m_state == State::Connected || client->m_peerTookBytes);
+}
+
+bool MqttClient::peerTookBytes(int fd)
+{
+    // Bytes the peer acknowledged: the connection was made, whatever
+    // became of it since (a refused one never carried any).
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_bytes_acked > 0;
 }
 
 void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
 {
-    if (level == MOSQ_LOG_ERR)
-        static_cast<MqttClient *>(self)->m_libraryErrors.append(QString::fromUtf8(text));
+    // The first few of an attempt tell why; a long session keeps no more.
+    auto *client = static_cast<MqttClient *>(self);
+    if (level == MOSQ_LOG_ERR && client->m_libraryErrors.size() < 8)
+        client->m_libraryErrors.append(QString::fromUtf8(text));
 }
 
-QString MqttClient::attemptProblem(int rc, int savedErrno) const
+QString MqttClient::attemptProblem(int rc, int savedErrno, bool connected) const
 {
     const QString errors = m_libraryErrors.join(QLatin1Char(' '));
     const bool tls = !m_endpoint.caFile.isEmpty();
     const QString where = QStringLiteral("%1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
-    if ((rc == MOSQ_ERR_ERRNO && savedErrno == ECONNREFUSED) || errors.contains(QLatin1String("Connection refused")))
+    if ((rc == MOSQ_ERR_ERRNO && savedErrno == ECONNREFUSED) || errors.contains(QLatin1String("Connection refused"))
+        || (tls && !connected && errors.isEmpty() && rc != MOSQ_ERR_SUCCESS))
         return QStringLiteral("refused: nothing listens on %1").arg(where);
     if (tls) {
         if (errors.contains(QLatin1String("host name verification failed")))
@@ -379,7 +395,8 @@ QString MqttClient::attemptProblem(int rc, int savedErrno) const
             return QStringLiteral("the broker's certificate is not trusted by [Impianto] FileCA=%1").arg(m_endpoint.caFile);
         if (errors.contains(QLatin1String("wrong version number")) || errors.contains(QLatin1String("packet length"))
             || errors.contains(QLatin1String("unexpected eof")) || errors.contains(QLatin1String("record layer"))
-            || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_SUCCESS)
+            || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_SUCCESS
+            || (rc == MOSQ_ERR_ERRNO && (savedErrno == ECONNRESET || savedErrno == EPIPE)))
             return QStringLiteral("no TLS on the other side: %1 closed the TLS handshake (a plain MQTT port?)").arg(where);
         if (!errors.isEmpty())
             return QStringLiteral("TLS: %1").arg(errors);
