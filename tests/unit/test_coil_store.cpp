@@ -90,7 +90,7 @@ TEST(CoilStore, FeedQueueIsOldestFirstWithProfiles)
     EXPECT_GT(*store.append(recordAt(6000)), second);
 }
 
-TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordAndRecoversLater)
+TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordRecoversLaterAndTellsWhatItGivesUp)
 {
     QTemporaryDir dir;
     // A file where the folder should be.
@@ -110,8 +110,22 @@ TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordAndRecoversLater)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));
     junk.close();
-    CoilStore foreign(junk.fileName());
-    EXPECT_FALSE(foreign.append(recordAt(1000)));
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type == QtWarningMsg)
+            warnings << text;
+    });
+    {
+        CoilStore foreign(junk.fileName());
+        EXPECT_FALSE(foreign.append(recordAt(1000)));
+        EXPECT_FALSE(foreign.append(recordAt(2000)));
+    } // an exit while the store still fails gives up what it holds
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(warnings.size(), 3) << "one for the failing period, one per coil given up:\n"
+                                  << warnings.join('\n').toStdString();
+    const QString closed = QDateTime::fromMSecsSinceEpoch(2).toString(Qt::ISODateWithMs);
+    EXPECT_TRUE(warnings[2].contains(closed) && warnings[2].contains("length 120.5")) << warnings[2].toStdString();
 }
 
 TEST(CoilRecorder, RecordsBeforeTheCallReturnsWithTheWeightReadSinceTheLastCoilAndPrunesAtStart)
