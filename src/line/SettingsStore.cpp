@@ -35,7 +35,9 @@ bool writeSettings(QIODevice &device, const QSettings::SettingsMap &map)
     if (!file)
         return false;
     const NamedFile original = readNamedFile(file->fileName(), kLargestSettingsFile);
-    if (original.status == NamedFile::Status::Refused)
+    // A file that is no longer settings text is left as it is.
+    if (original.status == NamedFile::Status::Refused
+        || (original.status == NamedFile::Status::Read && !parseSettingsText(original.bytes)))
         return false;
     const QByteArray text = mergeSettingsText(original.bytes, map);
     return device.write(text) == text.size();
