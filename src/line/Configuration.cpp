@@ -14,8 +14,7 @@
 #include "drivers/InstrumentModel.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
-#include "line/SettingsSchema.h"
-#include "line/SettingsStore.h"
+#include "line/SettingsReader.h"
 
 #include <QLocale>
 #include <QSet>
@@ -34,39 +33,6 @@ template <typename Step> std::optional<AutomationError> tryStep(Step &&step)
         return error;
     }
     return std::nullopt;
-}
-
-QString shown(const QString &v) { return v; }
-QString shown(double v) { return QLocale().toString(v); }
-QString shown(bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); }
-
-QString decimalProblem()
-{
-    return QStringLiteral("is not a number in the user's format (%1, decimal mark \"%2\")")
-        .arg(QLocale().name(), QLocale().decimalPoint());
-}
-
-// Reads key into target through convert; the schema's default applies only
-// to an absent key, and a failed conversion leaves target unchanged, with a
-// warning for a value that was there.
-template <typename T, typename Convert>
-void readInto(const SettingsStore &store, const char *groupName, const char *key, T &target, Convert convert,
-              const QString &problem = QString())
-{
-    const QString group = QLatin1String(groupName);
-    const std::optional<QString> stored = store.value(group, QLatin1String(key));
-    if (const auto value = convert(stored.value_or(settingRow(groupName, key).loadDefaultText()))) {
-        target = *value;
-        return;
-    }
-    if (stored)
-        qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=\"%3\" %4: %5 is used instead")
-                                             .arg(group, QLatin1String(key), *stored, problem, shown(target));
-}
-
-std::optional<QString> asText(const QString &text)
-{
-    return text;
 }
 
 bool servesRole(RoleOperation op, Role role)

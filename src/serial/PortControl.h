@@ -95,7 +95,6 @@ public:
 
     // A port object whose host has gone: every operation fails from now on.
     void retire();
-    bool isRetired() const { return m_retired; }
 
     // Traffic: bytes written and received over the port object's life, the
     // text of lastError (empty while open or closed on purpose), and one
