@@ -134,6 +134,8 @@ void ModbusRtuBus::relay()
             const ssize_t n = ::read(fds[1].fd, buffer, sizeof buffer);
             if (n > 0) {
                 m_received += size_t(n);
+                if (const int baud = m_baud)
+                    std::this_thread::sleep_for(std::chrono::microseconds(n * 10LL * 1000000 / baud));
                 for (const auto &line : m_unitLines)
                     writeAll(line->masterFd(), buffer, n);
             }
@@ -147,6 +149,8 @@ void ModbusRtuBus::relay()
             // A reply leaves in one write; spoiling its last byte breaks its CRC.
             if (m_spoil.exchange(false))
                 buffer[n - 1] = char(buffer[n - 1] ^ 0x5A);
+            if (const int baud = m_baud)
+                std::this_thread::sleep_for(std::chrono::microseconds(n * 10LL * 1000000 / baud));
             writeAll(m_line.masterFd(), buffer, n);
         }
         if (fds[1].revents & (POLLHUP | POLLERR))

@@ -36,6 +36,9 @@ public:
     quint16 registerValue(int unit, QModbusDataUnit::RegisterType table, int address) const;
     // The CRC of the next answer is spoiled on its way back.
     void spoilNextReply() { m_spoil = true; }
+    // Requests and answers take the time they would on a line at baud
+    // (ten bits a byte); 0: at once (the default).
+    void setPacing(int baud) { m_baud = baud; }
     // Bytes the server under test wrote, in total.
     std::size_t bytesReceived() const { return m_received; }
 
@@ -52,6 +55,7 @@ private:
     std::thread m_relay;
     int m_wake[2] = {-1, -1};
     std::atomic<bool> m_spoil{false};
+    std::atomic<int> m_baud{0};
     std::atomic<std::size_t> m_received{0};
 };
 
