@@ -1,3 +1,8 @@
+// Each attempt (Tentativi) is a request with its own reply clock; silence,
+// a reply that does not read and a bad frame are asked again, an exception
+// reply is the instrument's answer and is not. A reply that does not give a
+// reading leaves its reason as the port's last error. Awaited results are
+// kept in named locals before they are tested.
 #include "drivers/DefinedExchanges.h"
 
 #include "drivers/DriverSupport.h"
@@ -98,8 +103,10 @@ QCoro::Task<QVariant> definedText(LineExchange &line, const InstrumentModel &mod
         if (!awaits)
             co_return QVariant(0.0);
         const std::optional<QByteArray> reply = co_await frame(line, op);
-        if (!reply)
-            co_return QVariant(0.0); // silence: the exchange tells the port's health
+        if (!reply) {
+            why.clear(); // silence: the exchange tells the port's health
+            continue;
+        }
         line.discard();
         if (!op.format.isValid() || op.format.pattern().isEmpty())
             co_return QVariant(0.0); // a zeroing whose answer is not looked at
@@ -107,7 +114,8 @@ QCoro::Task<QVariant> definedText(LineExchange &line, const InstrumentModel &mod
             co_return QVariant(*value);
         why = QStringLiteral("reply \"%1\" does not match Formato").arg(shownBytes(*reply));
     }
-    line.problem(why);
+    if (!why.isEmpty())
+        line.problem(why);
     co_return QVariant(0.0);
 }
 
@@ -123,13 +131,14 @@ QCoro::Task<QVariant> modbusRtu(LineExchange &line, const InstrumentModel &model
         line.discard();
         line.send(request);
         QByteArray reply;
-        const bool started = co_await collect(line, reply, 2);
-        if (!started)
-            co_return QVariant(0.0);
+        bool whole = co_await collect(line, reply, 2);
         const int length = modbusReplyLength(reply, op);
-        const bool whole = co_await collect(line, reply, length);
-        if (!whole)
-            co_return QVariant(0.0);
+        if (whole)
+            whole = co_await collect(line, reply, length);
+        if (!whole) {
+            why.clear(); // silence, or a reply cut short: the exchange tells the port's health
+            continue;
+        }
         const ModbusReading reading = readModbusReply(reply.left(length), op);
         if (reading.value)
             co_return QVariant(*reading.value);
@@ -138,7 +147,8 @@ QCoro::Task<QVariant> modbusRtu(LineExchange &line, const InstrumentModel &model
         if (quint8(reply[1]) & 0x80)
             break;
     }
-    line.problem(why);
+    if (!why.isEmpty())
+        line.problem(why);
     co_return QVariant(0.0);
 }
 
