@@ -146,6 +146,7 @@ Indirizzo=7
 
 [LeggiPeso]
 Funzione=3
+Attesa=5000
 Registro=10
 Tipo=UINT32
 Ordine=ABCD
@@ -153,18 +154,21 @@ Fattore=0.01
 
 [LeggiTara]
 Funzione=4
+Attesa=5000
 Registro=20
 Tipo=INT32
 Ordine=CDAB
 Fattore=0.01
 
 [LeggiLunghezza]
+Attesa=5000
 Registro=30
 Tipo=UINT32
 Ordine=BADC
 Fattore=0.01
 
 [LeggiAltezza]
+Attesa=5000
 Registro=40
 Tipo=UINT32
 Ordine=DCBA
@@ -172,6 +176,7 @@ Fattore=0.01
 
 [AzzeraLunghezza]
 Funzione=6
+Attesa=5000
 Registro=50
 Valore=1
 )");
@@ -194,7 +199,8 @@ Valore=1
     EXPECT_EQ(bus.registerValue(7, T::HoldingRegisters, 50), 1);
 }
 
-// Two counters on one RS-485 line, asked at once; then an exception reply
+// (Attesa is long for a loaded machine: it also bounds the wait for the
+// line's turn.) Two counters on one RS-485 line, asked at once; then an exception reply
 // and a spoiled CRC give 0 and say why.
 TEST_F(Defined, TwoModbusUnitsShareALineAndFaultsGiveZeroAndAReason)
 {
@@ -205,9 +211,11 @@ Protocollo=MODBUS-RTU
 Indirizzo=1
 
 [LeggiPeso]
+Attesa=5000
 Registro=0
 
 [LeggiLunghezza]
+Attesa=5000
 Registro=0
 )";
     define(QStringLiteral("u1.ini"), unit);
