@@ -25,7 +25,7 @@ public:
 };
 
 struct Request {
-    enum class Mode { Help, Version, List, Call, Ports, Monitor, History };
+    enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Models };
     Mode mode = Mode::Call;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;
@@ -66,6 +66,9 @@ QString formatValue(const QVariant &value);
 
 // The --list output: one line per operation.
 QString listOperations();
+
+// The `models` output: the known instrument models, built-in then defined.
+QString listModels();
 
 QString usageText();
 

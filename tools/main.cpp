@@ -4,6 +4,7 @@
 // their bytes (ports, monitor).
 #include "Cli.h"
 #include "Monitor.h"
+#include "drivers/InstrumentDefinitions.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -181,6 +182,10 @@ int main(int argc, char **argv)
         return kExitOk;
     case Request::Mode::List:
         std::fputs(listOperations().toLocal8Bit().constData(), stdout);
+        return kExitOk;
+    case Request::Mode::Models:
+        quorvex::loadInstrumentDefinitions();
+        std::fputs(quorvex::cli::listModels().toLocal8Bit().constData(), stdout);
         return kExitOk;
     case Request::Mode::Call:
     case Request::Mode::Ports:

@@ -11,6 +11,7 @@
 #include "common/AutomationError.h"
 #include "common/EditDistance.h"
 #include "common/Logging.h"
+#include "drivers/InstrumentDefinitions.h"
 #include "drivers/InstrumentModel.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
@@ -46,18 +47,17 @@ QStringList nearestModels(Role role, const QString &brand, const QString &model)
     // Names are short; a long text is only compared by its start.
     const QString wanted = (brand + QLatin1Char(' ') + model).left(64);
     std::vector<std::pair<int, QString>> known;
-    QSet<QString> seen;
-    for (const InstrumentModel &row : instrumentModels()) {
+    for (const ModelRow *row : knownModels()) {
         bool serves = false;
-        for (int op = 0; op < kRoleOperationCount; ++op) {
-            if (servesRole(RoleOperation(op), role) && qstrcmp(row.operation, kRoleOperationNames[op]) == 0)
-                serves = true;
+        for (const InstrumentModel *recipe : row->operations) {
+            for (int op = 0; op < kRoleOperationCount; ++op) {
+                if (servesRole(RoleOperation(op), role) && qstrcmp(recipe->operation, kRoleOperationNames[op]) == 0)
+                    serves = true;
+            }
         }
-        const QString name = QStringLiteral("%1 %2").arg(QLatin1String(row.brand), QLatin1String(row.model));
-        if (serves && !seen.contains(name)) {
-            seen.insert(name);
+        const QString name = row->brand + QLatin1Char(' ') + row->model;
+        if (serves)
             known.emplace_back(editDistance(wanted, name), name);
-        }
     }
     std::sort(known.begin(), known.end());
     QStringList nearest;
@@ -127,6 +127,7 @@ void Line::CaricaDispositivi()
     const SettingsStore store;
     qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
     warnAboutMiscasedNames(store);
+    loadInstrumentDefinitions();
 
     for (int index = 0; index < kRoleCount; ++index) {
         const char *group = kRoles[index].group;

@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QVariant>
 #include <functional>
@@ -105,6 +106,9 @@ public:
     static void setTrafficTap(TrafficTap tap);
     quint64 bytesSent() const { return m_bytesSent; }
     quint64 bytesReceived() const { return m_bytesReceived; }
+    // Nanoseconds since a byte was last written or received; a large
+    // number when none ever was.
+    qint64 nsecsSinceTraffic() const { return m_lastTraffic.isValid() ? m_lastTraffic.nsecsElapsed() : (qint64(1) << 62); }
     QString lastErrorText() const { return m_lastError ? m_lastError->text() : QString(); }
 
 signals:
@@ -147,6 +151,7 @@ private:
     Health m_health;
     quint64 m_bytesSent = 0;
     quint64 m_bytesReceived = 0;
+    QElapsedTimer m_lastTraffic;
 };
 
 // Port objects are shared: the port host owns them, and a driver that is
