@@ -219,6 +219,27 @@ bool resolveDiagnostics(Request &request, const QStringList &words)
     return true;
 }
 
+// `monitor --save FILE [PORT...]`.
+Request parseCaptureCommand(Request request, const QStringList &words)
+{
+    request.mode = Request::Mode::Monitor;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        if (words[i] == QLatin1String("--save")) {
+            if (i + 1 >= words.size() || !request.savePath.isEmpty())
+                throw UsageError(QStringLiteral("--save takes one file name"));
+            request.savePath = words[++i];
+        } else if (words[i].startsWith(QLatin1String("--"))) {
+            throw UsageError(QStringLiteral("unknown option '%1' of monitor").arg(words[i]));
+        } else {
+            request.monitorPorts << words[i];
+        }
+    }
+    if (request.savePath.isEmpty())
+        throw UsageError(QStringLiteral("--save takes one file name"));
+    request.monitorPort = request.monitorPorts.value(0);
+    return request;
+}
+
 // The operation to call: by identifier, or the first word by name.
 void resolveOperation(Request &request, QStringList words)
 {
@@ -255,6 +276,8 @@ Request parseCommandLine(const QStringList &arguments)
             request.timeoutMs = std::max(1, int(parseTimeout(rest[1]) * 1000));
             rest.remove(0, 2);
         }
+        if (rest.value(0) == QLatin1String("monitor") && rest.contains(QLatin1String("--save")))
+            return parseCaptureCommand(request, rest.mid(1));
         if (std::optional<HistoryRequest> history = parseHistoryCommand(rest)) {
             request.mode = Request::Mode::History;
             request.history = *history;
@@ -409,6 +432,7 @@ QString usageText()
         "       quorvex --list\n"
         "       quorvex ports\n"
         "       quorvex monitor [PORT]\n"
+        "       quorvex monitor --save FILE [PORT...]\n"
         "       quorvex coils [--since WHEN] [--until WHEN] [--limit N] [--csv]\n"
         "       quorvex coil ID [--csv]\n"
         "       quorvex history\n"
@@ -441,8 +465,10 @@ QString usageText()
         "devices present by their stable /dev/serial/by-id names. monitor prints\n"
         "every chunk of bytes the\n"
         "server sends (TX) or receives (RX), in hexadecimal and as text, on all\n"
-        "ports or on PORT (a port number or a device path), until Ctrl-C. Neither\n"
-        "starts the server.\n"
+        "ports or on PORT (a port number or a device path), until Ctrl-C. With\n"
+        "--save it writes the chunks of the PORTs (all when none) to FILE instead,\n"
+        "as a capture that quorvex-sim --replay plays back (docs/capture.md).\n"
+        "Neither starts the server.\n"
         "\n"
         "coils lists the recorded coils, newest first (at most N, default 100),\n"
         "closed from WHEN (today, yesterday, 2026-03-01, 2026-03-01T08:30; local\n"

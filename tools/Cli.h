@@ -38,6 +38,8 @@ struct Request {
     int timeoutMs = 60000;
     int watchMs = 0; // 0: call once
     QString monitorPort; // monitor: a port number or device path; empty for all
+    QStringList monitorPorts; // monitor --save: the ports to capture; empty for all
+    QString savePath;         // monitor --save: the capture file
     HistoryRequest history; // coils, coil, history
 };
 
