@@ -42,14 +42,12 @@ Replay::Replay(const quorvex::capture::Capture &capture, int port, bool loop)
         current.clear();
     };
     const std::uint64_t first = chunks.front()->timeUs;
-    bool lastSent = false;
     for (const Chunk *chunk : chunks) {
+        // Every write is a request of its own: a stop and a start written one
+        // after the other are two requests, each with its own answer.
         if (chunk->sent) {
-            if (!lastSent) {
-                close();
-                request.clear();
-            }
-            request += chunk->bytes;
+            close();
+            request = chunk->bytes;
             requestEnd = chunk->timeUs;
         } else if (request.empty()) {
             m_stream.push_back({microseconds(chunk->timeUs - first), chunk->bytes});
@@ -57,7 +55,6 @@ Replay::Replay(const quorvex::capture::Capture &capture, int port, bool loop)
             const auto after = chunk->timeUs > requestEnd ? chunk->timeUs - requestEnd : 0;
             current.push_back({microseconds(after), chunk->bytes});
         }
-        lastSent = chunk->sent;
     }
     close();
     if (!m_stream.empty())

@@ -1,5 +1,5 @@
-// Plays the instrument's side of a capture (see docs/capture.md): each run
-// of bytes the server sent is a request, the bytes received after it the
+// Plays the instrument's side of a capture (see docs/capture.md): each
+// chunk the server wrote is a request, the bytes received after it the
 // instrument's answer. A recorded request gets the next recorded answer to
 // it, chunk by chunk at the recorded delays; bytes that came unasked (a
 // continuous instrument) are played as a stream with their recorded timing.
