@@ -68,6 +68,8 @@ void printUsage(std::FILE *out)
         "  --noise N          N random bytes before every answer\n"
         "  --noise-text TEXT  TEXT before every answer\n"
         "  --tick MS          tick interval of continuous instruments\n"
+        "  --line SETTINGS    answer only while the pty is set to SETTINGS\n"
+        "                     (\"19200,N,8,1\"); framing garbage otherwise\n"
         "Options take their value as the next argument or as --key=value.\n"
         "\n"
         "--replay plays the instrument's side of a capture made with\n"
