@@ -255,7 +255,12 @@ void Instrument::wake()
 
 namespace {
 
-constexpr tcflag_t kFrameBits = CSIZE | PARENB | PARODD | CSTOPB;
+// Data bits, stop bits and parity; odd or even counts only with parity on.
+unsigned frameOf(tcflag_t cflag)
+{
+    const tcflag_t parity = (cflag & PARENB) ? (cflag & (PARENB | PARODD)) : 0;
+    return static_cast<unsigned>((cflag & (CSIZE | CSTOPB)) | parity);
+}
 
 // What bytes sent at one speed look like read at another: high bits set,
 // framing gone, never a printable character of a reply.
@@ -282,7 +287,7 @@ bool Instrument::setLineSettings(std::string_view settings)
         return false;
     m_lineChecked = true;
     m_lineSpeed = static_cast<unsigned>(::cfgetospeed(&tio));
-    m_lineFrame = static_cast<unsigned>(tio.c_cflag & kFrameBits);
+    m_lineFrame = frameOf(tio.c_cflag);
     return true;
 }
 
@@ -301,7 +306,7 @@ bool Instrument::lineMatches(int fd) const
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0)
         return true;
-    return static_cast<unsigned>(::cfgetispeed(&tio)) == speed && (tio.c_cflag & kFrameBits) == frame;
+    return static_cast<unsigned>(::cfgetispeed(&tio)) == speed && frameOf(tio.c_cflag) == frame;
 }
 
 bool Instrument::setOption(std::string_view key, std::string_view value)

@@ -25,7 +25,7 @@ public:
 };
 
 struct Request {
-    enum class Mode { Help, Version, List, Call, Ports, Monitor, History };
+    enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Probe };
     Mode mode = Mode::Call;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;
@@ -40,6 +40,9 @@ struct Request {
     QString monitorPort; // monitor: a port number or device path; empty for all
     QStringList monitorPorts; // monitor --save: the ports to capture; empty for all
     QString savePath;         // monitor --save: the capture file
+    QString probeDevice;      // probe: a port number or device path
+    QString probeRole;        // probe --role: empty for every reading role
+    QString applyRole;        // probe --apply: the role to configure with what was found
     HistoryRequest history; // coils, coil, history
 };
 

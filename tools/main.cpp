@@ -4,6 +4,7 @@
 // their bytes (ports, monitor).
 #include "Cli.h"
 #include "Monitor.h"
+#include "ProbeCli.h"
 #include "common/Capture.h"
 
 #include <QCoreApplication>
@@ -207,6 +208,7 @@ int main(int argc, char **argv)
     case Request::Mode::Ports:
     case Request::Mode::Monitor:
     case Request::Mode::History:
+    case Request::Mode::Probe:
         break;
     }
 
@@ -228,6 +230,8 @@ int main(int argc, char **argv)
         return monitor(app, bus, request);
     case Request::Mode::History:
         return runHistory(bus, request.history, request.timeoutMs);
+    case Request::Mode::Probe:
+        return runProbe(bus, request);
     default:
         return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
     }

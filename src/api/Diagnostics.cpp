@@ -4,12 +4,15 @@
 
 #include "api/BusNames.h"
 #include "common/WallClock.h"
+#include "common/KeepAlive.h"
 #include "line/Line.h"
+#include "line/Probe.h"
 
 #include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
 #include <QFile>
+#include <QPointer>
 #include <climits>
 
 namespace quorvex {
@@ -61,14 +64,25 @@ bool Diagnostics::handles(const QDBusMessage &message)
     const QString member = message.member();
     return message.interface().isEmpty()
         && (member == QLatin1String("Ports") || member == QLatin1String("Watch")
-            || member == QLatin1String("Unwatch") || member == QLatin1String("Feed"));
+            || member == QLatin1String("Unwatch") || member == QLatin1String("Feed")
+            || member == QLatin1String("Probe") || member == QLatin1String("Reload"));
 }
 
 void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection &connection)
 {
     const QString member = message.member();
     const bool known = member == QLatin1String("Ports") || member == QLatin1String("Watch")
-        || member == QLatin1String("Unwatch") || member == QLatin1String("Feed");
+        || member == QLatin1String("Unwatch") || member == QLatin1String("Feed") || member == QLatin1String("Reload");
+    if (member == QLatin1String("Probe")) {
+        if (message.signature() != QLatin1String("ss")) {
+            connection.send(message.createErrorReply(QDBusError::InvalidArgs,
+                                                     QStringLiteral("Probe takes a device and a role (ss)")));
+            return;
+        }
+        message.setDelayedReply(true);
+        probe(message, connection);
+        return;
+    }
     if (!known) {
         connection.send(message.createErrorReply(QDBusError::UnknownMethod,
                                                  QStringLiteral("No method %1 in %2").arg(member, kDiagnosticsInterface)));
@@ -87,6 +101,11 @@ void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection 
         const QVariantMap off{{QStringLiteral("state"), QStringLiteral("off")}};
         const bool known = m_services && m_services->feedStatus;
         connection.send(message.createReply(QVariant::fromValue(known ? m_services->feedStatus() : off)));
+        return;
+    }
+    if (member == QLatin1String("Reload")) {
+        m_line.CaricaDispositivi();
+        connection.send(message.createReply());
         return;
     }
     if (member == QLatin1String("Watch"))
@@ -159,6 +178,40 @@ void Diagnostics::sendTraffic(const PortControl &port, PortControl::Direction di
            << (direction == PortControl::Direction::Sent ? QStringLiteral("sent") : QStringLiteral("received"))
            << bytes;
     m_connection.send(signal);
+}
+
+QCoro::Task<> Diagnostics::probe(QDBusMessage message, QDBusConnection connection)
+{
+    const KeepAliveToken inFlight = KeepAliveToken::take();
+    const QString device = message.arguments().value(0).toString();
+    const QString role = message.arguments().value(1).toString();
+    QPointer<Diagnostics> self(this);
+    const auto progress = [self, device](const ProbeStep &step) {
+        if (!self)
+            return;
+        QDBusMessage signal = QDBusMessage::createSignal(QLatin1String(kObjectPath),
+                                                         QLatin1String(kDiagnosticsInterface),
+                                                         QStringLiteral("ProbeProgress"));
+        signal << device << step.brand << step.model << step.settings << uint(step.number) << uint(step.total);
+        self->m_connection.send(signal);
+    };
+    QDBusMessage reply;
+    try {
+        const QList<ProbeResult> found = co_await probePort(m_line, device, role, progress);
+        PortList results;
+        for (const ProbeResult &result : found)
+            results.append({{QStringLiteral("brand"), result.brand},
+                            {QStringLiteral("model"), result.model},
+                            {QStringLiteral("settings"), result.settings},
+                            {QStringLiteral("operation"), result.operation},
+                            {QStringLiteral("value"), result.value},
+                            {QStringLiteral("replies"), result.replies}});
+        reply = message.createReply(QVariant::fromValue(results));
+    } catch (const AutomationError &error) {
+        reply = message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String(errorKindName(error.kind())),
+                                         QStringLiteral("%1: %2").arg(error.number()).arg(error.text()));
+    }
+    connection.send(reply);
 }
 
 QString diagnosticsXml()

@@ -11,6 +11,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QHash>
+#include <QCoro/QCoroTask>
 #include <QObject>
 
 class QDBusServiceWatcher;
@@ -44,6 +45,8 @@ private:
     void clientGone(const QString &client);
     void updateTap();
     void sendTraffic(const PortControl &port, PortControl::Direction direction, const QByteArray &bytes);
+    // Runs a probe to its end and sends its reply.
+    QCoro::Task<> probe(QDBusMessage message, QDBusConnection connection);
 
     Line &m_line;
     const GlobalServices *m_services;
