@@ -51,6 +51,8 @@ std::vector<Group> groupsOf(const std::vector<ProbeModel> &models)
         group->timeout = std::max(group->timeout, model.row->timeout);
         group->models.push_back(&model);
     }
+    // Listening first: what it hears tells whether the instrument transmits by itself.
+    std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.request.isEmpty(); });
     return groups;
 }
 
@@ -175,7 +177,11 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
 
     QList<ProbeResult> found;
     std::set<QString> refused;   // settings the device would not take
-    bool silentStream = false;   // nothing at all heard while listening: no transmitting instrument
+    // What listening heard: nothing at all, no instrument transmits by itself
+    // and listening is done; anything, the instrument transmits unasked and
+    // bytes after a request would be its stream, not an answer.
+    bool silentStream = false;
+    bool streaming = false;
     int done = 0;
     QString round;               // the settings of the entries being tried
     for (const PlanEntry &entry : plan) {
@@ -185,7 +191,8 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
             round = entry.settings;
         }
         done += int(entry.models.size());
-        if (refused.count(entry.settings) || (silentStream && entry.group->request.isEmpty()))
+        const bool listening = entry.group->request.isEmpty();
+        if (refused.count(entry.settings) || (silentStream && listening) || (streaming && !listening))
             continue;
         if (progress)
             progress({entry.models.front()->brand, entry.models.front()->model, entry.settings, done, total});
@@ -195,8 +202,8 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
             qCInfo(lcConfig).noquote() << QStringLiteral("probe of %1: the device refuses %2").arg(device, entry.settings);
             continue;
         }
-        if (entry.group->request.isEmpty() && first->isEmpty())
-            silentStream = true;
+        if (listening)
+            (first->isEmpty() ? silentStream : streaming) = true;
         std::vector<const ProbeModel *> answered;
         for (const ProbeModel *model : entry.models)
             if (probeReading(*model, *first))
