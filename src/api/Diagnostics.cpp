@@ -1,17 +1,13 @@
 #include "api/Diagnostics.h"
 
-#include "api/Operations.h"
-
 #include "api/BusNames.h"
 #include "common/WallClock.h"
 #include "common/KeepAlive.h"
 #include "line/Line.h"
 #include "line/Probe.h"
 
-#include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
-#include <QFile>
 #include <QPointer>
 #include <climits>
 
@@ -57,62 +53,26 @@ Diagnostics::~Diagnostics()
         PortControl::setTrafficTap({});
 }
 
-bool Diagnostics::handles(const QDBusMessage &message)
+// A method of the interface is an entry in its interface file plus one
+// handler here; its signature is checked before the handler runs.
+void Diagnostics::serveOn(Dispatch &dispatch)
 {
-    if (message.interface() == QLatin1String(kDiagnosticsInterface))
-        return true;
-    const QString member = message.member();
-    return message.interface().isEmpty()
-        && (member == QLatin1String("Ports") || member == QLatin1String("Watch")
-            || member == QLatin1String("Unwatch") || member == QLatin1String("Feed")
-            || member == QLatin1String("Probe") || member == QLatin1String("Reload"));
-}
-
-void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection &connection)
-{
-    const QString member = message.member();
-    const bool known = member == QLatin1String("Ports") || member == QLatin1String("Watch")
-        || member == QLatin1String("Unwatch") || member == QLatin1String("Feed") || member == QLatin1String("Reload");
-    if (member == QLatin1String("Probe")) {
-        if (message.signature() != QLatin1String("ss")) {
-            connection.send(message.createErrorReply(QDBusError::InvalidArgs,
-                                                     QStringLiteral("Probe takes a device and a role (ss)")));
-            return;
-        }
-        message.setDelayedReply(true);
-        probe(message, connection);
-        return;
-    }
-    if (!known) {
-        connection.send(message.createErrorReply(QDBusError::UnknownMethod,
-                                                 QStringLiteral("No method %1 in %2").arg(member, kDiagnosticsInterface)));
-        return;
-    }
-    if (!message.signature().isEmpty()) {
-        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
-                                                 QStringLiteral("%1 takes no arguments").arg(member)));
-        return;
-    }
-    if (member == QLatin1String("Ports")) {
-        connection.send(portsReply(message));
-        return;
-    }
-    if (member == QLatin1String("Feed")) {
-        const QVariantMap off{{QStringLiteral("state"), QStringLiteral("off")}};
-        const bool known = m_services && m_services->feedStatus;
-        connection.send(message.createReply(QVariant::fromValue(known ? m_services->feedStatus() : off)));
-        return;
-    }
-    if (member == QLatin1String("Reload")) {
+    const QString interface = QLatin1String(kDiagnosticsInterface);
+    dispatch.add(interface, QStringLiteral("Ports"), [this](QDBusMessage m) { return replyNow(portsReply(m)); });
+    dispatch.add(interface, QStringLiteral("Feed"), [this](QDBusMessage m) { return replyNow(feedReply(m)); });
+    dispatch.add(interface, QStringLiteral("Watch"), [this](QDBusMessage m) {
+        watch(m.service());
+        return replyNow(m.createReply());
+    });
+    dispatch.add(interface, QStringLiteral("Unwatch"), [this](QDBusMessage m) {
+        unwatch(m.service());
+        return replyNow(m.createReply());
+    });
+    dispatch.add(interface, QStringLiteral("Probe"), [this](QDBusMessage m) { return probe(std::move(m)); });
+    dispatch.add(interface, QStringLiteral("Reload"), [this](QDBusMessage m) {
         m_line.CaricaDispositivi();
-        connection.send(message.createReply());
-        return;
-    }
-    if (member == QLatin1String("Watch"))
-        watch(message.service());
-    else
-        unwatch(message.service());
-    connection.send(message.createReply());
+        return replyNow(m.createReply());
+    });
 }
 
 QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
@@ -123,6 +83,13 @@ QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
             ports.append(describePort(number, *port));
     }
     return message.createReply(QVariant::fromValue(ports));
+}
+
+QDBusMessage Diagnostics::feedReply(const QDBusMessage &message) const
+{
+    const QVariantMap off{{QStringLiteral("state"), QStringLiteral("off")}};
+    const bool known = m_services && m_services->feedStatus;
+    return message.createReply(QVariant::fromValue(known ? m_services->feedStatus() : off));
 }
 
 void Diagnostics::watch(const QString &client)
@@ -180,7 +147,7 @@ void Diagnostics::sendTraffic(const PortControl &port, PortControl::Direction di
     m_connection.send(signal);
 }
 
-QCoro::Task<> Diagnostics::probe(QDBusMessage message, QDBusConnection connection)
+QCoro::Task<QDBusMessage> Diagnostics::probe(QDBusMessage message)
 {
     const KeepAliveToken inFlight = KeepAliveToken::take();
     const QString device = message.arguments().value(0).toString();
@@ -211,13 +178,7 @@ QCoro::Task<> Diagnostics::probe(QDBusMessage message, QDBusConnection connectio
         reply = message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String(errorKindName(error.kind())),
                                          QStringLiteral("%1: %2").arg(error.number()).arg(error.text()));
     }
-    connection.send(reply);
-}
-
-QString diagnosticsXml()
-{
-    static const QString xml = interfaceElement(QStringLiteral(":/data/com.velkaro.Quorvex.Diagnostics.xml"));
-    return xml;
+    co_return reply;
 }
 
 } // namespace quorvex

@@ -5,11 +5,12 @@
 // only while some client has asked for it (Watch); with nobody watching, no
 // tap is installed on the ports and they only count their bytes. Feed tells
 // the plant feed's broker connection.
+#include "api/BusNames.h"
+#include "api/Dispatch.h"
 #include "api/GlobalServices.h"
 #include "serial/PortControl.h"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QHash>
 #include <QCoro/QCoroTask>
 #include <QObject>
@@ -20,8 +21,6 @@ namespace quorvex {
 
 class Line;
 
-inline constexpr char kDiagnosticsInterface[] = "com.velkaro.Quorvex.Diagnostics";
-
 class Diagnostics : public QObject {
     Q_OBJECT
 public:
@@ -29,24 +28,22 @@ public:
                 QObject *parent = nullptr);
     ~Diagnostics() override;
 
-    // Whether the call is for this interface: named so, or a method of it
-    // called without an interface name.
-    static bool handles(const QDBusMessage &message);
-    // Answers the call on connection.
-    void handleCall(const QDBusMessage &message, const QDBusConnection &connection);
+    // Serves the interface's methods through dispatch.
+    void serveOn(Dispatch &dispatch);
 
     // Clients that have asked for Traffic and not yet withdrawn.
     int watcherCount() const { return int(m_watches.size()); }
 
 private:
     QDBusMessage portsReply(const QDBusMessage &message) const;
+    QDBusMessage feedReply(const QDBusMessage &message) const;
     void watch(const QString &client);
     void unwatch(const QString &client);
     void clientGone(const QString &client);
     void updateTap();
     void sendTraffic(const PortControl &port, PortControl::Direction direction, const QByteArray &bytes);
-    // Runs a probe to its end and sends its reply.
-    QCoro::Task<> probe(QDBusMessage message, QDBusConnection connection);
+    // Runs a probe to its end: its reply.
+    QCoro::Task<QDBusMessage> probe(QDBusMessage message);
 
     Line &m_line;
     const GlobalServices *m_services;
@@ -54,8 +51,5 @@ private:
     QDBusServiceWatcher *m_watcher;
     QHash<QString, int> m_watches; // Watch calls not yet withdrawn, per client
 };
-
-// The interface element of data/com.velkaro.Quorvex.Diagnostics.xml.
-QString diagnosticsXml();
 
 } // namespace quorvex

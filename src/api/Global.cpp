@@ -18,16 +18,6 @@ Global::~Global()
     m_line.instanceDestroyed();
 }
 
-QCoro::Task<double> Global::LeggiPeso()
-{
-    return m_line.LeggiValore(RoleOperation::LeggiPeso);
-}
-
-QCoro::Task<double> Global::LeggiTara()
-{
-    return m_line.LeggiValore(RoleOperation::LeggiTara);
-}
-
 // With height tracking on, the unforced readings are the cached ones: this
 // client's coil average, and the sampler's last length.
 QCoro::Task<double> Global::LeggiAltezza(bool Force)
@@ -90,20 +80,19 @@ QString Global::ImpostaServizio(const QString &parametri)
     return QString();
 }
 
-QCoro::Task<QString> Global::ScriviServizio(QString parametri)
-{
-    return m_line.EseguiServizio(RoleOperation::ScriviServizio, std::move(parametri));
-}
-
 QCoro::Task<QVariant> Global::call(const Operation &op, CallArgs args)
 {
     if (op.model)
         co_return co_await runExchange(*op.model, args.port.port(), args.text);
-    if (!op.generic)
-        throw AutomationError(ErrorKind::NotFound, 438, QStringLiteral("Unknown operation %1").arg(op.name));
     if (!args.flag && !op.params.empty())
         args.flag = op.params.front().defaultValue;
-    co_return co_await op.generic(*this, std::move(args));
+    if (op.generic)
+        co_return co_await op.generic(*this, std::move(args));
+    if (!op.roleOperation)
+        throw AutomationError(ErrorKind::NotFound, 438, QStringLiteral("Unknown operation %1").arg(op.name));
+    if (op.result == ValueType::Text)
+        co_return co_await m_line.EseguiServizio(*op.roleOperation, std::move(args.text));
+    co_return co_await m_line.LeggiValore(*op.roleOperation);
 }
 
 namespace {
@@ -124,7 +113,8 @@ QCoro::Task<QVariant> afterwards(QCoro::Task<> task)
     co_return QVariant();
 }
 
-// Global's generic operations by name, each with the arguments it takes.
+// Global's generic operations that do more than their role operation, by
+// name, each with the arguments it takes.
 struct GenericEntry {
     const char *name;
     GenericOperation run;
@@ -132,14 +122,11 @@ struct GenericEntry {
 const GenericEntry kGeneric[] = {
     {"LeggiAltezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezza(*a.flag)); }},
     {"LeggiAltezzaAlPuntoDiOsservazione", [](Global &g, CallArgs) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione()); }},
-    {"LeggiPeso", [](Global &g, CallArgs) { return asVariant(g.LeggiPeso()); }},
     {"AzzeraLunghezza", [](Global &g, CallArgs) { return afterwards(g.AzzeraLunghezza()); }},
     {"LeggiLunghezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiLunghezza(*a.flag)); }},
     {"ShowSettings", [](Global &g, CallArgs) { g.ShowSettings(); return ready(); }},
     {"ShowSampler", [](Global &g, CallArgs a) { g.ShowSampler(*a.flag); return ready(); }},
-    {"LeggiTara", [](Global &g, CallArgs) { return asVariant(g.LeggiTara()); }},
     {"LeggiServizio", [](Global &g, CallArgs a) { return ready(g.LeggiServizio(a.text)); }},
-    {"ScriviServizio", [](Global &g, CallArgs a) { return asVariant(g.ScriviServizio(a.text)); }},
     {"ImpostaServizio", [](Global &g, CallArgs a) { return ready(g.ImpostaServizio(a.text)); }},
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 // The class Global: the operations clients call. Generic operations read the
-// instrument of their role through the line; driver operations run their
-// instrument row on the port the client names. Each client gets its own
+// instrument of their role through the line (those with more to do than
+// that are the methods here); driver operations run their instrument row on
+// the port the client names. Each client gets its own
 // instance; all instances share the line.
 #include "api/GlobalServices.h"
 #include "api/Operations.h"
@@ -34,14 +35,11 @@ public:
 
     QCoro::Task<double> LeggiAltezza(bool Force = false);
     QCoro::Task<double> LeggiAltezzaAlPuntoDiOsservazione();
-    QCoro::Task<double> LeggiPeso();
     QCoro::Task<> AzzeraLunghezza();
     QCoro::Task<double> LeggiLunghezza(bool Force = false);
     void ShowSettings();
     void ShowSampler(bool Show = true);
-    QCoro::Task<double> LeggiTara();
     QString LeggiServizio(const QString &parametri);
-    QCoro::Task<QString> ScriviServizio(QString parametri);
     QString ImpostaServizio(const QString &parametri);
 
     // Runs any operation of the table with its arguments. The result is a
