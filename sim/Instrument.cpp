@@ -1,6 +1,7 @@
 #include "sim/Instrument.h"
 
 #include "sim/Pty.h"
+#include "sim/SerialDevice.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <system_error>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -251,9 +253,67 @@ void Instrument::wake()
     }
 }
 
+namespace {
+
+// Data bits, stop bits and parity; odd or even counts only with parity on.
+unsigned frameOf(tcflag_t cflag)
+{
+    const tcflag_t parity = (cflag & PARENB) ? (cflag & (PARENB | PARODD)) : 0;
+    return static_cast<unsigned>((cflag & (CSIZE | CSTOPB)) | parity);
+}
+
+// What bytes sent at one speed look like read at another: high bits set,
+// framing gone, never a printable character of a reply.
+std::string framingGarbage(std::string_view bytes)
+{
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        out.push_back(static_cast<char>(0x80 | ((static_cast<unsigned char>(bytes[i]) * 37u + i * 11u) & 0x7f)));
+    return out;
+}
+
+} // namespace
+
+bool Instrument::setLineSettings(std::string_view settings)
+{
+    std::lock_guard lock(m_cfgMutex);
+    if (settings.empty()) {
+        m_lineChecked = false;
+        return true;
+    }
+    termios tio{};
+    ::cfmakeraw(&tio);
+    if (!applyLineSettings(settings, tio))
+        return false;
+    m_lineChecked = true;
+    m_lineSpeed = static_cast<unsigned>(::cfgetospeed(&tio));
+    m_lineFrame = frameOf(tio.c_cflag);
+    return true;
+}
+
+// On a pty the master's termios calls reach the slave's settings, which the
+// server set when it opened the port.
+bool Instrument::lineMatches(int fd) const
+{
+    unsigned speed, frame;
+    {
+        std::lock_guard lock(m_cfgMutex);
+        if (!m_lineChecked)
+            return true;
+        speed = m_lineSpeed;
+        frame = m_lineFrame;
+    }
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return true;
+    return static_cast<unsigned>(::cfgetispeed(&tio)) == speed && frameOf(tio.c_cflag) == frame;
+}
+
 bool Instrument::setOption(std::string_view key, std::string_view value)
 {
     long long n = 0;
+    if (key == "line")
+        return setLineSettings(value);
     if (key == "silent") {
         const bool on = value.empty() || value == "1" || value == "true" || value == "on";
         if (!on && value != "0" && value != "false" && value != "off")
@@ -401,7 +461,10 @@ bool Instrument::readInput(int fd)
             }
             m_rxCond.notify_all();
             notifyMonitor(false, bytes);
-            callHook("onReceived", [&] { onReceived(bytes); });
+            if (lineMatches(fd))
+                callHook("onReceived", [&] { onReceived(bytes); });
+            else
+                send(framingGarbage(bytes), Milliseconds(2));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -423,8 +486,13 @@ void Instrument::flushOutput(int fd, LoopState &state)
             m_queueEnd = {};
             state.blocked = false;
         }
+        const bool garble = !m_out.empty() && m_out.front().due <= now && !lineMatches(fd);
         while (!state.blocked && !m_out.empty() && m_out.front().due <= now) {
             Pending &p = m_out.front();
+            if (garble && !p.garbled) {
+                p.bytes = framingGarbage(p.bytes);
+                p.garbled = true;
+            }
             const ssize_t n = ::write(fd, p.bytes.data(), p.bytes.size());
             if (n < 0) {
                 if (errno == EINTR)

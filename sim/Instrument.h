@@ -82,6 +82,11 @@ public:
     void setRandomNoise(std::size_t count);
     // Call onTick() every interval on the simulator thread; 0 = never.
     void setTickInterval(Milliseconds interval);
+    // Understand the line only while its far end is set to these settings
+    // ("19200,N,8,1"), read from the line's termios; otherwise, as an
+    // instrument at another speed, hear garbage (never onReceived) and send
+    // framing garbage. Empty: any settings. False if malformed.
+    bool setLineSettings(std::string_view settings);
 
     // Queues bytes for the server, paced/chunked as configured, after an
     // optional delay. Safe from any thread. Transmissions never overlap: a
@@ -122,6 +127,7 @@ private:
     {
         Clock::time_point due;
         std::string bytes;
+        bool garbled = false; // already framing garbage
     };
 
     // State of the simulator thread's loop, kept between its rounds.
@@ -141,6 +147,7 @@ private:
     void flushOutput(int fd, LoopState &state);
     void runTick(LoopState &state);
     void notifyMonitor(bool sent, std::string_view bytes);
+    bool lineMatches(int fd) const;
     template<class Hook>
     void callHook(const char *name, Hook &&hook);
     void wake();
@@ -165,6 +172,9 @@ private:
     std::string m_noise;
     std::size_t m_randomNoise = 0;
     Milliseconds m_tickInterval{0};
+    bool m_lineChecked = false;
+    unsigned m_lineSpeed = 0;  // speed_t of the expected settings
+    unsigned m_lineFrame = 0;  // their CSIZE, PARENB, PARODD and CSTOPB bits
     std::mt19937 m_rng{std::random_device{}()};
     std::shared_ptr<const Monitor> m_monitor;
 

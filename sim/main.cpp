@@ -4,10 +4,12 @@
 // values while it runs.
 #include "sim/Console.h"
 #include "sim/Registry.h"
+#include "sim/Replay.h"
 #include "sim/SerialDevice.h"
 #include "sim/defined/ServeDefinition.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -45,6 +47,7 @@ void printUsage(std::FILE *out)
     std::fprintf(out,
         "Usage: quorvex-sim <model> [options]\n"
         "       quorvex-sim --definition FILE [options]\n"
+        "       quorvex-sim --replay FILE [--port N] [--loop] [options]\n"
         "       quorvex-sim --list | --help | --version\n"
         "\n"
         "Opens a pseudo-terminal (or the --device), prints its path on the first\n"
@@ -71,7 +74,14 @@ void printUsage(std::FILE *out)
         "  --noise N          N random bytes before every answer\n"
         "  --noise-text TEXT  TEXT before every answer\n"
         "  --tick MS          tick interval of continuous instruments\n"
+        "  --line SETTINGS    answer only while the pty is set to SETTINGS\n"
+        "                     (\"19200,N,8,1\"); framing garbage otherwise\n"
         "Options take their value as the next argument or as --key=value.\n"
+        "\n"
+        "--replay plays the instrument's side of a capture made with\n"
+        "'quorvex monitor --save' (of port N, else of the first port in it):\n"
+        "a recorded request gets the next recorded answer to it, unasked bytes\n"
+        "are played with their recorded timing; --loop starts over at the end.\n"
         "\n"
         "Models (see --list):\n");
     for (const auto &model : sim::models())
@@ -228,10 +238,56 @@ void serve(sim::Console &console, int sigFd, bool stdinExit)
     }
 }
 
-int runModel(const sim::ModelInfo &info, const std::vector<std::string> &args)
+// `--replay FILE [--port N] [--loop]` and the general options: the replay
+// instrument, with args left as the general options after a stand-in name.
+sim::Handle<sim::Instrument> makeReplay(std::vector<std::string> &args, int &status)
+{
+    std::string file;
+    long long port = -1;
+    bool loop = false;
+    std::vector<std::string> rest{"replay"};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--replay" && hasValue)
+            file = args[++i];
+        else if (arg == "--port" && hasValue && sim::parseInt(args[i + 1], port) && port >= 0)
+            ++i;
+        else if (arg == "--loop")
+            loop = true;
+        else if (arg == "--replay" || arg == "--port") {
+            std::fprintf(stderr, "quorvex-sim: %s needs a %s\n", arg.c_str(), arg == "--port" ? "port number" : "file");
+            status = kExitUsage;
+            return nullptr;
+        } else
+            rest.push_back(arg);
+    }
+    quorvex::capture::ParseError error;
+    const auto capture = quorvex::capture::readFile(file, &error);
+    if (!capture) {
+        std::fprintf(stderr, "quorvex-sim: %s:%d: %s\n", file.c_str(), error.line, error.reason.c_str());
+        status = 1;
+        return nullptr;
+    }
+    try {
+        auto replay = sim::make<sim::Replay>(*capture, static_cast<int>(port), loop);
+        std::fprintf(stderr, "quorvex-sim: replaying port %d of %s (%s): %zu exchanges, %zu stream chunks\n",
+                     replay->port(), file.c_str(), replay->settings().c_str(), replay->exchanges(),
+                     replay->streamChunks());
+        args = rest;
+        return replay;
+    } catch (const std::invalid_argument &e) {
+        std::fprintf(stderr, "quorvex-sim: %s: %s\n", file.c_str(), e.what());
+        status = 1;
+        return nullptr;
+    }
+}
+
+// Runs an instrument until a signal or the end of input ends it.
+int runInstrument(sim::Handle<sim::Instrument> instrument, const sim::ModelInfo &info,
+                  const std::vector<std::string> &args)
 {
     const sim::ModelInfo *model = &info;
-    auto instrument = model->create();
     Options options;
     if (auto status = parseOptions(args, options, *instrument))
         return *status;
@@ -256,8 +312,21 @@ int runModel(const sim::ModelInfo &info, const std::vector<std::string> &args)
     return 0;
 }
 
-int runSimulator(const std::vector<std::string> &args)
+int runModel(const sim::ModelInfo &info, const std::vector<std::string> &args)
 {
+    return runInstrument(info.create(), info, args);
+}
+
+int runSimulator(std::vector<std::string> args)
+{
+    if (std::find(args.begin(), args.end(), "--replay") != args.end()) {
+        static const sim::ModelInfo replayInfo{"replay", "a capture played back", "", nullptr};
+        int status = 0;
+        auto replay = makeReplay(args, status);
+        if (!replay)
+            return status;
+        return runInstrument(std::move(replay), replayInfo, args);
+    }
     const sim::ModelInfo *model = findModel(args[0]);
     if (!model) {
         std::fprintf(stderr, "quorvex-sim: unknown model '%s' (try --list)\n", args[0].c_str());

@@ -227,6 +227,61 @@ bool resolveDiagnostics(Request &request, const QStringList &words)
     return true;
 }
 
+// `monitor --save FILE [PORT...]`.
+Request parseCaptureCommand(Request request, const QStringList &words)
+{
+    request.mode = Request::Mode::Monitor;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        if (words[i] == QLatin1String("--save")) {
+            if (i + 1 >= words.size() || !request.savePath.isEmpty())
+                throw UsageError(QStringLiteral("--save takes one file name"));
+            request.savePath = words[++i];
+        } else if (words[i].startsWith(QLatin1String("--"))) {
+            throw UsageError(QStringLiteral("unknown option '%1' of monitor").arg(words[i]));
+        } else {
+            request.monitorPorts << words[i];
+        }
+    }
+    if (request.savePath.isEmpty())
+        throw UsageError(QStringLiteral("--save takes one file name"));
+    request.monitorPort = request.monitorPorts.value(0);
+    return request;
+}
+
+QString readingRole(const QString &option, const QString &value)
+{
+    if (value != QLatin1String("Bilancia") && value != QLatin1String("Contametri") && value != QLatin1String("Altezza"))
+        throw UsageError(QStringLiteral("%1 takes Bilancia, Contametri or Altezza, not '%2'").arg(option, value));
+    return value;
+}
+
+// `probe DEVICE [--role ROLE] [--apply ROLE]`.
+Request parseProbeCommand(Request request, const QStringList &words)
+{
+    request.mode = Request::Mode::Probe;
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString &word = words[i];
+        if (word == QLatin1String("--role") || word == QLatin1String("--apply")) {
+            if (i + 1 >= words.size())
+                throw UsageError(QStringLiteral("%1 takes a role").arg(word));
+            (word == QLatin1String("--role") ? request.probeRole : request.applyRole) = readingRole(word, words[++i]);
+        } else if (word.startsWith(QLatin1String("--"))) {
+            throw UsageError(QStringLiteral("unknown option '%1' of probe").arg(word));
+        } else if (request.probeDevice.isEmpty()) {
+            request.probeDevice = word;
+        } else {
+            throw UsageError(QStringLiteral("probe takes one device (a port number or a device path)"));
+        }
+    }
+    if (request.probeDevice.isEmpty())
+        throw UsageError(QStringLiteral("probe takes one device (a port number or a device path)"));
+    if (!request.probeRole.isEmpty() && !request.applyRole.isEmpty() && request.probeRole != request.applyRole)
+        throw UsageError(QStringLiteral("--role and --apply name different roles"));
+    if (request.probeRole.isEmpty())
+        request.probeRole = request.applyRole;
+    return request;
+}
+
 // The operation to call: by identifier, or the first word by name.
 void resolveOperation(Request &request, QStringList words)
 {
@@ -263,6 +318,10 @@ Request parseCommandLine(const QStringList &arguments)
             request.timeoutMs = std::max(1, int(parseTimeout(rest[1]) * 1000));
             rest.remove(0, 2);
         }
+        if (rest.value(0) == QLatin1String("probe"))
+            return parseProbeCommand(request, rest.mid(1));
+        if (rest.value(0) == QLatin1String("monitor") && rest.contains(QLatin1String("--save")))
+            return parseCaptureCommand(request, rest.mid(1));
         if (std::optional<HistoryRequest> history = parseHistoryCommand(rest)) {
             request.mode = Request::Mode::History;
             request.history = *history;
@@ -440,6 +499,8 @@ QString usageText()
         "       quorvex ports\n"
         "       quorvex models\n"
         "       quorvex monitor [PORT]\n"
+        "       quorvex monitor --save FILE [PORT...]\n"
+        "       quorvex probe DEVICE [--role ROLE] [--apply ROLE]\n"
         "       quorvex coils [--since WHEN] [--until WHEN] [--limit N] [--csv]\n"
         "       quorvex coil ID [--csv]\n"
         "       quorvex history\n"
@@ -475,8 +536,19 @@ QString usageText()
         "devices present by their stable /dev/serial/by-id names. monitor prints\n"
         "every chunk of bytes the\n"
         "server sends (TX) or receives (RX), in hexadecimal and as text, on all\n"
-        "ports or on PORT (a port number or a device path), until Ctrl-C. Neither\n"
-        "starts the server.\n"
+        "ports or on PORT (a port number or a device path), until Ctrl-C. With\n"
+        "--save it writes the chunks of the PORTs (all when none) to FILE instead,\n"
+        "as a capture that quorvex-sim --replay plays back (docs/capture.md).\n"
+        "Neither starts the server.\n"
+        "\n"
+        "probe finds what answers on DEVICE (a port number of the server or a\n"
+        "device path): every instrument model that serves ROLE (Bilancia,\n"
+        "Contametri, Altezza; all when none) at its usual line settings, then at\n"
+        "every speed and framing, with its read request only. It prints where it\n"
+        "is while it runs and one line per instrument found; exit status 3 when\n"
+        "nothing answered. --apply ROLE writes what was found for ROLE (Marca,\n"
+        "Modello, Settaggio, Porta and the port's [Porte] entry) into the\n"
+        "settings file and has the server load it.\n"
         "\n"
         "coils lists the recorded coils, newest first (at most N, default 100),\n"
         "closed from WHEN (today, yesterday, 2026-03-01, 2026-03-01T08:30; local\n"
@@ -485,7 +557,8 @@ QString usageText()
         "history opens the server's history window.\n"
         "\n"
         "Exit status: 0 success, 1 the call failed (the D-Bus error is printed as\n"
-        "\"quorvex: <error name>: <message>\"), 2 the command line is wrong.\n"
+        "\"quorvex: <error name>: <message>\"), 2 the command line is wrong,\n"
+        "3 probe found nothing.\n"
         "\n"
         "Examples:\n"
         "  quorvex LeggiPeso\n"

@@ -25,7 +25,7 @@ public:
 };
 
 struct Request {
-    enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Models };
+    enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Models, Probe };
     Mode mode = Mode::Call;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;
@@ -38,6 +38,11 @@ struct Request {
     int timeoutMs = 60000;
     int watchMs = 0; // 0: call once
     QString monitorPort; // monitor: a port number or device path; empty for all
+    QStringList monitorPorts; // monitor --save: the ports to capture; empty for all
+    QString savePath;         // monitor --save: the capture file
+    QString probeDevice;      // probe: a port number or device path
+    QString probeRole;        // probe --role: empty for every reading role
+    QString applyRole;        // probe --apply: the role to configure with what was found
     HistoryRequest history; // coils, coil, history
 };
 

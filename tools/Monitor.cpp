@@ -2,6 +2,7 @@
 
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
+#include "common/Capture.h"
 #include "ui/settings/SerialDevices.h"
 
 #include <QDBusArgument>
@@ -11,6 +12,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QTextStream>
+#include <algorithm>
 #include <cstdio>
 
 namespace quorvex::cli {
@@ -85,6 +87,24 @@ bool matchesPort(const QString &filter, const TrafficChunk &chunk)
     if (number)
         return port == chunk.port;
     return filter == chunk.device || canonical(filter) == canonical(chunk.device);
+}
+
+bool matchesAnyPort(const QStringList &filters, const TrafficChunk &chunk)
+{
+    return filters.isEmpty()
+           || std::any_of(filters.begin(), filters.end(), [&](const QString &f) { return matchesPort(f, chunk); });
+}
+
+QByteArray captureLine(const TrafficChunk &chunk)
+{
+    capture::Chunk line;
+    line.timeUs = chunk.timestampUs;
+    line.port = chunk.port;
+    line.device = chunk.device.toStdString();
+    line.settings = chunk.settings.isEmpty() ? std::string("-") : chunk.settings.toStdString();
+    line.sent = chunk.sent;
+    line.bytes = chunk.bytes.toStdString();
+    return QByteArray::fromStdString(capture::formatChunk(line));
 }
 
 // How the instrument on a port has been answering: "answering", "silent N"
@@ -184,8 +204,8 @@ int runPorts(QDBusConnection &bus, int timeoutMs)
     return status;
 }
 
-TrafficMonitor::TrafficMonitor(QDBusConnection bus, QString filter, Print out, Print note, QObject *parent)
-    : QObject(parent), m_bus(bus), m_filter(std::move(filter)), m_out(std::move(out)), m_note(std::move(note))
+TrafficMonitor::TrafficMonitor(QDBusConnection bus, QStringList filters, Sink out, Print note, QObject *parent)
+    : QObject(parent), m_bus(bus), m_filters(std::move(filters)), m_out(std::move(out)), m_note(std::move(note))
 {
 }
 
@@ -209,15 +229,26 @@ bool TrafficMonitor::start()
     return true;
 }
 
+// The line settings of every port, for the chunks to carry.
+void TrafficMonitor::learnSettings()
+{
+    const QDBusMessage reply = m_bus.call(diagnosticsCall(QStringLiteral("Ports")), QDBus::Block, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return;
+    for (const QVariantMap &port : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0)))
+        m_settings.insert(port.value(QStringLiteral("number")).toInt(), port.value(QStringLiteral("settings")).toString());
+}
+
 void TrafficMonitor::askForTraffic()
 {
+    learnSettings();
     auto *call = new QDBusPendingCallWatcher(m_bus.asyncCall(diagnosticsCall(QStringLiteral("Watch"))), this);
     connect(call, &QDBusPendingCallWatcher::finished, this, [this, call] {
         call->deleteLater();
         const QDBusMessage reply = call->reply();
         if (reply.type() == QDBusMessage::ReplyMessage)
             m_note(QStringLiteral("watching the traffic of %1 (Ctrl-C to stop)")
-                       .arg(m_filter.isEmpty() ? QStringLiteral("every port") : m_filter));
+                       .arg(m_filters.isEmpty() ? QStringLiteral("every port") : m_filters.join(QStringLiteral(", "))));
         else
             m_note(QStringLiteral("the server refused to be watched: ") + errorText(reply));
     });
@@ -234,8 +265,14 @@ void TrafficMonitor::onTraffic(const QDBusMessage &message)
     chunk.timestampUs = args.at(2).toULongLong();
     chunk.sent = args.at(3).toString() == QLatin1String("sent");
     chunk.bytes = args.at(4).toByteArray();
-    if (matchesPort(m_filter, chunk))
-        m_out(formatTraffic(chunk));
+    if (!matchesAnyPort(m_filters, chunk))
+        return;
+    if (chunk.port >= 0 && !m_settings.contains(chunk.port)) {
+        learnSettings(); // a port made since the last look
+        m_settings.insert(chunk.port, m_settings.value(chunk.port)); // asked once
+    }
+    chunk.settings = m_settings.value(chunk.port);
+    m_out(chunk);
 }
 
 } // namespace quorvex::cli

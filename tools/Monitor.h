@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QObject>
+#include <QHash>
 #include <QVariantMap>
 #include <functional>
 
@@ -19,6 +20,7 @@ struct TrafficChunk {
     quint64 timestampUs = 0; // microseconds since the epoch
     bool sent = false;       // true: to the instrument
     QByteArray bytes;
+    QString settings;        // the port's line settings, when the server told them
 };
 
 // Lines of 16 bytes: local time with microseconds, the port, TX or RX, the
@@ -28,6 +30,11 @@ QString formatTraffic(const TrafficChunk &chunk);
 // Whether the chunk is on the port a monitor was asked for: a port number,
 // or a device path (compared by the file it leads to). Empty: every port.
 bool matchesPort(const QString &filter, const TrafficChunk &chunk);
+// The same for several: empty is every port.
+bool matchesAnyPort(const QStringList &filters, const TrafficChunk &chunk);
+
+// The chunk as a line of a capture file (see docs/capture.md).
+QByteArray captureLine(const TrafficChunk &chunk);
 
 // The table of the server's port objects, as Ports() gives them.
 QString formatPorts(const QList<QVariantMap> &ports);
@@ -37,14 +44,15 @@ QString formatSerialDevices();
 // Runs `quorvex ports`: the server's ports (when it runs) and the devices.
 int runPorts(QDBusConnection &bus, int timeoutMs);
 
-// Prints the traffic of the server's ports until the event loop ends. It
-// asks for Traffic whenever the server (re)appears on the bus, so it can
-// be started before the server and survives a server restart.
+// Hands the traffic of the server's ports to `out` until the event loop
+// ends. It asks for Traffic whenever the server (re)appears on the bus, so
+// it can be started before the server and survives a server restart.
 class TrafficMonitor : public QObject {
     Q_OBJECT
 public:
     using Print = std::function<void(const QString &line)>;
-    TrafficMonitor(QDBusConnection bus, QString filter, Print out, Print note, QObject *parent = nullptr);
+    using Sink = std::function<void(const TrafficChunk &chunk)>;
+    TrafficMonitor(QDBusConnection bus, QStringList filters, Sink out, Print note, QObject *parent = nullptr);
 
     // False when the bus refuses the signal subscription.
     bool start();
@@ -54,10 +62,12 @@ public slots:
 
 private:
     void askForTraffic();
+    void learnSettings();
 
     QDBusConnection m_bus;
-    QString m_filter;
-    Print m_out;
+    QStringList m_filters;
+    QHash<int, QString> m_settings; // port number -> line settings
+    Sink m_out;
     Print m_note;
 };
 

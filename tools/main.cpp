@@ -4,6 +4,8 @@
 // their bytes (ports, monitor).
 #include "Cli.h"
 #include "Monitor.h"
+#include "ProbeCli.h"
+#include "common/Capture.h"
 #include "drivers/InstrumentDefinitions.h"
 
 #include <QCoreApplication>
@@ -17,6 +19,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDateTime>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -145,15 +148,34 @@ int monitor(QCoreApplication &app, QDBusConnection &bus, const Request &request)
 {
     if (!quitOnStopSignals(app))
         return kExitCallFailed;
+    QFile capture(request.savePath);
+    TrafficMonitor::Sink out = [](const TrafficChunk &chunk) { writeLine(stdout, formatTraffic(chunk)); };
+    QStringList ports = request.monitorPort.isEmpty() ? QStringList() : QStringList(request.monitorPort);
+    if (!request.savePath.isEmpty()) {
+        if (!capture.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            writeLine(stderr, QStringLiteral("quorvex: cannot write %1: %2").arg(request.savePath, capture.errorString()));
+            return kExitCallFailed;
+        }
+        capture.write(QByteArray::fromStdString(quorvex::capture::header()));
+        capture.flush();
+        ports = request.monitorPorts;
+        // Each chunk goes to the file at once: a capture ended by a signal
+        // or a crash keeps everything up to its last chunk.
+        out = [&capture](const TrafficChunk &chunk) {
+            if (capture.write(captureLine(chunk)) < 0 || !capture.flush()) {
+                writeLine(stderr, QStringLiteral("quorvex: cannot write %1: %2")
+                                      .arg(capture.fileName(), capture.errorString()));
+                QCoreApplication::exit(kExitCallFailed);
+            }
+        };
+    }
     TrafficMonitor monitor(
-        bus, request.monitorPort, [](const QString &line) { writeLine(stdout, line); },
-        [](const QString &note) { writeLine(stderr, QStringLiteral("quorvex: ") + note); });
+        bus, ports, out, [](const QString &note) { writeLine(stderr, QStringLiteral("quorvex: ") + note); });
     if (!monitor.start()) {
         writeLine(stderr, QStringLiteral("quorvex: cannot subscribe to the traffic: ") + bus.lastError().message());
         return kExitCallFailed;
     }
-    app.exec();
-    return kExitOk;
+    return app.exec();
 }
 
 } // namespace
@@ -191,6 +213,7 @@ int main(int argc, char **argv)
     case Request::Mode::Ports:
     case Request::Mode::Monitor:
     case Request::Mode::History:
+    case Request::Mode::Probe:
         break;
     }
 
@@ -212,6 +235,8 @@ int main(int argc, char **argv)
         return monitor(app, bus, request);
     case Request::Mode::History:
         return runHistory(bus, request.history, request.timeoutMs);
+    case Request::Mode::Probe:
+        return runProbe(bus, request);
     default:
         return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
     }

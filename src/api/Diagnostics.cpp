@@ -2,10 +2,13 @@
 
 #include "api/BusNames.h"
 #include "common/WallClock.h"
+#include "common/KeepAlive.h"
 #include "line/Line.h"
+#include "line/Probe.h"
 
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
+#include <QPointer>
 #include <climits>
 
 namespace quorvex {
@@ -63,6 +66,11 @@ void Diagnostics::serveOn(Dispatch &dispatch)
     });
     dispatch.add(interface, QStringLiteral("Unwatch"), [this](QDBusMessage m) {
         unwatch(m.service());
+        return replyNow(m.createReply());
+    });
+    dispatch.add(interface, QStringLiteral("Probe"), [this](QDBusMessage m) { return probe(std::move(m)); });
+    dispatch.add(interface, QStringLiteral("Reload"), [this](QDBusMessage m) {
+        m_line.CaricaDispositivi();
         return replyNow(m.createReply());
     });
 }
@@ -137,6 +145,40 @@ void Diagnostics::sendTraffic(const PortControl &port, PortControl::Direction di
            << (direction == PortControl::Direction::Sent ? QStringLiteral("sent") : QStringLiteral("received"))
            << bytes;
     m_connection.send(signal);
+}
+
+QCoro::Task<QDBusMessage> Diagnostics::probe(QDBusMessage message)
+{
+    const KeepAliveToken inFlight = KeepAliveToken::take();
+    const QString device = message.arguments().value(0).toString();
+    const QString role = message.arguments().value(1).toString();
+    QPointer<Diagnostics> self(this);
+    const auto progress = [self, device](const ProbeStep &step) {
+        if (!self)
+            return;
+        QDBusMessage signal = QDBusMessage::createSignal(QLatin1String(kObjectPath),
+                                                         QLatin1String(kDiagnosticsInterface),
+                                                         QStringLiteral("ProbeProgress"));
+        signal << device << step.brand << step.model << step.settings << uint(step.number) << uint(step.total);
+        self->m_connection.send(signal);
+    };
+    QDBusMessage reply;
+    try {
+        const QList<ProbeResult> found = co_await probePort(m_line, device, role, progress);
+        PortList results;
+        for (const ProbeResult &result : found)
+            results.append({{QStringLiteral("brand"), result.brand},
+                            {QStringLiteral("model"), result.model},
+                            {QStringLiteral("settings"), result.settings},
+                            {QStringLiteral("operation"), result.operation},
+                            {QStringLiteral("value"), result.value},
+                            {QStringLiteral("replies"), result.replies}});
+        reply = message.createReply(QVariant::fromValue(results));
+    } catch (const AutomationError &error) {
+        reply = message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String(errorKindName(error.kind())),
+                                         QStringLiteral("%1: %2").arg(error.number()).arg(error.text()));
+    }
+    co_return reply;
 }
 
 } // namespace quorvex

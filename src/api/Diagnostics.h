@@ -12,6 +12,7 @@
 
 #include <QDBusConnection>
 #include <QHash>
+#include <QCoro/QCoroTask>
 #include <QObject>
 
 class QDBusServiceWatcher;
@@ -41,6 +42,8 @@ private:
     void clientGone(const QString &client);
     void updateTap();
     void sendTraffic(const PortControl &port, PortControl::Direction direction, const QByteArray &bytes);
+    // Runs a probe to its end: its reply.
+    QCoro::Task<QDBusMessage> probe(QDBusMessage message);
 
     Line &m_line;
     const GlobalServices *m_services;

@@ -1,0 +1,35 @@
+#pragma once
+// What a probe needs of the instrument table, in one place: the models that
+// can serve a role, the read request of each (never a zeroing, a tare or a
+// service command), and whether bytes heard after it are a valid reading.
+#include "drivers/InstrumentModel.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace quorvex {
+
+struct ProbeModel {
+    QString brand;
+    QString model;
+    QString operation;        // the reading it was found by: "LeggiPeso"
+    const InstrumentModel *row = nullptr;
+    QString usualSettings;    // the line settings it is first tried at
+    QByteArray request;       // written for a reading; empty: the model transmits, it is listened to
+    QByteArray afterReading;  // written once the reply is in (a stream's stop), if anything
+    int replyLength = 0;      // bytes awaited
+};
+
+// The models that serve role ("Bilancia", "Contametri", "Altezza"; empty:
+// any reading role), one per brand and model, in table order. nullopt for a
+// role that takes no readings.
+std::optional<std::vector<ProbeModel>> probeModels(const QString &role);
+
+// The reading in bytes heard after the model's request (or while listening),
+// or nullopt when they are not a whole, valid reply of the model. An echo of
+// the request is never a reply.
+std::optional<double> probeReading(const ProbeModel &model, QByteArrayView bytes);
+
+} // namespace quorvex

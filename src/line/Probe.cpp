@@ -1,0 +1,225 @@
+#include "line/Probe.h"
+
+#include "common/AutomationError.h"
+#include "common/Logging.h"
+#include "drivers/LineExchange.h"
+#include "drivers/ProbeModels.h"
+#include "serial/LineSettings.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <optional>
+#include <set>
+
+namespace quorvex {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A try waits for its reply at most this long, whatever the model's time-out.
+constexpr auto kTryLimit = 300ms;
+// What an instrument may take before it starts answering.
+constexpr auto kAnswerMargin = 100ms;
+// The line's turn is waited for this long, this many times, before a try is
+// given up as heard nothing (a role's exchange holds it meanwhile).
+constexpr auto kTurnWait = 2500ms;
+constexpr int kTurnAttempts = 4;
+// A listen gathers at most this many bytes.
+constexpr int kListenBytes = 512;
+
+// Models that share one request (or that are all listened to) share each try.
+struct Group {
+    QByteArray request; // empty: listen
+    QByteArray afterReading;
+    int replyLength = 0;
+    std::chrono::milliseconds timeout{kTryLimit};
+    std::vector<const ProbeModel *> models;
+};
+
+std::vector<Group> groupsOf(const std::vector<ProbeModel> &models)
+{
+    std::vector<Group> groups;
+    for (const ProbeModel &model : models) {
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group &g) { return g.request == model.request; });
+        if (group == groups.end()) {
+            groups.push_back({model.request, model.afterReading, 0, model.row->timeout, {}});
+            group = groups.end() - 1;
+        }
+        group->replyLength = std::max(group->replyLength, model.replyLength);
+        group->timeout = std::max(group->timeout, model.row->timeout);
+        group->models.push_back(&model);
+    }
+    // Listening first: what it hears tells whether the instrument transmits by itself.
+    std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.request.isEmpty(); });
+    return groups;
+}
+
+// The reply wait of one try: the time the request and reply take on the
+// wire at this speed plus a margin, within the model's time-out and the cap.
+std::chrono::milliseconds tryWait(const Group &group, const QString &settings)
+{
+    const auto parsed = LineSettings::parse(settings);
+    const qint64 baud = parsed ? std::max<qint32>(parsed->baud, 50) : 1200;
+    const qint64 bytes = group.request.isEmpty() ? kListenBytes : group.request.size() + group.replyLength;
+    const auto wire = std::chrono::milliseconds(bytes * 11 * 1000 / baud);
+    return std::min({group.timeout, std::chrono::milliseconds(kTryLimit), wire + kAnswerMargin});
+}
+
+// One try: the line's turn, the probe's settings, the request (if any), the
+// wait, the bytes heard; the port's settings back before the turn goes.
+// nullopt when the device refuses the settings.
+QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &group, QString settings)
+{
+    LineTurn::Holder turn;
+    for (int attempt = 0; attempt < kTurnAttempts && !turn; ++attempt)
+        turn = co_await port.turn().take(kTurnWait);
+    if (!turn)
+        co_return QByteArray(); // the line stayed busy: heard nothing
+    port.ensureOpen();
+    const QString own = port.Settings();
+    struct Restore {
+        PortControl &port;
+        QString settings;
+        ~Restore()
+        {
+            try {
+                port.setSettings(settings);
+                port.setInBufferCount(0); // nothing of the probe's is left for the next exchange
+            } catch (const AutomationError &) {
+            }
+        }
+    } restore{port, own};
+    try {
+        port.setSettings(settings);
+    } catch (const AutomationError &) {
+        co_return std::nullopt;
+    }
+    port.setInBufferCount(0);
+    if (!group.request.isEmpty())
+        port.Output(group.request);
+    const int awaited = group.request.isEmpty() ? kListenBytes : group.replyLength;
+    co_await waitForBytes(port, awaited, tryWait(group, settings));
+    QByteArray heard = port.takeInput();
+    if (!group.afterReading.isEmpty())
+        port.Output(group.afterReading);
+    co_return heard;
+}
+
+struct PlanEntry {
+    QString settings;
+    const Group *group;
+    std::vector<const ProbeModel *> models; // of the group, not yet tried at these settings
+};
+
+std::vector<PlanEntry> planOf(const std::vector<Group> &groups)
+{
+    std::vector<PlanEntry> plan;
+    std::set<std::pair<QString, const ProbeModel *>> planned;
+    const auto add = [&](const QString &settings, const Group &group, bool usualOnly) {
+        PlanEntry entry{settings, &group, {}};
+        for (const ProbeModel *model : group.models) {
+            if (usualOnly && model->usualSettings != settings)
+                continue;
+            if (planned.insert({settings, model}).second)
+                entry.models.push_back(model);
+        }
+        if (!entry.models.empty())
+            plan.push_back(std::move(entry));
+    };
+    QStringList usual;
+    for (const Group &group : groups)
+        for (const ProbeModel *model : group.models)
+            if (!usual.contains(model->usualSettings))
+                usual << model->usualSettings;
+    for (const QString &settings : usual)
+        for (const Group &group : groups)
+            add(settings, group, true);
+    for (const QString &settings : probeSettingsOrder())
+        for (const Group &group : groups)
+            add(settings, group, false);
+    return plan;
+}
+
+} // namespace
+
+QStringList probeSettingsOrder()
+{
+    QStringList order;
+    for (const char *baud : {"9600", "19200", "4800", "2400", "38400", "57600", "115200", "1200"})
+        for (const char *frame : {"N,8,1", "E,7,1", "E,8,1", "O,7,1", "N,8,2"})
+            order << QStringLiteral("%1,%2").arg(QLatin1String(baud), QLatin1String(frame));
+    return order;
+}
+
+QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString role,
+                                          std::function<void(const ProbeStep &)> progress)
+{
+    const std::optional<std::vector<ProbeModel>> models = probeModels(role);
+    if (!models)
+        throw AutomationError(ErrorKind::InvalidArgument, 5,
+                              QStringLiteral("'%1' is not a reading role (Bilancia, Contametri or Altezza)").arg(role));
+    ResolvedPort resolved = line.resolvePort(device);
+    if (!resolved.port())
+        throw AutomationError(ErrorKind::NotFound, 91, QStringLiteral("No port given"));
+    const PortRef port = resolved.port();
+    // A port of the server that is not open is opened for the probe only.
+    const bool openedHere = !port->PortOpen();
+    if (openedHere)
+        port->setPortOpen(true);
+
+    const std::vector<Group> groups = groupsOf(*models);
+    const std::vector<PlanEntry> plan = planOf(groups);
+    int total = 0;
+    for (const PlanEntry &entry : plan)
+        total += int(entry.models.size());
+
+    QList<ProbeResult> found;
+    std::set<QString> refused;   // settings the device would not take
+    // What listening heard: nothing at all, no instrument transmits by itself
+    // and listening is done; anything, the instrument transmits unasked and
+    // bytes after a request would be its stream, not an answer.
+    bool silentStream = false;
+    bool streaming = false;
+    int done = 0;
+    QString round;               // the settings of the entries being tried
+    for (const PlanEntry &entry : plan) {
+        if (entry.settings != round) {
+            if (!found.isEmpty())
+                break; // the rest of the round where something answered is done
+            round = entry.settings;
+        }
+        done += int(entry.models.size());
+        const bool listening = entry.group->request.isEmpty();
+        if (refused.count(entry.settings) || (silentStream && listening) || (streaming && !listening))
+            continue;
+        if (progress)
+            progress({entry.models.front()->brand, entry.models.front()->model, entry.settings, done, total});
+        const std::optional<QByteArray> first = co_await tryOnce(*port, *entry.group, entry.settings);
+        if (!first) {
+            refused.insert(entry.settings);
+            qCInfo(lcConfig).noquote() << QStringLiteral("probe of %1: the device refuses %2").arg(device, entry.settings);
+            continue;
+        }
+        if (listening)
+            (first->isEmpty() ? silentStream : streaming) = true;
+        std::vector<const ProbeModel *> answered;
+        for (const ProbeModel *model : entry.models)
+            if (probeReading(*model, *first))
+                answered.push_back(model);
+        if (answered.empty())
+            continue;
+        const std::optional<QByteArray> second = co_await tryOnce(*port, *entry.group, entry.settings);
+        for (const ProbeModel *model : answered) {
+            const std::optional<double> value = second ? probeReading(*model, *second) : std::nullopt;
+            if (value)
+                found.append({model->brand, model->model, entry.settings, model->operation, *value, 2});
+        }
+    }
+    if (openedHere && port->PortOpen())
+        port->setPortOpen(false);
+    co_return found;
+}
+
+} // namespace quorvex

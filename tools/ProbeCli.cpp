@@ -1,0 +1,169 @@
+#include "ProbeCli.h"
+
+#include "api/BusNames.h"
+#include "api/Diagnostics.h"
+#include "line/SettingsSchema.h"
+#include "line/SettingsStore.h"
+
+#include <QDBusArgument>
+#include <QDBusPendingCallWatcher>
+#include <QEventLoop>
+#include <cstdio>
+#include <unistd.h>
+
+namespace quorvex::cli {
+
+namespace {
+
+// A probe tries up to some 500 candidates of at most 300 ms each.
+constexpr int kProbeTimeoutMs = 300000;
+
+QDBusMessage diagnosticsCall(const QString &method)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(kServiceName), QLatin1String(kObjectPath),
+                                                          QLatin1String(kDiagnosticsInterface), method);
+    message.setAutoStartService(false);
+    return message;
+}
+
+QString readingOf(const QString &role)
+{
+    if (role == QLatin1String("Contametri"))
+        return QStringLiteral("LeggiLunghezza");
+    if (role == QLatin1String("Altezza"))
+        return QStringLiteral("LeggiAltezza");
+    return QStringLiteral("LeggiPeso");
+}
+
+void printErr(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+// Writes the role's settings and has the server load them.
+int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap> &results)
+{
+    const QString reading = readingOf(request.applyRole);
+    const auto result = std::find_if(results.begin(), results.end(), [&](const QVariantMap &r) {
+        return r.value(QStringLiteral("operation")).toString() == reading;
+    });
+    if (result == results.end()) {
+        printErr(QStringLiteral("quorvex: nothing found gives %1, the reading of %2; settings left as they are")
+                     .arg(reading, request.applyRole));
+        return kExitNothingFound;
+    }
+    SettingsStore store;
+    const ProbeApplication a = applicationFor(request.applyRole, request.probeDevice, *result,
+                                              store.value(request.applyRole, QStringLiteral("Porta")));
+    QList<SettingsStore::Change> changes{{a.group, QStringLiteral("Marca"), a.brand},
+                                         {a.group, QStringLiteral("Modello"), a.model},
+                                         {a.group, QStringLiteral("Settaggio"), a.settings},
+                                         {a.group, QStringLiteral("Porta"), a.port}};
+    if (!a.devicePath.isEmpty())
+        changes.append({QStringLiteral("Porte"), a.port, a.devicePath});
+    QString why;
+    if (!store.write(changes, &why)) {
+        printErr(QStringLiteral("quorvex: cannot write %1: %2").arg(store.fileName(), why));
+        return kExitCallFailed;
+    }
+    std::printf("%s: %s %s at %s on port %s%s (written to %s)\n", qPrintable(a.group), qPrintable(a.brand),
+                qPrintable(a.model), qPrintable(a.settings), qPrintable(a.port),
+                a.devicePath.isEmpty() ? "" : qPrintable(QStringLiteral(" = ") + a.devicePath), qPrintable(store.fileName()));
+    std::fflush(stdout);
+    const QDBusMessage reload = bus.call(diagnosticsCall(QStringLiteral("Reload")), QDBus::Block, 30000);
+    if (reload.type() != QDBusMessage::ReplyMessage) {
+        printErr(QStringLiteral("quorvex: the server did not reload: %1: %2").arg(reload.errorName(), reload.errorMessage()));
+        return kExitCallFailed;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+QString formatProbeResult(const QVariantMap &result)
+{
+    return QStringLiteral("%1 %2 at %3: %4 %5 (%6 replies)")
+        .arg(result.value(QStringLiteral("brand")).toString(), result.value(QStringLiteral("model")).toString(),
+             result.value(QStringLiteral("settings")).toString(), result.value(QStringLiteral("operation")).toString(),
+             formatValue(result.value(QStringLiteral("value"))))
+        .arg(result.value(QStringLiteral("replies")).toUInt());
+}
+
+ProbeApplication applicationFor(const QString &role, const QString &device, const QVariantMap &result,
+                                const std::optional<QString> &rolePort)
+{
+    ProbeApplication a{role, result.value(QStringLiteral("brand")).toString(),
+                       result.value(QStringLiteral("model")).toString(),
+                       result.value(QStringLiteral("settings")).toString(), {}, {}};
+    bool number = false;
+    const int n = device.toInt(&number);
+    if (number && n > 0) {
+        a.port = QString::number(n);
+        return a;
+    }
+    // A device path: the role's port number (its own, else its default) now stands for it.
+    const QByteArray group = role.toLatin1();
+    const SettingRow &porta = settingRow(group.constData(), "Porta");
+    QString fallback = porta.loadDefaultText();
+    if (fallback.toInt() <= 0)
+        fallback = porta.shownDefaultText();
+    a.port = rolePort && rolePort->toInt() > 0 ? *rolePort : fallback;
+    a.devicePath = device;
+    return a;
+}
+
+void ProbeProgressPrinter::onProgress(const QDBusMessage &message)
+{
+    const QVariantList args = message.arguments();
+    if (args.size() != 6)
+        return;
+    const QString line = QStringLiteral("%1 %2 at %3 (%4 of %5)")
+                             .arg(args[1].toString(), args[2].toString(), args[3].toString())
+                             .arg(args[4].toUInt())
+                             .arg(args[5].toUInt());
+    if (m_overwrite) {
+        std::fprintf(stderr, "\r%s", line.leftJustified(m_width).toLocal8Bit().constData());
+        m_width = line.size();
+    } else {
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    }
+    std::fflush(stderr);
+}
+
+void ProbeProgressPrinter::finish()
+{
+    if (m_overwrite && m_width > 0)
+        std::fprintf(stderr, "\r%s\r", QString(m_width, QLatin1Char(' ')).toLocal8Bit().constData());
+    m_width = 0;
+}
+
+int runProbe(QDBusConnection &bus, const Request &request)
+{
+    ProbeProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
+    bus.connect(QLatin1String(kServiceName), QLatin1String(kObjectPath), QLatin1String(kDiagnosticsInterface),
+                QStringLiteral("ProbeProgress"), &printer, SLOT(onProgress(QDBusMessage)));
+    QDBusMessage call = diagnosticsCall(QStringLiteral("Probe"));
+    call << request.probeDevice << request.probeRole;
+    QEventLoop loop;
+    QDBusPendingCallWatcher watcher(bus.asyncCall(call, kProbeTimeoutMs));
+    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    printer.finish();
+    const QDBusMessage reply = watcher.reply();
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        printErr(QStringLiteral("quorvex: %1: %2").arg(reply.errorName(), reply.errorMessage()));
+        return kExitCallFailed;
+    }
+    const auto results = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
+    for (const QVariantMap &result : results)
+        std::printf("%s\n", formatProbeResult(result).toLocal8Bit().constData());
+    std::fflush(stdout);
+    if (results.isEmpty()) {
+        printErr(QStringLiteral("quorvex: nothing answered on %1").arg(request.probeDevice));
+        return kExitNothingFound;
+    }
+    return request.applyRole.isEmpty() ? kExitOk : apply(bus, request, results);
+}
+
+} // namespace quorvex::cli
