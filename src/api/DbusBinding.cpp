@@ -31,6 +31,15 @@ QString signatureOf(const std::vector<Parameter> &params, size_t count)
     return sig;
 }
 
+// ", or (s)" for an operation that may also be called without its last
+// arguments.
+QString shortFormText(const Operation &op)
+{
+    if (op.requiredCount() == int(op.params.size()))
+        return QString();
+    return QStringLiteral(" or (%1)").arg(signatureOf(op.params, size_t(op.requiredCount())));
+}
+
 bool isWholeNumber(const QVariant &v)
 {
     switch (v.typeId()) {
@@ -97,14 +106,21 @@ QDBusMessage errorReply(const QDBusMessage &message, const AutomationError &erro
 
 // Runs one call to its end and sends the reply. The instance and the port
 // stay alive in this frame until then, even if the client has gone.
-QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, QVariantList values, bool invoke,
-                        QDBusMessage message, QDBusConnection connection)
+QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, QVariantList values,
+                        DbusBinding::ReplyForm form, QDBusMessage message, QDBusConnection connection)
 {
     QDBusMessage reply;
+    QString problem;
     try {
         CallArgs args = convertArguments(*op, values, instance->line());
+        if (form == DbusBinding::ReplyForm::Read)
+            args.problem = &problem;
         const QVariant result = co_await instance->call(*op, std::move(args));
-        if (invoke) {
+        if (form == DbusBinding::ReplyForm::Read) {
+            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
+                                                                 : readingForBus(result);
+            reply = message.createReply(QVariantList{QVariant::fromValue(QDBusVariant(inner)), problem});
+        } else if (form == DbusBinding::ReplyForm::Invoke) {
             const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
                                                                  : readingForBus(result);
             reply = message.createReply(QVariant::fromValue(QDBusVariant(inner)));
@@ -116,7 +132,14 @@ QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, Q
             reply = message.createReply(result);
         }
     } catch (const AutomationError &error) {
-        reply = errorReply(message, error);
+        // Read says why instead of failing: the value is the 0 a direct call
+        // would not even get.
+        if (form == DbusBinding::ReplyForm::Read)
+            reply = message.createReply(
+                QVariantList{QVariant::fromValue(QDBusVariant(0.0)),
+                             QStringLiteral("%1 (%2)").arg(error.text()).arg(error.number())});
+        else
+            reply = errorReply(message, error);
     } catch (const std::exception &error) {
         reply = message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String("Failed"),
                                          QStringLiteral("0: %1").arg(QString::fromLocal8Bit(error.what())));
@@ -153,11 +176,11 @@ QString DbusBinding::introspect(const QString &path) const
 }
 
 QCoro::Task<> DbusBinding::serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values,
-                                 bool invoke, QDBusMessage message)
+                                 ReplyForm form, QDBusMessage message)
 {
     ++m_callsInFlight;
     const KeepAliveToken inFlight = KeepAliveToken::take();
-    co_await serveCall(std::move(instance), op, std::move(values), invoke, std::move(message), m_connection);
+    co_await serveCall(std::move(instance), op, std::move(values), form, std::move(message), m_connection);
     if (--m_callsInFlight == 0)
         emit allCallsAnswered();
 }
@@ -190,7 +213,10 @@ bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnecti
     if (message.type() != QDBusMessage::MethodCallMessage)
         return false;
     if (Diagnostics::handles(message)) {
-        m_diagnostics->handleCall(message, connection);
+        if (message.member() == QLatin1String("Read"))
+            handleRead(message, connection);
+        else
+            m_diagnostics->handleCall(message, connection);
         return true;
     }
     if (m_history && History::handles(message)) {
@@ -231,7 +257,9 @@ bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnecti
             const bool shortForm = op->requiredCount() < int(op->params.size())
                 && sig == signatureOf(op->params, op->requiredCount());
             if (!full && !shortForm)
-                throw badArguments(QStringLiteral("%1 does not take arguments (%2)").arg(member, sig));
+                throw badArguments(QStringLiteral("%1 takes (%2)%3, not (%4)")
+                                       .arg(member, signatureOf(op->params, op->params.size()),
+                                            shortFormText(*op), sig));
         }
     } catch (const AutomationError &error) {
         connection.send(errorReply(message, error));
@@ -239,8 +267,32 @@ bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnecti
     }
 
     message.setDelayedReply(true);
-    serve(instanceFor(message.service()), op, values, invoke, message);
+    serve(instanceFor(message.service()), op, values, invoke ? ReplyForm::Invoke : ReplyForm::Method, message);
     return true;
+}
+
+void DbusBinding::handleRead(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    const QVariantList arguments = message.arguments();
+    if (message.signature() != QLatin1String("sav")) {
+        connection.send(message.createErrorReply(
+            QDBusError::InvalidArgs, QStringLiteral("Read takes (sav): an operation and its arguments, not (%1)")
+                                         .arg(message.signature())));
+        return;
+    }
+    const QString name = arguments.at(0).toString();
+    const Operation *op = findOperation(name);
+    if (!op || op->driver()) {
+        connection.send(message.createErrorReply(
+            QDBusError::InvalidArgs,
+            QStringLiteral("Read runs a generic operation of %1; %2 is not one").arg(kInterfaceName, name)));
+        return;
+    }
+    QVariantList values;
+    for (const QVariant &v : qdbus_cast<QVariantList>(arguments.at(1)))
+        values.append(unwrapDbusVariant(v));
+    message.setDelayedReply(true);
+    serve(instanceFor(message.service()), op, values, ReplyForm::Read, message);
 }
 
 } // namespace quorvex

@@ -44,8 +44,17 @@ signals:
     void allCallsAnswered();
 
 private:
-    QCoro::Task<> serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values, bool invoke,
+public:
+    // How a call's result goes back: as the operation's own result, as
+    // Invoke's variant, or as Diagnostics.Read's (value, problem).
+    enum class ReplyForm { Method, Invoke, Read };
+
+private:
+    QCoro::Task<> serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values, ReplyForm form,
                         QDBusMessage message);
+    // Diagnostics.Read(s operation, av args): checked here, run as the
+    // caller's own instance runs its calls.
+    void handleRead(const QDBusMessage &message, const QDBusConnection &connection);
     std::shared_ptr<Global> instanceFor(const QString &client);
     void clientGone(const QString &client);
 

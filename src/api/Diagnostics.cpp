@@ -34,6 +34,7 @@ QVariantMap describePort(int number, const PortControl &port)
                                           ? QVariant::fromValue(qlonglong(port.health().lastReply.toMSecsSinceEpoch()))
                                           : QVariant::fromValue(qlonglong(0))},
         {QStringLiteral("lastExchangeError"), port.health().lastError},
+        {QStringLiteral("roles"), port.roles()},
     };
 }
 
@@ -59,17 +60,22 @@ bool Diagnostics::handles(const QDBusMessage &message)
     if (message.interface() == QLatin1String(kDiagnosticsInterface))
         return true;
     const QString member = message.member();
-    return message.interface().isEmpty()
-        && (member == QLatin1String("Ports") || member == QLatin1String("Watch")
-            || member == QLatin1String("Unwatch") || member == QLatin1String("Feed"));
+    return message.interface().isEmpty() && isMethod(member);
+}
+
+bool Diagnostics::isMethod(const QString &member)
+{
+    for (const char *name : {"Ports", "Watch", "Unwatch", "Feed", "Read", "Reload"}) {
+        if (member == QLatin1String(name))
+            return true;
+    }
+    return false;
 }
 
 void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection &connection)
 {
     const QString member = message.member();
-    const bool known = member == QLatin1String("Ports") || member == QLatin1String("Watch")
-        || member == QLatin1String("Unwatch") || member == QLatin1String("Feed");
-    if (!known) {
+    if (!isMethod(member)) {
         connection.send(message.createErrorReply(QDBusError::UnknownMethod,
                                                  QStringLiteral("No method %1 in %2").arg(member, kDiagnosticsInterface)));
         return;
@@ -81,6 +87,10 @@ void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection 
     }
     if (member == QLatin1String("Ports")) {
         connection.send(portsReply(message));
+        return;
+    }
+    if (member == QLatin1String("Reload")) {
+        reload(message, connection);
         return;
     }
     if (member == QLatin1String("Feed")) {
@@ -96,12 +106,21 @@ void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection 
     connection.send(message.createReply());
 }
 
+void Diagnostics::reload(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    m_line.reloadConfiguration(QStringLiteral("Diagnostics.Reload from %1").arg(message.service()));
+    connection.send(message.createReply());
+}
+
 QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
 {
     PortList ports;
     if (const PortHost *host = m_line.portHost()) {
-        for (const auto &[number, port] : host->elements())
-            ports.append(describePort(number, *port));
+        // Element 0 is only the template of new port objects, no port.
+        for (const auto &[number, port] : host->elements()) {
+            if (number > 0)
+                ports.append(describePort(number, *port));
+        }
     }
     return message.createReply(QVariant::fromValue(ports));
 }

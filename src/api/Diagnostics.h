@@ -4,7 +4,8 @@
 // signal for every chunk of bytes a port sends or receives. The signal flows
 // only while some client has asked for it (Watch); with nobody watching, no
 // tap is installed on the ports and they only count their bytes. Feed tells
-// the plant feed's broker connection.
+// the plant feed's broker connection. Read runs a generic operation and
+// says why it gave no reading; Reload reads the configuration again.
 #include "api/GlobalServices.h"
 #include "serial/PortControl.h"
 
@@ -31,6 +32,9 @@ public:
     // Whether the call is for this interface: named so, or a method of it
     // called without an interface name.
     static bool handles(const QDBusMessage &message);
+    // Whether member is a method of this interface. Read is answered by the
+    // D-Bus binding (it runs as the caller's instance), the rest here.
+    static bool isMethod(const QString &member);
     // Answers the call on connection.
     void handleCall(const QDBusMessage &message, const QDBusConnection &connection);
 
@@ -39,6 +43,8 @@ public:
 
 private:
     QDBusMessage portsReply(const QDBusMessage &message) const;
+    // Reload(): the configuration read again, as the settings dialog's OK does.
+    void reload(const QDBusMessage &message, const QDBusConnection &connection);
     void watch(const QString &client);
     void unwatch(const QString &client);
     void clientGone(const QString &client);

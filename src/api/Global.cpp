@@ -18,30 +18,38 @@ Global::~Global()
     m_line.instanceDestroyed();
 }
 
-QCoro::Task<double> Global::LeggiPeso()
+QCoro::Task<double> Global::LeggiPeso(QString *problem)
 {
-    return m_line.LeggiValore(RoleOperation::LeggiPeso);
+    return m_line.LeggiValore(RoleOperation::LeggiPeso, problem);
 }
 
-QCoro::Task<double> Global::LeggiTara()
+QCoro::Task<double> Global::LeggiTara(QString *problem)
 {
-    return m_line.LeggiValore(RoleOperation::LeggiTara);
+    return m_line.LeggiValore(RoleOperation::LeggiTara, problem);
 }
 
 // With height tracking on, the unforced readings are the cached ones: this
 // client's coil average, and the sampler's last length.
-QCoro::Task<double> Global::LeggiAltezza(bool Force)
+QCoro::Task<double> Global::LeggiAltezza(bool Force, QString *problem)
 {
-    if (m_line.height().MisuraMedia && !Force)
+    if (m_line.height().MisuraMedia && !Force) {
+        if (problem)
+            *problem = altezzaMediaSet ? QString()
+                                       : QStringLiteral("height tracking is on: unforced, this is the caller's last coil"
+                                                        " average, and it has zeroed no coil yet");
         co_return AltezzaMedia;
-    co_return co_await m_line.LeggiValore(RoleOperation::LeggiAltezza);
+    }
+    co_return co_await m_line.LeggiValore(RoleOperation::LeggiAltezza, problem);
 }
 
-QCoro::Task<double> Global::LeggiLunghezza(bool Force)
+QCoro::Task<double> Global::LeggiLunghezza(bool Force, QString *problem)
 {
-    if (m_line.height().MisuraMedia && !Force)
+    if (m_line.height().MisuraMedia && !Force) {
+        if (problem)
+            *problem = sampler() ? QString() : QStringLiteral("height tracking is on but the sampler is not running");
         co_return sampler() ? sampler()->UltimaLunghezza() : 0.0;
-    co_return co_await m_line.LeggiValore(RoleOperation::LeggiLunghezza);
+    }
+    co_return co_await m_line.LeggiValore(RoleOperation::LeggiLunghezza, problem);
 }
 
 QCoro::Task<> Global::AzzeraLunghezza()
@@ -56,12 +64,16 @@ QCoro::Task<> Global::AzzeraLunghezza()
     };
     const std::optional<double> average =
         co_await quorvex::AzzeraLunghezza(std::move(steps), m_line.height().MisuraMedia, sampler());
-    if (average)
+    if (average) {
         AltezzaMedia = *average;
+        altezzaMediaSet = true;
+    }
 }
 
-QCoro::Task<double> Global::LeggiAltezzaAlPuntoDiOsservazione()
+QCoro::Task<double> Global::LeggiAltezzaAlPuntoDiOsservazione(QString *problem)
 {
+    if (problem)
+        *problem = sampler() ? QString() : QStringLiteral("the sampler is not running (height tracking is off)");
     // Without a sampler the buffer is empty, and an empty buffer gives 0.
     co_return sampler() ? sampler()->altezzaAlPuntoDiOsservazione() : 0.0;
 }
@@ -90,9 +102,9 @@ QString Global::ImpostaServizio(const QString &parametri)
     return QString();
 }
 
-QCoro::Task<QString> Global::ScriviServizio(QString parametri)
+QCoro::Task<QString> Global::ScriviServizio(QString parametri, QString *problem)
 {
-    return m_line.EseguiServizio(RoleOperation::ScriviServizio, std::move(parametri));
+    return m_line.EseguiServizio(RoleOperation::ScriviServizio, std::move(parametri), problem);
 }
 
 QCoro::Task<QVariant> Global::call(const Operation &op, CallArgs args)
@@ -130,16 +142,16 @@ struct GenericEntry {
     GenericOperation run;
 };
 const GenericEntry kGeneric[] = {
-    {"LeggiAltezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezza(*a.flag)); }},
-    {"LeggiAltezzaAlPuntoDiOsservazione", [](Global &g, CallArgs) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione()); }},
-    {"LeggiPeso", [](Global &g, CallArgs) { return asVariant(g.LeggiPeso()); }},
+    {"LeggiAltezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezza(*a.flag, a.problem)); }},
+    {"LeggiAltezzaAlPuntoDiOsservazione", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione(a.problem)); }},
+    {"LeggiPeso", [](Global &g, CallArgs a) { return asVariant(g.LeggiPeso(a.problem)); }},
     {"AzzeraLunghezza", [](Global &g, CallArgs) { return afterwards(g.AzzeraLunghezza()); }},
-    {"LeggiLunghezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiLunghezza(*a.flag)); }},
+    {"LeggiLunghezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiLunghezza(*a.flag, a.problem)); }},
     {"ShowSettings", [](Global &g, CallArgs) { g.ShowSettings(); return ready(); }},
     {"ShowSampler", [](Global &g, CallArgs a) { g.ShowSampler(*a.flag); return ready(); }},
-    {"LeggiTara", [](Global &g, CallArgs) { return asVariant(g.LeggiTara()); }},
+    {"LeggiTara", [](Global &g, CallArgs a) { return asVariant(g.LeggiTara(a.problem)); }},
     {"LeggiServizio", [](Global &g, CallArgs a) { return ready(g.LeggiServizio(a.text)); }},
-    {"ScriviServizio", [](Global &g, CallArgs a) { return asVariant(g.ScriviServizio(a.text)); }},
+    {"ScriviServizio", [](Global &g, CallArgs a) { return asVariant(g.ScriviServizio(a.text, a.problem)); }},
     {"ImpostaServizio", [](Global &g, CallArgs a) { return ready(g.ImpostaServizio(a.text)); }},
 };
 

@@ -32,9 +32,9 @@ int boundedNumber(const SettingsStore &store, const char *key, int low, int high
         value = QLocale::c().toInt(text->trimmed(), &ok);
     if (ok && value >= low && value <= high)
         return value;
-    qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=\"%3\" is not a whole number from %4 to %5: %6 is "
+    qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=%3 is not a whole number from %4 to %5: %6 is "
                                                     "used instead")
-                                         .arg(QLatin1String(Impianto), QLatin1String(key), *text).arg(low).arg(high).arg(fallback);
+                                         .arg(QLatin1String(Impianto), QLatin1String(key), quotedForLog(*text)).arg(low).arg(high).arg(fallback);
     return fallback;
 }
 
@@ -51,8 +51,8 @@ QString topicLevel(const QString &name)
         level.replace(c, QLatin1Char('_'));
     if (level != name)
         qCWarning(lcConfig).noquote()
-            << QStringLiteral("[%1] %2=\"%3\" holds characters a topic level cannot: \"%4\" is used")
-                   .arg(QLatin1String(Impianto), QLatin1String(Linea), name, level);
+            << QStringLiteral("[%1] %2=%3 holds characters a topic level cannot: %4 is used")
+                   .arg(QLatin1String(Impianto), QLatin1String(Linea), quotedForLog(name), quotedForLog(level));
     return level;
 }
 
