@@ -141,6 +141,7 @@ TEST_F(Diagnostics, ADeviceUnpluggedAndBackIsReadAgainWithoutCpuMeanwhileAndNoLo
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 7.5);
     // One warning when it went, naming role, port and device, one line when
     // it came back; nothing for the calls in between.
+    waitUntil([this] { return serverLog().contains(QStringLiteral("the device is back")); }, 5000);
     const QString log = serverLog();
     const QString who = QStringLiteral("Bilancia on port 3 (%1)").arg(link);
     EXPECT_EQ(log.count(QStringLiteral("quorvex.port: %1: the device went away").arg(who)), 1) << log.toStdString();
