@@ -103,8 +103,13 @@ TEST_F(Cli, OptionalBooleanOmittedOrGivenReachesTheServer)
     // No counter is configured, so the length is 0; a wrong signature would
     // be refused by the server with InvalidArgument instead.
     startHeldServer();
-    EXPECT_PRINTS(QStringList({"LeggiLunghezza"}), "0\n");
-    EXPECT_PRINTS(QStringList({"LeggiLunghezza", "true"}), "0\n");
+    // By name the client also says why there is no reading, and exits with 3.
+    for (const QStringList &args : {QStringList({"LeggiLunghezza"}), QStringList({"LeggiLunghezza", "true"})}) {
+        const ClientRun run = runClient(args);
+        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(run.out, "0\n");
+        EXPECT_EQ(run.err, "quorvex: LeggiLunghezza: Contametri is not configured (no Marca or Modello)\n");
+    }
     EXPECT_PRINTS(QStringList({"--id", "0x60030004", "1"}), "0\n");
     EXPECT_PRINTS(QStringList({"--id", "0x60030004"}), "0\n");
     // Operations without result print nothing, by name and through Invoke.
@@ -251,14 +256,18 @@ TEST_F(Cli, AFailedReadingSaysWhyWhereTheOperationItselfStillGivesZero)
 TEST_F(Cli, SighupAndReloadReadTheSettingsAgainInTheSameServer)
 {
     captureLog = true;
+    // Its standard error is the journal: each line carries its priority.
+    qputenv("JOURNAL_STREAM", "8:12345");
     startHeldServer();
+    qunsetenv("JOURNAL_STREAM");
     const qint64 pid = m_server.processId();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
 
     setSetting("Bilancia", "Divisore", "2");
     ASSERT_EQ(::kill(pid_t(pid), SIGHUP), 0);
-    EXPECT_TRUE(waitUntil([this] { return serverLog().contains("reloading the configuration (SIGHUP)"); }, 5000))
+    EXPECT_TRUE(waitUntil([this] { return serverLog().contains("<6>quorvex.server: reloading the configuration (SIGHUP)"); }, 5000))
         << serverLog().toStdString();
+    EXPECT_TRUE(serverLog().startsWith("<6>quorvex.server: quorvexd ")) << serverLog().toStdString();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 24.68);
 
     setSetting("Bilancia", "Divisore", "0.5");
