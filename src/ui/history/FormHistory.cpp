@@ -201,15 +201,12 @@ void FormHistory::updateLive()
 {
     QList<QPointF> points;
     if (m_sampler && m_sampler->isEnabled()) {
-        // The coil being wound: material between the zero and the coiler
-        // (positions from 0 to the length counted now). A sample kept from
-        // before the zeroing lies below 0, material still on its way to the
-        // coiler beyond the length; neither is on this coil yet.
-        const double length = m_sampler->UltimaLunghezza();
+        // The coil being wound starts at the zero: a sample kept from before
+        // the zeroing lies below it and belongs to the coil closed then.
         const auto &samples = m_sampler->campioni().items();
         points.reserve(qsizetype(samples.size()));
         for (const Campione &c : samples) {
-            if (c.Posizione >= 0 && c.Posizione <= length)
+            if (c.Posizione >= 0)
                 points.append({c.Posizione, c.Altezza});
         }
     }
