@@ -135,7 +135,7 @@ int main(int argc, char **argv)
 
     std::printf("LeggiPeso round trip, D400 at 9600 baud, %d calls (median, p99; ratio of medians to off)\n", calls);
     const auto line = [&](const char *label, const Run &r) {
-        std::printf("  %-34s median %7.2f ms  p99 %7.2f ms  %+.2f %%  server CPU %6.1f ms\n", label,
+        std::printf("  %-40s median %7.2f ms  p99 %7.2f ms  %+.2f %%  server CPU %6.1f ms\n", label,
                     r.roundTrip.median, r.roundTrip.p99, (r.roundTrip.median / off.roundTrip.median - 1) * 100,
                     r.cpuMs);
     };

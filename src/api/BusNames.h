@@ -8,6 +8,9 @@ namespace quorvex {
 inline constexpr char kServiceName[] = "com.velkaro.Quorvex";
 inline constexpr char kObjectPath[] = "/com/velkaro/Quorvex/Global";
 inline constexpr char kInterfaceName[] = "com.velkaro.Quorvex.Global";
+// The traffic monitor and the coil records, on the same object.
+inline constexpr char kDiagnosticsInterface[] = "com.velkaro.Quorvex.Diagnostics";
+inline constexpr char kHistoryInterface[] = "com.velkaro.Quorvex.History";
 inline constexpr char kErrorPrefix[] = "com.velkaro.Quorvex.Error.";
 
 // A value as it arrived in a D-Bus variant (any depth of nesting), unwrapped.

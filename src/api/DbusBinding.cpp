@@ -2,6 +2,7 @@
 
 #include "api/Diagnostics.h"
 #include "api/History.h"
+#include "api/Interfaces.h"
 #include "common/AutomationError.h"
 #include "common/Logging.h"
 
@@ -12,7 +13,6 @@
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QFile>
 
 namespace quorvex {
 
@@ -21,23 +21,6 @@ namespace {
 AutomationError badArguments(const QString &why)
 {
     return AutomationError(ErrorKind::InvalidArgument, 5, why);
-}
-
-QString signatureOf(const std::vector<Parameter> &params, size_t count)
-{
-    QString sig;
-    for (size_t i = 0; i < count; ++i)
-        sig += dbusSignature(params[i].type);
-    return sig;
-}
-
-// ", or (s)" for an operation that may also be called without its last
-// arguments.
-QString shortFormText(const Operation &op)
-{
-    if (op.requiredCount() == int(op.params.size()))
-        return QString();
-    return QStringLiteral(" or (%1)").arg(signatureOf(op.params, size_t(op.requiredCount())));
 }
 
 bool isWholeNumber(const QVariant &v)
@@ -51,15 +34,21 @@ bool isWholeNumber(const QVariant &v)
     }
 }
 
-// Converts the client's arguments (already in the operation's order) to a
-// call. Port references are resolved here, so a bad one fails the call.
-CallArgs convertArguments(const Operation &op, const QVariantList &values, Line &line)
+// Invoke's arguments come in a list of variants: their number is checked
+// here (a call by name has had its signature checked).
+void checkArgumentCount(const Operation &op, const QVariantList &values)
 {
     if (values.size() < op.requiredCount() || values.size() > int(op.params.size()))
         throw badArguments(QStringLiteral("%1 takes %2 to %3 arguments")
                                .arg(op.name)
                                .arg(op.requiredCount())
                                .arg(op.params.size()));
+}
+
+// Converts the client's arguments (already in the operation's order) to a
+// call. Port references are resolved here, so a bad one fails the call.
+CallArgs convertArguments(const Operation &op, const QVariantList &values, Line &line)
+{
     CallArgs args;
     for (int i = 0; i < values.size(); ++i) {
         const QVariant &v = values[i];
@@ -104,47 +93,24 @@ QDBusMessage errorReply(const QDBusMessage &message, const AutomationError &erro
         QStringLiteral("%1: %2").arg(error.number()).arg(error.text()));
 }
 
-// Runs one call to its end and sends the reply. The instance and the port
-// stay alive in this frame until then, even if the client has gone.
-QCoro::Task<> serveCall(std::shared_ptr<Global> instance, const Operation *op, QVariantList values,
-                        DbusBinding::ReplyForm form, QDBusMessage message, QDBusConnection connection)
+// What a call whose signature its method does not take is told.
+QDBusMessage wrongArguments(const Dispatch::Route &route, const QDBusMessage &message)
 {
-    QDBusMessage reply;
-    QString problem;
-    try {
-        CallArgs args = convertArguments(*op, values, instance->line());
-        if (form == DbusBinding::ReplyForm::Read)
-            args.problem = &problem;
-        const QVariant result = co_await instance->call(*op, std::move(args));
-        if (form == DbusBinding::ReplyForm::Read) {
-            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
-                                                                 : readingForBus(result);
-            reply = message.createReply(QVariantList{QVariant::fromValue(QDBusVariant(inner)), problem});
-        } else if (form == DbusBinding::ReplyForm::Invoke) {
-            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
-                                                                 : readingForBus(result);
-            reply = message.createReply(QVariant::fromValue(QDBusVariant(inner)));
-        } else if (op->result == ValueType::Any) {
-            reply = message.createReply(QVariant::fromValue(QDBusVariant(readingForBus(result))));
-        } else if (op->result == ValueType::None) {
-            reply = message.createReply();
-        } else {
-            reply = message.createReply(result);
-        }
-    } catch (const AutomationError &error) {
-        // Read says why instead of failing: the value is the 0 a direct call
-        // would not even get.
-        if (form == DbusBinding::ReplyForm::Read)
-            reply = message.createReply(
-                QVariantList{QVariant::fromValue(QDBusVariant(0.0)),
-                             QStringLiteral("%1 (%2)").arg(error.text()).arg(error.number())});
-        else
-            reply = errorReply(message, error);
-    } catch (const std::exception &error) {
-        reply = message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String("Failed"),
-                                         QStringLiteral("0: %1").arg(QString::fromLocal8Bit(error.what())));
-    }
-    connection.send(reply);
+    const QString text = QStringLiteral("%1 takes (%2), not (%3)")
+                             .arg(route.member, route.signatures.join(QLatin1String(") or (")), message.signature());
+    if (route.interface == QLatin1String(kInterfaceName))
+        return errorReply(message, badArguments(text));
+    return message.createErrorReply(QDBusError::InvalidArgs, text);
+}
+
+QDBusMessage unknownMethod(const QDBusMessage &message)
+{
+    const QString interface = message.interface();
+    if (interface.isEmpty() || interface == QLatin1String(kInterfaceName))
+        return message.createErrorReply(QDBusError::UnknownMethod,
+                                        QStringLiteral("No operation named %1").arg(message.member()));
+    return message.createErrorReply(QDBusError::UnknownMethod,
+                                    QStringLiteral("No method %1 in %2").arg(message.member(), interface));
 }
 
 } // namespace
@@ -156,11 +122,27 @@ DbusBinding::DbusBinding(Line &line, QDBusConnection connection, GlobalServices 
     m_watcher->setConnection(m_connection);
     m_watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
     connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &DbusBinding::clientGone);
+
+    // Every operation of Global has one handler, the table's; the other
+    // interfaces register theirs.
+    const QString global = QLatin1String(kInterfaceName);
+    for (const Operation &op : operations())
+        m_dispatch.add(global, op.name,
+                       [this, op = &op](QDBusMessage m) { return serve(op, m.arguments(), ReplyForm::Method, m); });
+    m_dispatch.add(global, QStringLiteral("Invoke"), [this](QDBusMessage m) { return invoke(m); });
+    m_diagnostics->serveOn(m_dispatch);
+    m_dispatch.add(QLatin1String(kDiagnosticsInterface), QStringLiteral("Read"),
+                   [this](QDBusMessage m) { return read(m); });
 }
 
 DbusBinding::~DbusBinding()
 {
     m_connection.unregisterObject(QLatin1String(kObjectPath));
+}
+
+void DbusBinding::setHistory(History *history)
+{
+    history->serveOn(m_dispatch);
 }
 
 bool DbusBinding::registerObject()
@@ -172,17 +154,113 @@ QString DbusBinding::introspect(const QString &path) const
 {
     if (path != QLatin1String(kObjectPath))
         return {};
-    return interfaceXml() + diagnosticsXml() + (m_history ? historyXml() : QString());
+    QString xml;
+    for (const Interface &interface : interfaces()) {
+        if (m_dispatch.serves(interface.name))
+            xml += interface.element;
+    }
+    return xml;
 }
 
-QCoro::Task<> DbusBinding::serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values,
-                                 ReplyForm form, QDBusMessage message)
+bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnection &)
+{
+    if (message.type() != QDBusMessage::MethodCallMessage)
+        return false;
+    const Dispatch::Route *route = m_dispatch.find(message);
+    const QString interface = message.interface();
+    if (!route && !interface.isEmpty() && !m_dispatch.serves(interface))
+        return false; // not ours: QtDBus answers it
+    message.setDelayedReply(true);
+    answer(route, message);
+    return true;
+}
+
+QCoro::Task<> DbusBinding::answer(const Dispatch::Route *route, QDBusMessage message)
 {
     ++m_callsInFlight;
-    const KeepAliveToken inFlight = KeepAliveToken::take();
-    co_await serveCall(std::move(instance), op, std::move(values), form, std::move(message), m_connection);
+    QDBusMessage reply;
+    if (!route)
+        reply = unknownMethod(message);
+    else if (!route->signatures.contains(message.signature()))
+        reply = wrongArguments(*route, message);
+    else
+        reply = co_await route->handler(message);
+    m_connection.send(reply);
     if (--m_callsInFlight == 0)
         emit allCallsAnswered();
+}
+
+QCoro::Task<QDBusMessage> DbusBinding::invoke(QDBusMessage message)
+{
+    const QVariantList values = message.arguments();
+    const quint32 dispId = values.at(0).toUInt();
+    const Operation *op = findOperation(dispId);
+    if (!op)
+        co_return errorReply(message, AutomationError(ErrorKind::NotFound, 438,
+                                                      QStringLiteral("No operation with dispatch identifier 0x%1")
+                                                          .arg(dispId, 8, 16, QLatin1Char('0'))));
+    QVariantList args;
+    for (const QVariant &v : qdbus_cast<QVariantList>(values.at(1)))
+        args.append(unwrapDbusVariant(v));
+    co_return co_await serve(op, std::move(args), ReplyForm::Invoke, std::move(message));
+}
+
+QCoro::Task<QDBusMessage> DbusBinding::read(QDBusMessage message)
+{
+    const QVariantList values = message.arguments();
+    const QString name = values.at(0).toString();
+    const Operation *op = findOperation(name);
+    if (!op || op->driver())
+        co_return message.createErrorReply(
+            QDBusError::InvalidArgs,
+            QStringLiteral("Read runs a generic operation of %1; %2 is not one").arg(kInterfaceName, name));
+    QVariantList args;
+    for (const QVariant &v : qdbus_cast<QVariantList>(values.at(1)))
+        args.append(unwrapDbusVariant(v));
+    co_return co_await serve(op, std::move(args), ReplyForm::Read, std::move(message));
+}
+
+// Runs one call to its end. The instance and the port stay alive in this
+// frame until then, even if the client has gone.
+QCoro::Task<QDBusMessage> DbusBinding::serve(const Operation *op, QVariantList values, ReplyForm form,
+                                             QDBusMessage message)
+{
+    const std::shared_ptr<Global> instance = instanceFor(message.service());
+    const KeepAliveToken inFlight = KeepAliveToken::take();
+    QString problem;
+    try {
+        if (form != ReplyForm::Method)
+            checkArgumentCount(*op, values);
+        CallArgs args = convertArguments(*op, values, m_line);
+        if (form == ReplyForm::Read)
+            args.problem = &problem;
+        const QVariant result = co_await instance->call(*op, std::move(args));
+        if (form == ReplyForm::Read) {
+            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
+                                                                 : readingForBus(result);
+            co_return message.createReply(QVariantList{QVariant::fromValue(QDBusVariant(inner)), problem});
+        }
+        if (form == ReplyForm::Invoke) {
+            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
+                                                                 : readingForBus(result);
+            co_return message.createReply(QVariant::fromValue(QDBusVariant(inner)));
+        }
+        if (op->result == ValueType::Any)
+            co_return message.createReply(QVariant::fromValue(QDBusVariant(readingForBus(result))));
+        if (op->result == ValueType::None)
+            co_return message.createReply();
+        co_return message.createReply(result);
+    } catch (const AutomationError &error) {
+        // Read says why instead of failing, with the 0 of a failed reading;
+        // arguments it cannot take are still refused.
+        if (form == ReplyForm::Read && error.kind() != ErrorKind::InvalidArgument)
+            co_return message.createReply(QVariantList{QVariant::fromValue(QDBusVariant(0.0)),
+                                                       QStringLiteral("%1 (%2)").arg(error.text()).arg(error.number())});
+        co_return errorReply(message, error);
+    } catch (const std::exception &error) {
+        co_return message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String("Failed"),
+                                           QStringLiteral("0: %1").arg(QString::fromLocal8Bit(error.what())));
+    }
 }
 
 std::shared_ptr<Global> DbusBinding::instanceFor(const QString &client)
@@ -206,93 +284,6 @@ void DbusBinding::clientGone(const QString &client)
     m_watcher->removeWatchedService(client);
     if (m_instances.remove(client)) // the instance goes when its last call ends
         qCDebug(lcDbus).noquote() << QStringLiteral("client %1 left (%2 clients)").arg(client).arg(m_instances.size());
-}
-
-bool DbusBinding::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
-{
-    if (message.type() != QDBusMessage::MethodCallMessage)
-        return false;
-    if (Diagnostics::handles(message)) {
-        if (message.member() == QLatin1String("Read"))
-            handleRead(message, connection);
-        else
-            m_diagnostics->handleCall(message, connection);
-        return true;
-    }
-    if (m_history && History::handles(message)) {
-        m_history->handleCall(message, connection);
-        return true;
-    }
-    if (!message.interface().isEmpty() && message.interface() != QLatin1String(kInterfaceName))
-        return false;
-
-    const QString member = message.member();
-    const Operation *op = nullptr;
-    QVariantList values = message.arguments();
-    const bool invoke = member == QLatin1String("Invoke");
-
-    try {
-        if (invoke) {
-            if (message.signature() != QLatin1String("uav"))
-                throw badArguments(QStringLiteral("Invoke takes (u dispid, av args)"));
-            const quint32 dispId = values.at(0).toUInt();
-            op = findOperation(dispId);
-            if (!op)
-                throw AutomationError(ErrorKind::NotFound, 438,
-                                      QStringLiteral("No operation with dispatch identifier 0x%1")
-                                          .arg(dispId, 8, 16, QLatin1Char('0')));
-            QVariantList args = qdbus_cast<QVariantList>(values.at(1));
-            values.clear();
-            for (const QVariant &v : args)
-                values.append(unwrapDbusVariant(v));
-        } else {
-            op = findOperation(member);
-            if (!op) {
-                connection.send(message.createErrorReply(
-                    QDBusError::UnknownMethod, QStringLiteral("No operation named %1").arg(member)));
-                return true;
-            }
-            const QString sig = message.signature();
-            const bool full = sig == signatureOf(op->params, op->params.size());
-            const bool shortForm = op->requiredCount() < int(op->params.size())
-                && sig == signatureOf(op->params, op->requiredCount());
-            if (!full && !shortForm)
-                throw badArguments(QStringLiteral("%1 takes (%2)%3, not (%4)")
-                                       .arg(member, signatureOf(op->params, op->params.size()),
-                                            shortFormText(*op), sig));
-        }
-    } catch (const AutomationError &error) {
-        connection.send(errorReply(message, error));
-        return true;
-    }
-
-    message.setDelayedReply(true);
-    serve(instanceFor(message.service()), op, values, invoke ? ReplyForm::Invoke : ReplyForm::Method, message);
-    return true;
-}
-
-void DbusBinding::handleRead(const QDBusMessage &message, const QDBusConnection &connection)
-{
-    const QVariantList arguments = message.arguments();
-    if (message.signature() != QLatin1String("sav")) {
-        connection.send(message.createErrorReply(
-            QDBusError::InvalidArgs, QStringLiteral("Read takes (sav): an operation and its arguments, not (%1)")
-                                         .arg(message.signature())));
-        return;
-    }
-    const QString name = arguments.at(0).toString();
-    const Operation *op = findOperation(name);
-    if (!op || op->driver()) {
-        connection.send(message.createErrorReply(
-            QDBusError::InvalidArgs,
-            QStringLiteral("Read runs a generic operation of %1; %2 is not one").arg(kInterfaceName, name)));
-        return;
-    }
-    QVariantList values;
-    for (const QVariant &v : qdbus_cast<QVariantList>(arguments.at(1)))
-        values.append(unwrapDbusVariant(v));
-    message.setDelayedReply(true);
-    serve(instanceFor(message.service()), op, values, ReplyForm::Read, message);
 }
 
 } // namespace quorvex

@@ -5,6 +5,7 @@
 // delayed replies when they finish, so one slow instrument never holds
 // back another client.
 #include "api/BusNames.h"
+#include "api/Dispatch.h"
 #include "api/Global.h"
 
 #include <QDBusConnection>
@@ -27,7 +28,7 @@ public:
     ~DbusBinding() override;
 
     // Serves the coil records too (the process has a store).
-    void setHistory(History *history) { m_history = history; }
+    void setHistory(History *history);
 
     // Registers the object on the connection.
     bool registerObject();
@@ -35,7 +36,8 @@ public:
     QString introspect(const QString &path) const override;
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
-    int clientCount() const { return int(m_instances.size()); }
+    // The methods it answers.
+    const Dispatch &dispatch() const { return m_dispatch; }
     // Calls taken and not yet answered.
     int callsInFlight() const { return m_callsInFlight; }
 
@@ -44,17 +46,17 @@ signals:
     void allCallsAnswered();
 
 private:
-public:
+    QCoro::Task<> answer(const Dispatch::Route *route, QDBusMessage message);
+    // Global's operations: called by name, or through Invoke by dispatch
+    // identifier with the arguments in variants.
     // How a call's result goes back: as the operation's own result, as
     // Invoke's variant, or as Diagnostics.Read's (value, problem).
     enum class ReplyForm { Method, Invoke, Read };
-
-private:
-    QCoro::Task<> serve(std::shared_ptr<Global> instance, const Operation *op, QVariantList values, ReplyForm form,
-                        QDBusMessage message);
-    // Diagnostics.Read(s operation, av args): checked here, run as the
-    // caller's own instance runs its calls.
-    void handleRead(const QDBusMessage &message, const QDBusConnection &connection);
+    QCoro::Task<QDBusMessage> serve(const Operation *op, QVariantList values, ReplyForm form, QDBusMessage message);
+    QCoro::Task<QDBusMessage> invoke(QDBusMessage message);
+    // Diagnostics.Read(s operation, av args): a generic operation run as the
+    // caller's own instance runs its calls, with why it gave no reading.
+    QCoro::Task<QDBusMessage> read(QDBusMessage message);
     std::shared_ptr<Global> instanceFor(const QString &client);
     void clientGone(const QString &client);
 
@@ -64,9 +66,8 @@ private:
     QDBusServiceWatcher *m_watcher;
     QHash<QString, std::shared_ptr<Global>> m_instances;
     int m_callsInFlight = 0;
+    Dispatch m_dispatch;
     Diagnostics *m_diagnostics; // the traffic monitor beside Global
-    History *m_history = nullptr; // the coil records beside Global
-
 };
 
 } // namespace quorvex

@@ -1,15 +1,11 @@
 #include "api/Diagnostics.h"
 
-#include "api/Operations.h"
-
 #include "api/BusNames.h"
 #include "common/WallClock.h"
 #include "line/Line.h"
 
-#include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
-#include <QFile>
 #include <climits>
 
 namespace quorvex {
@@ -55,61 +51,29 @@ Diagnostics::~Diagnostics()
         PortControl::setTrafficTap({});
 }
 
-bool Diagnostics::handles(const QDBusMessage &message)
+// A method of the interface is an entry in its interface file plus one
+// handler here; its signature is checked before the handler runs.
+void Diagnostics::serveOn(Dispatch &dispatch)
 {
-    if (message.interface() == QLatin1String(kDiagnosticsInterface))
-        return true;
-    const QString member = message.member();
-    return message.interface().isEmpty() && isMethod(member);
+    const QString interface = QLatin1String(kDiagnosticsInterface);
+    dispatch.add(interface, QStringLiteral("Ports"), [this](QDBusMessage m) { return replyNow(portsReply(m)); });
+    dispatch.add(interface, QStringLiteral("Feed"), [this](QDBusMessage m) { return replyNow(feedReply(m)); });
+    dispatch.add(interface, QStringLiteral("Watch"), [this](QDBusMessage m) {
+        watch(m.service());
+        return replyNow(m.createReply());
+    });
+    dispatch.add(interface, QStringLiteral("Unwatch"), [this](QDBusMessage m) {
+        unwatch(m.service());
+        return replyNow(m.createReply());
+    });
+    dispatch.add(interface, QStringLiteral("Reload"), [this](QDBusMessage m) { return replyNow(reload(m)); });
+    // Read runs as the caller's Global instance: the D-Bus binding serves it.
 }
 
-bool Diagnostics::isMethod(const QString &member)
-{
-    for (const char *name : {"Ports", "Watch", "Unwatch", "Feed", "Read", "Reload"}) {
-        if (member == QLatin1String(name))
-            return true;
-    }
-    return false;
-}
-
-void Diagnostics::handleCall(const QDBusMessage &message, const QDBusConnection &connection)
-{
-    const QString member = message.member();
-    if (!isMethod(member)) {
-        connection.send(message.createErrorReply(QDBusError::UnknownMethod,
-                                                 QStringLiteral("No method %1 in %2").arg(member, kDiagnosticsInterface)));
-        return;
-    }
-    if (!message.signature().isEmpty()) {
-        connection.send(message.createErrorReply(QDBusError::InvalidArgs,
-                                                 QStringLiteral("%1 takes no arguments").arg(member)));
-        return;
-    }
-    if (member == QLatin1String("Ports")) {
-        connection.send(portsReply(message));
-        return;
-    }
-    if (member == QLatin1String("Reload")) {
-        reload(message, connection);
-        return;
-    }
-    if (member == QLatin1String("Feed")) {
-        const QVariantMap off{{QStringLiteral("state"), QStringLiteral("off")}};
-        const bool known = m_services && m_services->feedStatus;
-        connection.send(message.createReply(QVariant::fromValue(known ? m_services->feedStatus() : off)));
-        return;
-    }
-    if (member == QLatin1String("Watch"))
-        watch(message.service());
-    else
-        unwatch(message.service());
-    connection.send(message.createReply());
-}
-
-void Diagnostics::reload(const QDBusMessage &message, const QDBusConnection &connection)
+QDBusMessage Diagnostics::reload(const QDBusMessage &message)
 {
     m_line.reloadConfiguration(QStringLiteral("Diagnostics.Reload from %1").arg(message.service()));
-    connection.send(message.createReply());
+    return message.createReply();
 }
 
 QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
@@ -123,6 +87,13 @@ QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
         }
     }
     return message.createReply(QVariant::fromValue(ports));
+}
+
+QDBusMessage Diagnostics::feedReply(const QDBusMessage &message) const
+{
+    const QVariantMap off{{QStringLiteral("state"), QStringLiteral("off")}};
+    const bool known = m_services && m_services->feedStatus;
+    return message.createReply(QVariant::fromValue(known ? m_services->feedStatus() : off));
 }
 
 void Diagnostics::watch(const QString &client)
@@ -178,12 +149,6 @@ void Diagnostics::sendTraffic(const PortControl &port, PortControl::Direction di
            << (direction == PortControl::Direction::Sent ? QStringLiteral("sent") : QStringLiteral("received"))
            << bytes;
     m_connection.send(signal);
-}
-
-QString diagnosticsXml()
-{
-    static const QString xml = interfaceElement(QStringLiteral(":/data/com.velkaro.Quorvex.Diagnostics.xml"));
-    return xml;
 }
 
 } // namespace quorvex

@@ -18,16 +18,6 @@ Global::~Global()
     m_line.instanceDestroyed();
 }
 
-QCoro::Task<double> Global::LeggiPeso(QString *problem)
-{
-    return m_line.LeggiValore(RoleOperation::LeggiPeso, problem);
-}
-
-QCoro::Task<double> Global::LeggiTara(QString *problem)
-{
-    return m_line.LeggiValore(RoleOperation::LeggiTara, problem);
-}
-
 // With height tracking on, the unforced readings are the cached ones: this
 // client's coil average, and the sampler's last length.
 QCoro::Task<double> Global::LeggiAltezza(bool Force, QString *problem)
@@ -102,20 +92,19 @@ QString Global::ImpostaServizio(const QString &parametri)
     return QString();
 }
 
-QCoro::Task<QString> Global::ScriviServizio(QString parametri, QString *problem)
-{
-    return m_line.EseguiServizio(RoleOperation::ScriviServizio, std::move(parametri), problem);
-}
-
 QCoro::Task<QVariant> Global::call(const Operation &op, CallArgs args)
 {
     if (op.model)
         co_return co_await runExchange(*op.model, args.port.port(), args.text);
-    if (!op.generic)
-        throw AutomationError(ErrorKind::NotFound, 438, QStringLiteral("Unknown operation %1").arg(op.name));
     if (!args.flag && !op.params.empty())
         args.flag = op.params.front().defaultValue;
-    co_return co_await op.generic(*this, std::move(args));
+    if (op.generic)
+        co_return co_await op.generic(*this, std::move(args));
+    if (!op.roleOperation)
+        throw AutomationError(ErrorKind::NotFound, 438, QStringLiteral("Unknown operation %1").arg(op.name));
+    if (op.result == ValueType::Text)
+        co_return co_await m_line.EseguiServizio(*op.roleOperation, std::move(args.text), args.problem);
+    co_return co_await m_line.LeggiValore(*op.roleOperation, args.problem);
 }
 
 namespace {
@@ -136,7 +125,8 @@ QCoro::Task<QVariant> afterwards(QCoro::Task<> task)
     co_return QVariant();
 }
 
-// Global's generic operations by name, each with the arguments it takes.
+// Global's generic operations that do more than their role operation, by
+// name, each with the arguments it takes.
 struct GenericEntry {
     const char *name;
     GenericOperation run;
@@ -144,14 +134,11 @@ struct GenericEntry {
 const GenericEntry kGeneric[] = {
     {"LeggiAltezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezza(*a.flag, a.problem)); }},
     {"LeggiAltezzaAlPuntoDiOsservazione", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione(a.problem)); }},
-    {"LeggiPeso", [](Global &g, CallArgs a) { return asVariant(g.LeggiPeso(a.problem)); }},
     {"AzzeraLunghezza", [](Global &g, CallArgs) { return afterwards(g.AzzeraLunghezza()); }},
     {"LeggiLunghezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiLunghezza(*a.flag, a.problem)); }},
     {"ShowSettings", [](Global &g, CallArgs) { g.ShowSettings(); return ready(); }},
     {"ShowSampler", [](Global &g, CallArgs a) { g.ShowSampler(*a.flag); return ready(); }},
-    {"LeggiTara", [](Global &g, CallArgs a) { return asVariant(g.LeggiTara(a.problem)); }},
     {"LeggiServizio", [](Global &g, CallArgs a) { return ready(g.LeggiServizio(a.text)); }},
-    {"ScriviServizio", [](Global &g, CallArgs a) { return asVariant(g.ScriviServizio(a.text, a.problem)); }},
     {"ImpostaServizio", [](Global &g, CallArgs a) { return ready(g.ImpostaServizio(a.text)); }},
 };
 

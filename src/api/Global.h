@@ -1,7 +1,8 @@
 #pragma once
 // The class Global: the operations clients call. Generic operations read the
-// instrument of their role through the line; driver operations run their
-// instrument row on the port the client names. Each client gets its own
+// instrument of their role through the line (those with more to do than
+// that are the methods here); driver operations run their instrument row on
+// the port the client names. Each client gets its own
 // instance; all instances share the line.
 #include "api/GlobalServices.h"
 #include "api/Operations.h"
@@ -40,14 +41,11 @@ public:
     // problem, where a reading takes one: see CallArgs::problem.
     QCoro::Task<double> LeggiAltezza(bool Force = false, QString *problem = nullptr);
     QCoro::Task<double> LeggiAltezzaAlPuntoDiOsservazione(QString *problem = nullptr);
-    QCoro::Task<double> LeggiPeso(QString *problem = nullptr);
     QCoro::Task<> AzzeraLunghezza();
     QCoro::Task<double> LeggiLunghezza(bool Force = false, QString *problem = nullptr);
     void ShowSettings();
     void ShowSampler(bool Show = true);
-    QCoro::Task<double> LeggiTara(QString *problem = nullptr);
     QString LeggiServizio(const QString &parametri);
-    QCoro::Task<QString> ScriviServizio(QString parametri, QString *problem = nullptr);
     QString ImpostaServizio(const QString &parametri);
 
     // Runs any operation of the table with its arguments. The result is a

@@ -1,10 +1,8 @@
 #include "api/History.h"
 
 #include "api/BusNames.h"
-#include "api/Operations.h"
 #include "history/CoilStore.h"
 
-#include <QDBusError>
 #include <QDBusMetaType>
 #include <QPointF>
 #include <climits>
@@ -15,10 +13,6 @@ namespace {
 
 using CoilList = QList<QVariantMap>;
 using ProfileList = QList<QPointF>;
-
-const QString kCoils = QStringLiteral("Coils");
-const QString kProfile = QStringLiteral("Profile");
-const QString kShowHistory = QStringLiteral("ShowHistory");
 
 QVariantMap describeCoil(const CoilRecord &r)
 {
@@ -43,16 +37,6 @@ QDBusMessage storeFailed(const QDBusMessage &message, const QString &why)
                                     QStringLiteral("0: %1").arg(why));
 }
 
-// The signature each method takes.
-QString signatureOf(const QString &member)
-{
-    if (member == kCoils)
-        return QStringLiteral("xxu");
-    if (member == kProfile)
-        return QStringLiteral("x");
-    return {};
-}
-
 } // namespace
 
 History::History(CoilStore &store, QDBusConnection connection, std::function<void()> showHistory, QObject *parent)
@@ -63,37 +47,18 @@ History::History(CoilStore &store, QDBusConnection connection, std::function<voi
     connect(&m_store, &CoilStore::coilClosed, this, &History::sendCoilClosed);
 }
 
-bool History::handles(const QDBusMessage &message)
+// A method of the interface is an entry in its interface file plus one
+// handler here; its signature is checked before the handler runs.
+void History::serveOn(Dispatch &dispatch)
 {
-    if (message.interface() == QLatin1String(kHistoryInterface))
-        return true;
-    const QString member = message.member();
-    return message.interface().isEmpty() && (member == kCoils || member == kProfile || member == kShowHistory);
-}
-
-void History::handleCall(const QDBusMessage &message, const QDBusConnection &connection)
-{
-    const QString member = message.member();
-    if (member != kCoils && member != kProfile && member != kShowHistory) {
-        connection.send(message.createErrorReply(QDBusError::UnknownMethod,
-                                                 QStringLiteral("No method %1 in %2").arg(member, kHistoryInterface)));
-        return;
-    }
-    const QString expected = signatureOf(member);
-    if (message.signature() != expected) {
-        connection.send(message.createErrorReply(
-            QDBusError::InvalidArgs, QStringLiteral("%1 takes (%2), not (%3)").arg(member, expected, message.signature())));
-        return;
-    }
-    if (member == kCoils) {
-        connection.send(coilsReply(message));
-    } else if (member == kProfile) {
-        connection.send(profileReply(message));
-    } else {
+    const QString interface = QLatin1String(kHistoryInterface);
+    dispatch.add(interface, QStringLiteral("Coils"), [this](QDBusMessage m) { return replyNow(coilsReply(m)); });
+    dispatch.add(interface, QStringLiteral("Profile"), [this](QDBusMessage m) { return replyNow(profileReply(m)); });
+    dispatch.add(interface, QStringLiteral("ShowHistory"), [this](QDBusMessage m) {
         if (m_showHistory)
             m_showHistory();
-        connection.send(message.createReply());
-    }
+        return replyNow(m.createReply());
+    });
 }
 
 QDBusMessage History::coilsReply(const QDBusMessage &message) const
@@ -128,12 +93,6 @@ void History::sendCoilClosed(qint64 id)
                                                      QStringLiteral("CoilClosed"));
     signal << QVariant::fromValue(id);
     m_connection.send(signal);
-}
-
-QString historyXml()
-{
-    static const QString xml = interfaceElement(QStringLiteral(":/data/com.velkaro.Quorvex.History.xml"));
-    return xml;
 }
 
 } // namespace quorvex

@@ -2,8 +2,10 @@
 // The interface com.velkaro.Quorvex.History on the object of Global: the
 // coil records (Coils, Profile), the CoilClosed signal, and ShowHistory.
 // Calling it creates no Global instance.
+#include "api/BusNames.h"
+#include "api/Dispatch.h"
+
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QObject>
 #include <functional>
 
@@ -11,18 +13,14 @@ namespace quorvex {
 
 class CoilStore;
 
-inline constexpr char kHistoryInterface[] = "com.velkaro.Quorvex.History";
-
 class History : public QObject {
     Q_OBJECT
 public:
     History(CoilStore &store, QDBusConnection connection, std::function<void()> showHistory,
             QObject *parent = nullptr);
 
-    // Whether the call is for this interface: named so, or a method of it
-    // called without an interface name.
-    static bool handles(const QDBusMessage &message);
-    void handleCall(const QDBusMessage &message, const QDBusConnection &connection);
+    // Serves the interface's methods through dispatch.
+    void serveOn(Dispatch &dispatch);
 
 private:
     QDBusMessage coilsReply(const QDBusMessage &message) const;
@@ -33,8 +31,5 @@ private:
     QDBusConnection m_connection;
     std::function<void()> m_showHistory;
 };
-
-// The interface element of data/com.velkaro.Quorvex.History.xml.
-QString historyXml();
 
 } // namespace quorvex

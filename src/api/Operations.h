@@ -6,11 +6,13 @@
 // operations. The D-Bus binding, Invoke by identifier and the command-line
 // client all follow it.
 #include "drivers/InstrumentModel.h"
+#include "line/Device.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
 #include <QVariant>
 #include <QtGlobal>
+#include <optional>
 #include <vector>
 
 namespace quorvex {
@@ -36,9 +38,12 @@ struct Operation {
     quint32 dispId;
     std::vector<Parameter> params;
     ValueType result;
-    // A driver operation runs its instrument row; any other runs generic.
+    // A driver operation runs its instrument row. A generic one runs
+    // generic if it has one, else it reads (or for a text result, runs the
+    // service command of) the instrument of its role operation's role.
     const InstrumentModel *model = nullptr;
     GenericOperation generic = nullptr;
+    std::optional<RoleOperation> roleOperation;
 
     bool driver() const { return model != nullptr; }
     int requiredCount() const;
@@ -52,12 +57,11 @@ const Operation *findOperation(quint32 dispId);
 // The D-Bus signature letter of a value type ("" for None).
 QString dbusSignature(ValueType type);
 
-// The <interface> element of an interface file compiled into the program.
-QString interfaceElement(const QString &resource);
-// The interface file's text, as the server introspects it.
+// The interface element of Global, as the server introspects it.
 QString interfaceXml();
 
-// Global's generic operation of that name (defined beside Global).
+// Global's generic operation of that name, if it needs more than its role
+// operation (defined beside Global).
 GenericOperation genericOperation(const QString &name);
 
 } // namespace quorvex

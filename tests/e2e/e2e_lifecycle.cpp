@@ -190,7 +190,7 @@ TEST_F(Lifecycle, OptionalParametersInvokeAndBadCalls)
     EXPECT_EQ(call("LeggiLunghezza", {true}).type(), QDBusMessage::ReplyMessage);
     const QDBusMessage wrongType = call("LeggiLunghezza", {QStringLiteral("yes")});
     EXPECT_EQ(wrongType.errorName(), "com.velkaro.Quorvex.Error.InvalidArgument");
-    EXPECT_EQ(wrongType.errorMessage(), "5: LeggiLunghezza takes (b) or (), not (s)");
+    EXPECT_EQ(wrongType.errorMessage(), "5: LeggiLunghezza takes () or (b), not (s)");
     EXPECT_EQ(call("LeggiServizio", {QStringLiteral("x")}).arguments().value(0).toString(), QString());
     EXPECT_EQ(call("ScriviServizio", {QStringLiteral("1")}).arguments().value(0).toString(), QString());
     EXPECT_EQ(call("NoSuchOperation").errorName().toStdString(), "org.freedesktop.DBus.Error.UnknownMethod");

@@ -2,9 +2,11 @@
 // against in-memory ports that answer like the scale would.
 #include "api/DbusBinding.h"
 #include "api/Global.h"
+#include "api/History.h"
 #include "common/AutomationError.h"
 #include "drivers/Exchanges.h"
 #include "drivers/LineExchange.h"
+#include "history/CoilStore.h"
 #include "support/MemoryPort.h"
 #include "line/SettingsStore.h"
 
@@ -50,45 +52,51 @@ protected:
     }
 };
 
+// A generic operation run as a call runs it, by its row.
+QVariant run(Global &global, const char *operation, CallArgs args = {})
+{
+    return runTask(global.call(*findOperation(QLatin1String(operation)), std::move(args)));
+}
+
 TEST_F(Dispatch, DriverFoundByNameWithoutCaseAndScaledByDivisore)
 {
     Global global(server);
     scale("bilanciai", "d400", "0.001", "     1500 kg  \r");
-    EXPECT_DOUBLE_EQ(runTask(global.LeggiPeso()), 1.5);
+    EXPECT_DOUBLE_EQ(run(global, "LeggiPeso").toDouble(), 1.5);
     EXPECT_EQ(port->written(), "XB\r");
 
     scale("BILANCIAI", "D400", "0", "     1500 kg  \r");
-    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    EXPECT_EQ(run(global, "LeggiPeso").toDouble(), 0);
     scale("BILANCIAI", "D400", "1", "     1500 kg  \r");
-    EXPECT_EQ(runTask(global.LeggiPeso()), 1500);
-    EXPECT_EQ(runTask(global.LeggiTara()), 1500);
+    EXPECT_EQ(run(global, "LeggiPeso").toDouble(), 1500);
+    EXPECT_EQ(run(global, "LeggiTara").toDouble(), 1500);
 }
 
 TEST_F(Dispatch, NoDriverOrAFailingDriverGivesZeroWithoutTouchingThePort)
 {
     Global global(server);
     scale("BILANCIAI ", "D400", "1", "     1500 kg  \r");
-    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    EXPECT_EQ(run(global, "LeggiPeso").toDouble(), 0);
     scale("", "", "1", "     1500 kg  \r");
-    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    EXPECT_EQ(run(global, "LeggiPeso").toDouble(), 0);
     scale("EUROBIL", "BC100M", "1", "  12.50\r");
-    EXPECT_EQ(runTask(global.LeggiTara()), 0);
+    EXPECT_EQ(run(global, "LeggiTara").toDouble(), 0);
     EXPECT_TRUE(port->written().isEmpty());
 
     // The driver ends with an error: the generic operation gives 0.
     scale("BILANCIAI", "D400", "1", "  ab,cdef kg  \r");
-    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    EXPECT_EQ(run(global, "LeggiPeso").toDouble(), 0);
     // A closed port: the same.
     port->setPortOpen(false);
-    EXPECT_EQ(runTask(global.LeggiPeso()), 0);
+    EXPECT_EQ(run(global, "LeggiPeso").toDouble(), 0);
 }
 
 TEST_F(Dispatch, ServiceOperationsAndMissingRoles)
 {
     Global global(server);
-    EXPECT_THROW(runTask(global.LeggiPeso()), AutomationError) << "nothing loaded yet";
+    EXPECT_THROW(run(global, "LeggiPeso"), AutomationError) << "nothing loaded yet";
     server.CaricaDispositivi();
-    EXPECT_EQ(runTask(global.ScriviServizio("1")), QString());
+    EXPECT_EQ(run(global, "ScriviServizio", {{}, {}, QStringLiteral("1")}).toString(), QString());
     EXPECT_EQ(global.LeggiServizio("anything"), QString());
     EXPECT_EQ(global.ImpostaServizio("anything"), QString());
 }
@@ -169,7 +177,7 @@ TEST(Interface, OperationTableComesWholeFromTheInterfaceFile)
     int slot = 0;
     for (const Operation &op : operations()) {
         EXPECT_EQ(op.slot, ++slot);
-        EXPECT_TRUE(op.driver() || op.generic) << op.name.toStdString() << " runs nothing";
+        EXPECT_TRUE(op.driver() || op.generic || op.roleOperation) << op.name.toStdString() << " runs nothing";
     }
     // Every instrument row is reachable as a driver operation.
     for (const InstrumentModel &model : instrumentModels())
@@ -182,6 +190,18 @@ TEST(Interface, OperationTableComesWholeFromTheInterfaceFile)
     EXPECT_TRUE(findOperation(0x6003000b)->params.at(0).defaultValue) << "ShowSampler shows by default";
     EXPECT_EQ(findOperation(QStringLiteral("ScriviServizio_CTM_MELSEC"))->requiredCount(), 2);
     EXPECT_TRUE(interfaceXml().contains("VELKARO - Comunicazione con dispositivi seriali"));
+}
+
+TEST(Interface, EveryMethodOfTheInterfaceFilesHasAHandler)
+{
+    QTemporaryDir dir;
+    Line line([](const QString &) { return std::make_shared<MemoryPort>(); });
+    CoilStore store(dir.filePath(QStringLiteral("coils.db")));
+    const QDBusConnection none(QStringLiteral("none"));
+    DbusBinding binding(line, none);
+    History history(store, none, {});
+    binding.setHistory(&history);
+    EXPECT_EQ(binding.dispatch().unserved(), QStringList());
 }
 
 } // namespace
