@@ -72,7 +72,10 @@ void CoilRecorder::coilFinished(const FinishedCoil &coil)
     CoilRecord record = recordOf(coil);
     record.weight = std::exchange(m_weight, std::nullopt);
     record.weightReadUs = record.weight ? m_weightReadUs : 0;
-    QTimer::singleShot(0, this, [this, record = std::move(record)] { m_store.append(record); });
+    // Written now, in its own transaction, before the zeroing answers its
+    // caller: a coil the caller has seen closed survives the server's end
+    // in the next instant. A store that fails holds it and tries again.
+    m_store.append(record);
 }
 
 void CoilRecorder::prune()

@@ -20,8 +20,8 @@ public:
     // zeroingRunning: whether a zeroing holds the sampler now (no pruning then).
     CoilRecorder(Line &line, CoilStore &store, std::function<bool()> zeroingRunning, QObject *parent = nullptr);
 
-    // Takes the coil and its weight now; writes the record from the event
-    // loop, after the zeroing has answered its caller.
+    // Records the coil with its weight at once (the zeroing answers its
+    // caller only after this returns, the sampler already let go).
     void coilFinished(const FinishedCoil &coil);
 
     // Deletes the records older than [Storico] Giorni days, if set.

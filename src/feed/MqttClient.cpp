@@ -1,6 +1,7 @@
 #include "feed/MqttClient.h"
 
 #include "common/Logging.h"
+#include "common/NamedFile.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -10,6 +11,10 @@
 #include <mosquitto.h>
 
 #include <cerrno>
+#include <netinet/in.h>
+#include <linux/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <cstring>
 
 namespace quorvex {
@@ -19,6 +24,9 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kLongestPauseSeconds = 60;
+// A password is a line; a CA file a few certificates (a system bundle fits).
+constexpr qint64 kLargestPasswordFile = 4096;
+constexpr qint64 kLargestCaFile = 1024 * 1024;
 
 // libmosquitto's one-time set-up, done before the first client is made.
 void initLibrary()
@@ -113,15 +121,30 @@ void MqttClient::hostResolved(const QHostInfo &info)
 
 bool MqttClient::prepareSession(QString *why)
 {
+    m_libraryErrors.clear();
+    m_peerTookBytes = false;
     QByteArray password;
     if (!m_endpoint.passwordFile.isEmpty()) {
-        QFile file(m_endpoint.passwordFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *why = QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString());
+        const NamedFile file = readNamedFile(m_endpoint.passwordFile, kLargestPasswordFile);
+        if (file.status != NamedFile::Status::Read) {
+            *why = QStringLiteral("[Impianto] FilePassword=%1 %2").arg(m_endpoint.passwordFile, file.problem);
             return false;
         }
         // The first line is the password; a trailing newline is not part of it.
-        password = file.readLine().trimmed();
+        password = file.bytes.left(file.bytes.indexOf('\n')).trimmed();
+    }
+    if (!m_endpoint.caFile.isEmpty()) {
+        // Checked here, so a missing or odd file is named, never the
+        // library's "invalid arguments"; the library reads it afterwards.
+        const NamedFile file = readNamedFile(m_endpoint.caFile, kLargestCaFile);
+        if (file.status != NamedFile::Status::Read) {
+            *why = QStringLiteral("[Impianto] FileCA=%1 %2").arg(m_endpoint.caFile, file.problem);
+            return false;
+        }
+        if (!file.bytes.contains("-----BEGIN CERTIFICATE-----")) {
+            *why = QStringLiteral("[Impianto] FileCA=%1 holds no PEM certificate").arg(m_endpoint.caFile);
+            return false;
+        }
     }
     m_mosq = mosquitto_new(m_endpoint.clientId.constData(), true, this);
     if (!m_mosq) {
@@ -132,6 +155,7 @@ bool MqttClient::prepareSession(QString *why)
     mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttClient::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::onPublish);
+    mosquitto_log_callback_set(m_mosq, &MqttClient::onLog);
     const QByteArray user = m_endpoint.user.toUtf8();
     if (!user.isEmpty())
         mosquitto_username_pw_set(m_mosq, user.constData(), password.isEmpty() ? nullptr : password.constData());
@@ -139,7 +163,7 @@ bool MqttClient::prepareSession(QString *why)
         const int rc = mosquitto_tls_set(m_mosq, QFile::encodeName(m_endpoint.caFile).constData(), nullptr, nullptr,
                                          nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            *why = QStringLiteral("CA file %1: %2").arg(m_endpoint.caFile, libraryError(rc, errno));
+            *why = QStringLiteral("[Impianto] FileCA=%1 is not usable: %2").arg(m_endpoint.caFile, libraryError(rc, errno));
             return false;
         }
     }
@@ -160,7 +184,7 @@ void MqttClient::connectTo(const QString &address)
     const int rc = mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_endpoint.port,
                                            m_endpoint.keepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        fail(libraryError(rc, errno));
+        fail(attemptProblem(rc, errno, false));
         return;
     }
     watchSocket();
@@ -186,9 +210,30 @@ void MqttClient::serviceSocket(bool readable)
 {
     if (!m_mosq)
         return;
+    // A connection still being made that failed says so here: the TLS
+    // layer may have taken the socket's error already and would leave a
+    // hung-up socket waking the loop.
+    bool hungUp = false;
+    if (m_state == State::Connecting) {
+        const int fd = mosquitto_socket(m_mosq);
+        int error = 0;
+        socklen_t size = sizeof error;
+        pollfd p{fd, POLLIN, 0};
+        hungUp = ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR));
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0) {
+            fail(attemptProblem(MOSQ_ERR_ERRNO, error, peerTookBytes(fd)));
+            return;
+        }
+        m_peerTookBytes = peerTookBytes(fd);
+    }
     errno = 0;
     const int rc = readable ? mosquitto_loop_read(m_mosq, 1) : mosquitto_loop_write(m_mosq, 1);
-    afterLibraryCall(rc, errno);
+    const int savedErrno = errno;
+    if (hungUp && m_mosq && m_state == State::Connecting) {
+        fail(attemptProblem(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc, savedErrno, m_peerTookBytes));
+        return;
+    }
+    afterLibraryCall(rc, savedErrno);
 }
 
 void MqttClient::housekeeping()
@@ -206,6 +251,10 @@ void MqttClient::afterLibraryCall(int rc, int savedErrno)
 {
     if (!m_mosq)
         return;
+    if (mosquitto_socket(m_mosq) >= 0 && m_state == State::Connecting && rc != MOSQ_ERR_SUCCESS) {
+        fail(attemptProblem(rc, savedErrno, m_peerTookBytes));
+        return;
+    }
     if (mosquitto_socket(m_mosq) >= 0) {
         if (m_write)
             m_write->setEnabled(mosquitto_want_write(m_mosq));
@@ -213,7 +262,8 @@ void MqttClient::afterLibraryCall(int rc, int savedErrno)
     }
     // The library closed the socket: the session has ended.
     if (m_problem.isEmpty() || m_state == State::Connected)
-        m_problem = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("the connection was closed") : libraryError(rc, savedErrno);
+        m_problem = m_state == State::Connected && rc == MOSQ_ERR_SUCCESS ? QStringLiteral("the connection was closed")
+                                                                           : attemptProblem(rc, savedErrno, m_state == State::Connected || m_peerTookBytes);
     if (m_state == State::Connected) {
         qCWarning(lcFeed).noquote()
             << QStringLiteral("connection to %1:%2 lost: %3").arg(m_endpoint.host).arg(m_endpoint.port).arg(m_problem);
@@ -295,6 +345,7 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
     client->m_attemptBound.stop();
     client->m_state = State::Connected;
     client->m_problem.clear();
+    client->m_libraryErrors.clear();
     client->m_lastLoggedProblem.clear();
     client->m_failures = 0;
     qCInfo(lcFeed).noquote() << QStringLiteral("connected to %1:%2%3")
@@ -309,7 +360,50 @@ void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
     if (rc != 0 && !client->m_connackRefused)
-        client->m_problem = libraryError(rc, errno);
+        client->m_problem = client->attemptProblem(rc, errno, client->m_state == State::Connected || client->m_peerTookBytes);
+}
+
+bool MqttClient::peerTookBytes(int fd)
+{
+    // Bytes the peer acknowledged: the connection was made, whatever
+    // became of it since (a refused one never carried any).
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_bytes_acked > 0;
+}
+
+void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    // The first few of an attempt tell why; a long session keeps no more.
+    auto *client = static_cast<MqttClient *>(self);
+    if (level == MOSQ_LOG_ERR && client->m_libraryErrors.size() < 8)
+        client->m_libraryErrors.append(QString::fromUtf8(text));
+}
+
+QString MqttClient::attemptProblem(int rc, int savedErrno, bool connected) const
+{
+    const QString errors = m_libraryErrors.join(QLatin1Char(' '));
+    const bool tls = !m_endpoint.caFile.isEmpty();
+    const QString where = QStringLiteral("%1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+    if ((rc == MOSQ_ERR_ERRNO && savedErrno == ECONNREFUSED) || errors.contains(QLatin1String("Connection refused"))
+        || (tls && !connected && errors.isEmpty() && rc != MOSQ_ERR_SUCCESS))
+        return QStringLiteral("refused: nothing listens on %1").arg(where);
+    if (tls) {
+        if (errors.contains(QLatin1String("host name verification failed")))
+            return QStringLiteral("the broker's certificate does not name %1 ([Impianto] Server)").arg(m_endpoint.host);
+        if (errors.contains(QLatin1String("certificate verify failed")))
+            return QStringLiteral("the broker's certificate is not trusted by [Impianto] FileCA=%1").arg(m_endpoint.caFile);
+        if (errors.contains(QLatin1String("wrong version number")) || errors.contains(QLatin1String("packet length"))
+            || errors.contains(QLatin1String("unexpected eof")) || errors.contains(QLatin1String("record layer"))
+            || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_SUCCESS
+            || (rc == MOSQ_ERR_ERRNO && (savedErrno == ECONNRESET || savedErrno == EPIPE)))
+            return QStringLiteral("no TLS on the other side: %1 closed the TLS handshake (a plain MQTT port?)").arg(where);
+        if (!errors.isEmpty())
+            return QStringLiteral("TLS: %1").arg(errors);
+    }
+    if (rc == MOSQ_ERR_SUCCESS)
+        return QStringLiteral("the connection was closed");
+    return libraryError(rc, savedErrno);
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int mid)

@@ -66,6 +66,12 @@ private:
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
+    // Why an attempt ended, in the integrator's terms where the library's
+    // error lines tell more than its code (TLS above all).
+    // connected: the TCP connection was made (a refusal is told apart).
+    QString attemptProblem(int rc, int savedErrno, bool connected) const;
+    static bool peerTookBytes(int fd);
 
     void attempt();
     void hostResolved(const QHostInfo &info);
@@ -93,6 +99,8 @@ private:
     int m_lookupId = -1;
     bool m_everConnected = false;
     bool m_connackRefused = false;
+    QStringList m_libraryErrors; // the library's error lines of this attempt
+    bool m_peerTookBytes = false; // this attempt's connection carried bytes
 };
 
 } // namespace quorvex

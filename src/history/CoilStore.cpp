@@ -3,6 +3,7 @@
 #include "common/Logging.h"
 #include "history/CoilSchema.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -48,10 +49,16 @@ CoilStore::CoilStore(QString path, QObject *parent)
     : QObject(parent), m_path(std::move(path)),
       m_connection(QStringLiteral("coils-%1").arg(quintptr(this), 0, 16))
 {
+    m_retry.setInterval(kRetryInterval);
+    connect(&m_retry, &QTimer::timeout, this, &CoilStore::writeHeld);
 }
 
 CoilStore::~CoilStore()
 {
+    // An orderly exit gives the held records one last try.
+    writeHeld();
+    for (const CoilRecord &record : std::as_const(m_held))
+        dropHeld(record, QStringLiteral("the server ends and the store still fails"));
     close();
 }
 
@@ -59,11 +66,12 @@ void CoilStore::warn(const QString &what, const QString &reason)
 {
     const QString text = QStringLiteral("coil store %1: %2: %3").arg(m_path, what, reason);
     m_readError = text;
-    if (text == m_lastWarning) {
+    // One warning for a failing period, however the later tries fail.
+    if (m_failing) {
         qCDebug(lcHistory).noquote() << text;
         return;
     }
-    m_lastWarning = text;
+    m_failing = true;
     qCWarning(lcHistory).noquote() << text;
 }
 
@@ -84,24 +92,27 @@ bool CoilStore::open()
         warn(QStringLiteral("cannot open"), QStringLiteral("cannot create the folder %1").arg(folder));
         return false;
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(m_path);
-    // Only this process writes; a reader elsewhere never holds us up long.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"));
     QString reason;
-    if (!db.open()) {
-        reason = db.lastError().text();
-    } else {
-        QSqlQuery q(db);
-        // WAL: readers never block the writer; FULL: a committed record
-        // survives a power cut.
-        if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next())
-            reason = q.lastError().text();
-        else if (!q.exec(QStringLiteral("PRAGMA synchronous = FULL")))
-            reason = q.lastError().text();
-        else
-            reason = migrateCoilSchema(db);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(m_path);
+        // Only this process writes; a reader elsewhere never holds us up long.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"));
+        if (!db.open()) {
+            reason = db.lastError().text();
+        } else {
+            QSqlQuery q(db);
+            // WAL: readers never block the writer; FULL: a committed record
+            // survives a power cut.
+            if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next())
+                reason = q.lastError().text();
+            else if (!q.exec(QStringLiteral("PRAGMA synchronous = FULL")))
+                reason = q.lastError().text();
+            else
+                reason = migrateCoilSchema(db);
+        }
     }
+    // Closed, when it failed, only once its handles above are gone.
     if (!reason.isEmpty()) {
         warn(QStringLiteral("cannot open"), reason);
         close();
@@ -119,50 +130,76 @@ bool CoilStore::ensureOpen()
 std::optional<qint64> CoilStore::append(const CoilRecord &record)
 {
     m_held.append(record);
+    writeHeld();
+    if (m_held.size() > kMaxHeld)
+        dropHeld(m_held.takeFirst(), QStringLiteral("more than %1 coils wait to be recorded").arg(kMaxHeld));
+    if (!m_held.isEmpty())
+        return std::nullopt;
+    return m_lastId;
+}
+
+void CoilStore::writeHeld()
+{
     while (!m_held.isEmpty()) {
         if (!write(m_held.first()))
             break;
         m_held.removeFirst();
     }
-    if (m_held.size() > kMaxHeld) {
-        m_held.removeFirst();
-        qCWarning(lcHistory).noquote()
-            << QStringLiteral("coil store %1: more than %2 coils not recorded, the oldest is dropped").arg(m_path).arg(kMaxHeld);
-    }
-    if (!m_held.isEmpty())
-        return std::nullopt;
-    return m_lastId;
+    if (m_held.isEmpty())
+        m_retry.stop();
+    else if (!m_retry.isActive())
+        m_retry.start();
+}
+
+void CoilStore::dropHeld(const CoilRecord &record, const QString &why)
+{
+    qCWarning(lcHistory).noquote()
+        << QStringLiteral("coil store %1: the coil closed at %2 (length %3) is lost: %4")
+               .arg(m_path, QDateTime::fromMSecsSinceEpoch(record.closedUs / 1000).toString(Qt::ISODateWithMs))
+               .arg(record.length)
+               .arg(why);
 }
 
 std::optional<qint64> CoilStore::write(const CoilRecord &record)
 {
     if (!ensureOpen())
         return std::nullopt;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO coils (closed_us, length, average_height, samples, weight, weight_read_us,"
-                             " profile) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    q.addBindValue(record.closedUs);
-    q.addBindValue(record.length);
-    q.addBindValue(record.averageHeight);
-    q.addBindValue(record.samples);
-    q.addBindValue(record.weight ? QVariant(*record.weight) : QVariant(QMetaType(QMetaType::Double)));
-    q.addBindValue(record.weight ? QVariant(record.weightReadUs) : QVariant(QMetaType(QMetaType::LongLong)));
-    q.addBindValue(packProfile(record.profile));
-    // One statement in its own transaction: the record is there whole or
-    // not at all.
-    if (!db.transaction() || !q.exec() || !db.commit()) {
-        const QString reason = q.lastError().isValid() ? q.lastError().text() : db.lastError().text();
-        db.rollback();
+    std::optional<qint64> id;
+    QString reason;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("INSERT INTO coils (closed_us, length, average_height, samples, weight,"
+                                 " weight_read_us, profile) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        q.addBindValue(record.closedUs);
+        q.addBindValue(record.length);
+        q.addBindValue(record.averageHeight);
+        q.addBindValue(record.samples);
+        q.addBindValue(record.weight ? QVariant(*record.weight) : QVariant(QMetaType(QMetaType::Double)));
+        q.addBindValue(record.weight ? QVariant(record.weightReadUs) : QVariant(QMetaType(QMetaType::LongLong)));
+        q.addBindValue(packProfile(record.profile));
+        // One statement in its own transaction: the record is there whole or
+        // not at all.
+        if (!db.transaction() || !q.exec() || !db.commit()) {
+            reason = q.lastError().isValid() ? q.lastError().text() : db.lastError().text();
+            db.rollback();
+        } else {
+            id = q.lastInsertId().toLongLong();
+        }
+    }
+    if (!id) {
         warn(QStringLiteral("coil not recorded"), reason);
-        // Opened afresh for the next record: the cause may have gone.
+        // Opened afresh for the next try, now that the query is gone: the
+        // cause may have gone too.
         close();
         return std::nullopt;
     }
-    const qint64 id = q.lastInsertId().toLongLong();
-    m_lastWarning.clear();
-    m_lastId = id;
-    emit coilClosed(id);
+    if (m_failing) {
+        m_failing = false;
+        qCInfo(lcHistory).noquote() << QStringLiteral("coil store %1: coils are recorded again").arg(m_path);
+    }
+    m_lastId = *id;
+    emit coilClosed(*id);
     return id;
 }
 

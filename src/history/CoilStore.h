@@ -3,11 +3,14 @@
 // record, WAL journal, the schema version in the file (PRAGMA user_version)
 // with forward migrations. A store that cannot be opened or written never
 // fails its caller: the failure is logged (once, until the store works
-// again), the record is held in memory, and the next record tries again
-// from the start (opening the file included), the held ones first.
+// again), the record is held in memory and tried again every few seconds
+// and with the next record, from the start (opening the file included),
+// the held ones first; a held record that is given up is a warning.
 #include "history/CoilRecord.h"
 
 #include <QObject>
+#include <QTimer>
+#include <chrono>
 #include <QString>
 
 namespace quorvex {
@@ -58,12 +61,17 @@ private:
     void close();
     void warn(const QString &what, const QString &reason);
     std::optional<qint64> write(const CoilRecord &record);
+    // Writes the held records, oldest first, up to the first that fails.
+    void writeHeld();
+    void dropHeld(const CoilRecord &record, const QString &why);
 
     // Records not written yet, oldest first; at most kMaxHeld, the oldest
     // dropped first (with a warning) beyond that.
     static constexpr int kMaxHeld = 100;
+    static constexpr std::chrono::seconds kRetryInterval{5};
     QList<CoilRecord> m_held;
-    QString m_lastWarning; // repeated, a warning is only a debug line
+    QTimer m_retry;
+    bool m_failing = false; // warned already: later failures are debug lines
     qint64 m_lastId = 0;
     QString m_readError;
 

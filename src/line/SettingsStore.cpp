@@ -1,25 +1,107 @@
 #include "line/SettingsStore.h"
 
+#include "common/Logging.h"
+#include "common/NamedFile.h"
+#include "line/SettingsText.h"
+
 #include <QFileInfo>
+#include <QMutex>
 #include <QSaveFile>
 #include <QStringList>
 
 namespace quorvex {
 
-SettingsStore::SettingsStore()
-    : m_settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Velkaro s.r.l."),
-                 QStringLiteral("Quorvex"))
+namespace {
+
+const QString kOrganization = QStringLiteral("Velkaro s.r.l.");
+const QString kApplication = QStringLiteral("Quorvex");
+// Far more than any settings file; a larger one is not the integrator's.
+constexpr qint64 kLargestSettingsFile = 1024 * 1024;
+
+bool readSettings(QIODevice &device, QSettings::SettingsMap &map)
 {
+    const std::optional<SettingsValues> values = parseSettingsText(device.read(kLargestSettingsFile + 1));
+    if (!values)
+        return false;
+    map = *values;
+    return true;
+}
+
+// Only the final values come here: the file's text, read again now, keeps
+// everything else.
+bool writeSettings(QIODevice &device, const QSettings::SettingsMap &map)
+{
+    const auto *file = qobject_cast<QFileDevice *>(&device);
+    if (!file)
+        return false;
+    const NamedFile original = readNamedFile(file->fileName(), kLargestSettingsFile);
+    // A file that is no longer settings text is left as it is.
+    if (original.status == NamedFile::Status::Refused
+        || (original.status == NamedFile::Status::Read && !parseSettingsText(original.bytes)))
+        return false;
+    const QByteArray text = mergeSettingsText(original.bytes, map);
+    return device.write(text) == text.size();
+}
+
+// Where Qt keeps this user's settings (QSettings::setPath included), asked
+// of a file that never exists, so nothing is read.
+QString settingsFilePath()
+{
+    const QSettings probe(settingsFormat(), QSettings::UserScope, QStringLiteral(".quorvex-settings-folder"));
+    return QFileInfo(probe.fileName()).absolutePath() + QLatin1Char('/') + kOrganization + QLatin1Char('/')
+        + kApplication + QStringLiteral(".ini");
+}
+
+// Whether the file may be read; a change of state is logged once.
+QString checkSettingsFile(const QString &path, bool *missing)
+{
+    const NamedFile file = readNamedFile(path, kLargestSettingsFile);
+    QString problem = file.problem;
+    *missing = file.status == NamedFile::Status::Missing;
+    if (file.status == NamedFile::Status::Read)
+        parseSettingsText(file.bytes, &problem);
+
+    static QMutex mutex;
+    static QString lastReport;
+    const QString report = problem.isEmpty() ? QString() : path + problem;
+    const QMutexLocker lock(&mutex);
+    if (report == lastReport)
+        return *missing ? QString() : problem;
+    if (*missing)
+        qCWarning(lcConfig).noquote()
+            << QStringLiteral("settings file %1 does not exist: every setting has its default").arg(path);
+    else if (!problem.isEmpty())
+        qCWarning(lcConfig).noquote()
+            << QStringLiteral("settings file %1 is not read: %2; every setting has its default").arg(path, problem);
+    else
+        qCInfo(lcConfig).noquote() << QStringLiteral("settings file %1 is read again").arg(path);
+    lastReport = report;
+    return *missing ? QString() : problem;
+}
+
+} // namespace
+
+QSettings::Format settingsFormat()
+{
+    static const QSettings::Format format =
+        QSettings::registerFormat(QStringLiteral("ini"), readSettings, writeSettings, Qt::CaseSensitive);
+    return format;
+}
+
+SettingsStore::SettingsStore() : m_fileName(settingsFilePath())
+{
+    bool missing = false;
+    m_unusable = checkSettingsFile(m_fileName, &missing);
+    if (m_unusable.isEmpty())
+        m_settings.emplace(settingsFormat(), QSettings::UserScope, kOrganization, kApplication);
 }
 
 std::optional<QString> SettingsStore::value(const QString &group, const QString &key) const
 {
     const QString path = group + QLatin1Char('/') + key;
-    if (!m_settings.contains(path))
+    if (!m_settings || !m_settings->contains(path))
         return std::nullopt;
-    const QVariant v = m_settings.value(path);
-    // An unquoted value with commas ("9600,N,8,1" typed by hand) reads as a
-    // list; join it back into the text that was typed.
+    const QVariant v = m_settings->value(path);
     if (v.typeId() == QMetaType::QStringList)
         return v.toStringList().join(QLatin1Char(','));
     return v.toString();
@@ -27,8 +109,7 @@ std::optional<QString> SettingsStore::value(const QString &group, const QString 
 
 void SettingsStore::setValue(const QString &group, const QString &key, const QString &text)
 {
-    m_settings.setValue(group + QLatin1Char('/') + key, text);
-    m_settings.sync();
+    write({{group, key, text}});
 }
 
 } // namespace quorvex
@@ -55,36 +136,37 @@ QString whyNotWritable(const QString &fileName)
 
 bool SettingsStore::write(const QList<Change> &changes, QString *why)
 {
+    if (!m_settings) {
+        if (why)
+            *why = m_unusable;
+        return false;
+    }
+    QSettings &settings = *m_settings;
     // What each key held before, so a failed write can be taken back.
     QList<std::optional<QVariant>> before;
     before.reserve(changes.size());
     for (const Change &c : changes) {
         const QString path = c.group + QLatin1Char('/') + c.key;
-        before.append(m_settings.contains(path) ? std::optional<QVariant>(m_settings.value(path)) : std::nullopt);
+        before.append(settings.contains(path) ? std::optional<QVariant>(settings.value(path)) : std::nullopt);
         if (c.text)
-            m_settings.setValue(path, *c.text);
+            settings.setValue(path, *c.text);
         else
-            m_settings.remove(path);
+            settings.remove(path);
     }
-    m_settings.sync();
-    if (m_settings.status() != QSettings::AccessError)
+    settings.sync();
+    if (settings.status() != QSettings::AccessError)
         return true;
 
     for (qsizetype i = changes.size() - 1; i >= 0; --i) {
         const QString path = changes[i].group + QLatin1Char('/') + changes[i].key;
         if (before[i])
-            m_settings.setValue(path, *before[i]);
+            settings.setValue(path, *before[i]);
         else
-            m_settings.remove(path);
+            settings.remove(path);
     }
     if (why)
-        *why = whyNotWritable(m_settings.fileName());
+        *why = whyNotWritable(settings.fileName());
     return false;
-}
-
-QString SettingsStore::fileName() const
-{
-    return m_settings.fileName();
 }
 
 } // namespace quorvex

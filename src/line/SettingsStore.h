@@ -1,13 +1,22 @@
 #pragma once
 // The per-user settings store: $XDG_CONFIG_HOME/Velkaro s.r.l./Quorvex.ini,
 // one INI group per section. Every value is text and comes back exactly as
-// it was written, commas included.
+// it was written, commas included. Writing keeps the file the integrator's
+// (line/SettingsText): only the lines of changed keys change.
+//
+// A file that is missing is a warning naming it; one that is not a regular
+// file (a FIFO, a folder), too large or not text is a warning with the
+// reason and is neither read (so nothing blocks) nor written: every setting
+// then has its default. Each such state is told once, its end in one line.
 #include <QSettings>
 #include <QString>
 #include <QList>
 #include <optional>
 
 namespace quorvex {
+
+// The settings file's format, registered with QSettings once.
+QSettings::Format settingsFormat();
 
 class SettingsStore {
 public:
@@ -30,13 +39,15 @@ public:
     bool write(const QList<Change> &changes, QString *why = nullptr);
 
     // Every key in the store as "group/key".
-    QStringList allKeys() const { return m_settings.allKeys(); }
+    QStringList allKeys() const { return m_settings ? m_settings->allKeys() : QStringList(); }
 
     // The path of the settings file.
-    QString fileName() const;
+    QString fileName() const { return m_fileName; }
 
 private:
-    mutable QSettings m_settings;
+    QString m_fileName;
+    QString m_unusable; // why the file is neither read nor written
+    mutable std::optional<QSettings> m_settings;
 };
 
 } // namespace quorvex

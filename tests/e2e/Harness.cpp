@@ -4,6 +4,8 @@
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QSettings>
+
+#include "line/SettingsStore.h"
 #include <QThread>
 
 namespace e2e {
@@ -44,7 +46,7 @@ ServerTest::~ServerTest()
 
 void ServerTest::setSetting(const QString &group, const QString &key, const QString &value)
 {
-    QSettings settings(m_config.path() + QStringLiteral("/Velkaro s.r.l./Quorvex.ini"), QSettings::IniFormat);
+    QSettings settings(m_config.path() + QStringLiteral("/Velkaro s.r.l./Quorvex.ini"), quorvex::settingsFormat());
     settings.setValue(group + QLatin1Char('/') + key, value);
 }
 

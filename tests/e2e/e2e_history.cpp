@@ -13,6 +13,9 @@
 #include <QFile>
 #include <QPointF>
 #include <QProcess>
+#include <QScopeGuard>
+
+#include <csignal>
 
 using namespace e2e;
 
@@ -184,6 +187,59 @@ TEST_F(History, TheHistoryWindowKeepsTheServerAliveAfterItsLastClient)
     }
     QDBusConnection::disconnectFromBus("only");
     EXPECT_FALSE(waitUntil([this] { return !serverRunning(); }, 4000)) << "the open window did not keep the process";
+}
+
+TEST_F(History, ACoilWhoseZeroingWasAnsweredSurvivesAKillInTheNextInstant)
+{
+    for (int round = 1; round <= 10; ++round) {
+        startServer();
+        standAt(10, 50);
+        standAt(20, 60);
+        zero();
+        ::kill(pid_t(m_server.processId()), SIGKILL);
+        ASSERT_TRUE(m_server.waitForFinished(5000));
+        ASSERT_TRUE(waitUntil([this] { return !serviceRegistered(); }, 5000));
+        startServer();
+        ASSERT_EQ(coils().size(), round) << "the coil of round " << round << " was lost";
+        stopServer();
+    }
+}
+
+TEST_F(History, AFullStoreKeepsZeroingAndWritesTheHeldCoilOnceThereIsSpaceAgain)
+{
+    const QString folder = dataHome() + "/Velkaro s.r.l./Quorvex";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QProcess mount;
+    mount.setProcessChannelMode(QProcess::MergedChannels);
+    mount.start("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", folder});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << mount.readAll().toStdString();
+    const auto unmount = qScopeGuard([&] {
+        stopServer();
+        QProcess::execute("umount", {"-l", folder});
+    });
+    captureLog = true;
+    startServer();
+    ASSERT_EQ(coils().size(), 0) << "the store did not open on the tmpfs";
+
+    // Every byte left taken by a filler file.
+    QFile filler(folder + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    fillFirstCoil();
+    zero();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiAltezza"), 55) << "the zeroing did not go on";
+    EXPECT_TRUE(waitUntil([&] { return serverLog().contains("coil not recorded"); }, 5000)) << serverLog().toStdString();
+
+    // Space again: the held coil is written without another zeroing.
+    ASSERT_TRUE(QFile::remove(filler.fileName()));
+    ASSERT_TRUE(waitUntil([&] { return coils().size() == 1; }, 15000)) << serverLog().toStdString();
+    EXPECT_EQ(coils().first().value("length").toDouble(), 45);
+    EXPECT_EQ(serverLog().count("coil store"), 1) << "one warning for the failing period: " << serverLog().toStdString();
+    EXPECT_FALSE(serverLog().contains("still in use")) << serverLog().toStdString();
 }
 
 } // namespace

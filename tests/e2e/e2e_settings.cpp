@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
@@ -240,6 +241,52 @@ TEST_F(SettingsDialog, OkMovesTheScaleToAnotherPortWithNewLineSettingsWhileARead
     const termios tio = lineOf(other->slavePath());
     EXPECT_EQ(cfgetospeed(&tio), speed_t(B19200));
     EXPECT_TRUE(tio.c_cflag & CSTOPB);
+}
+
+TEST_F(SettingsDialog, ACommentedFileKeepsEveryOtherLineAfterOkAndTheSamplersPlacement)
+{
+    // The shipped example, its scale on the simulator and height tracking
+    // on (so the sampler is loaded and its placement saved).
+    const QString path = configHome() + "/Velkaro s.r.l./Quorvex.ini";
+    QFile::remove(path);
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUORVEX_SOURCE_DIR "/data/Quorvex.ini.example"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    mapPort(1, scale->slavePath());
+    setSetting("Altezza", "MisuraMedia", "1");
+    const auto lines = [&] {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(file.readAll()).split('\n');
+    };
+    const QStringList before = lines();
+    ASSERT_TRUE(before.contains("Settaggio=\"9600,N,8,1\"")) << "the example has changed";
+
+    startInProcess();
+    EXPECT_DOUBLE_EQ(weight(), 12.5);
+    QPointer<quorvex::FormDevices> dialog = openDialog();
+    ASSERT_TRUE(dialog);
+    press(Qt::Key_S, Qt::AltModifier);
+    ASSERT_EQ(focusName(), QStringLiteral("TxtBilanciaSettaggio"));
+    typeText(QStringLiteral("9600,N,8,2"));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(closed(dialog));
+    EXPECT_DOUBLE_EQ(weight(), 12.5);
+    server->windows.unload();
+
+    // Every line but the changed one is there, in its order, as written.
+    QStringList after = lines();
+    const qsizetype changed = before.indexOf("Settaggio=\"9600,N,8,1\"");
+    EXPECT_EQ(after.value(changed), "Settaggio=\"9600,N,8,2\"");
+    QStringList kept = before;
+    kept.removeAt(changed);
+    after.removeAt(changed);
+    qsizetype found = 0;
+    for (const QString &line : std::as_const(after))
+        if (found < kept.size() && line == kept[found])
+            ++found;
+    EXPECT_EQ(found, kept.size()) << "lost or moved: " << kept.value(found).toStdString() << "\n"
+                                  << after.join('\n').toStdString();
+    EXPECT_TRUE(after.join('\n').contains(QRegularExpression("\\[FormSamples\\]|Left="))) << "no placement saved";
 }
 
 TEST_F(SettingsDialog, ThePortsTabPointsThePortNumberAtAnotherDeviceAndTheReadingFollows)

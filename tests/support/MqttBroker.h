@@ -52,6 +52,19 @@ public:
         m_passwordFile = file;
     }
 
+    // A second listener, with TLS, on its own port (from the next start on).
+    void useTls(const QString &certFile, const QString &keyFile)
+    {
+        if (m_tlsPort == 0) {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            m_tlsPort = probe.serverPort();
+        }
+        m_tls = "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\ncertfile " + QFile::encodeName(certFile)
+            + "\nkeyfile " + QFile::encodeName(keyFile) + "\n";
+    }
+    int tlsPort() const { return m_tlsPort; }
+
     bool start()
     {
         QFile config(m_dir.filePath(QStringLiteral("mosquitto.conf")));
@@ -66,7 +79,7 @@ public:
         text += "persistence true\npersistence_location " + QFile::encodeName(m_dir.path()) + "/\n";
         text += m_passwordFile.isEmpty() ? QByteArray("allow_anonymous true\n")
                                          : "allow_anonymous false\npassword_file " + QFile::encodeName(m_passwordFile) + "\n";
-        config.write(text);
+        config.write(text + m_tls);
         config.close();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
@@ -93,7 +106,9 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_passwordFile;
+    QByteArray m_tls;
     int m_port = 0;
+    int m_tlsPort = 0;
 };
 
 // One message as mosquitto_sub printed it.

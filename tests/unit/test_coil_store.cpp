@@ -90,7 +90,7 @@ TEST(CoilStore, FeedQueueIsOldestFirstWithProfiles)
     EXPECT_GT(*store.append(recordAt(6000)), second);
 }
 
-TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordAndRecoversLater)
+TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordRecoversLaterAndTellsWhatItGivesUp)
 {
     QTemporaryDir dir;
     // A file where the folder should be.
@@ -110,11 +110,25 @@ TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordAndRecoversLater)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));
     junk.close();
-    CoilStore foreign(junk.fileName());
-    EXPECT_FALSE(foreign.append(recordAt(1000)));
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type == QtWarningMsg)
+            warnings << text;
+    });
+    {
+        CoilStore foreign(junk.fileName());
+        EXPECT_FALSE(foreign.append(recordAt(1000)));
+        EXPECT_FALSE(foreign.append(recordAt(2000)));
+    } // an exit while the store still fails gives up what it holds
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(warnings.size(), 3) << "one for the failing period, one per coil given up:\n"
+                                  << warnings.join('\n').toStdString();
+    const QString closed = QDateTime::fromMSecsSinceEpoch(2).toString(Qt::ISODateWithMs);
+    EXPECT_TRUE(warnings[2].contains(closed) && warnings[2].contains("length 120.5")) << warnings[2].toStdString();
 }
 
-TEST(CoilRecorder, RecordsAfterTheCallWithTheWeightReadSinceTheLastCoilAndPrunesAtStart)
+TEST(CoilRecorder, RecordsBeforeTheCallReturnsWithTheWeightReadSinceTheLastCoilAndPrunesAtStart)
 {
     QTemporaryDir dir;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
@@ -129,7 +143,7 @@ TEST(CoilRecorder, RecordsAfterTheCallWithTheWeightReadSinceTheLastCoilAndPrunes
     FinishedCoil coil{QDateTime::currentMSecsSinceEpoch() * 1000, 45, 55, {{30, 50}, {40, 60}}};
     recorder.coilFinished(coil);
     recorder.coilFinished(coil);
-    EXPECT_EQ(store.unpublishedCount(), 1) << "written before the zeroing's caller had its answer";
+    EXPECT_EQ(store.unpublishedCount(), 3) << "not written before the zeroing could answer its caller";
     QCoreApplication::processEvents();
     const QList<CoilRecord> coils = store.coils(0, 0, 0);
     ASSERT_EQ(coils.size(), 2) << "the record older than two days was not pruned";

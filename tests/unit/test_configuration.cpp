@@ -5,7 +5,12 @@
 #include "line/Conversions.h"
 #include "line/Line.h"
 #include "line/SettingsStore.h"
+#include "app/CoilRecorder.h"
+#include "feed/FeedSettings.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -132,6 +137,11 @@ void keepMessage(QtMsgType, const QMessageLogContext &context, const QString &te
 {
     g_messages << QStringLiteral("%1: %2").arg(QLatin1String(context.category), text);
 }
+void keepWarning(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        keepMessage(type, context, text);
+}
 } // namespace
 
 TEST_F(Configuration, WhatCannotBeUsedIsLoggedWithWhatIsUsedInstead)
@@ -158,6 +168,25 @@ TEST_F(Configuration, WhatCannotBeUsedIsLoggedWithWhatIsUsedInstead)
           "decimal mark \".\"): 0 is used instead",
           "quorvex.config: Bilancia: not configured"})
         EXPECT_TRUE(log.contains(QLatin1String(line))) << line << "\nin:\n" << log.toStdString();
+}
+
+TEST_F(Configuration, TheShippedExampleReadsWithoutAWarningUnderEveryLocale)
+{
+    const QString path = SettingsStore().fileName();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUORVEX_SOURCE_DIR "/data/Quorvex.ini.example"), path));
+    for (const char *name : {"it_IT", "de_DE", "en_US", "C"}) {
+        QLocale::setDefault(QLocale(QLatin1String(name)));
+        g_messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+        server.CaricaDispositivi();
+        readFeedSettings(SettingsStore());
+        daysToKeep();
+        qInstallMessageHandler(previous);
+        EXPECT_TRUE(g_messages.isEmpty()) << name << ":\n" << g_messages.join('\n').toStdString();
+        EXPECT_EQ(dev("BIL").Marca, "BILANCIAI") << name;
+        EXPECT_DOUBLE_EQ(server.height().IntervalloDiCampionamento, 0.2) << name;
+    }
 }
 
 TEST_F(Configuration, LineSettingsWithCommasRoundTripAndHandTypedOnesRead)
