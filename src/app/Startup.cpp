@@ -44,7 +44,7 @@ int runServer(int argc, char **argv, const char *version)
     qCInfo(lcServer).noquote() << QStringLiteral("quorvexd %1 starting, pid %2; settings %3; coil store %4")
                                       .arg(QString::fromLatin1(version))
                                       .arg(QCoreApplication::applicationPid())
-                                      .arg(SettingsStore().fileName(), CoilStore::defaultPath());
+                                      .arg(SettingsStore::path(), CoilStore::defaultPath());
     Line line;
     // Opened now so a store that cannot be written is told at start; every
     // record tries it again.
