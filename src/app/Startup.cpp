@@ -41,7 +41,7 @@ int runServer(int argc, char **argv, const char *version)
     if (!activated && emptyCommandLine)
         return 0;
 
-    qCInfo(lcServer).noquote() << QStringLiteral("quorvexd %1 starting, pid %2; settings %3; coil store %4")
+    qCInfo(lcServer).noquote() << QStringLiteral("quorvexd %1 starting, pid %2; settings %3; coil records %4")
                                       .arg(QString::fromLatin1(version))
                                       .arg(QCoreApplication::applicationPid())
                                       .arg(SettingsStore::path(), CoilStore::defaultPath());
