@@ -25,7 +25,7 @@ install(FILES ${CMAKE_BINARY_DIR}/compressed/quorvexd.1.gz ${CMAKE_BINARY_DIR}/c
 
 # The example settings file, with comments, the plant feed's topics, and
 # the copyright and changelog files every Debian package carries.
-install(FILES data/Quorvex.ini.example docs/plant-feed.md data/copyright
+install(FILES data/Quorvex.ini.example docs/plant-feed.md docs/instruments.md data/copyright
   ${CMAKE_BINARY_DIR}/compressed/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
 
 # Bash completion of the client, generated from the introspection XML.

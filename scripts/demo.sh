@@ -11,8 +11,10 @@
 # What it does:
 #   1. starts one simulator per role for which the simulator registry
 #      (quorvex-sim --list) has a model the server can drive: the scale is a
-#      D400; counter, height and service roles are wired up when a model for
-#      them exists, and left unconfigured otherwise;
+#      D400; counter and service roles are wired up when a model for them
+#      exists, and left unconfigured otherwise; the height sensor is an
+#      instrument defined in a file (ACME H10, an instrument definition in
+#      the settings' strumenti folder) served by quorvex-sim --definition;
 #   2. writes the settings file (roles and [Porte]) into a temporary
 #      XDG_CONFIG_HOME;
 #   3. starts quorvexd on the private bus;
@@ -76,16 +78,36 @@ roles=(
     "Contametri cm78a    ELAP      CM78A   1   --value 123.456"
     "Contametri ctm1     CTM       1       1   --count 1234"
     "Contametri proface  COMAR     PROFACE 1   --length 1234 --weight 1250"
+    "Altezza    definition ACME    H10     1   --number 0250.0"
     "Altezza    ctm1     CTM       1       1   --count 250"
     "Servizio   melsec   CTM       MELSEC  0"
 )
 
 available="$("$sim_bin" --list | cut -f1)"
-has_model() { grep -qx -- "$1" <<<"$available"; }
+has_model() { [[ "$1" == definition ]] || grep -qx -- "$1" <<<"$available"; }
 
 ini_dir="$tmp/config/Velkaro s.r.l."
 ini="$ini_dir/Quorvex.ini"
 mkdir -p "$ini_dir"
+
+# The height sensor defined in a file: a polled text instrument.
+definition="$ini_dir/Quorvex/strumenti/acme-h10.ini"
+mkdir -p "$(dirname "$definition")"
+cat >"$definition" <<'INI'
+; A height sensor the server was not built with, defined in a file.
+[Strumento]
+Marca=ACME
+Modello=H10
+Protocollo=ASCII
+Settaggio=9600,N,8,1
+
+[LeggiAltezza]
+Richiesta="H?\r"
+Fine="\r"
+Formato="^H=([0-9]+\.[0-9]) mm\r$"
+Esempio="H=0250.0 mm\r"
+Attesa=1000
+INI
 declare -A role_model=()
 declare -A role_text=()
 declare -A role_driver=() # Marca_Modello of the role's instrument
@@ -95,7 +117,9 @@ porte=""
 start_sim() { # model link options...
     local model=$1 link=$2
     shift 2
-    "$sim_bin" "$model" --link "$link" "$@" </dev/null >"$tmp/$model.out" 2>"$tmp/$model.err" &
+    local what=("$model")
+    [[ "$model" == definition ]] && what=(--definition "$definition")
+    "$sim_bin" "${what[@]}" --link "$link" "$@" </dev/null >"$tmp/$model.out" 2>"$tmp/$model.err" &
     pids+=($!)
     for _ in $(seq 50); do
         [[ -e "$link" ]] && return 0
@@ -204,6 +228,7 @@ echo "Each instrument's driver called directly (quorvex <Driver> <port>):"
 declare -A probe=([Bilancia]=LeggiPeso [Contametri]=LeggiLunghezza [Altezza]=LeggiAltezza)
 for group in Bilancia Contametri Altezza; do
     [[ -n "${role_model[$group]:-}" ]] || continue
+    [[ "${role_model[$group]}" == definition ]] && continue # defined models have no direct driver operation
     driver="${probe[$group]}_${role_driver[$group]}"
     printf '  %-34s %s\n' "$driver ${sim_port[${role_model[$group]}]}" \
         "$(read_value "$driver" "${sim_port[${role_model[$group]}]}")"
@@ -239,4 +264,5 @@ echo "  $client_bin --list"
 echo "  $client_bin --watch 500 LeggiPeso"
 echo "  $client_bin --id 0x6003001f            # LeggiTara by dispatch identifier"
 echo "  $client_bin LeggiPeso_BILANCIAI_D400 1 # the driver on the server's port 1"
+echo "  $client_bin models                     # built-in and defined models (the height sensor: $definition)"
 echo "Demo done; stopping the server and the simulators."

@@ -5,6 +5,7 @@
 #include "sim/Console.h"
 #include "sim/Registry.h"
 #include "sim/SerialDevice.h"
+#include "sim/defined/ServeDefinition.h"
 
 #include <cerrno>
 #include <chrono>
@@ -43,12 +44,17 @@ void printUsage(std::FILE *out)
 {
     std::fprintf(out,
         "Usage: quorvex-sim <model> [options]\n"
+        "       quorvex-sim --definition FILE [options]\n"
         "       quorvex-sim --list | --help | --version\n"
         "\n"
         "Opens a pseudo-terminal (or the --device), prints its path on the first\n"
         "line of stdout and simulates <model> on it until SIGINT/SIGTERM. Lines on\n"
         "stdin are commands that change the simulator while it runs (\"help\"\n"
         "lists them).\n"
+        "\n"
+        "--definition FILE serves the instrument an instrument definition file\n"
+        "describes: a text one answers its Esempio (console: number TEXT), a Modbus\n"
+        "RTU one is a Qt Serial Bus server (console: OPERATION VALUE).\n"
         "\n"
         "General options:\n"
         "  --device PATH      serve on this serial device instead of a pty\n"
@@ -222,13 +228,9 @@ void serve(sim::Console &console, int sigFd, bool stdinExit)
     }
 }
 
-int runSimulator(const std::vector<std::string> &args)
+int runModel(const sim::ModelInfo &info, const std::vector<std::string> &args)
 {
-    const sim::ModelInfo *model = findModel(args[0]);
-    if (!model) {
-        std::fprintf(stderr, "quorvex-sim: unknown model '%s' (try --list)\n", args[0].c_str());
-        return kExitUsage;
-    }
+    const sim::ModelInfo *model = &info;
     auto instrument = model->create();
     Options options;
     if (auto status = parseOptions(args, options, *instrument))
@@ -254,6 +256,16 @@ int runSimulator(const std::vector<std::string> &args)
     return 0;
 }
 
+int runSimulator(const std::vector<std::string> &args)
+{
+    const sim::ModelInfo *model = findModel(args[0]);
+    if (!model) {
+        std::fprintf(stderr, "quorvex-sim: unknown model '%s' (try --list)\n", args[0].c_str());
+        return kExitUsage;
+    }
+    return runModel(*model, args);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -270,6 +282,12 @@ int main(int argc, char **argv)
     if (args[0] == "--version") {
         std::printf("quorvex-sim %s\n", QUORVEX_VERSION);
         return 0;
+    }
+    if (args[0] == "--definition" || args[0].rfind("--definition=", 0) == 0) {
+        std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (args[0] != "--definition")
+            rest.insert(rest.begin(), args[0].substr(13));
+        return sim::serveDefinition(rest, runModel);
     }
     if (args[0] == "--list") {
         listModels();

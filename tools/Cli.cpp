@@ -1,5 +1,7 @@
 #include "Cli.h"
 
+#include "drivers/InstrumentDefinitions.h"
+
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
 #include "common/EditDistance.h"
@@ -203,10 +205,16 @@ void readOptionValues(const QCommandLineParser &parser, const Options &options, 
         request.watchMs = parseWatch(unmask(parser.value(options.watch), arguments));
 }
 
-// `ports` and `monitor [PORT]`: lower-case words no operation has.
+// `ports`, `models` and `monitor [PORT]`: lower-case words no operation has.
 bool resolveDiagnostics(Request &request, const QStringList &words)
 {
     const QString command = words.value(0);
+    if (!request.byId && command == QLatin1String("models")) {
+        if (words.size() > 1)
+            throw UsageError(QStringLiteral("models takes no arguments"));
+        request.mode = Request::Mode::Models;
+        return true;
+    }
     const bool ports = command == QLatin1String("ports");
     const bool reload = command == QLatin1String("reload");
     if (request.byId || (!ports && !reload && command != QLatin1String("monitor")))
@@ -429,6 +437,28 @@ QString listOperations()
     return out;
 }
 
+QString listModels()
+{
+    const std::vector<const ModelRow *> rows = knownModels();
+    qsizetype brand = 5, model = 5, source = 6, ops = 10;
+    for (const ModelRow *row : rows) {
+        brand = std::max(brand, row->brand.size());
+        model = std::max(model, row->model.size());
+        source = std::max(source, (row->source.isEmpty() ? QStringLiteral("built-in") : row->source).size());
+        ops = std::max(ops, row->operationNames().join(QLatin1Char(',')).size());
+    }
+    const auto line = [&](const QString &b, const QString &m, const QString &s, const QString &o, const QString &t) {
+        return QStringLiteral("%1  %2  %3  %4  %5").arg(b, -int(brand)).arg(m, -int(model)).arg(s, -int(source)).arg(o, -int(ops)).arg(t).trimmed()
+            + QLatin1Char('\n');
+    };
+    QString out = line(QStringLiteral("BRAND"), QStringLiteral("MODEL"), QStringLiteral("SOURCE"),
+                       QStringLiteral("OPERATIONS"), QStringLiteral("SETTINGS"));
+    for (const ModelRow *row : rows)
+        out += line(row->brand, row->model, row->source.isEmpty() ? QStringLiteral("built-in") : row->source,
+                    row->operationNames().join(QLatin1Char(',')), row->settings);
+    return out;
+}
+
 QString usageText()
 {
     return QStringLiteral(
@@ -437,6 +467,7 @@ QString usageText()
         "       quorvex --list\n"
         "       quorvex ports\n"
         "       quorvex reload\n"
+        "       quorvex models\n"
         "       quorvex monitor [PORT]\n"
         "       quorvex coils [--since WHEN] [--until WHEN] [--limit N] [--csv]\n"
         "       quorvex coil ID [--csv]\n"
@@ -464,6 +495,9 @@ QString usageText()
         "Results: numbers with up to 15 significant digits, text as is, \"Empty\"\n"
         "for the empty value; operations without result print nothing.\n"
         "\n"
+        "models lists the instrument models a role can name: brand, model, where it\n"
+        "is defined (a definition file or built-in), its operations and the line\n"
+        "settings it is usually found at. It reads the definition folders itself.\n"
         "ports lists the server's port objects (number, state, line settings, bytes\n"
         "in and out, whether the instrument answers or how many exchanges in a row\n"
         "it stayed silent, its last reply, device, last error), the plant feed's\n"

@@ -27,7 +27,7 @@ public:
 };
 
 struct Request {
-    enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Reload };
+    enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Models, Reload };
     Mode mode = Mode::Call;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;
@@ -77,6 +77,9 @@ QString formatValue(const QVariant &value);
 
 // The --list output: one line per operation.
 QString listOperations();
+
+// The `models` output: the known instrument models, built-in then defined.
+QString listModels();
 
 QString usageText();
 

@@ -6,6 +6,7 @@
 #include "Monitor.h"
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
+#include "drivers/InstrumentDefinitions.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -211,6 +212,10 @@ int main(int argc, char **argv)
         return kExitOk;
     case Request::Mode::List:
         std::fputs(listOperations().toLocal8Bit().constData(), stdout);
+        return kExitOk;
+    case Request::Mode::Models:
+        quorvex::loadInstrumentDefinitions();
+        std::fputs(quorvex::cli::listModels().toLocal8Bit().constData(), stdout);
         return kExitOk;
     case Request::Mode::Call:
     case Request::Mode::Ports:

@@ -3,12 +3,11 @@
 #include "common/Logging.h"
 #include "common/WallClock.h"
 #include "line/Line.h"
-#include "line/SettingsSchema.h"
-#include "line/SettingsStore.h"
+#include "line/SettingsReader.h"
 #include "tracking/Sampler.h"
 
-#include <QLocale>
 #include <chrono>
+#include <limits>
 
 namespace quorvex {
 
@@ -33,19 +32,12 @@ CoilRecord recordOf(const FinishedCoil &coil)
 
 std::optional<int> daysToKeep()
 {
-    const QString text = SettingsStore()
-                             .value(QLatin1String(settings::Storico), QLatin1String(settings::Giorni))
-                             .value_or(settingRow(settings::Storico, settings::Giorni).loadDefaultText())
-                             .trimmed();
-    bool ok = false;
-    const int days = QLocale().toInt(text, &ok);
-    if (ok && days == 0)
+    int days = 0; // every coil is kept
+    readInto(SettingsStore(), settings::Storico, settings::Giorni, days,
+             wholeNumberIn(0, std::numeric_limits<int>::max()), QStringLiteral("is not a whole number of days, 0 or more"),
+             lcHistory);
+    if (days == 0)
         return std::nullopt;
-    if (!ok || days < 0) {
-        qCWarning(lcHistory).noquote()
-            << QStringLiteral("[Storico] Giorni=\"%1\" is not a positive whole number: every coil is kept").arg(text);
-        return std::nullopt;
-    }
     return days;
 }
 

@@ -75,8 +75,7 @@ void ServerWindows::loadSampler()
         co_return co_await m_globaleInterno->LeggiAltezza(true);
     };
     m_sampler = std::make_unique<Sampler>([read] { return read(true); }, [read] { return read(false); });
-    m_sampler->setSettings(
-        {m_line.height().IntervalloDiCampionamento, m_line.height().DistanzaSensoreArrotolatore, m_line.height().DistanzaOperatoreArrotolatore});
+    m_sampler->setSettings(m_line.height());
     m_services.sampler = m_sampler.get();
     m_form = std::make_unique<FormSamples>(*m_sampler); // loads hidden and starts sampling
 }
@@ -118,8 +117,7 @@ void ServerWindows::showHistory()
 void ServerWindows::configurationLoaded()
 {
     if (m_sampler)
-        m_sampler->setSettings({m_line.height().IntervalloDiCampionamento, m_line.height().DistanzaSensoreArrotolatore,
-                                m_line.height().DistanzaOperatoreArrotolatore});
+        m_sampler->setSettings(m_line.height());
     // Switched on at run time: tracking starts now, without a restart, and
     // reads through the server's own instance even when the window was
     // loaded before without one. A switch off leaves a running sampler

@@ -16,7 +16,6 @@ Q_LOGGING_CATEGORY(lcHealth, "quorvex.health", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPort, "quorvex.port", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcDbus, "quorvex.dbus", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcDriver, "quorvex.driver", QtWarningMsg)
-Q_LOGGING_CATEGORY(lcTracking, "quorvex.tracking", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcHistory, "quorvex.history", QtWarningMsg)
 // Connecting to and losing the plant's broker is worth a line by default.
 Q_LOGGING_CATEGORY(lcFeed, "quorvex.feed", QtInfoMsg)

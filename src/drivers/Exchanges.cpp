@@ -7,6 +7,7 @@
 
 #include "common/AutomationError.h"
 #include "common/Logging.h"
+#include "drivers/DefinedExchanges.h"
 #include "drivers/DriverSupport.h"
 #include "drivers/LineExchange.h"
 #include "drivers/SharedReads.h"
@@ -87,6 +88,8 @@ QCoro::Task<QVariant> runEngine(LineExchange &line, const InstrumentModel &model
     case Exchange::StreamWindow: co_return co_await streamWindow(line, model);
     case Exchange::Ps11Stream: co_return co_await ps11Stream(line, model);
     case Exchange::Handshake: co_return co_await handshake(line, parametri);
+    case Exchange::DefinedText: co_return co_await definedText(line, model);
+    case Exchange::ModbusRtu: co_return co_await modbusRtu(line, model);
     }
     co_return QVariant(0.0);
 }

@@ -1,17 +1,25 @@
 #pragma once
-// One row per operation of an instrument model: what is written, what is
-// awaited, where the value stands in the reply and how it is read. The rows
-// are plain data; one engine per kind of exchange runs them (Exchanges.h).
-// Adding a model of a protocol family that exists is one row in
-// InstrumentModels.cpp.
+// The instrument models: one row per model (brand, model, the line settings
+// it is usually found at, its operations), and for each operation a recipe:
+// what is written, what is awaited, where the value stands in the reply and
+// how it is read. The recipes are plain data; one engine per kind of
+// exchange runs them (Exchanges.h). Adding a model of a protocol family that
+// exists is one row in InstrumentModels.cpp; a model defined in a file
+// (InstrumentDefinitions.h) is a row of the same kind.
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <span>
+#include <vector>
 
 namespace quorvex {
 
 struct InstrumentModel;
+struct DefinedOperation;
+
+// Operations one built-in model serves at most.
+inline constexpr int kMaxOperationsPerModel = 4;
 
 // How an exchange runs.
 enum class Exchange {
@@ -21,6 +29,8 @@ enum class Exchange {
     StreamWindow,      // nothing written: look for the marker in windows of the stream
     Ps11Stream,        // start the stream, collect a whole frame, stop the stream
     Handshake,         // enquiry, acknowledgement, then the command frame (a service text)
+    DefinedText,       // a text exchange described by a definition file (`defined`)
+    ModbusRtu,         // one Modbus RTU transaction described by a definition file (`defined`)
 };
 
 // What an exchange gives when the instrument stays silent, or when a stream
@@ -40,10 +50,10 @@ using ReplyParser = double (*)(QByteArrayView reply, const InstrumentModel &mode
 using ReplyCheck = bool (*)(QByteArrayView reply);
 
 struct InstrumentModel {
-    const char *operation;             // the generic operation served: "LeggiPeso"
-    const char *brand;                 // Marca as configured: "BILANCIAI"
-    const char *model;                 // Modello as configured: "D400"
-    Exchange exchange;                 // the engine that runs it
+    const char *operation = nullptr;   // the generic operation served: "LeggiPeso"
+    const char *brand = "";            // Marca as configured: "BILANCIAI"
+    const char *model = "";            // Modello as configured: "D400"
+    Exchange exchange = Exchange::Request;                 // the engine that runs it
     const char *request = "";          // bytes written (the command, for Command)
     int replyLength = 0;               // characters awaited; for a stream, one window
     // The wait for the line's turn at most, and then each wait for a reply,
@@ -60,17 +70,34 @@ struct InstrumentModel {
     Fallback onSilence = Fallback::Zero;
     Fallback onNoMarker = Fallback::Zero; // stream: no marker in any window
     bool actsOnInstrument = false;     // a command (zeroing): never shares an exchange with another call
+    const DefinedOperation *defined = nullptr; // DefinedText, ModbusRtu: the definition's settings
 };
 
-// Every row of the table.
+// One model: who makes it, its name, where it is usually found and what it serves.
+struct ModelRow {
+    QString brand;
+    QString model;
+    QString settings;       // usual line settings, "9600,N,8,1"
+    QString source;         // the definition file; empty for a built-in model
+    std::vector<const InstrumentModel *> operations;
+
+    QStringList operationNames() const;
+};
+
+// Every recipe of the built-in models.
 std::span<const InstrumentModel> instrumentModels();
+// The built-in models, one row each.
+std::span<const ModelRow> builtInModels();
 
 // The driver operation's name: operation, brand and model joined by "_".
 QString driverName(const InstrumentModel &model);
 
-// The row whose driver name is operation + "_" + brand + "_" + model,
-// compared without regard to case; null when there is none.
+// The built-in recipe whose driver name is operation + "_" + brand + "_" +
+// model, compared without regard to case, then the defined one of that
+// operation, brand and model; null when there is none.
 const InstrumentModel *findInstrumentModel(const QString &operation, const QString &brand, const QString &model);
+// The built-in recipe of that driver name (the interface's direct driver
+// operations bind to these); null when there is none.
 const InstrumentModel *findInstrumentModel(const QString &driverName);
 
 // Row parsers shared by several families.

@@ -1,13 +1,16 @@
-// The table of instrument models: one row per operation of a model. A
-// row's time-out bounds the wait for the line's turn and each wait for a
+// The table of built-in instrument models: one row per model. A recipe's
+// time-out bounds the wait for the line's turn and each wait for a
 // reply, counted from the moment the request is written.
 #include "drivers/InstrumentModel.h"
 
 #include "drivers/FieldConversion.h"
+#include "drivers/InstrumentDefinitions.h"
 #include "drivers/line/ComarProfaceFrame.h"
 #include "drivers/line/CtmCounterFrame.h"
 #include "drivers/line/RlcControllerFrame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
+
+#include <vector>
 
 namespace quorvex {
 
@@ -20,111 +23,160 @@ double rlcLength(QByteArrayView reply, const InstrumentModel &) { return rlcFiel
 double rlcWeight(QByteArrayView reply, const InstrumentModel &) { return rlcFieldValue(reply, RlcField::Weight); }
 double profaceReading(QByteArrayView reply, const InstrumentModel &) { return parseProfaceReading(reply); }
 
-const InstrumentModel kModels[] = {
+// One row per model: its brand and model as configured, the line settings
+// it is usually found at, and one recipe per operation it serves.
+struct BuiltInModel {
+    const char *brand;
+    const char *model;
+    const char *settings;
+    InstrumentModel operations[kMaxOperationsPerModel];
+};
+
+const BuiltInModel kBuiltIn[] = {
     // Scales that answer a request with the weight in the leading characters.
-    {.operation = "LeggiPeso", .brand = "BILANCIAI", .model = "D400", .exchange = Exchange::Request,
-     .request = "XB\r", .replyLength = 15, .timeout = 2s,
-     .fieldStart = 1, .fieldLength = 9, .decimalMark = ',', .parse = parseFixedField},
-    {.operation = "LeggiTara", .brand = "BILANCIAI", .model = "D400", .exchange = Exchange::Request,
-     .request = "XT\r", .replyLength = 15, .timeout = 2s,
-     .fieldStart = 1, .fieldLength = 9, .decimalMark = ',', .parse = parseFixedField},
-    {.operation = "LeggiPeso", .brand = "EUROBIL", .model = "BC100M", .exchange = Exchange::Request,
-     .request = "$", .replyLength = 8,
-     .timeout = 22s, // the BC100M answers only once its weight has settled
-     .fieldStart = 1, .fieldLength = 7, .parse = parseFixedField},
+    {"BILANCIAI", "D400", "9600,N,8,1",
+     {{.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "XB\r", .replyLength = 15, .timeout = 2s,
+       .fieldStart = 1, .fieldLength = 9, .decimalMark = ',', .parse = parseFixedField},
+      {.operation = "LeggiTara", .exchange = Exchange::Request, .request = "XT\r", .replyLength = 15, .timeout = 2s,
+       .fieldStart = 1, .fieldLength = 9, .decimalMark = ',', .parse = parseFixedField}}},
+    {"EUROBIL", "BC100M", "9600,N,8,1",
+     {{.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "$", .replyLength = 8,
+       .timeout = 22s, // the BC100M answers only once its weight has settled
+       .fieldStart = 1, .fieldLength = 7, .parse = parseFixedField}}},
 
     // Scales that transmit on their own: the weight stands fieldStart
     // characters after the marker, searched in up to ten windows.
-    {.operation = "LeggiPeso", .brand = "EUROBIL", .model = "FLYTN", .exchange = Exchange::StreamWindow,
-     .replyLength = 12, .timeout = 2s, .attempts = 10,
-     .marker = '\r', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField},
-    {.operation = "LeggiPeso", .brand = "PAVONE", .model = "MC100", .exchange = Exchange::StreamWindow,
-     .replyLength = 38, .timeout = 2s, .attempts = 10,
-     .marker = '\x02', .fieldStart = 8, .fieldLength = 6,
-     .decimalMark = 0, // "." groups digits and is dropped
-     .parse = parseStreamField},
-    {.operation = "LeggiPeso", .brand = "BMC", .model = "507", .exchange = Exchange::StreamWindow,
-     .replyLength = 43,
-     .timeout = 22s, // a window may wait for a slow frame rate
-     .attempts = 10, .marker = '$', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField,
-     .onSilence = Fallback::Empty, .onNoMarker = Fallback::WholeZero},
-    {.operation = "LeggiPeso", .brand = "ALFABILICI", .model = "807", .exchange = Exchange::StreamWindow,
-     .replyLength = 43,
-     .timeout = 22s, // a window may wait for a slow frame rate
-     .attempts = 10, .marker = '$', .fieldStart = 1, .fieldLength = 7, .parse = parseStreamField,
-     .onSilence = Fallback::Empty, .onNoMarker = Fallback::WholeZero},
+    {"EUROBIL", "FLYTN", "9600,N,8,1",
+     {{.operation = "LeggiPeso", .exchange = Exchange::StreamWindow, .replyLength = 12, .timeout = 2s, .attempts = 10,
+       .marker = '\r', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField}}},
+    {"PAVONE", "MC100", "9600,N,8,1",
+     {{.operation = "LeggiPeso", .exchange = Exchange::StreamWindow, .replyLength = 38, .timeout = 2s, .attempts = 10,
+       .marker = '\x02', .fieldStart = 8, .fieldLength = 6,
+       .decimalMark = 0, // "." groups digits and is dropped
+       .parse = parseStreamField}}},
+    {"BMC", "507", "9600,N,8,1",
+     {{.operation = "LeggiPeso", .exchange = Exchange::StreamWindow, .replyLength = 43,
+       .timeout = 22s, // a window may wait for a slow frame rate
+       .attempts = 10, .marker = '$', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField,
+       .onSilence = Fallback::Empty, .onNoMarker = Fallback::WholeZero}}},
+    {"ALFABILICI", "807", "9600,N,8,1",
+     {{.operation = "LeggiPeso", .exchange = Exchange::StreamWindow, .replyLength = 43,
+       .timeout = 22s, // a window may wait for a slow frame rate
+       .attempts = 10, .marker = '$', .fieldStart = 1, .fieldLength = 7, .parse = parseStreamField,
+       .onSilence = Fallback::Empty, .onNoMarker = Fallback::WholeZero}}},
 
     // The CTM counter: the count under a check character, asked for again
     // while the check fails; the height sensor of the same make reads alike.
-    {.operation = "LeggiLunghezza", .brand = "CTM", .model = "1", .exchange = Exchange::RequestUntilValid,
-     .request = "\x02P\r", .replyLength = 8, .timeout = 2s, .attempts = 10, .parse = ctmCount,
-     .check = ctmReplyChecks},
-    {.operation = "LeggiAltezza", .brand = "CTM", .model = "1", .exchange = Exchange::RequestUntilValid,
-     .request = "\x02P\r", .replyLength = 8, .timeout = 2s, .attempts = 10, .parse = ctmCount,
-     .check = ctmReplyChecks},
-    {.operation = "AzzeraLunghezza", .brand = "CTM", .model = "1", .exchange = Exchange::Command,
-     .request = "\x02" "A\r"},
+    {"CTM", "1", "9600,N,8,1",
+     {{.operation = "LeggiLunghezza", .exchange = Exchange::RequestUntilValid, .request = "\x02P\r", .replyLength = 8,
+       .timeout = 2s, .attempts = 10, .parse = ctmCount, .check = ctmReplyChecks},
+      {.operation = "LeggiAltezza", .exchange = Exchange::RequestUntilValid, .request = "\x02P\r", .replyLength = 8,
+       .timeout = 2s, .attempts = 10, .parse = ctmCount, .check = ctmReplyChecks},
+      {.operation = "AzzeraLunghezza", .exchange = Exchange::Command, .request = "\x02" "A\r"}}},
     // The PS11 weight stream: binary frames between DC1 and DC3; replyLength
     // bytes always hold the start of a frame.
-    {.operation = "LeggiPeso", .brand = "CTM", .model = "PS11", .exchange = Exchange::Ps11Stream,
-     .replyLength = 21, .timeout = 2s, .attempts = 10},
+    {"CTM", "PS11", "9600,N,8,1",
+     {{.operation = "LeggiPeso", .exchange = Exchange::Ps11Stream, .replyLength = 21, .timeout = 2s, .attempts = 10}}},
 
     // ELAP counters: one text protocol; the models differ in where the
     // value stands. The weight operation reads the same value.
-    {.operation = "LeggiLunghezza", .brand = "ELAP", .model = "CM78", .exchange = Exchange::Request,
-     .request = "@r01\r", .replyLength = 18, .timeout = 2s, .fieldStart = 7, .fieldLength = 8,
-     .parse = parseFixedField},
-    {.operation = "LeggiPeso", .brand = "ELAP", .model = "CM78", .exchange = Exchange::Request,
-     .request = "@r01\r", .replyLength = 18, .timeout = 2s, .fieldStart = 7, .fieldLength = 8,
-     .parse = parseFixedField},
-    {.operation = "AzzeraLunghezza", .brand = "ELAP", .model = "CM78", .exchange = Exchange::Command,
-     .request = "@R01\r"},
-    {.operation = "LeggiLunghezza", .brand = "ELAP", .model = "CM78A", .exchange = Exchange::Request,
-     .request = "@r01\r", .replyLength = 13, .timeout = 2s, .fieldStart = 3, .fieldLength = 7,
-     .parse = parseFixedField},
-    {.operation = "LeggiPeso", .brand = "ELAP", .model = "CM78A", .exchange = Exchange::Request,
-     .request = "@r01\r", .replyLength = 13, .timeout = 2s, .fieldStart = 3, .fieldLength = 7,
-     .parse = parseFixedField},
-    {.operation = "AzzeraLunghezza", .brand = "ELAP", .model = "CM78A", .exchange = Exchange::Command,
-     .request = "@R01\r"},
+    {"ELAP", "CM78", "9600,N,8,1",
+     {{.operation = "LeggiLunghezza", .exchange = Exchange::Request, .request = "@r01\r", .replyLength = 18,
+       .timeout = 2s, .fieldStart = 7, .fieldLength = 8, .parse = parseFixedField},
+      {.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "@r01\r", .replyLength = 18, .timeout = 2s,
+       .fieldStart = 7, .fieldLength = 8, .parse = parseFixedField},
+      {.operation = "AzzeraLunghezza", .exchange = Exchange::Command, .request = "@R01\r"}}},
+    {"ELAP", "CM78A", "9600,N,8,1",
+     {{.operation = "LeggiLunghezza", .exchange = Exchange::Request, .request = "@r01\r", .replyLength = 13,
+       .timeout = 2s, .fieldStart = 3, .fieldLength = 7, .parse = parseFixedField},
+      {.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "@r01\r", .replyLength = 13, .timeout = 2s,
+       .fieldStart = 3, .fieldLength = 7, .parse = parseFixedField},
+      {.operation = "AzzeraLunghezza", .exchange = Exchange::Command, .request = "@R01\r"}}},
 
     // The RLC controller: length and weight in one status reply under a
     // checksum. Silence is an error, so a direct caller can tell it from 0.
-    {.operation = "LeggiLunghezza", .brand = "RLC", .model = "1", .exchange = Exchange::RequestUntilValid,
-     .request = "<0161>", .replyLength = 22,
-     .timeout = 20s, // the controller answers between its own control cycles
-     .attempts = 10, .parse = rlcLength, .check = rlcChecksumMatches, .onSilence = Fallback::TypeMismatch},
-    {.operation = "LeggiPeso", .brand = "RLC", .model = "1", .exchange = Exchange::RequestUntilValid,
-     .request = "<0161>", .replyLength = 22,
-     .timeout = 20s, // the controller answers between its own control cycles
-     .attempts = 10, .parse = rlcWeight, .check = rlcChecksumMatches, .onSilence = Fallback::TypeMismatch},
-    // Written once (a repeated zero could land after the line moved on); the
-    // answer carries nothing used.
-    {.operation = "AzzeraLunghezza", .brand = "RLC", .model = "1", .exchange = Exchange::Request,
-     .request = "<0262>", .replyLength = 6,
-     .timeout = 20s, // the controller answers between its own control cycles
-     .onSilence = Fallback::TypeMismatch, .actsOnInstrument = true},
+    // The controller answers between its own control cycles, hence 20 s.
+    // The zero is written once (a repeated zero could land after the line
+    // moved on); its answer carries nothing used.
+    {"RLC", "1", "9600,N,8,1",
+     {{.operation = "LeggiLunghezza", .exchange = Exchange::RequestUntilValid, .request = "<0161>", .replyLength = 22,
+       .timeout = 20s, .attempts = 10, .parse = rlcLength, .check = rlcChecksumMatches,
+       .onSilence = Fallback::TypeMismatch},
+      {.operation = "LeggiPeso", .exchange = Exchange::RequestUntilValid, .request = "<0161>", .replyLength = 22,
+       .timeout = 20s, .attempts = 10, .parse = rlcWeight, .check = rlcChecksumMatches,
+       .onSilence = Fallback::TypeMismatch},
+      {.operation = "AzzeraLunghezza", .exchange = Exchange::Request, .request = "<0262>", .replyLength = 6,
+       .timeout = 20s, .onSilence = Fallback::TypeMismatch, .actsOnInstrument = true}}},
 
     // The COMAR PROFACE: readings as a 16-bit number in bytes 6 and 7; the
     // zero command's answer is consumed and not looked at.
-    {.operation = "LeggiPeso", .brand = "COMAR", .model = "PROFACE", .exchange = Exchange::Request,
-     .request = "@2\r", .replyLength = 9, .timeout = 2s, .parse = profaceReading},
-    {.operation = "LeggiLunghezza", .brand = "COMAR", .model = "PROFACE", .exchange = Exchange::Request,
-     .request = "@1\r", .replyLength = 9, .timeout = 2s, .parse = profaceReading},
-    {.operation = "AzzeraLunghezza", .brand = "COMAR", .model = "PROFACE", .exchange = Exchange::Request,
-     .request = "@3\r", .replyLength = 10, .timeout = 2s, .actsOnInstrument = true},
+    {"COMAR", "PROFACE", "9600,N,8,1",
+     {{.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "@2\r", .replyLength = 9, .timeout = 2s,
+       .parse = profaceReading},
+      {.operation = "LeggiLunghezza", .exchange = Exchange::Request, .request = "@1\r", .replyLength = 9,
+       .timeout = 2s, .parse = profaceReading},
+      {.operation = "AzzeraLunghezza", .exchange = Exchange::Request, .request = "@3\r", .replyLength = 10,
+       .timeout = 2s, .actsOnInstrument = true}}},
 
     // The MELSEC service command: ENQ, ACK, then the frame the parameters
     // select; never retried, the result is always the empty text.
-    {.operation = "ScriviServizio", .brand = "CTM", .model = "MELSEC", .exchange = Exchange::Handshake,
-     .timeout = 2s},
+    {"CTM", "MELSEC", "9600,N,8,1", {{.operation = "ScriviServizio", .exchange = Exchange::Handshake, .timeout = 2s}}},
 };
+
+// The recipes with their brand and model filled in, and the model rows
+// pointing at them; built once, never moved.
+struct BuiltInTables {
+    std::vector<InstrumentModel> recipes;
+    std::vector<ModelRow> rows;
+
+    BuiltInTables()
+    {
+        for (const BuiltInModel &m : kBuiltIn) {
+            for (const InstrumentModel &op : m.operations) {
+                if (!op.operation)
+                    break;
+                InstrumentModel recipe = op;
+                recipe.brand = m.brand;
+                recipe.model = m.model;
+                recipes.push_back(recipe);
+            }
+        }
+        const InstrumentModel *next = recipes.data();
+        for (const BuiltInModel &m : kBuiltIn) {
+            ModelRow row{QLatin1String(m.brand), QLatin1String(m.model), QLatin1String(m.settings), QString(), {}};
+            for (const InstrumentModel &op : m.operations) {
+                if (op.operation)
+                    row.operations.push_back(next++);
+            }
+            rows.push_back(std::move(row));
+        }
+    }
+};
+
+const BuiltInTables &builtIn()
+{
+    static const BuiltInTables tables;
+    return tables;
+}
 
 } // namespace
 
 std::span<const InstrumentModel> instrumentModels()
 {
-    return kModels;
+    return builtIn().recipes;
+}
+
+std::span<const ModelRow> builtInModels()
+{
+    return builtIn().rows;
+}
+
+QStringList ModelRow::operationNames() const
+{
+    QStringList names;
+    for (const InstrumentModel *op : operations)
+        names << QLatin1String(op->operation);
+    return names;
 }
 
 QString driverName(const InstrumentModel &model)
@@ -135,7 +187,7 @@ QString driverName(const InstrumentModel &model)
 
 const InstrumentModel *findInstrumentModel(const QString &name)
 {
-    for (const InstrumentModel &model : kModels) {
+    for (const InstrumentModel &model : builtIn().recipes) {
         if (name.compare(driverName(model), Qt::CaseInsensitive) == 0)
             return &model;
     }
@@ -146,7 +198,9 @@ const InstrumentModel *findInstrumentModel(const QString &operation, const QStri
 {
     // Joined as the name of a driver operation, so a brand or model with
     // blanks or "_" in it matches exactly what that name would.
-    return findInstrumentModel(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model);
+    if (const InstrumentModel *builtIn = findInstrumentModel(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model))
+        return builtIn;
+    return findDefinedOperation(operation, brand, model);
 }
 
 double parseFixedField(QByteArrayView reply, const InstrumentModel &model)

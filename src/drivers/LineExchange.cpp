@@ -183,6 +183,19 @@ QByteArray LineExchange::take()
     return m_port.takeInput();
 }
 
+QCoro::Task<> LineExchange::quietFor(std::chrono::microseconds silence)
+{
+    const qint64 left = silence.count() * 1000 - m_port.nsecsSinceTraffic();
+    if (left > 0)
+        co_await QCoro::sleepFor(std::chrono::microseconds(left / 1000 + 1));
+}
+
+void LineExchange::problem(const QString &why)
+{
+    m_port.health().lastError = why;
+    qCDebug(lcDriver).noquote() << QStringLiteral("%1: %2").arg(who(), why);
+}
+
 QVariant fallbackValue(Fallback kind)
 {
     switch (kind) {

@@ -45,6 +45,13 @@ public:
     QCoro::Task<bool> waitFor(int n);
     // Everything received, as bytes; the port's buffer is empty afterwards.
     QByteArray take();
+    // Until nothing has been written or received for the given time (a
+    // silence between frames); it does not count against the reply clock.
+    QCoro::Task<> quietFor(std::chrono::microseconds silence);
+    // The instrument answered, but not with a reading: the port's last
+    // error, so Diagnostics tells why the reading was 0.
+    void problem(const QString &why);
+    PortControl &port() { return m_port; }
 
     // Why the exchange gave no reading, when it gave none: an engine that
     // falls back for a reason of its own says it here; a wait that ran out

@@ -68,7 +68,8 @@ bool sharesIdenticalReads(const InstrumentModel &model)
     if (model.actsOnInstrument)
         return false;
     return model.exchange == Exchange::Request || model.exchange == Exchange::RequestUntilValid
-        || model.exchange == Exchange::StreamWindow;
+        || model.exchange == Exchange::StreamWindow || model.exchange == Exchange::DefinedText
+        || model.exchange == Exchange::ModbusRtu;
 }
 
 SharedRead::SharedRead(const PortControl &port, const InstrumentModel &model, const QString &parametri)

@@ -1,10 +1,8 @@
 #include "feed/FeedSettings.h"
 
 #include "common/Logging.h"
-#include "line/SettingsSchema.h"
-#include "line/SettingsStore.h"
+#include "line/SettingsReader.h"
 
-#include <QLocale>
 #include <QSysInfo>
 
 namespace quorvex {
@@ -13,34 +11,23 @@ namespace {
 
 using namespace settings;
 
-std::optional<QString> stored(const SettingsStore &store, const char *key)
-{
-    return store.value(QLatin1String(Impianto), QLatin1String(key));
-}
-
-// A whole number within [low, high]; the schema's default, with a warning
-// for any other text that is there.
+// A whole number within [low, high], else the schema's default, which an
+// empty field also stands for.
 int boundedNumber(const SettingsStore &store, const char *key, int low, int high)
 {
-    const int fallback = settingRow(Impianto, key).loadDefaultText().toInt();
-    const std::optional<QString> text = stored(store, key);
-    if (!text || text->trimmed().isEmpty())
-        return fallback;
-    bool ok = false;
-    int value = QLocale().toInt(text->trimmed(), &ok);
-    if (!ok)
-        value = QLocale::c().toInt(text->trimmed(), &ok);
-    if (ok && value >= low && value <= high)
-        return value;
-    qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=%3 is not a whole number from %4 to %5: %6 is "
-                                                    "used instead")
-                                         .arg(QLatin1String(Impianto), QLatin1String(key), quotedForLog(*text)).arg(low).arg(high).arg(fallback);
-    return fallback;
+    int value = settingRow(Impianto, key).loadDefaultText().toInt();
+    const auto inRange = [fallback = value, within = wholeNumberIn(low, high)](const QString &text) {
+        return text.trimmed().isEmpty() ? std::optional<int>(fallback) : within(text);
+    };
+    readInto(store, Impianto, key, value, inRange, wholeNumberProblem(low, high));
+    return value;
 }
 
 QString text(const SettingsStore &store, const char *key)
 {
-    return stored(store, key).value_or(settingRow(Impianto, key).loadDefaultText()).trimmed();
+    QString value;
+    readInto(store, Impianto, key, value, asText);
+    return value.trimmed();
 }
 
 // A topic level may not hold "/" (it would add levels) nor the wildcards.

@@ -70,7 +70,6 @@ void MqttClient::start(const MqttEndpoint &endpoint)
     stop();
     m_endpoint = endpoint;
     m_failures = 0;
-    m_everConnected = false;
     m_lastLoggedProblem.clear();
     m_problem.clear();
     attempt();

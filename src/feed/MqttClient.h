@@ -97,7 +97,6 @@ private:
     QString m_lastLoggedProblem;
     int m_failures = 0; // attempts failed in a row
     int m_lookupId = -1;
-    bool m_everConnected = false;
     bool m_connackRefused = false;
     QStringList m_libraryErrors; // the library's error lines of this attempt
     bool m_peerTookBytes = false; // this attempt's connection carried bytes

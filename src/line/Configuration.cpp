@@ -11,11 +11,11 @@
 #include "common/AutomationError.h"
 #include "common/EditDistance.h"
 #include "common/Logging.h"
+#include "drivers/InstrumentDefinitions.h"
 #include "drivers/InstrumentModel.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
-#include "line/SettingsSchema.h"
-#include "line/SettingsStore.h"
+#include "line/SettingsReader.h"
 
 #include <QLocale>
 #include <QSet>
@@ -36,39 +36,6 @@ template <typename Step> std::optional<AutomationError> tryStep(Step &&step)
     return std::nullopt;
 }
 
-QString shown(const QString &v) { return v; }
-QString shown(double v) { return QLocale().toString(v); }
-QString shown(bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); }
-
-QString decimalProblem()
-{
-    return QStringLiteral("is not a number in the user's format (%1, decimal mark \"%2\")")
-        .arg(QLocale().name(), QLocale().decimalPoint());
-}
-
-// Reads key into target through convert; the schema's default applies only
-// to an absent key, and a failed conversion leaves target unchanged, with a
-// warning for a value that was there.
-template <typename T, typename Convert>
-void readInto(const SettingsStore &store, const char *groupName, const char *key, T &target, Convert convert,
-              const QString &problem = QString())
-{
-    const QString group = QLatin1String(groupName);
-    const std::optional<QString> stored = store.value(group, QLatin1String(key));
-    if (const auto value = convert(stored.value_or(settingRow(groupName, key).loadDefaultText()))) {
-        target = *value;
-        return;
-    }
-    if (stored)
-        qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=%3 %4: %5 is used instead")
-                                             .arg(group, QLatin1String(key), quotedForLog(*stored), problem, shown(target));
-}
-
-std::optional<QString> asText(const QString &text)
-{
-    return text;
-}
-
 bool servesRole(RoleOperation op, Role role)
 {
     return roleOf(op) == role;
@@ -80,18 +47,17 @@ QStringList nearestModels(Role role, const QString &brand, const QString &model)
     // Names are short; a long text is only compared by its start.
     const QString wanted = (brand + QLatin1Char(' ') + model).left(64);
     std::vector<std::pair<int, QString>> known;
-    QSet<QString> seen;
-    for (const InstrumentModel &row : instrumentModels()) {
+    for (const ModelRow *row : knownModels()) {
         bool serves = false;
-        for (int op = 0; op < kRoleOperationCount; ++op) {
-            if (servesRole(RoleOperation(op), role) && qstrcmp(row.operation, kRoleOperationNames[op]) == 0)
-                serves = true;
+        for (const InstrumentModel *recipe : row->operations) {
+            for (int op = 0; op < kRoleOperationCount; ++op) {
+                if (servesRole(RoleOperation(op), role) && qstrcmp(recipe->operation, kRoleOperationNames[op]) == 0)
+                    serves = true;
+            }
         }
-        const QString name = QStringLiteral("%1 %2").arg(QLatin1String(row.brand), QLatin1String(row.model));
-        if (serves && !seen.contains(name)) {
-            seen.insert(name);
+        const QString name = row->brand + QLatin1Char(' ') + row->model;
+        if (serves)
             known.emplace_back(editDistance(wanted, name), name);
-        }
     }
     std::sort(known.begin(), known.end());
     QStringList nearest;
@@ -163,6 +129,7 @@ void Line::CaricaDispositivi()
     warnAboutMiscasedNames(store);
     for (const auto &[number, port] : m_portHost->elements())
         port->setRoles({});
+    loadInstrumentDefinitions();
 
     for (int index = 0; index < kRoleCount; ++index) {
         const char *group = kRoles[index].group;

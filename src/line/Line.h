@@ -5,6 +5,7 @@
 // the sampler both read the line the same way.
 #include "common/KeepAlive.h"
 #include "line/Device.h"
+#include "line/HeightSettings.h"
 #include "line/PortHost.h"
 
 #include <QCoro/QCoroTask>
@@ -33,14 +34,6 @@ private:
 
     PortRef m_port;
     bool m_temporary = false;
-};
-
-// The height-tracking settings as the last load read them.
-struct HeightSettings {
-    bool MisuraMedia = false;
-    double IntervalloDiCampionamento = 0;
-    double DistanzaSensoreArrotolatore = 0;
-    double DistanzaOperatoreArrotolatore = 0;
 };
 
 class Line : public QObject {
@@ -89,8 +82,9 @@ public:
     void reloadConfiguration(const QString &why);
 
     // A client's port reference: NotFound for a port number without a port
-    // object (0 among them); a device the server holds open is that port; any other device
-    // path is opened for the call (PortError when it cannot be).
+    // object (0 among them); a device the server holds open is that port;
+    // any other device path is opened for the call (PortError when it
+    // cannot be).
     ResolvedPort resolvePort(const QString &reference);
 
     // What the last load read; only a load changes it.
@@ -119,8 +113,8 @@ signals:
     void readingTaken(quorvex::Role role, quorvex::RoleOperation op, double value);
 
 private:
-    // porta: the stored text of the role's port number, if any.
     void retireTemporaries();
+    // porta: the stored text of the role's port number, if any.
     void bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored);
 
     // The role records (Dispositivi), replaced as a whole by each load.

@@ -10,6 +10,11 @@ QString devicePathForPort(int number)
     const auto mapped = SettingsStore().value(QLatin1String(settings::Porte), QString::number(number));
     if (mapped.has_value() && !mapped->isEmpty())
         return *mapped;
+    return defaultDevicePath(number);
+}
+
+QString defaultDevicePath(int number)
+{
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 

@@ -7,5 +7,7 @@
 namespace quorvex {
 
 QString devicePathForPort(int number);
+// The device of a number without a [Porte] key.
+QString defaultDevicePath(int number);
 
 } // namespace quorvex

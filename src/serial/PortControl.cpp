@@ -151,6 +151,7 @@ void PortControl::Output(const QByteArray &bytes)
     if (!writeDevice(bytes))
         throw portError(8010, onDevice(QStringLiteral("The hardware is not available")));
     m_bytesSent += quint64(bytes.size());
+    m_lastTraffic.start();
     if (g_trafficTap)
         g_trafficTap(*this, Direction::Sent, bytes);
 }
@@ -187,6 +188,7 @@ void PortControl::receive(const QByteArray &bytes)
     if (!m_open || bytes.isEmpty())
         return;
     m_bytesReceived += quint64(bytes.size());
+    m_lastTraffic.start();
     // The tap sees the bytes before a waiting driver wakes and answers them.
     if (g_trafficTap)
         g_trafficTap(*this, Direction::Received, bytes);

@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QVariant>
@@ -101,7 +102,6 @@ public:
 
     // A port object whose host has gone: every operation fails from now on.
     void retire();
-    bool isRetired() const { return m_retired; }
 
     // Traffic: bytes written and received over the port object's life, the
     // text of lastError (empty while open or closed on purpose), and one
@@ -112,6 +112,9 @@ public:
     static void setTrafficTap(TrafficTap tap);
     quint64 bytesSent() const { return m_bytesSent; }
     quint64 bytesReceived() const { return m_bytesReceived; }
+    // Nanoseconds since a byte was last written or received; a large
+    // number when none ever was.
+    qint64 nsecsSinceTraffic() const { return m_lastTraffic.isValid() ? m_lastTraffic.nsecsElapsed() : (qint64(1) << 62); }
     QString lastErrorText() const { return m_lastError ? m_lastError->text() : QString(); }
 
 signals:
@@ -157,6 +160,7 @@ private:
     QStringList m_roles;
     quint64 m_bytesSent = 0;
     quint64 m_bytesReceived = 0;
+    QElapsedTimer m_lastTraffic;
 };
 
 // Port objects are shared: the port host owns them, and a driver that is

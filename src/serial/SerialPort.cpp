@@ -12,9 +12,6 @@ namespace quorvex {
 
 namespace {
 
-// Who keeps a device locked through its lock file: a process that runs, or
-// one that has ended and left a lock file this user may not remove (in the
-// sticky lock folder, another user's file). Empty when the file is gone.
 // The process named in a lock file, when it runs; 0 otherwise.
 qint64 liveLockHolder(const QString &lockFile)
 {
@@ -25,6 +22,9 @@ qint64 liveLockHolder(const QString &lockFile)
     return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM) ? pid : 0;
 }
 
+// Who keeps a device locked through its lock file: a process that runs, or
+// one that has ended and left a lock file this user may not remove (in the
+// sticky lock folder, another user's file). Empty when the file is gone.
 QString lockHolder(const QString &lockFile)
 {
     QFile file(lockFile);

@@ -58,14 +58,14 @@ std::vector<Campione> Campioni::campioniDellaBobina(double L, double W) const
     return {m_items.begin(), m_items.begin() + (k + 1)};
 }
 
-double Campioni::chiudiBobina(double L, double W)
+double Campioni::closeCoil(double L, double W)
 {
     const double media = MediaAltezze(L, W);
     ScartaCampioni(L, W);
     return media;
 }
 
-double Campioni::altezzaAlPuntoDiOsservazione(double L, const TrackingSettings &s) const
+double Campioni::altezzaAlPuntoDiOsservazione(double L, const HeightSettings &s) const
 {
     const double W = s.IntervalloDiCampionamento;
     const double Ds = s.DistanzaSensoreArrotolatore;

@@ -3,6 +3,8 @@
 // increasing position, and the questions answered from it (average of a
 // finished coil, height at the observation point). Plain data: no timer, no
 // window, no bus.
+#include "line/HeightSettings.h"
+
 #include <vector>
 
 namespace quorvex {
@@ -13,14 +15,6 @@ namespace quorvex {
 struct Campione {
     double Posizione = 0;
     double Altezza = 0;
-};
-
-// The height-tracking settings, all lengths in the unit of the counter's
-// scaled reading.
-struct TrackingSettings {
-    double IntervalloDiCampionamento = 0.2;     // W: sampling interval and window width
-    double DistanzaSensoreArrotolatore = 0;     // Ds: sensor to coiler
-    double DistanzaOperatoreArrotolatore = 0;   // Do: observation point to coiler
 };
 
 class Campioni {
@@ -44,11 +38,11 @@ public:
 
     // Closes a coil at length L: the coil's average height, then the buffer
     // trimmed to the material not yet coiled and rebased on the new zero.
-    double chiudiBobina(double L, double W);
+    double closeCoil(double L, double W);
 
     // Height of the material now at the observation point, the counter
     // standing at L; 0 on an empty buffer.
-    double altezzaAlPuntoDiOsservazione(double L, const TrackingSettings &s) const;
+    double altezzaAlPuntoDiOsservazione(double L, const HeightSettings &s) const;
 
     void append(const Campione &c) { m_items.push_back(c); }
     void clear() { m_items.clear(); }

@@ -136,7 +136,7 @@ FinishedCoil Sampler::closeCoil()
     coil.closedUs = microsecondsSinceEpoch();
     coil.length = L;
     coil.samples = m_campioni.campioniDellaBobina(L, W);
-    coil.average = m_campioni.chiudiBobina(L, W);
+    coil.average = m_campioni.closeCoil(L, W);
     m_ultimaLunghezza -= L;
     return coil;
 }

@@ -29,8 +29,8 @@ public:
 
     Sampler(Reading readLength, Reading readHeight, QObject *parent = nullptr);
 
-    void setSettings(const TrackingSettings &settings) { m_settings = settings; }
-    const TrackingSettings &settings() const { return m_settings; }
+    void setSettings(const HeightSettings &settings) { m_settings = settings; }
+    const HeightSettings &settings() const { return m_settings; }
 
     // Turns the sampling on (what loading the sampler does).
     void start();
@@ -58,11 +58,10 @@ public:
 
     // Average height of the coil up to the last length read.
     double MediaAltezze() const;
-    // Closes the coil at the last length read L: returns its average height
-    // and rebases the buffer and UltimaLunghezza by -L, so a second close
-    // before the next tick shifts nothing again.
-    double chiudiBobina() { return closeCoil().average; }
-    // The same, with the coil's length and the samples it was averaged over.
+    // Closes the coil at the last length read L: returns its length, average
+    // height and the samples it was averaged over, and rebases the buffer
+    // and UltimaLunghezza by -L, so a second close before the next tick
+    // shifts nothing again.
     FinishedCoil closeCoil();
     // Height of the material now at the observation point.
     double altezzaAlPuntoDiOsservazione() const;
@@ -83,7 +82,7 @@ private:
 
     Reading m_readLength;
     Reading m_readHeight;
-    TrackingSettings m_settings;
+    HeightSettings m_settings = {.IntervalloDiCampionamento = 0.2};
     Campioni m_campioni;
     double m_ultimaLunghezza = 0;
     QTimer m_timer;

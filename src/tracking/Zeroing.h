@@ -22,10 +22,10 @@ struct ZeroingSteps {
     double IntervalloDiCampionamento = 0.2;
     std::chrono::milliseconds settle{500};
     int maxReads = 5;
-    // Given the coil just closed, once this zeroing has let the sampler
-    // go and before it answers; not called
-    // when nothing was wound since the last close (length 0), so two
-    // zeroings at once hand over one coil, not the same one twice.
+    // Given the coil just closed, once this zeroing has let the sampler go
+    // and before it answers; not called when nothing was wound since the
+    // last close (length 0), so two zeroings at once hand over one coil, not
+    // the same one twice.
     std::function<void(const FinishedCoil &)> coilFinished = {};
 };
 

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +21,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QStringListModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -370,6 +373,37 @@ private slots:
         waitClosed(w);
         QCOMPARE(SettingsStore().value("Bilancia", "Marca"), std::optional<QString>("nuova"));
         QCOMPARE(m_reloads, 1);
+    }
+
+    // The brand and model fields offer the models that serve the role; a
+    // definition dropped in while the dialog is open is bound by its OK.
+    void brandAndModelOfferKnownModelsAndOkBindsANewDefinition()
+    {
+        qputenv("XDG_CONFIG_HOME", m_dir->path().toLocal8Bit());
+        const QString folder = m_dir->path() + QStringLiteral("/Velkaro s.r.l./Quorvex/strumenti");
+        QDir().mkpath(folder);
+        const QByteArray scale = "[Strumento]\nMarca=ACME\nModello=W200\n[LeggiPeso]\nRichiesta=P\nFine=\"\\r\"\n"
+                                 "Formato=\"([0-9.]+)\"\n";
+        write(folder + QStringLiteral("/w200.ini"), scale);
+        m_server->CaricaDispositivi();
+        QPointer<FormDevices> w = show();
+        const auto offered = [&](const char *name) {
+            auto *model = qobject_cast<QStringListModel *>(field(w, name)->completer()->model());
+            return model->stringList();
+        };
+        QVERIFY(offered("TxtBilanciaMarca").contains(QStringLiteral("ACME")));
+        QVERIFY(offered("TxtBilanciaMarca").contains(QStringLiteral("BILANCIAI")));
+        QVERIFY(!offered("TxtContametriMarca").contains(QStringLiteral("ACME")));
+        field(w, "TxtBilanciaMarca")->setText(QStringLiteral("BILANCIAI"));
+        QCOMPARE(offered("TxtBilanciaModello"), QStringList{QStringLiteral("D400")});
+
+        write(folder + QStringLiteral("/w300.ini"), QByteArray(scale).replace("W200", "W300"));
+        field(w, "TxtBilanciaMarca")->setText(QStringLiteral("ACME"));
+        field(w, "TxtBilanciaModello")->setText(QStringLiteral("W300"));
+        field<QPushButton>(w, "CmdActionOK")->click();
+        waitClosed(w);
+        QVERIFY(m_server->device(Role::Bilancia).driver(RoleOperation::LeggiPeso));
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     void okSavesPortsAndReloadsTheRunningConfiguration()

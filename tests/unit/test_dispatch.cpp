@@ -179,9 +179,6 @@ TEST(Interface, OperationTableComesWholeFromTheInterfaceFile)
         EXPECT_EQ(op.slot, ++slot);
         EXPECT_TRUE(op.driver() || op.generic || op.roleOperation) << op.name.toStdString() << " runs nothing";
     }
-    // Every instrument row is reachable as a driver operation.
-    for (const InstrumentModel &model : instrumentModels())
-        EXPECT_NE(findOperation(driverName(model)), nullptr) << driverName(model).toStdString();
     // Optional parameters and their defaults.
     const Operation *force = findOperation(QStringLiteral("LeggiLunghezza"));
     ASSERT_EQ(force->params.size(), 1u);

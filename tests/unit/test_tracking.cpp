@@ -58,14 +58,14 @@ TEST(Campioni, HeightAtTheObservationPoint)
 TEST(Campioni, ClosingACoilAveragesAndRebases)
 {
     Campioni c = firstBuffer();
-    EXPECT_DOUBLE_EQ(c.chiudiBobina(12.5, 1), 6);
+    EXPECT_DOUBLE_EQ(c.closeCoil(12.5, 1), 6);
     ASSERT_EQ(c.size(), 3);
     for (int i = 0; i < 3; ++i) {
         EXPECT_DOUBLE_EQ(c.at(i).Posizione, i - 0.5);
         EXPECT_DOUBLE_EQ(c.at(i).Altezza, 7 + i);
     }
     Campioni empty;
-    EXPECT_EQ(empty.chiudiBobina(12.5, 1), 0);
+    EXPECT_EQ(empty.closeCoil(12.5, 1), 0);
     EXPECT_TRUE(empty.isEmpty());
 }
 

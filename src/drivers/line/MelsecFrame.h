@@ -6,13 +6,11 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <chrono>
 
 namespace quorvex {
 
 inline constexpr char kMelsecEnq = 0x05;
 inline constexpr char kMelsecAck = 0x06;
-inline constexpr std::chrono::seconds kMelsecTimeout{2};
 
 // STX, text, ETX and the checksum digits.
 QByteArray melsecFrame(const QByteArray &text);

@@ -11,7 +11,6 @@ namespace quorvex {
 constexpr char kPs11Start = 0x11; // DC1, also the first byte of a frame
 constexpr char kPs11Stop = 0x13;  // DC3
 constexpr int kPs11FrameLength = 12;
-constexpr int kPs11ChunkLength = 21; // bytes awaited per attempt: always holds a frame start
 
 // Positions 0..12; a frame fills 0..11.
 using Ps11Buffer = std::array<std::uint8_t, 13>;

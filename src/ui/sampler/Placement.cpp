@@ -1,8 +1,7 @@
 #include "ui/sampler/Placement.h"
 
 #include "line/Conversions.h"
-#include "line/SettingsSchema.h"
-#include "line/SettingsStore.h"
+#include "line/SettingsReader.h"
 #include "ui/sampler/NumberText.h"
 
 #include <QLocale>
@@ -38,17 +37,17 @@ void impostaStato(QWidget &w, int stato)
 }
 
 // A stored dimension in twips, as a single-precision number of the user's
-// locale; nullopt when it does not convert.
-std::optional<float> leggiTwips(const SettingsStore &store, const QString &group, const char *key)
+// locale; nullopt when it is absent or does not convert.
+std::optional<float> leggiTwips(const SettingsStore &store, const QByteArray &group, const char *key)
 {
-    const std::optional<QString> text = store.value(group, QLatin1String(key));
-    if (!text)
-        return std::nullopt;
-    bool ok = false;
-    const float value = QLocale().toFloat(text->trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    const auto twips = [](const QString &text) -> std::optional<float> {
+        bool ok = false;
+        const float value = QLocale().toFloat(text.trimmed(), &ok);
+        if (!ok || !std::isfinite(value))
+            return std::nullopt;
+        return value;
+    };
+    return readSetting(store, group.constData(), key, twips, decimalProblem(), QStringLiteral("it is not applied"));
 }
 
 int pixelsOf(float twips)
@@ -63,7 +62,7 @@ int pixelsOf(float twips)
 
 void RipristinaPosizione(QWidget &w, const SettingsStore &store)
 {
-    const QString group = w.objectName();
+    const QByteArray group = w.objectName().toLatin1();
     impostaStato(w, Normale);
 
     // Width and height are outer sizes: the frame, when there is one, is
@@ -87,11 +86,15 @@ void RipristinaPosizione(QWidget &w, const SettingsStore &store)
     if (w.windowHandle() && !w.isVisible())
         w.windowHandle()->setGeometry(w.geometry());
 
-    if (const auto text = store.value(group, QLatin1String(settings::WindowState))) {
-        const auto stato = toWholeNumber(*text);
+    const auto statoNoto = [](const QString &text) -> std::optional<int> {
+        const auto stato = toWholeNumber(text);
         if (stato && *stato >= Normale && *stato <= Ingrandita)
-            impostaStato(w, *stato);
-    }
+            return *stato;
+        return std::nullopt;
+    };
+    if (const auto stato = readSetting(store, group.constData(), settings::WindowState, statoNoto,
+                                       wholeNumberProblem(Normale, Ingrandita), QStringLiteral("it is not applied")))
+        impostaStato(w, *stato);
 }
 
 void SalvaPosizione(QWidget &w, SettingsStore &store)

@@ -1,11 +1,15 @@
 #include "ui/settings/FormDevices.h"
 
 #include "common/Twips.h"
+#include "drivers/InstrumentDefinitions.h"
 #include "line/Conversions.h"
+#include "line/Device.h"
 #include "ui/settings/FieldHints.h"
 #include "ui/settings/PortsPage.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QStringListModel>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -21,6 +26,29 @@ namespace quorvex {
 namespace {
 
 QPointer<FormDevices> s_loaded;
+
+// The brands (or, with a brand given, that brand's models) of the known
+// models, built-in and defined, that serve the role of the settings group.
+QStringList knownNames(const char *group, bool models, const QString &brand = QString())
+{
+    QStringList names;
+    for (const ModelRow *row : knownModels()) {
+        bool serves = false;
+        for (const InstrumentModel *recipe : row->operations) {
+            for (int op = 0; op < kRoleOperationCount; ++op) {
+                if (qstrcmp(recipe->operation, kRoleOperationNames[op]) == 0
+                    && qstrcmp(kRoles[size_t(roleOf(RoleOperation(op)))].group, group) == 0)
+                    serves = true;
+            }
+        }
+        if (!serves || (models && !brand.isEmpty() && row->brand.compare(brand.trimmed(), Qt::CaseInsensitive) != 0))
+            continue;
+        const QString name = models ? row->model : row->brand;
+        if (!names.contains(name))
+            names << name;
+    }
+    return names;
+}
 
 QString withoutAccessKey(const char *caption)
 {
@@ -151,6 +179,32 @@ void FormDevices::addField(const SettingRow &row, QGridLayout *grid)
     grid->addWidget(makeHint(edit, row.kind), at + 1, 0, 1, 2);
     if (row.kind == SettingKind::PortNumber)
         connect(edit, &QLineEdit::textChanged, this, &FormDevices::updatePortsTab);
+    offerKnownModels(row, edit);
+}
+
+// The brand and model fields of a role offer the models known to serve it;
+// the model field offers the models of the brand typed.
+void FormDevices::offerKnownModels(const SettingRow &row, QLineEdit *edit)
+{
+    const bool brand = qstrcmp(row.key, settings::Marca) == 0;
+    if (!brand && qstrcmp(row.key, settings::Modello) != 0)
+        return;
+    auto *list = new QStringListModel(knownNames(row.group, !brand), edit);
+    auto *completer = new QCompleter(list, edit);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    completer->popup()->setObjectName(edit->objectName() + QStringLiteral("Models"));
+    completer->popup()->setAccessibleName(brand ? QStringLiteral("Known brands") : QStringLiteral("Known models"));
+    edit->setCompleter(completer);
+    if (brand) {
+        m_brandEdits.insert(QLatin1String(row.group), edit);
+        return;
+    }
+    if (QLineEdit *brandEdit = m_brandEdits.value(QLatin1String(row.group))) {
+        const char *group = row.group;
+        connect(brandEdit, &QLineEdit::textChanged, list,
+                [list, group](const QString &text) { list->setStringList(knownNames(group, true, text)); });
+    }
 }
 
 // A small note under a field when the configuration cannot use the value as

@@ -52,6 +52,7 @@ private:
     void addPortsTab();
     void addField(const SettingRow &row, QGridLayout *grid);
     QLabel *makeHint(QLineEdit *edit, SettingKind kind);
+    void offerKnownModels(const SettingRow &row, QLineEdit *edit);
     void buildButtons();
     void updateTabOrder();
     void updatePortsTab();
@@ -62,6 +63,7 @@ private:
     QTabWidget *m_tabs = nullptr;
     PortsPage *m_ports = nullptr;
     QHash<QString, QLineEdit *> m_edits; // by object name
+    QHash<QString, QLineEdit *> m_brandEdits; // by settings group
     QList<QWidget *> m_fieldOrder;       // controls top to bottom, tab by tab
     QList<std::function<void()>> m_refreshHints;
     QCheckBox *m_media = nullptr;

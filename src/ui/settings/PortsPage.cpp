@@ -1,6 +1,7 @@
 #include "ui/settings/PortsPage.h"
 
 #include "line/Conversions.h"
+#include "line/PortDirectory.h"
 #include "line/SettingsSchema.h"
 
 #include <QComboBox>
@@ -14,15 +15,6 @@
 #include <QVBoxLayout>
 
 namespace quorvex {
-
-namespace {
-
-QString defaultPath(int number)
-{
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-}
-
-} // namespace
 
 PortsPage::PortsPage(QList<SerialDeviceChoice> devices, QWidget *parent)
     : QWidget(parent), m_devices(std::move(devices))
@@ -137,7 +129,7 @@ QComboBox *PortsPage::makeDeviceBox(int number)
     view->setMinimumWidth(widest + 48);
     box->setModelColumn(0);
     box->setEditText(m_typed.value(number));
-    box->lineEdit()->setPlaceholderText(defaultPath(number));
+    box->lineEdit()->setPlaceholderText(defaultDevicePath(number));
     return box;
 }
 

@@ -1,0 +1,155 @@
+// Each attempt (Tentativi) is a request with its own reply clock; silence,
+// a reply that does not read and a bad frame are asked again, an exception
+// reply is the instrument's answer and is not. A reply that does not give a
+// reading leaves its reason as the port's last error. Awaited results are
+// kept in named locals before they are tested.
+#include "drivers/DefinedExchanges.h"
+
+#include "drivers/DriverSupport.h"
+#include "drivers/InstrumentDefinitions.h"
+#include "drivers/ModbusRtuFrame.h"
+#include "serial/LineSettings.h"
+
+#include <optional>
+
+namespace quorvex {
+
+namespace {
+
+// Adds what came in to bytes until at least n bytes are there; false when
+// the reply clock ran out first.
+QCoro::Task<bool> collect(LineExchange &line, QByteArray &bytes, qsizetype n)
+{
+    while (bytes.size() < n) {
+        const bool more = co_await line.waitFor(1);
+        if (!more)
+            co_return false;
+        bytes += line.take();
+    }
+    co_return true;
+}
+
+// Adds what came in to bytes until `end` occurs at or after from; its
+// position, or -1 when the clock ran out.
+QCoro::Task<qsizetype> collectUntil(LineExchange &line, QByteArray &bytes, const QByteArray &end, qsizetype from)
+{
+    for (;;) {
+        const qsizetype at = bytes.indexOf(end, from);
+        if (at >= 0)
+            co_return at;
+        const bool more = co_await line.waitFor(1);
+        if (!more)
+            co_return -1;
+        bytes += line.take();
+    }
+}
+
+// One frame of a reply or of the stream; nullopt on silence.
+QCoro::Task<std::optional<QByteArray>> frame(LineExchange &line, const DefinedOperation &op)
+{
+    QByteArray bytes;
+    const bool continuous = op.request.isEmpty();
+    if (op.length > 0) {
+        // A stream is read over two frames' worth, so a whole one is in it.
+        const bool whole = co_await collect(line, bytes, continuous ? 2 * op.length : op.length);
+        if (!whole)
+            co_return std::nullopt;
+        if (!continuous)
+            co_return bytes.left(op.length);
+        for (qsizetype at = 0; at + op.length <= bytes.size(); ++at) {
+            const QByteArray candidate = bytes.mid(at, op.length);
+            if (definedNumber(candidate, op))
+                co_return candidate;
+        }
+        co_return bytes.left(op.length);
+    }
+    qsizetype start = 0;
+    if (continuous) {
+        // What precedes the first end is the tail of a frame already under way.
+        const qsizetype first = co_await collectUntil(line, bytes, op.end, 0);
+        if (first < 0)
+            co_return std::nullopt;
+        start = first + op.end.size();
+    }
+    const qsizetype at = co_await collectUntil(line, bytes, op.end, start);
+    if (at < 0)
+        co_return std::nullopt;
+    co_return bytes.mid(start, at + op.end.size() - start);
+}
+
+QString shownBytes(const QByteArray &bytes)
+{
+    QString text;
+    for (const char c : bytes.left(64))
+        text += (quint8(c) >= 0x20 && quint8(c) < 0x7f) ? QString(QLatin1Char(c)) : QStringLiteral("\\x%1").arg(quint8(c), 2, 16, QLatin1Char('0'));
+    return text;
+}
+
+} // namespace
+
+QCoro::Task<QVariant> definedText(LineExchange &line, const InstrumentModel &model)
+{
+    const DefinedOperation &op = *model.defined;
+    const bool awaits = !op.end.isEmpty() || op.length > 0;
+    QString why;
+    for (int attempt = 0; attempt < model.attempts; ++attempt) {
+        line.discard();
+        if (op.request.isEmpty()) {
+            co_await letEventsRun();
+            line.restartClock();
+        } else {
+            line.send(op.request);
+        }
+        if (!awaits)
+            co_return QVariant(0.0);
+        const std::optional<QByteArray> reply = co_await frame(line, op);
+        if (!reply) {
+            why.clear(); // silence: the exchange tells the port's health
+            continue;
+        }
+        line.discard();
+        if (!op.format.isValid() || op.format.pattern().isEmpty())
+            co_return QVariant(0.0); // a zeroing whose answer is not looked at
+        if (const std::optional<double> value = definedNumber(*reply, op))
+            co_return QVariant(*value);
+        why = QStringLiteral("reply \"%1\" does not match Formato").arg(shownBytes(*reply));
+    }
+    if (!why.isEmpty())
+        line.problem(why);
+    co_return QVariant(0.0);
+}
+
+QCoro::Task<QVariant> modbusRtu(LineExchange &line, const InstrumentModel &model)
+{
+    const DefinedOperation &op = *model.defined;
+    const std::optional<LineSettings> settings = LineSettings::parse(line.port().Settings());
+    const auto silence = std::chrono::microseconds(modbusSilenceMicroseconds(settings ? settings->baud : 9600));
+    const QByteArray request = modbusRequestFrame(op);
+    QString why;
+    for (int attempt = 0; attempt < model.attempts; ++attempt) {
+        co_await line.quietFor(silence);
+        line.discard();
+        line.send(request);
+        QByteArray reply;
+        bool whole = co_await collect(line, reply, 2);
+        const int length = modbusReplyLength(reply, op);
+        if (whole)
+            whole = co_await collect(line, reply, length);
+        if (!whole) {
+            why.clear(); // silence, or a reply cut short: the exchange tells the port's health
+            continue;
+        }
+        const ModbusReading reading = readModbusReply(reply.left(length), op);
+        if (reading.value)
+            co_return QVariant(*reading.value);
+        why = reading.problem;
+        // An exception is the instrument's answer: asking again changes nothing.
+        if (quint8(reply[1]) & 0x80)
+            break;
+    }
+    if (!why.isEmpty())
+        line.problem(why);
+    co_return QVariant(0.0);
+}
+
+} // namespace quorvex
