@@ -40,7 +40,7 @@ auto readSetting(const SettingsStore &store, const char *groupName, const char *
         return value;
     if (stored)
         qCWarning(category).noquote()
-            << QStringLiteral("[%1] %2=\"%3\" %4: %5").arg(group, QLatin1String(key), *stored, problem, fallback);
+            << QStringLiteral("[%1] %2=%3 %4: %5").arg(group, QLatin1String(key), quotedForLog(*stored), problem, fallback);
     return std::nullopt;
 }
 
