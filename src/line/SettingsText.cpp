@@ -138,7 +138,9 @@ QList<Line> splitLines(const QString &text)
             break;
         Line line;
         line.text = raw[i];
-        if (line.text.endsWith(QLatin1Char('\r')))
+        // CRs before the newline are its line ending (stray ones too), so a
+        // line reads and writes back the same in a file of either ending.
+        while (line.text.endsWith(QLatin1Char('\r')))
             line.text.chop(1);
         const QString trimmed = line.text.trimmed();
         // A header's "]" comes before any "=": "[x=a]b" is the key "[x".
