@@ -41,11 +41,10 @@ bool probeable(const InstrumentModel &row)
     return false;
 }
 
-ProbeModel describe(const InstrumentModel &row)
+ProbeModel describe(const ModelRow &entry, const InstrumentModel &row)
 {
-    ProbeModel model{QLatin1String(row.brand), QLatin1String(row.model), QLatin1String(row.operation), &row,
-                     // The table names no settings of its own yet: the line's default.
-                     QStringLiteral("9600,N,8,1"), QByteArray(row.request), {}, row.replyLength};
+    ProbeModel model{entry.brand, entry.model, QLatin1String(row.operation), &row,
+                     entry.settings, QByteArray(row.request), {}, row.replyLength};
     if (row.exchange == Exchange::Ps11Stream) {
         model.request = QByteArray(1, kPs11Start);
         model.afterReading = QByteArray(1, kPs11Stop);
@@ -83,14 +82,17 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
         return std::nullopt;
     std::vector<ProbeModel> models;
     for (const QString &reading : role.isEmpty() ? kReadings : QStringList{wanted}) {
-        for (const InstrumentModel &row : instrumentModels()) {
-            if (reading != QLatin1String(row.operation) || !probeable(row))
+        for (const ModelRow &model : builtInModels()) {
+            const auto op = std::find_if(model.operations.begin(), model.operations.end(), [&](const InstrumentModel *row) {
+                return reading == QLatin1String(row->operation) && probeable(*row);
+            });
+            if (op == model.operations.end())
                 continue;
             const bool known = std::any_of(models.begin(), models.end(), [&](const ProbeModel &m) {
-                return m.brand == QLatin1String(row.brand) && m.model == QLatin1String(row.model);
+                return m.brand == model.brand && m.model == model.model;
             });
             if (!known)
-                models.push_back(describe(row));
+                models.push_back(describe(model, **op));
         }
     }
     return models;
