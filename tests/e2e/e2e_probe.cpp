@@ -1,12 +1,15 @@
 // `quorvex probe` end to end: a D400 at 19200,N,8,1 is found at that speed
 // and --apply makes LeggiPeso read it; a continuous scale is found by
-// listening; a probe of a polled role's port leaves its readings right and
-// sends no zeroing, tare or service request; an empty port is exit status 3.
+// listening; a model defined in a file is found by its read request; a
+// probe of a polled role's port leaves its readings right and sends no
+// zeroing, tare or service request; an empty port is exit status 3.
 #include "tests/e2e/Harness.h"
 
+#include "sim/defined/DefinedText.h"
 #include "sim/instruments/ContinuousScale.h"
 #include "sim/instruments/D400.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -77,6 +80,29 @@ TEST_F(Probe, FindsAContinuousScaleByListening)
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     // Its stream after another model's request is no answer of that model.
     EXPECT_EQ(run.out, QStringLiteral("EUROBIL FLYTN at 9600,N,8,1: LeggiPeso 42.5 (2 replies)\n"));
+}
+
+TEST_F(Probe, FindsAModelDefinedInAFile)
+{
+    const QByteArray text = "[Strumento]\nMarca=ACME\nModello=W200\nProtocollo=ASCII\nSettaggio=9600,N,8,1\n"
+                            "[LeggiPeso]\nRichiesta=\"?W\\r\"\nFine=\"\\r\"\n"
+                            "Formato=\"^W([ +-]?[0-9]+[.][0-9]+)kg\\r$\"\nEsempio=\"W+0012.50kg\\r\"\n";
+    const QString folder = configHome() + QStringLiteral("/Velkaro s.r.l./Quorvex/strumenti");
+    QDir().mkpath(folder);
+    QFile file(folder + QStringLiteral("/acme-w200.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    quorvex::DefinitionProblem problem;
+    const auto definition = quorvex::readDefinition(text, QStringLiteral("acme-w200.ini"), &problem);
+    ASSERT_TRUE(definition) << problem.problem.toStdString();
+    auto scale = sim::launch<sim::DefinedText>(*definition);
+    scale->setNumber("+0025.00");
+    startServer();
+    const ClientRun run = runClient({QStringLiteral("probe"), QString::fromStdString(scale->slavePath()),
+                                     QStringLiteral("--role"), QStringLiteral("Bilancia")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("ACME W200 at 9600,N,8,1: LeggiPeso 25 (2 replies)\n")) << run.err.toStdString();
 }
 
 TEST_F(Probe, ProbeOfAPolledRolesPortLeavesItsReadingsRight)
