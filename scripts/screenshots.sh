@@ -149,7 +149,9 @@ shoot() { # window-object-name operation args...
     rm -f "$tmp/shots/$window.png"
     "$client_bin" --timeout 10 "$@" >/dev/null
     wait_for "$tmp/shots/$window.png"
-    cp "$tmp/shots/$window.png" "$out/server-$window.png"
+    # Copied under a temporary name and renamed, so the PNG in $out is whole.
+    cp "$tmp/shots/$window.png" "$out/.server-$window.png.tmp"
+    mv -f "$out/.server-$window.png.tmp" "$out/server-$window.png"
     echo "$out/server-$window.png"
 }
 shoot FormSamples ShowSampler true

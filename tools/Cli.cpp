@@ -3,6 +3,7 @@
 #include "drivers/InstrumentDefinitions.h"
 
 #include "api/BusNames.h"
+#include "api/Diagnostics.h"
 #include "common/EditDistance.h"
 
 #include <QCommandLineOption>
@@ -215,8 +216,17 @@ bool resolveDiagnostics(Request &request, const QStringList &words)
         return true;
     }
     const bool ports = command == QLatin1String("ports");
-    if (request.byId || (!ports && command != QLatin1String("monitor")))
+    const bool reload = command == QLatin1String("reload");
+    if (request.byId || (!ports && !reload && command != QLatin1String("monitor")))
         return false;
+    if (reload) {
+        if (request.watchMs > 0)
+            throw UsageError(QStringLiteral("--watch does not apply to reload"));
+        if (words.size() > 1)
+            throw UsageError(QStringLiteral("reload takes no arguments"));
+        request.mode = Request::Mode::Reload;
+        return true;
+    }
     if (request.watchMs > 0)
         throw UsageError(QStringLiteral("--watch does not apply to %1").arg(command));
     if (words.size() > (ports ? 1 : 2))
@@ -409,9 +419,20 @@ QVariantList convertArguments(const Request &request)
     return values;
 }
 
+bool readsWithReason(const Request &request)
+{
+    return !request.byId && request.op && !request.op->driver() && request.op->result != ValueType::None;
+}
+
 QDBusMessage buildCall(const Request &request)
 {
     const QVariantList values = convertArguments(request);
+    if (readsWithReason(request)) {
+        QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, QLatin1String(kDiagnosticsInterface),
+                                                              QStringLiteral("Read"));
+        message << request.name << QVariant::fromValue(values);
+        return message;
+    }
     if (request.byId) {
         QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Invoke"));
         // QtDBus sends a QVariantList as "av", each value in its own variant.
@@ -459,6 +480,13 @@ QString formatReply(const Request &request, const QDBusMessage &reply)
     return formatValue(reply.arguments().constFirst());
 }
 
+QString readingProblem(const Request &request, const QDBusMessage &reply)
+{
+    if (!readsWithReason(request) || reply.arguments().size() < 2)
+        return QString();
+    return reply.arguments().at(1).toString();
+}
+
 QString listOperations()
 {
     QString out;
@@ -503,6 +531,7 @@ QString usageText()
         "       quorvex [options] --id <dispatch-id> [arguments...]\n"
         "       quorvex --list\n"
         "       quorvex ports\n"
+        "       quorvex reload\n"
         "       quorvex models [--markdown | --man]\n"
         "       quorvex monitor [PORT]\n"
         "       quorvex monitor --save FILE [PORT...]\n"
@@ -518,7 +547,8 @@ QString usageText()
         "  --id ID          call through Invoke by dispatch identifier (0x60030002 or decimal)\n"
         "  --timeout SECS   wait at most SECS seconds for the answer (default 60)\n"
         "  --watch MS       repeat the call every MS milliseconds, one timestamped\n"
-        "                   line each time, until Ctrl-C\n"
+        "                   line each time, until Ctrl-C; a line whose reading\n"
+        "                   failed ends with a tab and \"# no reading: <why>\"\n"
         "  --list           list the operations: slot, dispatch identifier, parameters\n"
         "  -h, --help       this text\n"
         "  --version        the client's version\n"
@@ -547,7 +577,8 @@ QString usageText()
         "ports or on PORT (a port number or a device path), until Ctrl-C. With\n"
         "--save it writes the chunks of the PORTs (all when none) to FILE instead,\n"
         "as a capture that quorvex-sim --replay plays back (docs/capture.md).\n"
-        "Neither starts the server.\n"
+        "Neither starts the server. reload makes a running server read its settings\n"
+        "file again, as the settings dialog's OK and SIGHUP do.\n"
         "\n"
         "probe finds what answers on DEVICE (a port number of the server or a\n"
         "device path): every instrument model that serves ROLE (Bilancia,\n"
@@ -558,6 +589,11 @@ QString usageText()
         "Modello, Settaggio, Porta and the port's [Porte] entry) into the\n"
         "settings file and has the server load it.\n"
         "\n"
+        "A generic operation with a result (LeggiPeso, ...) is called through the\n"
+        "server's Diagnostics.Read: it prints the same value as the operation does,\n"
+        "and when the instrument gave no valid reading it also says why on standard\n"
+        "error (\"quorvex: LeggiPeso: no answer within 2000 ms\") and exits with 3.\n"
+        "\n"
         "coils lists the recorded coils, newest first (at most N, default 100),\n"
         "closed from WHEN (today, yesterday, 2026-03-01, 2026-03-01T08:30; local\n"
         "time) until before WHEN; coil ID prints one coil's samples (length,\n"
@@ -565,8 +601,8 @@ QString usageText()
         "history opens the server's history window.\n"
         "\n"
         "Exit status: 0 success, 1 the call failed (the D-Bus error is printed as\n"
-        "\"quorvex: <error name>: <message>\"), 2 the command line is wrong,\n"
-        "3 probe found nothing.\n"
+        "\"quorvex: <error name>: <message>\"), 2 the command line is wrong, 3 the\n"
+        "reading failed (its value, 0, is still printed) or probe found nothing.\n"
         "\n"
         "Examples:\n"
         "  quorvex LeggiPeso\n"

@@ -15,6 +15,8 @@ namespace quorvex::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitCallFailed = 1;
 inline constexpr int kExitUsage = 2;
+// The call was answered, but the instrument gave no valid reading.
+inline constexpr int kExitNoReading = 3;
 
 // A command line the client cannot act on; main prints it and exits with
 // kExitUsage.
@@ -25,7 +27,7 @@ public:
 };
 
 struct Request {
-    enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Models, Probe };
+    enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Models, Probe, Reload };
     Mode mode = Mode::Call;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;
@@ -61,8 +63,17 @@ quint32 parseDispId(const QString &text);
 // types, as many as were given. Throws UsageError for a wrong count or value.
 QVariantList convertArguments(const Request &request);
 
-// The method call for the request: the named method, or Invoke(u, av).
+// Whether the request is a generic operation with a result called by name:
+// it goes through Diagnostics.Read, which also says why a reading failed.
+bool readsWithReason(const Request &request);
+
+// The method call for the request: the named method, Invoke(u, av), or
+// Diagnostics.Read(s, av) (readsWithReason).
 QDBusMessage buildCall(const Request &request);
+
+// Why the reading of a Read reply failed; empty for a valid reading or for
+// a reply that is not Read's.
+QString readingProblem(const Request &request, const QDBusMessage &reply);
 
 // What a successful reply prints: the number, the text, "Empty" for the
 // empty value; an empty string for an operation without result.

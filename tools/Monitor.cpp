@@ -123,11 +123,18 @@ QString lastReply(const QVariantMap &port)
     return ms > 0 ? QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("-");
 }
 
+// The roles bound to a port, "-" for none (a port only direct calls use).
+QString roles(const QVariantMap &port)
+{
+    const QStringList names = port.value(QStringLiteral("roles")).toStringList();
+    return names.isEmpty() ? QStringLiteral("-") : names.join(QLatin1Char(','));
+}
+
 QString formatPorts(const QList<QVariantMap> &ports)
 {
     QString out;
     QTextStream stream(&out);
-    stream << QStringLiteral("PORT  STATE   SETTINGS        BYTES IN  BYTES OUT  LINE        LAST REPLY  DEVICE\n");
+    stream << QStringLiteral("PORT  STATE   SETTINGS        BYTES IN  BYTES OUT  LINE        LAST REPLY  ROLES       DEVICE\n");
     for (const QVariantMap &port : ports) {
         QStringList errors;
         for (const char *key : {"error", "lastExchangeError"}) {
@@ -141,7 +148,8 @@ QString formatPorts(const QList<QVariantMap> &ports)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesIn")).toULongLong(), 10)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesOut")).toULongLong(), 11) << QStringLiteral("  ")
                << lineHealth(port).leftJustified(10) << QStringLiteral("  ") << lastReply(port).leftJustified(10)
-               << QStringLiteral("  ") << port.value(QStringLiteral("device")).toString();
+               << QStringLiteral("  ") << roles(port).leftJustified(10) << QStringLiteral("  ")
+               << port.value(QStringLiteral("device")).toString();
         if (!errors.isEmpty())
             stream << QStringLiteral("  (") << errors.join(QStringLiteral("; ")) << QLatin1Char(')');
         stream << QLatin1Char('\n');

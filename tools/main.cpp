@@ -7,6 +7,8 @@
 #include "Monitor.h"
 #include "ProbeCli.h"
 #include "common/Capture.h"
+#include "api/BusNames.h"
+#include "api/Diagnostics.h"
 #include "drivers/InstrumentDefinitions.h"
 
 #include <QCoreApplication>
@@ -76,6 +78,26 @@ int callOnce(QDBusConnection &bus, const Request &request)
     const QString text = formatReply(request, reply);
     if (!(request.op && request.op->result == quorvex::ValueType::None))
         writeLine(stdout, text);
+    const QString problem = readingProblem(request, reply);
+    if (!problem.isEmpty()) {
+        writeLine(stderr, QStringLiteral("quorvex: %1: %2").arg(request.name, problem));
+        return kExitNoReading;
+    }
+    return kExitOk;
+}
+
+int reload(QDBusConnection &bus, int timeoutMs)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QLatin1String(quorvex::kServiceName), QLatin1String(quorvex::kObjectPath),
+        QLatin1String(quorvex::kDiagnosticsInterface), QStringLiteral("Reload"));
+    // Nothing to reload in a server that is not running.
+    message.setAutoStartService(false);
+    const QDBusMessage reply = bus.call(message, QDBus::Block, timeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        writeLine(stderr, errorLine(QDBusError(reply)));
+        return kExitCallFailed;
+    }
     return kExitOk;
 }
 
@@ -114,6 +136,7 @@ int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
     const QDBusMessage message = buildCall(request);
     bool pending = false;
     bool lastFailed = false;
+    bool lastNoReading = false;
     // Ticks at a fixed rate; a tick that comes while the previous call is
     // still waiting for its answer is skipped rather than queued.
     auto tick = [&] {
@@ -127,8 +150,15 @@ int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
             const QDBusMessage reply = watcher->reply();
             if (reply.type() == QDBusMessage::ReplyMessage) {
                 lastFailed = false;
+                QString line = timestamp();
                 const QString text = formatReply(request, reply);
-                writeLine(stdout, text.isEmpty() ? timestamp() : timestamp() + QLatin1Char('\t') + text);
+                if (!text.isEmpty())
+                    line += QLatin1Char('\t') + text;
+                const QString problem = readingProblem(request, reply);
+                lastNoReading = !problem.isEmpty();
+                if (lastNoReading)
+                    line += QStringLiteral("\t# no reading: ") + problem;
+                writeLine(stdout, line);
             } else {
                 lastFailed = true;
                 writeLine(stderr, timestamp() + QLatin1Char('\t') + errorLine(QDBusError(reply)));
@@ -141,7 +171,7 @@ int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
     timer.start(request.watchMs);
     tick();
     app.exec();
-    return lastFailed ? kExitCallFailed : kExitOk;
+    return lastFailed ? kExitCallFailed : lastNoReading ? kExitNoReading : kExitOk;
 }
 
 // The traffic trace on stdout, the monitor's own notes on stderr.
@@ -221,6 +251,7 @@ int main(int argc, char **argv)
     case Request::Mode::Monitor:
     case Request::Mode::History:
     case Request::Mode::Probe:
+    case Request::Mode::Reload:
         break;
     }
 
@@ -244,6 +275,8 @@ int main(int argc, char **argv)
         return runHistory(bus, request.history, request.timeoutMs);
     case Request::Mode::Probe:
         return runProbe(bus, request);
+    case Request::Mode::Reload:
+        return reload(bus, request.timeoutMs);
     default:
         return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
     }

@@ -175,14 +175,25 @@ TEST(Arguments, OptionalParameterMayBeOmittedButCountsAreChecked)
 
 TEST(CallMessage, NamedMethodWithAndWithoutOptionalArgument)
 {
+    // A generic reading by name goes through Diagnostics.Read(s, av).
     QDBusMessage m = buildCall(parse({"LeggiLunghezza"}));
     EXPECT_EQ(m.service(), "com.velkaro.Quorvex");
     EXPECT_EQ(m.path(), "/com/velkaro/Quorvex/Global");
-    EXPECT_EQ(m.interface(), "com.velkaro.Quorvex.Global");
-    EXPECT_EQ(m.member(), "LeggiLunghezza");
-    EXPECT_TRUE(m.arguments().isEmpty());
+    EXPECT_EQ(m.interface(), "com.velkaro.Quorvex.Diagnostics");
+    EXPECT_EQ(m.member(), "Read");
+    ASSERT_EQ(m.arguments().size(), 2);
+    EXPECT_EQ(m.arguments()[0].toString(), "LeggiLunghezza");
+    EXPECT_TRUE(m.arguments()[1].toList().isEmpty());
 
     m = buildCall(parse({"LeggiLunghezza", "false"}));
+    ASSERT_EQ(m.arguments().size(), 2);
+    ASSERT_EQ(m.arguments()[1].toList().size(), 1);
+    EXPECT_EQ(m.arguments()[1].toList()[0].typeId(), QMetaType::Bool);
+
+    // An operation without result is the method itself.
+    m = buildCall(parse({"ShowSampler", "false"}));
+    EXPECT_EQ(m.interface(), "com.velkaro.Quorvex.Global");
+    EXPECT_EQ(m.member(), "ShowSampler");
     ASSERT_EQ(m.arguments().size(), 1);
     EXPECT_EQ(m.arguments()[0].typeId(), QMetaType::Bool);
 }

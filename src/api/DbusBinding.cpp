@@ -127,9 +127,12 @@ DbusBinding::DbusBinding(Line &line, QDBusConnection connection, GlobalServices 
     // interfaces register theirs.
     const QString global = QLatin1String(kInterfaceName);
     for (const Operation &op : operations())
-        m_dispatch.add(global, op.name, [this, op = &op](QDBusMessage m) { return serve(op, m.arguments(), false, m); });
+        m_dispatch.add(global, op.name,
+                       [this, op = &op](QDBusMessage m) { return serve(op, m.arguments(), ReplyForm::Method, m); });
     m_dispatch.add(global, QStringLiteral("Invoke"), [this](QDBusMessage m) { return invoke(m); });
     m_diagnostics->serveOn(m_dispatch);
+    m_dispatch.add(QLatin1String(kDiagnosticsInterface), QStringLiteral("Read"),
+                   [this](QDBusMessage m) { return read(m); });
 }
 
 DbusBinding::~DbusBinding()
@@ -199,22 +202,45 @@ QCoro::Task<QDBusMessage> DbusBinding::invoke(QDBusMessage message)
     QVariantList args;
     for (const QVariant &v : qdbus_cast<QVariantList>(values.at(1)))
         args.append(unwrapDbusVariant(v));
-    co_return co_await serve(op, std::move(args), true, std::move(message));
+    co_return co_await serve(op, std::move(args), ReplyForm::Invoke, std::move(message));
+}
+
+QCoro::Task<QDBusMessage> DbusBinding::read(QDBusMessage message)
+{
+    const QVariantList values = message.arguments();
+    const QString name = values.at(0).toString();
+    const Operation *op = findOperation(name);
+    if (!op || op->driver())
+        co_return message.createErrorReply(
+            QDBusError::InvalidArgs,
+            QStringLiteral("Read runs a generic operation of %1; %2 is not one").arg(kInterfaceName, name));
+    QVariantList args;
+    for (const QVariant &v : qdbus_cast<QVariantList>(values.at(1)))
+        args.append(unwrapDbusVariant(v));
+    co_return co_await serve(op, std::move(args), ReplyForm::Read, std::move(message));
 }
 
 // Runs one call to its end. The instance and the port stay alive in this
 // frame until then, even if the client has gone.
-QCoro::Task<QDBusMessage> DbusBinding::serve(const Operation *op, QVariantList values, bool invoke,
+QCoro::Task<QDBusMessage> DbusBinding::serve(const Operation *op, QVariantList values, ReplyForm form,
                                              QDBusMessage message)
 {
     const std::shared_ptr<Global> instance = instanceFor(message.service());
     const KeepAliveToken inFlight = KeepAliveToken::take();
+    QString problem;
     try {
-        if (invoke)
+        if (form != ReplyForm::Method)
             checkArgumentCount(*op, values);
         CallArgs args = convertArguments(*op, values, m_line);
+        if (form == ReplyForm::Read)
+            args.problem = &problem;
         const QVariant result = co_await instance->call(*op, std::move(args));
-        if (invoke) {
+        if (form == ReplyForm::Read) {
+            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
+                                                                 : readingForBus(result);
+            co_return message.createReply(QVariantList{QVariant::fromValue(QDBusVariant(inner)), problem});
+        }
+        if (form == ReplyForm::Invoke) {
             const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
                                                                  : readingForBus(result);
             co_return message.createReply(QVariant::fromValue(QDBusVariant(inner)));
@@ -225,6 +251,11 @@ QCoro::Task<QDBusMessage> DbusBinding::serve(const Operation *op, QVariantList v
             co_return message.createReply();
         co_return message.createReply(result);
     } catch (const AutomationError &error) {
+        // Read says why instead of failing, with the 0 of a failed reading;
+        // arguments it cannot take are still refused.
+        if (form == ReplyForm::Read && error.kind() != ErrorKind::InvalidArgument)
+            co_return message.createReply(QVariantList{QVariant::fromValue(QDBusVariant(0.0)),
+                                                       QStringLiteral("%1 (%2)").arg(error.text()).arg(error.number())});
         co_return errorReply(message, error);
     } catch (const std::exception &error) {
         co_return message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String("Failed"),

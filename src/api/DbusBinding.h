@@ -49,8 +49,14 @@ private:
     QCoro::Task<> answer(const Dispatch::Route *route, QDBusMessage message);
     // Global's operations: called by name, or through Invoke by dispatch
     // identifier with the arguments in variants.
-    QCoro::Task<QDBusMessage> serve(const Operation *op, QVariantList values, bool invoke, QDBusMessage message);
+    // How a call's result goes back: as the operation's own result, as
+    // Invoke's variant, or as Diagnostics.Read's (value, problem).
+    enum class ReplyForm { Method, Invoke, Read };
+    QCoro::Task<QDBusMessage> serve(const Operation *op, QVariantList values, ReplyForm form, QDBusMessage message);
     QCoro::Task<QDBusMessage> invoke(QDBusMessage message);
+    // Diagnostics.Read(s operation, av args): a generic operation run as the
+    // caller's own instance runs its calls, with why it gave no reading.
+    QCoro::Task<QDBusMessage> read(QDBusMessage message);
     std::shared_ptr<Global> instanceFor(const QString &client);
     void clientGone(const QString &client);
 

@@ -33,6 +33,7 @@ QVariantMap describePort(int number, const PortControl &port)
                                           ? QVariant::fromValue(qlonglong(port.health().lastReply.toMSecsSinceEpoch()))
                                           : QVariant::fromValue(qlonglong(0))},
         {QStringLiteral("lastExchangeError"), port.health().lastError},
+        {QStringLiteral("roles"), port.roles()},
     };
 }
 
@@ -69,18 +70,25 @@ void Diagnostics::serveOn(Dispatch &dispatch)
         return replyNow(m.createReply());
     });
     dispatch.add(interface, QStringLiteral("Probe"), [this](QDBusMessage m) { return probe(std::move(m)); });
-    dispatch.add(interface, QStringLiteral("Reload"), [this](QDBusMessage m) {
-        m_line.CaricaDispositivi();
-        return replyNow(m.createReply());
-    });
+    dispatch.add(interface, QStringLiteral("Reload"), [this](QDBusMessage m) { return replyNow(reload(m)); });
+    // Read runs as the caller's Global instance: the D-Bus binding serves it.
+}
+
+QDBusMessage Diagnostics::reload(const QDBusMessage &message)
+{
+    m_line.reloadConfiguration(QStringLiteral("Diagnostics.Reload from %1").arg(message.service()));
+    return message.createReply();
 }
 
 QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
 {
     PortList ports;
     if (const PortHost *host = m_line.portHost()) {
-        for (const auto &[number, port] : host->elements())
-            ports.append(describePort(number, *port));
+        // Element 0 is only the template of new port objects, no port.
+        for (const auto &[number, port] : host->elements()) {
+            if (number > 0)
+                ports.append(describePort(number, *port));
+        }
     }
     return message.createReply(QVariant::fromValue(ports));
 }

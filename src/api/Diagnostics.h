@@ -4,7 +4,9 @@
 // signal for every chunk of bytes a port sends or receives. The signal flows
 // only while some client has asked for it (Watch); with nobody watching, no
 // tap is installed on the ports and they only count their bytes. Feed tells
-// the plant feed's broker connection.
+// the plant feed's broker connection. Reload reads the configuration
+// again; Read (a generic operation and why it gave no reading) is served by
+// the D-Bus binding, which holds the callers' instances.
 #include "api/BusNames.h"
 #include "api/Dispatch.h"
 #include "api/GlobalServices.h"
@@ -37,6 +39,8 @@ public:
 private:
     QDBusMessage portsReply(const QDBusMessage &message) const;
     QDBusMessage feedReply(const QDBusMessage &message) const;
+    // Reload(): the configuration read again, as the settings dialog's OK does.
+    QDBusMessage reload(const QDBusMessage &message);
     void watch(const QString &client);
     void unwatch(const QString &client);
     void clientGone(const QString &client);

@@ -20,18 +20,26 @@ Global::~Global()
 
 // With height tracking on, the unforced readings are the cached ones: this
 // client's coil average, and the sampler's last length.
-QCoro::Task<double> Global::LeggiAltezza(bool Force)
+QCoro::Task<double> Global::LeggiAltezza(bool Force, QString *problem)
 {
-    if (m_line.height().MisuraMedia && !Force)
+    if (m_line.height().MisuraMedia && !Force) {
+        if (problem)
+            *problem = altezzaMediaSet ? QString()
+                                       : QStringLiteral("height tracking is on: unforced, this is the caller's last coil"
+                                                        " average, and it has zeroed no coil yet");
         co_return AltezzaMedia;
-    co_return co_await m_line.LeggiValore(RoleOperation::LeggiAltezza);
+    }
+    co_return co_await m_line.LeggiValore(RoleOperation::LeggiAltezza, problem);
 }
 
-QCoro::Task<double> Global::LeggiLunghezza(bool Force)
+QCoro::Task<double> Global::LeggiLunghezza(bool Force, QString *problem)
 {
-    if (m_line.height().MisuraMedia && !Force)
+    if (m_line.height().MisuraMedia && !Force) {
+        if (problem)
+            *problem = sampler() ? QString() : QStringLiteral("height tracking is on but the sampler is not running");
         co_return sampler() ? sampler()->UltimaLunghezza() : 0.0;
-    co_return co_await m_line.LeggiValore(RoleOperation::LeggiLunghezza);
+    }
+    co_return co_await m_line.LeggiValore(RoleOperation::LeggiLunghezza, problem);
 }
 
 QCoro::Task<> Global::AzzeraLunghezza()
@@ -46,12 +54,16 @@ QCoro::Task<> Global::AzzeraLunghezza()
     };
     const std::optional<double> average =
         co_await quorvex::AzzeraLunghezza(std::move(steps), m_line.height().MisuraMedia, sampler());
-    if (average)
+    if (average) {
         AltezzaMedia = *average;
+        altezzaMediaSet = true;
+    }
 }
 
-QCoro::Task<double> Global::LeggiAltezzaAlPuntoDiOsservazione()
+QCoro::Task<double> Global::LeggiAltezzaAlPuntoDiOsservazione(QString *problem)
 {
+    if (problem)
+        *problem = sampler() ? QString() : QStringLiteral("the sampler is not running (height tracking is off)");
     // Without a sampler the buffer is empty, and an empty buffer gives 0.
     co_return sampler() ? sampler()->altezzaAlPuntoDiOsservazione() : 0.0;
 }
@@ -91,8 +103,8 @@ QCoro::Task<QVariant> Global::call(const Operation &op, CallArgs args)
     if (!op.roleOperation)
         throw AutomationError(ErrorKind::NotFound, 438, QStringLiteral("Unknown operation %1").arg(op.name));
     if (op.result == ValueType::Text)
-        co_return co_await m_line.EseguiServizio(*op.roleOperation, std::move(args.text));
-    co_return co_await m_line.LeggiValore(*op.roleOperation);
+        co_return co_await m_line.EseguiServizio(*op.roleOperation, std::move(args.text), args.problem);
+    co_return co_await m_line.LeggiValore(*op.roleOperation, args.problem);
 }
 
 namespace {
@@ -120,10 +132,10 @@ struct GenericEntry {
     GenericOperation run;
 };
 const GenericEntry kGeneric[] = {
-    {"LeggiAltezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezza(*a.flag)); }},
-    {"LeggiAltezzaAlPuntoDiOsservazione", [](Global &g, CallArgs) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione()); }},
+    {"LeggiAltezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezza(*a.flag, a.problem)); }},
+    {"LeggiAltezzaAlPuntoDiOsservazione", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione(a.problem)); }},
     {"AzzeraLunghezza", [](Global &g, CallArgs) { return afterwards(g.AzzeraLunghezza()); }},
-    {"LeggiLunghezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiLunghezza(*a.flag)); }},
+    {"LeggiLunghezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiLunghezza(*a.flag, a.problem)); }},
     {"ShowSettings", [](Global &g, CallArgs) { g.ShowSettings(); return ready(); }},
     {"ShowSampler", [](Global &g, CallArgs a) { g.ShowSampler(*a.flag); return ready(); }},
     {"LeggiServizio", [](Global &g, CallArgs a) { return ready(g.LeggiServizio(a.text)); }},

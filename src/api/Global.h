@@ -20,6 +20,9 @@ struct CallArgs {
     std::optional<bool> flag; // Force / Show, when given
     ResolvedPort port;        // MSCObj; a device opened for the call closes with it
     QString text;             // parametri
+    // When set, why a reading gave no valid value (empty for a valid one);
+    // it must outlive the call.
+    QString *problem = nullptr;
 };
 
 class Global {
@@ -32,11 +35,14 @@ public:
     Global &operator=(const Global &) = delete;
 
     double AltezzaMedia = 0;
+    // Whether a zeroing of this instance has given AltezzaMedia a value.
+    bool altezzaMediaSet = false;
 
-    QCoro::Task<double> LeggiAltezza(bool Force = false);
-    QCoro::Task<double> LeggiAltezzaAlPuntoDiOsservazione();
+    // problem, where a reading takes one: see CallArgs::problem.
+    QCoro::Task<double> LeggiAltezza(bool Force = false, QString *problem = nullptr);
+    QCoro::Task<double> LeggiAltezzaAlPuntoDiOsservazione(QString *problem = nullptr);
     QCoro::Task<> AzzeraLunghezza();
-    QCoro::Task<double> LeggiLunghezza(bool Force = false);
+    QCoro::Task<double> LeggiLunghezza(bool Force = false, QString *problem = nullptr);
     void ShowSettings();
     void ShowSampler(bool Show = true);
     QString LeggiServizio(const QString &parametri);

@@ -3,6 +3,7 @@
 #include "api/DbusBinding.h"
 #include "app/ServerWindows.h"
 #include "common/KeepAlive.h"
+#include "common/Logging.h"
 #include "line/Line.h"
 
 #include <QCoreApplication>
@@ -21,9 +22,9 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void onSignalArrived(int number)
 {
-    const char byte = 1;
+    const char byte = char(number);
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
@@ -38,11 +39,11 @@ OrderlyExit::OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, 
     connect(&m_grace, &QTimer::timeout, this, &OrderlyExit::quitWhenIdle);
     m_stopBound.setSingleShot(true);
     m_stopBound.setInterval(3s);
-    connect(&m_stopBound, &QTimer::timeout, qApp, [] { QCoreApplication::exit(0); });
+    connect(&m_stopBound, &QTimer::timeout, this, &OrderlyExit::quit);
     m_busCheck.setInterval(2s);
     connect(&m_busCheck, &QTimer::timeout, this, [this] {
         if (!m_bus.isConnected())
-            stop();
+            stop(QStringLiteral("the session bus is gone"));
     });
     m_busCheck.start();
     connect(&KeepAlive::process(), &KeepAlive::lastOneGone, this, &OrderlyExit::lastOneGone);
@@ -58,20 +59,30 @@ void OrderlyExit::handleStopSignals()
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &OrderlyExit::onStopSignal);
+    connect(notifier, &QSocketNotifier::activated, this, &OrderlyExit::onSignal);
     struct sigaction action = {};
-    action.sa_handler = onSignal;
+    action.sa_handler = onSignalArrived;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
-void OrderlyExit::onStopSignal()
+void OrderlyExit::onSignal()
 {
-    char byte;
-    [[maybe_unused]] const ssize_t read = ::read(g_signalPipe[0], &byte, 1);
-    stop();
+    char byte = 0;
+    if (::read(g_signalPipe[0], &byte, 1) != 1)
+        return;
+    if (byte != SIGHUP) {
+        stop(byte == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
+        return;
+    }
+    // A server that is ending has nothing to reload into: its ports go.
+    if (m_nameReleased)
+        qCInfo(lcServer) << "SIGHUP: not reloaded, the server is ending";
+    else
+        m_line.reloadConfiguration(QStringLiteral("SIGHUP"));
 }
 
 void OrderlyExit::releaseName()
@@ -86,15 +97,18 @@ void OrderlyExit::releaseName()
 
 void OrderlyExit::lastOneGone()
 {
+    if (m_why.isEmpty())
+        m_why = QStringLiteral("no client, window or call is left");
     releaseName();
     m_grace.start();
 }
 
-void OrderlyExit::stop()
+void OrderlyExit::stop(const QString &why)
 {
     if (m_stopping)
         return;
     m_stopping = true;
+    m_why = why;
     releaseName();
     // Closing the ports wakes every wait with the closed port's error, so
     // each call in flight is answered at once.
@@ -108,7 +122,15 @@ void OrderlyExit::quitWhenIdle()
 {
     if (m_stopping ? m_binding.callsInFlight() > 0 : KeepAlive::process().count() > 0)
         return; // a late client, a window or a call came; its end asks again
+    quit();
+}
+
+void OrderlyExit::quit()
+{
+    if (std::exchange(m_quitting, true))
+        return;
     m_line.close();
+    qCInfo(lcServer).noquote() << QStringLiteral("ending: %1").arg(m_why);
     QCoreApplication::exit(0);
 }
 

@@ -22,20 +22,22 @@ public:
     OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, ServerWindows &windows,
                 QObject *parent = nullptr);
 
-    // Watches SIGTERM and SIGINT from now on.
+    // Watches SIGTERM and SIGINT (stop) and SIGHUP (reload the
+    // configuration) from now on.
     void handleStopSignals();
 
     // The last hold has gone: give up the name and end once the calls that
     // still reach the server are answered.
     void lastOneGone();
     // Told to stop: give up the name, close the ports so every call in
-    // flight ends at once, and end.
-    void stop();
+    // flight ends at once, and end. why goes into the last log line.
+    void stop(const QString &why);
 
 private:
     void releaseName();
     void quitWhenIdle();
-    void onStopSignal();
+    void onSignal();
+    void quit();
 
     QDBusConnection m_bus;
     Line &m_line;
@@ -43,6 +45,8 @@ private:
     ServerWindows &m_windows;
     bool m_nameReleased = false;
     bool m_stopping = false;
+    bool m_quitting = false;
+    QString m_why; // why the server ends, for its last log line
     // Calls the bus routed here just before the name went may still be on
     // their way through this process's queue; the server stays this long
     // after the last hold went before it ends.

@@ -7,6 +7,7 @@
 #include "ui/settings/FormDevices.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTimer>
 
 namespace quorvex {
@@ -22,7 +23,14 @@ void grabWhenShown(QWidget *window)
     if (dir.isEmpty() || !window)
         return;
     QTimer::singleShot(300, window, [window, dir] {
-        window->grab().save(QDir(dir).filePath(window->objectName() + QStringLiteral(".png")));
+        // Written under a temporary name and renamed: whoever waits for the
+        // file never sees half a PNG.
+        const QString path = QDir(dir).filePath(window->objectName() + QStringLiteral(".png"));
+        const QString partial = QDir(dir).filePath(QStringLiteral(".") + window->objectName() + QStringLiteral(".png.part"));
+        if (window->grab().save(partial, "PNG")) {
+            QFile::remove(path);
+            QFile::rename(partial, path);
+        }
     });
 }
 
@@ -85,7 +93,7 @@ void ServerWindows::showSampler(bool show)
 void ServerWindows::showSettings()
 {
     FormDevicesHooks hooks;
-    hooks.reloadConfiguration = [this] { m_line.CaricaDispositivi(); };
+    hooks.reloadConfiguration = [this] { m_line.reloadConfiguration(QStringLiteral("the settings dialog's OK")); };
     hooks.samplerWasOnAtLastLoad = [this] { return m_line.height().MisuraMedia; };
     hooks.showSampler = [this] { showSampler(true); };
     grabWhenShown(FormDevices::showSettings(hooks));

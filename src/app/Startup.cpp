@@ -8,7 +8,9 @@
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
 #include "history/CoilStore.h"
+#include "common/Logging.h"
 #include "line/Line.h"
+#include "line/SettingsStore.h"
 #include "tracking/Sampler.h"
 
 #include <QApplication>
@@ -17,7 +19,7 @@
 
 namespace quorvex {
 
-int runServer(int argc, char **argv)
+int runServer(int argc, char **argv, const char *version)
 {
     const bool emptyCommandLine = argc <= 1;
     // A line PC may run the server without a desktop session; its windows
@@ -27,6 +29,7 @@ int runServer(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    installLogHandler();
     app.setQuitOnLastWindowClosed(false);
 
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -38,6 +41,10 @@ int runServer(int argc, char **argv)
     if (!activated && emptyCommandLine)
         return 0;
 
+    qCInfo(lcServer).noquote() << QStringLiteral("quorvexd %1 starting, pid %2; settings %3; coil records %4")
+                                      .arg(QString::fromLatin1(version))
+                                      .arg(QCoreApplication::applicationPid())
+                                      .arg(SettingsStore::path(), CoilStore::defaultPath());
     Line line;
     // Opened now so a store that cannot be written is told at start; every
     // record tries it again.

@@ -10,6 +10,7 @@ namespace quorvex {
 //  4. With MisuraMedia on, create the server's own instance (and, once it
 //     exists, load the sampler window hidden).
 // Then serve clients until no instance and no window is left.
-int runServer(int argc, char **argv);
+// version goes into the start's log line.
+int runServer(int argc, char **argv, const char *version);
 
 } // namespace quorvex

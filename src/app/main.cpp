@@ -48,5 +48,5 @@ int main(int argc, char **argv)
 {
     if (printInformation(argc, argv))
         return 0;
-    return quorvex::runServer(argc, argv);
+    return quorvex::runServer(argc, argv, QUORVEX_VERSION);
 }

@@ -66,6 +66,7 @@ QCoro::Task<QVariant> requestUntilValid(LineExchange &line, const InstrumentMode
         if (valid)
             co_return parsedValue(model, reply);
     }
+    line.fail(QStringLiteral("%1 replies in a row failed their check").arg(model.attempts));
     co_return QVariant(0.0);
 }
 
@@ -96,7 +97,7 @@ QCoro::Task<QVariant> runEngine(LineExchange &line, const InstrumentModel &model
 // One exchange on the line. shared, if any, is closed to joiners once the
 // wait for the turn is over, whichever way it ended.
 QCoro::Task<QVariant> exchangeOnLine(const InstrumentModel &model, PortControl &port, const QString &parametri,
-                                     const QString &role, SharedRead *shared)
+                                     const QString &role, SharedRead *shared, QString *problem)
 {
     LineExchange line(port, model, role);
     const bool mine = co_await line.begin();
@@ -108,10 +109,20 @@ QCoro::Task<QVariant> exchangeOnLine(const InstrumentModel &model, PortControl &
                                            .arg(driverName(model))
                                            .arg(port.CommPort())
                                            .arg(model.timeout.count());
+        *problem = QStringLiteral("the line's turn did not come within %1 ms (port %2 is busy)")
+                       .arg(model.timeout.count())
+                       .arg(port.CommPort());
         co_return onSilence(model);
     }
-    const QVariant value = co_await runEngine(line, model, parametri);
-    co_return value;
+    // The reason travels with an error too (a row that throws on silence).
+    try {
+        const QVariant value = co_await runEngine(line, model, parametri);
+        *problem = line.problem();
+        co_return value;
+    } catch (...) {
+        *problem = line.problem();
+        throw;
+    }
 }
 
 // The error an exchange ended with is the line's last error.
@@ -127,13 +138,18 @@ void noteError(PortControl &port, const std::exception_ptr &error)
 
 } // namespace
 
-QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QString parametri, QString role)
+QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QString parametri, QString role,
+                                  QString *problem)
 {
+    QString ignored;
+    if (!problem)
+        problem = &ignored;
+    problem->clear();
     PortControl &port = requirePort(ref);
     const bool shares = sharesIdenticalReads(model);
     if (shares) {
         if (std::shared_ptr<SharedRead::State> queued = SharedRead::queued(port, model, parametri))
-            co_return co_await SharedRead::join(std::move(queued));
+            co_return co_await SharedRead::join(std::move(queued), problem);
     }
     std::optional<SharedRead> shared;
     if (shares)
@@ -141,7 +157,7 @@ QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QSt
     QVariant value;
     std::exception_ptr error;
     try {
-        value = co_await exchangeOnLine(model, port, parametri, role, shared ? &*shared : nullptr);
+        value = co_await exchangeOnLine(model, port, parametri, role, shared ? &*shared : nullptr, problem);
     } catch (...) {
         error = std::current_exception();
     }
@@ -152,7 +168,7 @@ QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QSt
         std::rethrow_exception(error);
     }
     if (shared)
-        shared->finish(value);
+        shared->finish(value, *problem);
     co_return value;
 }
 

@@ -16,7 +16,10 @@ namespace quorvex {
 // Throws NotFound when there is no port, the port's error when it is not
 // open and cannot be opened again (PortControl::ensureOpen), and the
 // driver's errors. role names who asked in the line's health messages.
+// problem, when given, is set to why the exchange gave no reading (silence,
+// a stream without its marker, replies that failed their check, no turn),
+// or cleared; it must outlive the call.
 QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef port, QString parametri = {},
-                                  QString role = {});
+                                  QString role = {}, QString *problem = nullptr);
 
 } // namespace quorvex

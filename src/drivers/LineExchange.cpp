@@ -104,6 +104,8 @@ LineExchange::~LineExchange()
                                               .arg(health.silentExchanges);
         health.silentExchanges = 0;
         health.lastReply = QDateTime::currentDateTimeUtc();
+        // It answers: an error of an earlier exchange is history now.
+        health.lastError.clear();
     } else if (m_silent) {
         const QString silence = QStringLiteral("no answer within %1 ms").arg(m_model.timeout.count());
         // Once when it stops answering; nothing per call after that.
@@ -165,7 +167,15 @@ QCoro::Task<bool> LineExchange::waitFor(int n)
     const auto left = std::chrono::milliseconds(std::max<qint64>(0, m_deadline.remainingTime()));
     const bool arrived = co_await waitForBytes(m_port, n, left);
     (arrived ? m_heard : m_silent) = true;
+    if (!arrived)
+        fail(QStringLiteral("no answer within %1 ms").arg(m_model.timeout.count()));
     co_return arrived;
+}
+
+void LineExchange::fail(const QString &why)
+{
+    if (m_problem.isEmpty())
+        m_problem = why;
 }
 
 QByteArray LineExchange::take()

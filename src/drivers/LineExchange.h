@@ -53,6 +53,12 @@ public:
     void problem(const QString &why);
     PortControl &port() { return m_port; }
 
+    // Why the exchange gave no reading, when it gave none: an engine that
+    // falls back for a reason of its own says it here; a wait that ran out
+    // says "no answer within N ms" by itself. The first reason stays.
+    void fail(const QString &why);
+    QString problem() const { return m_problem; }
+
 private:
     QString who() const;
 
@@ -63,6 +69,7 @@ private:
     QDeadlineTimer m_deadline;
     bool m_heard = false;  // some wait got its bytes
     bool m_silent = false; // some wait ran out
+    QString m_problem;
 };
 
 // Waits until at least n bytes are in the port's input buffer (true) or

@@ -17,6 +17,7 @@ struct SharedRead::State {
     QString parametri;
     bool done = false;
     QVariant value;
+    QString problem;
     std::exception_ptr error;
     std::list<std::coroutine_handle<>> joiners; // suspended, in the order they came
 };
@@ -92,9 +93,10 @@ void SharedRead::closeToJoiners()
     std::erase(g_queued, m_state);
 }
 
-void SharedRead::finish(const QVariant &value)
+void SharedRead::finish(const QVariant &value, const QString &problem)
 {
     m_state->value = value;
+    m_state->problem = problem;
     end();
 }
 
@@ -132,9 +134,12 @@ std::shared_ptr<SharedRead::State> SharedRead::queued(const PortControl &port, c
     return it == g_queued.end() ? nullptr : *it;
 }
 
-QCoro::Task<QVariant> SharedRead::join(std::shared_ptr<State> state)
+QCoro::Task<QVariant> SharedRead::join(std::shared_ptr<State> state, QString *problem)
 {
-    co_return co_await Joined(std::move(state));
+    const std::shared_ptr<State> kept = state;
+    const QVariant value = co_await Joined(std::move(state));
+    *problem = kept->problem;
+    co_return value;
 }
 
 } // namespace quorvex

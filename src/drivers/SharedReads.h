@@ -32,14 +32,14 @@ public:
     // The read has its turn (or gave up waiting for it): nobody joins now.
     void closeToJoiners();
     // Hands the result, or the error, to every joiner.
-    void finish(const QVariant &value);
+    void finish(const QVariant &value, const QString &problem = {});
     void fail(std::exception_ptr error);
 
     // The identical read queued and not started, if any.
     static std::shared_ptr<State> queued(const PortControl &port, const InstrumentModel &model,
                                          const QString &parametri);
-    // Waits for the result of a queued read.
-    static QCoro::Task<QVariant> join(std::shared_ptr<State> state);
+    // Waits for the result of a queued read; problem gets its reason.
+    static QCoro::Task<QVariant> join(std::shared_ptr<State> state, QString *problem);
 
 private:
     void end();

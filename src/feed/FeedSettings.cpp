@@ -38,8 +38,8 @@ QString topicLevel(const QString &name)
         level.replace(c, QLatin1Char('_'));
     if (level != name)
         qCWarning(lcConfig).noquote()
-            << QStringLiteral("[%1] %2=\"%3\" holds characters a topic level cannot: \"%4\" is used")
-                   .arg(QLatin1String(Impianto), QLatin1String(Linea), name, level);
+            << QStringLiteral("[%1] %2=%3 holds characters a topic level cannot: %4 is used")
+                   .arg(QLatin1String(Impianto), QLatin1String(Linea), quotedForLog(name), quotedForLog(level));
     return level;
 }
 

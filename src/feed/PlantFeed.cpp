@@ -145,7 +145,16 @@ void PlantFeed::pumpCoils()
 {
     if (!m_coils || !m_client.isConnected() || m_inFlight.size() >= kCoilWindow)
         return;
-    const QList<CoilMessage> unsent = m_coils->unsent(int(m_inFlight.size() + m_acknowledged.size()) + kCoilWindow);
+    const int limit = int(m_inFlight.size() + m_acknowledged.size()) + kCoilWindow;
+    const QList<CoilMessage> unsent = m_coils->unsent(limit);
+    // An acknowledged record the store no longer lists as unsent was marked
+    // after all: it need not be remembered. Only a whole list tells.
+    if (unsent.size() < limit) {
+        QSet<qint64> stillUnsent;
+        for (const CoilMessage &message : unsent)
+            stillUnsent.insert(message.id);
+        m_acknowledged.intersect(stillUnsent);
+    }
     const QList<qint64> onTheirWay = m_inFlight.values();
     for (const CoilMessage &message : unsent) {
         if (m_inFlight.size() >= kCoilWindow)

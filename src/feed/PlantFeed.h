@@ -75,7 +75,7 @@ private:
     MqttClient m_client;
     std::array<RoleChannel, 3> m_roles;
     QHash<int, qint64> m_inFlight;  // message id -> coil id
-    QSet<qint64> m_acknowledged;    // acknowledged, in case the store could not mark them
+    QSet<qint64> m_acknowledged;    // acknowledged, while the store still lists them unsent
 };
 
 } // namespace quorvex

@@ -127,6 +127,8 @@ void Line::CaricaDispositivi()
     const SettingsStore store;
     qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
     warnAboutMiscasedNames(store);
+    for (const auto &[number, port] : m_portHost->elements())
+        port->setRoles({});
     loadInstrumentDefinitions();
 
     for (int index = 0; index < kRoleCount; ++index) {
@@ -181,8 +183,8 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
     if (n < 1) {
         if (porta)
             qCWarning(lcConfig).noquote()
-                << QStringLiteral("[%1] Porta=\"%2\" is not a port number (1 to 32767): the role has no port")
-                       .arg(group, *porta);
+                << QStringLiteral("[%1] Porta=%2 is not a port number (1 to 32767): the role has no port")
+                       .arg(group, quotedForLog(*porta));
         else if (named)
             qCWarning(lcConfig).noquote() << QStringLiteral("[%1] has no Porta: the role has no port").arg(group);
         if (!named && !porta)
@@ -203,12 +205,15 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
     tryStep([&] { port->setCommPort(n); }); // refused while open: the number is already n
     if (tryStep([&] { port->setSettings(record.Impostazioni); }) && settaggioStored)
         qCWarning(lcConfig).noquote()
-            << QStringLiteral("[%1] Settaggio=\"%2\" is not line settings such as 9600,N,8,1: the port keeps %3")
-                   .arg(group, record.Impostazioni, port->Settings());
+            << QStringLiteral("[%1] Settaggio=%2 is not line settings such as 9600,N,8,1: the port keeps %3")
+                   .arg(group, quotedForLog(record.Impostazioni), port->Settings());
     const bool wasOpen = port->PortOpen();
     const std::optional<AutomationError> openError =
         wasOpen ? std::nullopt : tryStep([&] { port->setPortOpen(true); });
     record.port = port;
+    QStringList roles = port->roles();
+    roles.append(group);
+    port->setRoles(roles);
 
     const QString state = port->PortOpen()
         ? (wasOpen ? QStringLiteral("open") : QStringLiteral("opened"))

@@ -54,6 +54,29 @@ void logFailedReading(Role role, RoleOperation op, const AutomationError &error)
                                        .arg(error.text());
 }
 
+// Why a role gives no reading for op before anything reaches a port.
+QString unconfigured(Role role, RoleOperation op, const Device &record)
+{
+    if (record.Marca.isEmpty() && record.Modello.isEmpty())
+        return QStringLiteral("%1 is not configured (no Marca or Modello)").arg(roleName(role));
+    return QStringLiteral("%1: %2 %3 has no driver for %4")
+        .arg(roleName(role), record.Marca, record.Modello, QLatin1String(kRoleOperationNames[size_t(op)]));
+}
+
+// One line for a failure that ended in an error.
+QString failureReason(const AutomationError &error)
+{
+    switch (error.kind()) {
+    case ErrorKind::PortError: return QStringLiteral("port error: %1").arg(error.text());
+    case ErrorKind::TypeMismatch:
+    case ErrorKind::InvalidArgument:
+    case ErrorKind::Overflow:
+        return QStringLiteral("the reply did not parse: %1 (%2)").arg(error.text()).arg(error.number());
+    case ErrorKind::NotFound: return error.text();
+    }
+    return error.text();
+}
+
 } // namespace
 
 ResolvedPort &ResolvedPort::operator=(ResolvedPort &&other) noexcept
@@ -108,42 +131,79 @@ const Device &Line::device(const QString &key) const
     throw AutomationError(ErrorKind::NotFound, 5, QStringLiteral("No device under key %1").arg(key));
 }
 
-QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op)
+QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *problem)
 {
+    QString ignored;
+    QString &why = problem ? *problem : ignored;
+    why.clear();
     // The record as it is now: a reload during the reading does not change it.
     const Device record = device(role);
     double result = 0;
     try {
-        if (const InstrumentModel *driver = record.driver(op)) {
-            if (driver->exchange != Exchange::Handshake) {
-                result = readingValue(co_await runExchange(*driver, record.port, {}, roleName(role))) * record.Divisore;
+        const InstrumentModel *driver = record.driver(op);
+        if (!driver || driver->exchange == Exchange::Handshake) {
+            why = unconfigured(role, op, record);
+        } else if (!record.port) {
+            why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));
+        } else {
+            const QVariant value = co_await runExchange(*driver, record.port, {}, roleName(role), &why);
+            result = readingValue(value) * record.Divisore;
+            if (why.isEmpty())
                 emit readingTaken(role, op, result);
-            }
         }
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);
+        if (why.isEmpty())
+            why = failureReason(error);
         result = 0;
     } catch (...) {
+        if (why.isEmpty())
+            why = QStringLiteral("the reading failed");
         result = 0;
     }
     co_return result;
 }
 
-QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString parametri)
+QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString parametri, QString *problem)
 {
+    QString ignored;
+    QString &why = problem ? *problem : ignored;
+    why.clear();
     const Device record = device(role);
     QString result;
     try {
         const InstrumentModel *driver = record.driver(op);
-        if (driver && driver->exchange == Exchange::Handshake)
-            result = (co_await runExchange(*driver, record.port, std::move(parametri), roleName(role))).toString();
+        if (!driver || driver->exchange != Exchange::Handshake)
+            why = unconfigured(role, op, record);
+        else if (!record.port)
+            why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));
+        else
+            result = (co_await runExchange(*driver, record.port, std::move(parametri), roleName(role), &why)).toString();
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);
+        if (why.isEmpty())
+            why = failureReason(error);
         result.clear();
     } catch (...) {
+        if (why.isEmpty())
+            why = QStringLiteral("the command failed");
         result.clear();
     }
     co_return result;
+}
+
+void Line::reloadConfiguration(const QString &why)
+{
+    // With no client the ports are not loaded: the next client loads the
+    // configuration as it is then.
+    if (m_closed || !m_portHost) {
+        qCInfo(lcServer).noquote() << QStringLiteral("configuration not reloaded (%1): no client, nothing is loaded")
+                                          .arg(why);
+        return;
+    }
+    qCInfo(lcServer).noquote() << QStringLiteral("reloading the configuration (%1)").arg(why);
+    emit aboutToReload();
+    CaricaDispositivi();
 }
 
 ResolvedPort Line::resolvePort(const QString &text)

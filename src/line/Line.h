@@ -58,16 +58,28 @@ public:
 
     // The reading of the role's instrument for op times its Divisore; every
     // failure below the record look-up (no driver, a closed port, a reply
-    // that does not convert) gives 0.
-    QCoro::Task<double> LeggiValore(Role role, RoleOperation op);
+    // that does not convert) gives 0. problem, when given, is cleared for a
+    // valid reading and otherwise set to one line saying why there was none;
+    // it must outlive the call.
+    QCoro::Task<double> LeggiValore(Role role, RoleOperation op, QString *problem = nullptr);
     // The same for the role that serves op.
-    QCoro::Task<double> LeggiValore(RoleOperation op) { return LeggiValore(roleOf(op), op); }
-    // The service command of the role's instrument; failures give "".
-    QCoro::Task<QString> EseguiServizio(Role role, RoleOperation op, QString parametri);
-    QCoro::Task<QString> EseguiServizio(RoleOperation op, QString parametri)
+    QCoro::Task<double> LeggiValore(RoleOperation op, QString *problem = nullptr)
     {
-        return EseguiServizio(roleOf(op), op, std::move(parametri));
+        return LeggiValore(roleOf(op), op, problem);
     }
+    // The service command of the role's instrument; failures give "".
+    QCoro::Task<QString> EseguiServizio(Role role, RoleOperation op, QString parametri, QString *problem = nullptr);
+    QCoro::Task<QString> EseguiServizio(RoleOperation op, QString parametri, QString *problem = nullptr)
+    {
+        return EseguiServizio(roleOf(op), op, std::move(parametri), problem);
+    }
+
+    // Reads the configuration again, as the settings dialog's OK does: the
+    // one place a reload happens (SIGHUP, Diagnostics.Reload, the dialog).
+    // why says who asked, for the log line. Those who keep more than the
+    // line's records (definitions read from files) reload theirs on
+    // aboutToReload, before the records are read.
+    void reloadConfiguration(const QString &why);
 
     // A client's port reference: NotFound for a port number without a port
     // object (0 among them); a device the server holds open is that port;
@@ -92,6 +104,8 @@ public:
     void instanceDestroyed();
 
 signals:
+    // A reload is about to read the configuration.
+    void aboutToReload();
     // CaricaDispositivi has run.
     void configurationLoaded();
     // A role's instrument gave this reading (scaled, as its caller gets it)

@@ -88,6 +88,11 @@ QSettings::Format settingsFormat()
     return format;
 }
 
+QString SettingsStore::path()
+{
+    return settingsFilePath();
+}
+
 SettingsStore::SettingsStore() : m_fileName(settingsFilePath())
 {
     bool missing = false;

@@ -43,6 +43,8 @@ public:
 
     // The path of the settings file.
     QString fileName() const { return m_fileName; }
+    // The same without opening the store: nothing is read or checked.
+    static QString path();
 
 private:
     QString m_fileName;

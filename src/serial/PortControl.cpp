@@ -46,6 +46,15 @@ QString PortControl::onDevice(const QString &text) const
     return path.isEmpty() ? text : path + QStringLiteral(": ") + text;
 }
 
+QString PortControl::described() const
+{
+    const QString path = devicePath();
+    return QStringLiteral("%1port %2%3")
+        .arg(m_roles.isEmpty() ? QString() : m_roles.join(QStringLiteral(", ")) + QStringLiteral(" on "))
+        .arg(m_commPort)
+        .arg(path.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(path));
+}
+
 void PortControl::setCommPort(int number)
 {
     requireAlive();
@@ -110,7 +119,7 @@ void PortControl::ensureOpen()
     if (!m_meantOpen || !devicePresent())
         requireOpen(); // throws why the port is closed
     openNow();
-    qCDebug(lcPort).noquote() << onDevice(QStringLiteral("opened again at %1").arg(Settings()));
+    qCInfo(lcPort).noquote() << QStringLiteral("%1: the device is back, opened again at %2").arg(described(), Settings());
 }
 
 void PortControl::setInputMode(int mode)
@@ -199,7 +208,10 @@ void PortControl::deviceFailed(const QString &why)
     const QString reason = why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why);
     m_lastError = portError(8002, onDevice(QStringLiteral("the device went away%1; it is opened again once it is back")
                                                .arg(reason)));
-    qCDebug(lcPort).noquote() << onDevice(QStringLiteral("device lost%1").arg(reason));
+    // One line when it goes and one when it is back (ensureOpen), never one
+    // per call that fails meanwhile.
+    qCWarning(lcPort).noquote() << QStringLiteral("%1: the device went away%2; it is opened again once it is back")
+                                       .arg(described(), reason);
     emit inputChanged();
 }
 

@@ -19,6 +19,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <QVariant>
 #include <functional>
 #include <memory>
@@ -80,6 +81,11 @@ public:
     // device (its lock file names a live process).
     virtual bool deviceHeldElsewhere() const { return false; }
 
+    // The roles the configuration bound to this port ("Bilancia", ...), for
+    // the messages about its device and for the port list.
+    const QStringList &roles() const { return m_roles; }
+    void setRoles(QStringList roles) { m_roles = std::move(roles); }
+
     // The line's turn: an exchange holds it from its first step to its last.
     LineTurn &turn() { return m_turn; }
 
@@ -138,6 +144,8 @@ private:
     void openNow();
     // The text of a port error: the device's path first, when it has one.
     QString onDevice(const QString &text) const;
+    // "Bilancia on port 3 (/dev/ttyUSB0)": who is affected, for the log.
+    QString described() const;
 
     qint16 m_commPort = 1;
     LineSettings m_settings;
@@ -149,6 +157,7 @@ private:
     QByteArray m_buffer;
     LineTurn m_turn;
     Health m_health;
+    QStringList m_roles;
     quint64 m_bytesSent = 0;
     quint64 m_bytesReceived = 0;
     QElapsedTimer m_lastTraffic;

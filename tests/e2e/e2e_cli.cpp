@@ -3,12 +3,17 @@
 // exit status.
 #include "tests/e2e/Harness.h"
 
+#include "api/BusNames.h"
 #include "api/Operations.h"
 #include "sim/instruments/D400.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusVariant>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <csignal>
 
 using namespace e2e;
 
@@ -98,8 +103,13 @@ TEST_F(Cli, OptionalBooleanOmittedOrGivenReachesTheServer)
     // No counter is configured, so the length is 0; a wrong signature would
     // be refused by the server with InvalidArgument instead.
     startHeldServer();
-    EXPECT_PRINTS(QStringList({"LeggiLunghezza"}), "0\n");
-    EXPECT_PRINTS(QStringList({"LeggiLunghezza", "true"}), "0\n");
+    // By name the client also says why there is no reading, and exits with 3.
+    for (const QStringList &args : {QStringList({"LeggiLunghezza"}), QStringList({"LeggiLunghezza", "true"})}) {
+        const ClientRun run = runClient(args);
+        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(run.out, "0\n");
+        EXPECT_EQ(run.err, "quorvex: LeggiLunghezza: Contametri is not configured (no Marca or Modello)\n");
+    }
     EXPECT_PRINTS(QStringList({"--id", "0x60030004", "1"}), "0\n");
     EXPECT_PRINTS(QStringList({"--id", "0x60030004"}), "0\n");
     // Operations without result print nothing, by name and through Invoke.
@@ -217,6 +227,54 @@ TEST_F(Cli, WatchPrintsTimestampedReadingsUntilTerminated)
     const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\t12\\.34$"));
     for (const QString &l : out.split('\n', Qt::SkipEmptyParts))
         EXPECT_TRUE(line.match(l).hasMatch()) << l.toStdString();
+}
+
+TEST_F(Cli, AFailedReadingSaysWhyWhereTheOperationItselfStillGivesZero)
+{
+    startHeldServer();
+    const auto read = [this] {
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            QLatin1String(quorvex::kServiceName), QLatin1String(quorvex::kObjectPath),
+            QStringLiteral("com.velkaro.Quorvex.Diagnostics"), QStringLiteral("Read"))
+            << QStringLiteral("LeggiPeso") << QVariant::fromValue(QVariantList()));
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return std::pair(qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toDouble(),
+                         reply.arguments().value(1).toString());
+    };
+    EXPECT_EQ(read(), std::pair(12.34, QString()));
+    EXPECT_PRINTS(QStringList({"LeggiPeso"}), "12.34\n");
+
+    d400->setSilent(true);
+    EXPECT_EQ(read(), std::pair(0.0, QStringLiteral("no answer within 2000 ms")));
+    const ClientRun run = runClient({"LeggiPeso"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "0\n");
+    EXPECT_EQ(run.err, "quorvex: LeggiPeso: no answer within 2000 ms\n");
+    EXPECT_EQ(callDouble("LeggiPeso"), 0) << "the operation itself still answers 0";
+}
+
+TEST_F(Cli, SighupAndReloadReadTheSettingsAgainInTheSameServer)
+{
+    captureLog = true;
+    // Its standard error is the journal: each line carries its priority.
+    qputenv("JOURNAL_STREAM", "8:12345");
+    startHeldServer();
+    qunsetenv("JOURNAL_STREAM");
+    const qint64 pid = m_server.processId();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
+
+    setSetting("Bilancia", "Divisore", "2");
+    ASSERT_EQ(::kill(pid_t(pid), SIGHUP), 0);
+    EXPECT_TRUE(waitUntil([this] { return serverLog().contains("<6>quorvex.server: reloading the configuration (SIGHUP)"); }, 5000))
+        << serverLog().toStdString();
+    EXPECT_TRUE(serverLog().startsWith("<6>quorvex.server: quorvexd ")) << serverLog().toStdString();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 24.68);
+
+    setSetting("Bilancia", "Divisore", "0.5");
+    EXPECT_PRINTS(QStringList({"reload"}), "");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 6.17);
+    EXPECT_TRUE(serverRunning());
+    EXPECT_EQ(m_server.processId(), pid);
 }
 
 } // namespace

@@ -110,6 +110,7 @@ TEST_F(Diagnostics, ADeviceUnpluggedAndBackIsReadAgainWithoutCpuMeanwhileAndNoLo
     ASSERT_TRUE(QFile::link(QString::fromStdString(scale->slavePath()), link));
     mapPort(3, link.toStdString());
     configureRole("Bilancia", "BILANCIAI", "D400", 3);
+    captureLog = true;
     startServer();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
 
@@ -138,6 +139,14 @@ TEST_F(Diagnostics, ADeviceUnpluggedAndBackIsReadAgainWithoutCpuMeanwhileAndNoLo
     scale->setWeightField("    7,500");
     ASSERT_TRUE(QFile::link(QString::fromStdString(scale->slavePath()), link));
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 7.5);
+    // One warning when it went, naming role, port and device, one line when
+    // it came back; nothing for the calls in between.
+    waitUntil([this] { return serverLog().contains(QStringLiteral("the device is back")); }, 5000);
+    const QString log = serverLog();
+    const QString who = QStringLiteral("Bilancia on port 3 (%1)").arg(link);
+    EXPECT_EQ(log.count(QStringLiteral("quorvex.port: %1: the device went away").arg(who)), 1) << log.toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("quorvex.port: %1: the device is back").arg(who)), 1) << log.toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("quorvex.port:")), 2) << log.toStdString();
 
     // Stopped with SIGTERM: the lock of the device is gone with the server.
     const QString lockFile = quorvex::SerialPort::lockFilePath(link);

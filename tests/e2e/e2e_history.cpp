@@ -8,6 +8,7 @@
 #include "sim/instruments/D400.h"
 
 #include <QDBusArgument>
+#include <QRegularExpression>
 #include <QDir>
 #include <QFile>
 #include <QPointF>
@@ -169,7 +170,7 @@ TEST_F(History, AnUnwritableStoreLeavesZeroingAndReadingsIntactAndWarnsOnce)
     EXPECT_EQ(list.errorName(), "com.velkaro.Quorvex.Error.Failed");
     EXPECT_TRUE(list.errorMessage().contains("coils.sqlite")) << list.errorMessage().toStdString();
     const QString log = serverLog();
-    EXPECT_EQ(log.count("coils.sqlite"), 1) << log.toStdString();
+    EXPECT_EQ(log.count(QRegularExpression("quorvex.history: [^\n]*coils.sqlite")), 1) << log.toStdString();
     EXPECT_TRUE(log.contains("cannot create the folder")) << log.toStdString();
 }
 

@@ -47,6 +47,7 @@ TEST_F(MelsecTest, EachCommandSendsItsFrameUnderBothLocales)
 TEST_F(MelsecTest, ParametersOtherThanTheExactTextsSendNothingAfterTheEnquiry)
 {
     configureRole("Servizio", "CTM", "MELSEC", 7);
+    captureLog = true;
     startServer();
     for (const char *parametri : {" 1", "01", "4"}) {
         plc->clearReceived();
@@ -57,6 +58,11 @@ TEST_F(MelsecTest, ParametersOtherThanTheExactTextsSendNothingAfterTheEnquiry)
         EXPECT_EQ(plc->received(), kEnq) << parametri;
     }
     EXPECT_TRUE(plc->frames().empty());
+    // Each is a warning that names the parameters the command knows.
+    waitUntil([this] { return serverLog().contains(QStringLiteral("not \"4\"")); }, 3000);
+    EXPECT_TRUE(serverLog().contains(QStringLiteral("quorvex.driver: ScriviServizio: the MELSEC service command knows "
+                                                    "the parameters \"1\", \"2\" and \"3\", not \" 1\": no command sent")))
+        << serverLog().toStdString();
 }
 
 TEST_F(MelsecTest, RefusedOrUnansweredEnquirySendsNoFrame)

@@ -98,6 +98,7 @@ TEST_F(Monitor, TracesTheExchangeAndPortsCountsItsBytes)
     EXPECT_EQ(port3.value("device").toString().toStdString(), d400->slavePath());
     EXPECT_EQ(port3.value("settings").toString(), QStringLiteral("9600,N,8,1"));
     EXPECT_TRUE(port3.value("open").toBool());
+    EXPECT_EQ(port3.value("roles").toStringList(), QStringList(QStringLiteral("Bilancia")));
     EXPECT_EQ(port3.value("error").toString(), QString());
     EXPECT_EQ(port3.value("bytesOut").toULongLong(), 3u);
     EXPECT_EQ(port3.value("bytesIn").toULongLong(), 15u);
@@ -110,9 +111,10 @@ TEST_F(Monitor, TracesTheExchangeAndPortsCountsItsBytes)
     EXPECT_EQ(ports.exitCode(), 0) << ports.readAllStandardError().toStdString();
     // The scale answered: the line is "answering", with the time of its reply.
     const QRegularExpression row(QStringLiteral("   3  open    9600,N,8,1            15          3  answering   "
-                                                "\\d\\d:\\d\\d:\\d\\d    %1\n")
+                                                "\\d\\d:\\d\\d:\\d\\d    Bilancia    %1\n")
                                      .arg(QRegularExpression::escape(QString::fromStdString(d400->slavePath()))));
     EXPECT_TRUE(row.match(table).hasMatch()) << table.toStdString();
+    EXPECT_FALSE(table.contains(QStringLiteral("\n   0  "))) << "element 0 is no port: " << table.toStdString();
 }
 
 TEST_F(Monitor, TrafficFlowsOnlyWhileAClientWatches)

@@ -50,6 +50,7 @@ TEST(HistoryWindow, ListsCoilsNewestFirstAndChartsTheSelectedOneLiveBeside)
     const qint64 older = *store.append(coil(hoursAgoUs(50 * 24), 6, {{0, 5}, {1, 7}}));
     const qint64 newer = *store.append(coil(hoursAgoUs(1), 8, {{0, 8}, {1, 8}, {2, 8}}));
     Sampler sampler([]() -> QCoro::Task<double> { co_return 0.0; }, []() -> QCoro::Task<double> { co_return 4.0; });
+    sampler.campioni().append({-0.1, 3}); // kept from before the zeroing: not on this coil
     sampler.campioni().append({0.5, 4});
     sampler.campioni().append({0.7, 4.5});
     sampler.start();

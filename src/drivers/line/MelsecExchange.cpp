@@ -1,5 +1,6 @@
 #include "drivers/line/MelsecExchange.h"
 
+#include "common/Logging.h"
 #include "drivers/line/MelsecFrame.h"
 
 namespace quorvex {
@@ -9,13 +10,19 @@ namespace quorvex {
 QCoro::Task<QVariant> handshake(LineExchange &line, const QString &parametri)
 {
     const QString result;
+    const QByteArray frame = melsecCommandFrame(parametri);
+    if (frame.isEmpty()) {
+        qCWarning(lcDriver).noquote() << QStringLiteral("ScriviServizio: the MELSEC service command knows the"
+                                                        " parameters \"1\", \"2\" and \"3\", not %1: no command sent")
+                                             .arg(quotedForLog(parametri));
+        line.fail(QStringLiteral("unknown service parameter %1 (accepted: \"1\", \"2\", \"3\")").arg(quotedForLog(parametri)));
+    }
     line.discard();
     line.send(QByteArrayView(&kMelsecEnq, 1));
     const bool arrived = co_await line.waitFor(1);
     if (!arrived)
         co_return QVariant(result);
     const QByteArray answer = line.take();
-    const QByteArray frame = melsecCommandFrame(parametri);
     if (melsecAcknowledged(answer) && !frame.isEmpty())
         line.send(frame);
     else

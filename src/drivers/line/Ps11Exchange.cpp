@@ -31,6 +31,7 @@ QCoro::Task<QVariant> ps11Stream(LineExchange &line, const InstrumentModel &mode
         co_return QVariant(weight);
     }
     line.send(QByteArrayView(&kPs11Stop, 1));
+    line.fail(QStringLiteral("no whole, valid frame in %1 chunks of the stream").arg(model.attempts));
     co_return QVariant(0.0);
 }
 

@@ -35,6 +35,8 @@ QCoro::Task<QVariant> streamWindow(LineExchange &line, const InstrumentModel &mo
         }
         co_return parsedValue(model, bytes);
     }
+    const QString marker = model.marker == '\r' ? QStringLiteral("CR") : QString(QLatin1Char(model.marker));
+    line.fail(QStringLiteral("no %1 marker in %2 windows of the stream").arg(marker).arg(model.attempts));
     co_return fallbackValue(model.onNoMarker);
 }
 

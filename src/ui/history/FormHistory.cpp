@@ -201,10 +201,14 @@ void FormHistory::updateLive()
 {
     QList<QPointF> points;
     if (m_sampler && m_sampler->isEnabled()) {
+        // The coil being wound starts at the zero: a sample kept from before
+        // the zeroing lies below it and belongs to the coil closed then.
         const auto &samples = m_sampler->campioni().items();
         points.reserve(qsizetype(samples.size()));
-        for (const Campione &c : samples)
-            points.append({c.Posizione, c.Altezza});
+        for (const Campione &c : samples) {
+            if (c.Posizione >= 0)
+                points.append({c.Posizione, c.Altezza});
+        }
     }
     if (points == m_live->points())
         return;
