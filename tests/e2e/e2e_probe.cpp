@@ -1,9 +1,9 @@
 // `quorvex probe` end to end: a D400 at 19200,N,8,1 is found at that speed
 // and --apply makes LeggiPeso read it; a continuous scale is found by
 // listening; models defined in files (text, Modbus) are found by their
-// read requests, never a write; a
-// probe of a polled role's port leaves its readings right and sends no
-// zeroing, tare or service request; an empty port is exit status 3.
+// read requests, never a write; a probe of a polled role's port leaves its
+// readings right and sends no zeroing, tare or service request; an empty
+// port is exit status 3.
 #include "tests/e2e/Harness.h"
 
 #include "sim/defined/DefinedText.h"
