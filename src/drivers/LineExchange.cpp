@@ -104,8 +104,9 @@ LineExchange::~LineExchange()
                                               .arg(health.silentExchanges);
         health.silentExchanges = 0;
         health.lastReply = QDateTime::currentDateTimeUtc();
-        // It answers: an error of an earlier exchange is history now.
-        health.lastError.clear();
+        // It answers: an error of an earlier exchange is history now, unless
+        // this answer was itself not a reading.
+        health.lastError = m_badAnswer;
     } else if (m_silent) {
         const QString silence = QStringLiteral("no answer within %1 ms").arg(m_model.timeout.count());
         // Once when it stops answering; nothing per call after that.
@@ -192,7 +193,9 @@ QCoro::Task<> LineExchange::quietFor(std::chrono::microseconds silence)
 
 void LineExchange::problem(const QString &why)
 {
+    m_badAnswer = why;
     m_port.health().lastError = why;
+    fail(why);
     qCDebug(lcDriver).noquote() << QStringLiteral("%1: %2").arg(who(), why);
 }
 

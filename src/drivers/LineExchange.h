@@ -70,6 +70,7 @@ private:
     bool m_heard = false;  // some wait got its bytes
     bool m_silent = false; // some wait ran out
     QString m_problem;
+    QString m_badAnswer; // the last answer that was not a reading, if any
 };
 
 // Waits until at least n bytes are in the port's input buffer (true) or

@@ -110,6 +110,20 @@ TEST_F(Defined, TextScaleReadsScaledAndABrokenOrTakenDefinitionIsOneWarningEach)
         << lines.join('\n').toStdString();
     EXPECT_TRUE(line(QStringLiteral("ACME +W300")).isEmpty());
     EXPECT_TRUE(QString::fromUtf8(models.readAllStandardError()).contains(QStringLiteral("broken.ini")));
+
+    // The broken file mended and the scale moved to it: `quorvex reload`
+    // makes the running server use it.
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write(QByteArray(kScale).replace("W200", "W300"));
+    broken.close();
+    configureRole("Bilancia", "ACME", "W300", 3, "2");
+    const qint64 pid = m_server.processId();
+    QProcess reload;
+    reload.start(clientPath(), {QStringLiteral("reload")});
+    ASSERT_TRUE(reload.waitForFinished(10000));
+    EXPECT_EQ(reload.exitCode(), 0) << reload.readAllStandardError().toStdString();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 50);
+    EXPECT_EQ(m_server.processId(), pid);
 }
 
 TEST_F(Defined, ContinuousTextScale)
