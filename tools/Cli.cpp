@@ -330,6 +330,12 @@ Request parseCommandLine(const QStringList &arguments)
         }
         if (rest.value(0) == QLatin1String("probe"))
             return parseProbeCommand(request, rest.mid(1));
+        if (rest.size() == 2 && rest[0] == QLatin1String("models")
+            && (rest[1] == QLatin1String("--markdown") || rest[1] == QLatin1String("--man"))) {
+            request.mode = Request::Mode::Models;
+            request.modelsPage = rest[1] == QLatin1String("--markdown") ? Request::Page::Markdown : Request::Page::Man;
+            return request;
+        }
         if (rest.value(0) == QLatin1String("monitor") && rest.contains(QLatin1String("--save")))
             return parseCaptureCommand(request, rest.mid(1));
         if (std::optional<HistoryRequest> history = parseHistoryCommand(rest)) {
@@ -526,7 +532,7 @@ QString usageText()
         "       quorvex --list\n"
         "       quorvex ports\n"
         "       quorvex reload\n"
-        "       quorvex models\n"
+        "       quorvex models [--markdown | --man]\n"
         "       quorvex monitor [PORT]\n"
         "       quorvex monitor --save FILE [PORT...]\n"
         "       quorvex probe DEVICE [--role ROLE] [--apply ROLE]\n"
@@ -559,6 +565,8 @@ QString usageText()
         "models lists the instrument models a role can name: brand, model, where it\n"
         "is defined (a definition file or built-in), its operations and the line\n"
         "settings it is usually found at. It reads the definition folders itself.\n"
+        "With --markdown or --man it prints the reference page of the built-in\n"
+        "models instead (docs/models.md, quorvex-instruments(7)).\n"
         "ports lists the server's port objects (number, state, line settings, bytes\n"
         "in and out, whether the instrument answers or how many exchanges in a row\n"
         "it stayed silent, its last reply, device, last error), the plant feed's\n"

@@ -46,6 +46,8 @@ struct Request {
     QString probeRole;        // probe --role: empty for every reading role
     QString applyRole;        // probe --apply: the role to configure with what was found
     HistoryRequest history; // coils, coil, history
+    enum class Page { None, Markdown, Man };
+    Page modelsPage = Page::None; // models --markdown / --man: the reference page
 };
 
 // Reads the command line (without the program name). Throws UsageError.

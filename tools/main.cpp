@@ -3,6 +3,7 @@
 // result, once or repeatedly (--watch); lists the server's ports and traces
 // their bytes (ports, monitor).
 #include "Cli.h"
+#include "ModelsPage.h"
 #include "Monitor.h"
 #include "ProbeCli.h"
 #include "common/Capture.h"
@@ -236,6 +237,12 @@ int main(int argc, char **argv)
         std::fputs(listOperations().toLocal8Bit().constData(), stdout);
         return kExitOk;
     case Request::Mode::Models:
+        if (request.modelsPage != Request::Page::None) {
+            const QString page = request.modelsPage == Request::Page::Markdown ? quorvex::cli::modelsMarkdown()
+                                                                               : quorvex::cli::modelsManPage();
+            std::fputs(page.toUtf8().constData(), stdout);
+            return kExitOk;
+        }
         quorvex::loadInstrumentDefinitions();
         std::fputs(quorvex::cli::listModels().toLocal8Bit().constData(), stdout);
         return kExitOk;

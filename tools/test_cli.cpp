@@ -1,7 +1,9 @@
 // The client's command line, argument conversion, call building and result
 // formatting, without a bus.
 #include "Cli.h"
+#include "ModelsPage.h"
 #include "Monitor.h"
+#include "drivers/InstrumentModel.h"
 
 #include <QDBusVariant>
 #include <QLocale>
@@ -254,6 +256,23 @@ TEST(Listing, OneLinePerOperationWithSlotIdentifierAndParameters)
     EXPECT_EQ(lines[10], "11  0x6003000b  ShowSampler([Show: boolean = true])");
     EXPECT_EQ(lines[24], "25  0x6003002e  ScriviServizio_CTM_MELSEC(MSCObj: port, parametri: text) -> text");
     EXPECT_EQ(lines[30], "31  0x60030036  LeggiPeso_BMC_507(MSCObj: port) -> any");
+}
+
+// Every built-in model has its section; a reply without a check is named as
+// a limit; the MELSEC parameters are listed with the frames they send.
+TEST(Listing, ModelsPagesComeFromTheTable)
+{
+    EXPECT_EQ(parse({"models", "--markdown"}).modelsPage, Request::Page::Markdown);
+    EXPECT_EQ(parse({"models", "--man"}).modelsPage, Request::Page::Man);
+    EXPECT_EQ(parse({"models"}).modelsPage, Request::Page::None);
+    EXPECT_USAGE_ERROR(({"models", "--html"}), "unknown option '--html'");
+    const QString page = modelsMarkdown();
+    for (const ModelRow &row : builtInModels())
+        EXPECT_TRUE(page.contains(QStringLiteral("\n## %1 %2\n").arg(row.brand, row.model))) << row.model.toStdString();
+    const QString proface = page.section(QStringLiteral("## COMAR PROFACE"), 1).section(QStringLiteral("\n## "), 0, 0);
+    EXPECT_TRUE(proface.contains(QLatin1String("LeggiPeso, LeggiLunghezza: the reply carries no check"))) << proface.toStdString();
+    EXPECT_TRUE(page.contains(QLatin1String("\"2\" sends `<STX>70608<ETX>08`")));
+    EXPECT_TRUE(modelsManPage().startsWith(QLatin1String(".TH QUORVEX\\-INSTRUMENTS 7")));
 }
 
 TEST(Monitor, CommandsAndTheirArguments)

@@ -1,7 +1,9 @@
 #include "drivers/ProbeModels.h"
 
 #include "common/AutomationError.h"
+#include "drivers/InstrumentDefinitions.h"
 #include "drivers/LineExchange.h"
+#include "drivers/ModbusRtuFrame.h"
 #include "drivers/line/Ps11Frame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
 
@@ -34,6 +36,10 @@ bool probeable(const InstrumentModel &row)
     case Exchange::StreamWindow:
     case Exchange::Ps11Stream:
         return !row.actsOnInstrument;
+    case Exchange::DefinedText:
+        return !row.actsOnInstrument;
+    case Exchange::ModbusRtu: // reads only: a write function is never sent by a probe
+        return !row.actsOnInstrument && (row.defined->function == 3 || row.defined->function == 4);
     case Exchange::Command:
     case Exchange::Handshake:
         return false;
@@ -41,16 +47,26 @@ bool probeable(const InstrumentModel &row)
     return false;
 }
 
-ProbeModel describe(const InstrumentModel &row)
+// Bytes awaited for a defined text reply that ends with a marker.
+constexpr int kDefinedReplyBound = 64;
+
+ProbeModel describe(const ModelRow &entry, const InstrumentModel &row)
 {
-    ProbeModel model{QLatin1String(row.brand), QLatin1String(row.model), QLatin1String(row.operation), &row,
-                     // The table names no settings of its own yet: the line's default.
-                     QStringLiteral("9600,N,8,1"), QByteArray(row.request), {}, row.replyLength};
+    ProbeModel model{entry.brand, entry.model, QLatin1String(row.operation), &row,
+                     entry.settings, QByteArray(row.request), {}, row.replyLength};
     if (row.exchange == Exchange::Ps11Stream) {
         model.request = QByteArray(1, kPs11Start);
         model.afterReading = QByteArray(1, kPs11Stop);
     } else if (row.exchange == Exchange::StreamWindow) {
         model.request.clear();
+    } else if (row.exchange == Exchange::DefinedText) {
+        // A reply framed by its end has no length: a bounded wait for one.
+        model.request = row.defined->request;
+        if (model.replyLength == 0)
+            model.replyLength = std::max<int>(row.defined->example.size(), kDefinedReplyBound);
+    } else if (row.exchange == Exchange::ModbusRtu) {
+        model.request = modbusRequestFrame(*row.defined);
+        model.replyLength = 5 + 2 * row.defined->registerCount(); // unit, function, count, registers, CRC
     }
     return model;
 }
@@ -74,6 +90,36 @@ std::optional<double> streamReading(const InstrumentModel &row, QByteArrayView b
     return std::nullopt;
 }
 
+// A defined text reply anywhere in bytes: each window of its length, or
+// each piece up to its end.
+std::optional<double> definedTextReading(const DefinedOperation &op, QByteArrayView bytes)
+{
+    if (op.length > 0) {
+        for (qsizetype at = 0; at + op.length <= bytes.size(); ++at) {
+            if (const std::optional<double> value = definedNumber(bytes.sliced(at, op.length), op))
+                return value;
+        }
+        return std::nullopt;
+    }
+    qsizetype from = 0;
+    for (qsizetype end = bytes.indexOf(op.end); end >= 0; end = bytes.indexOf(op.end, from)) {
+        if (const std::optional<double> value = definedNumber(bytes.sliced(from, end + op.end.size() - from), op))
+            return value;
+        from = end + op.end.size();
+    }
+    return std::nullopt;
+}
+
+std::optional<double> modbusReading(const ProbeModel &model, QByteArrayView bytes)
+{
+    for (qsizetype at = 0; at + model.replyLength <= bytes.size(); ++at) {
+        const ModbusReading reading = readModbusReply(bytes.sliced(at, model.replyLength), *model.row->defined);
+        if (reading.value)
+            return reading.value;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
@@ -83,14 +129,18 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
         return std::nullopt;
     std::vector<ProbeModel> models;
     for (const QString &reading : role.isEmpty() ? kReadings : QStringList{wanted}) {
-        for (const InstrumentModel &row : instrumentModels()) {
-            if (reading != QLatin1String(row.operation) || !probeable(row))
+        for (const ModelRow *entry : knownModels()) {
+            const ModelRow &model = *entry;
+            const auto op = std::find_if(model.operations.begin(), model.operations.end(), [&](const InstrumentModel *recipe) {
+                return reading == QLatin1String(recipe->operation) && probeable(*recipe);
+            });
+            if (op == model.operations.end())
                 continue;
             const bool known = std::any_of(models.begin(), models.end(), [&](const ProbeModel &m) {
-                return m.brand == QLatin1String(row.brand) && m.model == QLatin1String(row.model);
+                return m.brand == model.brand && m.model == model.model;
             });
             if (!known)
-                models.push_back(describe(row));
+                models.push_back(describe(model, **op));
         }
     }
     return models;
@@ -109,8 +159,12 @@ std::optional<double> probeReading(const ProbeModel &model, QByteArrayView bytes
         }
         return std::nullopt;
     }
-    if (bytes.startsWith(model.request))
+    if (!model.request.isEmpty() && bytes.startsWith(model.request))
         return std::nullopt; // the line echoes: what came back is our own request
+    if (row.exchange == Exchange::DefinedText)
+        return definedTextReading(*row.defined, bytes);
+    if (row.exchange == Exchange::ModbusRtu)
+        return modbusReading(model, bytes);
     if (bytes.size() < row.replyLength || (row.check && !row.check(bytes)))
         return std::nullopt;
     try {

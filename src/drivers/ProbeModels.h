@@ -22,9 +22,10 @@ struct ProbeModel {
     int replyLength = 0;      // bytes awaited
 };
 
-// The models that serve role ("Bilancia", "Contametri", "Altezza"; empty:
-// any reading role), one per brand and model, in table order. nullopt for a
-// role that takes no readings.
+// The models, built-in then defined, that serve role ("Bilancia",
+// "Contametri", "Altezza"; empty: any reading role) by a read that writes
+// nothing to the instrument, one per brand and model, in table order.
+// nullopt for a role that takes no readings.
 std::optional<std::vector<ProbeModel>> probeModels(const QString &role);
 
 // The reading in bytes heard after the model's request (or while listening),

@@ -1,14 +1,21 @@
 // `quorvex probe` end to end: a D400 at 19200,N,8,1 is found at that speed
 // and --apply makes LeggiPeso read it; a continuous scale is found by
-// listening; a probe of a polled role's port leaves its readings right and
-// sends no zeroing, tare or service request; an empty port is exit status 3.
+// listening; models defined in files (text, Modbus) are found by their
+// read requests, never a write; a probe of a polled role's port leaves its
+// readings right and sends no zeroing, tare or service request; an empty
+// port is exit status 3.
 #include "tests/e2e/Harness.h"
 
+#include "sim/defined/DefinedText.h"
+#include "sim/defined/ModbusRtuBus.h"
 #include "sim/instruments/ContinuousScale.h"
 #include "sim/instruments/D400.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QEventLoop>
+#include <QTimer>
 
 using namespace e2e;
 
@@ -34,6 +41,24 @@ ClientRun runClient(const QStringList &args, int timeoutMs = 150000)
     return run;
 }
 
+// The client run while this process's event loop goes on, for a simulator
+// that lives in it.
+ClientRun runClientServingEvents(const QStringList &args)
+{
+    QProcess client;
+    QEventLoop loop;
+    QObject::connect(&client, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(150000, &loop, &QEventLoop::quit);
+    client.start(clientPath(), args);
+    loop.exec();
+    if (client.state() != QProcess::NotRunning) {
+        client.kill();
+        client.waitForFinished();
+    }
+    return {client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1,
+            QString::fromLocal8Bit(client.readAllStandardOutput()), QString::fromLocal8Bit(client.readAllStandardError())};
+}
+
 // Requests that change an instrument: zeroings, the tare, the service handshake.
 void expectOnlyReadRequests(const std::string &log)
 {
@@ -44,6 +69,14 @@ void expectOnlyReadRequests(const std::string &log)
 class Probe : public ServerTest {
 protected:
     void SetUp() override { ASSERT_TRUE(QFileInfo(clientPath()).isExecutable()); }
+    void writeDefinition(const QString &name, const QByteArray &text)
+    {
+        const QString folder = configHome() + QStringLiteral("/Velkaro s.r.l./Quorvex/strumenti");
+        QDir().mkpath(folder);
+        QFile file(folder + QLatin1Char('/') + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
 };
 
 TEST_F(Probe, FindsAD400At19200AndApplyMakesLeggiPesoReadIt)
@@ -77,6 +110,41 @@ TEST_F(Probe, FindsAContinuousScaleByListening)
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     // Its stream after another model's request is no answer of that model.
     EXPECT_EQ(run.out, QStringLiteral("EUROBIL FLYTN at 9600,N,8,1: LeggiPeso 42.5 (2 replies)\n"));
+}
+
+TEST_F(Probe, FindsAModelDefinedInAFile)
+{
+    const QByteArray text = "[Strumento]\nMarca=ACME\nModello=W200\nProtocollo=ASCII\nSettaggio=9600,N,8,1\n"
+                            "[LeggiPeso]\nRichiesta=\"?W\\r\"\nFine=\"\\r\"\n"
+                            "Formato=\"^W([ +-]?[0-9]+[.][0-9]+)kg\\r$\"\nEsempio=\"W+0012.50kg\\r\"\n";
+    writeDefinition(QStringLiteral("acme-w200.ini"), text);
+    quorvex::DefinitionProblem problem;
+    const auto definition = quorvex::readDefinition(text, QStringLiteral("acme-w200.ini"), &problem);
+    ASSERT_TRUE(definition) << problem.problem.toStdString();
+    auto scale = sim::launch<sim::DefinedText>(*definition);
+    scale->setNumber("+0025.00");
+    startServer();
+    const ClientRun run = runClient({QStringLiteral("probe"), QString::fromStdString(scale->slavePath()),
+                                     QStringLiteral("--role"), QStringLiteral("Bilancia")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("ACME W200 at 9600,N,8,1: LeggiPeso 25 (2 replies)\n")) << run.err.toStdString();
+}
+
+// Only the read is sent: the zeroing's register keeps its value.
+TEST_F(Probe, FindsADefinedModbusCounterWithoutWritingToIt)
+{
+    writeDefinition(QStringLiteral("acme-mc32.ini"), "[Strumento]\nMarca=ACME\nModello=MC32\nProtocollo=MODBUS-RTU\n"
+                                                     "Settaggio=19200,N,8,1\nIndirizzo=7\n"
+                                                     "[LeggiLunghezza]\nFunzione=3\nRegistro=10\nTipo=UINT16\nFattore=0.5\n"
+                                                     "[AzzeraLunghezza]\nFunzione=6\nRegistro=50\nValore=1\n");
+    sim::ModbusRtuBus bus({7}, 0, "19200,N,8,1");
+    bus.setRegister(7, QModbusDataUnit::HoldingRegisters, 10, 300);
+    startServer();
+    const ClientRun run = runClientServingEvents({QStringLiteral("probe"), QString::fromStdString(bus.slavePath()),
+                                                  QStringLiteral("--role"), QStringLiteral("Contametri")});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("ACME MC32 at 19200,N,8,1: LeggiLunghezza 150 (2 replies)\n")) << run.err.toStdString();
+    EXPECT_EQ(bus.registerValue(7, QModbusDataUnit::HoldingRegisters, 50), 0);
 }
 
 TEST_F(Probe, ProbeOfAPolledRolesPortLeavesItsReadingsRight)
