@@ -132,7 +132,9 @@ TEST_F(Diagnostics, ADeviceUnpluggedAndBackIsReadAgainWithoutCpuMeanwhileAndNoLo
         QThread::msleep(700);
     }
     const double cpu = cpuSeconds(m_server.processId()) - cpuBefore;
-    EXPECT_LT(cpu / (double(clock.elapsed()) / 1000), 0.01) << cpu << " s of CPU in " << clock.elapsed() << " ms";
+    // A port that reports its error over and over takes a whole core; the
+    // calls themselves cost about 1 % here under the sanitizers.
+    EXPECT_LT(cpu / (double(clock.elapsed()) / 1000), 0.05) << cpu << " s of CPU in " << clock.elapsed() << " ms";
 
     // Plugged back at the same path: the next call reads the weight.
     scale = sim::launch<sim::D400>();
