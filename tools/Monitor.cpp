@@ -17,10 +17,6 @@
 
 namespace quorvex::cli {
 
-namespace {
-
-constexpr int kBytesPerLine = 16;
-
 QDBusMessage diagnosticsCall(const QString &method)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(kServiceName), QLatin1String(kObjectPath),
@@ -29,6 +25,11 @@ QDBusMessage diagnosticsCall(const QString &method)
     message.setAutoStartService(false);
     return message;
 }
+
+namespace {
+
+constexpr int kBytesPerLine = 16;
+
 
 QString localTime(quint64 us)
 {

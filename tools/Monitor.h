@@ -13,6 +13,10 @@
 
 namespace quorvex::cli {
 
+// A call of the server's Diagnostics interface that never starts a server:
+// asking must not open the line's ports.
+QDBusMessage diagnosticsCall(const QString &method);
+
 // One chunk of bytes as the Traffic signal carries it.
 struct TrafficChunk {
     int port = -1; // -1: a device the server opened for a single call

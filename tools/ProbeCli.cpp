@@ -1,4 +1,5 @@
 #include "ProbeCli.h"
+#include "Monitor.h"
 
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
@@ -17,14 +18,6 @@ namespace {
 
 // A probe tries up to some 500 candidates of at most 300 ms each.
 constexpr int kProbeTimeoutMs = 300000;
-
-QDBusMessage diagnosticsCall(const QString &method)
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(kServiceName), QLatin1String(kObjectPath),
-                                                          QLatin1String(kDiagnosticsInterface), method);
-    message.setAutoStartService(false);
-    return message;
-}
 
 QString readingOf(const QString &role)
 {

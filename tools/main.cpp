@@ -88,12 +88,8 @@ int callOnce(QDBusConnection &bus, const Request &request)
 
 int reload(QDBusConnection &bus, int timeoutMs)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QLatin1String(quorvex::kServiceName), QLatin1String(quorvex::kObjectPath),
-        QLatin1String(quorvex::kDiagnosticsInterface), QStringLiteral("Reload"));
-    // Nothing to reload in a server that is not running.
-    message.setAutoStartService(false);
-    const QDBusMessage reply = bus.call(message, QDBus::Block, timeoutMs);
+    // Nothing to reload in a server that is not running: no start.
+    const QDBusMessage reply = bus.call(diagnosticsCall(QStringLiteral("Reload")), QDBus::Block, timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         writeLine(stderr, errorLine(QDBusError(reply)));
         return kExitCallFailed;
