@@ -115,7 +115,7 @@ QDBusMessage unknownMethod(const QDBusMessage &message)
 
 } // namespace
 
-DbusBinding::DbusBinding(Line &line, QDBusConnection connection, GlobalServices *services, QObject *parent)
+DbusBinding::DbusBinding(Line &line, QDBusConnection connection, const GlobalServices *services, QObject *parent)
     : QDBusVirtualObject(parent), m_line(line), m_services(services), m_connection(connection),
       m_watcher(new QDBusServiceWatcher(this)), m_diagnostics(new Diagnostics(line, connection, services, this))
 {

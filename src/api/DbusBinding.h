@@ -23,7 +23,7 @@ class History;
 class DbusBinding : public QDBusVirtualObject {
     Q_OBJECT
 public:
-    DbusBinding(Line &line, QDBusConnection connection, GlobalServices *services = nullptr,
+    DbusBinding(Line &line, QDBusConnection connection, const GlobalServices *services = nullptr,
                 QObject *parent = nullptr);
     ~DbusBinding() override;
 
@@ -61,7 +61,7 @@ private:
     void clientGone(const QString &client);
 
     Line &m_line;
-    GlobalServices *m_services;
+    const GlobalServices *m_services;
     QDBusConnection m_connection;
     QDBusServiceWatcher *m_watcher;
     QHash<QString, std::shared_ptr<Global>> m_instances;

@@ -8,7 +8,7 @@
 
 namespace quorvex {
 
-Global::Global(Line &line, GlobalServices *services) : m_line(line), m_services(services)
+Global::Global(Line &line, const GlobalServices *services) : m_line(line), m_services(services)
 {
     m_line.instanceCreated();
 }

@@ -29,7 +29,7 @@ class Global {
 public:
     // services: what the process offers beyond the line (none in tests
     // that need only readings).
-    explicit Global(Line &line, GlobalServices *services = nullptr);
+    explicit Global(Line &line, const GlobalServices *services = nullptr);
     ~Global();
     Global(const Global &) = delete;
     Global &operator=(const Global &) = delete;
@@ -57,10 +57,10 @@ public:
     Line &line() const { return m_line; }
 
 private:
-    Sampler *sampler() const { return m_services ? m_services->sampler : nullptr; }
+    Sampler *sampler() const { return m_services && m_services->sampler ? m_services->sampler() : nullptr; }
 
     Line &m_line;
-    GlobalServices *m_services;
+    const GlobalServices *m_services;
     // A client's instance keeps the process alive until it goes.
     KeepAliveToken m_keepAlive = KeepAliveToken::take();
 };

@@ -1,6 +1,7 @@
 #pragma once
 // What Global reaches beyond the line, provided by the process: the
-// sampler while one is loaded, and the two windows.
+// height tracking's sampler, two windows, the coil store's hand-off and the
+// plant feed's state. The process builds it once, at start.
 #include <QVariantMap>
 #include <functional>
 
@@ -10,7 +11,7 @@ class Sampler;
 struct FinishedCoil;
 
 struct GlobalServices {
-    Sampler *sampler = nullptr;            // the loaded sampler, or none
+    std::function<Sampler *()> sampler;    // the loaded sampler, or null
     std::function<void()> showSettings;    // opens the settings dialog, without blocking
     std::function<void(bool)> showSampler; // shows (loading it if needed) or hides the sampler window
     // Records a coil a zeroing has closed; the zeroing answers its caller

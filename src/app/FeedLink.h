@@ -1,7 +1,6 @@
 #pragma once
 // Wires the plant feed to the rest of the process: the line's readings and
-// configuration loads, the coil store's records, the Diagnostics interface,
-// and the process lifetime: while a broker is configured the feed holds the
+// configuration loads, the coil store's records, and the process lifetime: while a broker is configured the feed holds the
 // process, so the line's state and its unsent records reach the broker with
 // no client connected.
 #include "common/KeepAlive.h"
@@ -14,12 +13,11 @@ namespace quorvex {
 
 class CoilStore;
 class Line;
-struct GlobalServices;
 
 class FeedLink : public QObject {
     Q_OBJECT
 public:
-    FeedLink(Line &line, CoilStore &coils, GlobalServices &services, QObject *parent = nullptr);
+    FeedLink(Line &line, CoilStore &coils, QObject *parent = nullptr);
     ~FeedLink() override;
 
     PlantFeed &feed() { return *m_feed; }

@@ -1,5 +1,6 @@
 #include "app/ServerWindows.h"
 
+#include "app/HeightTracking.h"
 #include "line/Line.h"
 #include "tracking/Sampler.h"
 #include "ui/history/FormHistory.h"
@@ -36,100 +37,68 @@ void grabWhenShown(QWidget *window)
 
 } // namespace
 
-ServerWindows::ServerWindows(Line &line, QObject *parent) : QObject(parent), m_line(line)
+ServerWindows::ServerWindows(Line &line, HeightTracking &tracking, CoilStore *store, QObject *parent)
+    : QObject(parent), m_line(line), m_tracking(tracking), m_coilStore(store)
 {
-    m_services.showSettings = [this] { showSettings(); };
-    m_services.showSampler = [this](bool show) { showSampler(show); };
-    connect(&m_line, &Line::configurationLoaded, this, &ServerWindows::configurationLoaded);
+    connect(&m_tracking, &HeightTracking::samplerLoaded, this, &ServerWindows::loadSamplerWindow);
 }
 
-ServerWindows::~ServerWindows()
+ServerWindows::~ServerWindows() = default;
+
+FormDevices *ServerWindows::settings() const
 {
-    m_services.sampler = nullptr;
-    delete m_history;
-    m_form.reset();
-    m_sampler.reset();
-    m_globaleInterno.reset();
+    return m_settings.get();
 }
 
-void ServerWindows::startHeightTracking()
+// A sampler made by the tracking gets its window at once, hidden; the
+// window starts the sampling.
+void ServerWindows::loadSamplerWindow(Sampler &sampler)
 {
-    if (!m_globaleInterno)
-        m_globaleInterno = std::make_unique<Global>(m_line, &m_services);
-    loadSampler();
-}
-
-void ServerWindows::loadSampler()
-{
-    if (m_sampler)
-        return;
-    // The sampler reads through the server's own instance, forced; without
-    // that instance there is nothing to read with, and readings are 0.
-    auto read = [this](bool length) -> QCoro::Task<double> {
-        if (!m_globaleInterno)
-            co_return 0.0;
-        // Not a conditional expression: GCC 12 runs the awaits of both its
-        // branches, which read both instruments on every tick.
-        if (length)
-            co_return co_await m_globaleInterno->LeggiLunghezza(true);
-        co_return co_await m_globaleInterno->LeggiAltezza(true);
-    };
-    m_sampler = std::make_unique<Sampler>([read] { return read(true); }, [read] { return read(false); });
-    m_sampler->setSettings(m_line.height());
-    m_services.sampler = m_sampler.get();
-    m_form = std::make_unique<FormSamples>(*m_sampler); // loads hidden and starts sampling
+    m_samples.load([&sampler] { return new FormSamples(sampler); });
 }
 
 // Hiding a sampler never loaded loads it all the same: it stays hidden and
 // samples, and keeps the process alive like any loaded window.
 void ServerWindows::showSampler(bool show)
 {
-    loadSampler();
-    m_form->ShowSampler(show);
+    loadSamplerWindow(m_tracking.loadSampler());
+    m_samples.get()->ShowSampler(show);
     if (show)
-        grabWhenShown(m_form.get());
+        grabWhenShown(m_samples.get());
 }
 
 void ServerWindows::showSettings()
 {
-    FormDevicesHooks hooks;
-    hooks.reloadConfiguration = [this] { m_line.reloadConfiguration(QStringLiteral("the settings dialog's OK")); };
-    hooks.samplerWasOnAtLastLoad = [this] { return m_line.height().MisuraMedia; };
-    hooks.showSampler = [this] { showSampler(true); };
-    grabWhenShown(FormDevices::showSettings(hooks));
+    FormDevices *dialog = m_settings.show([this] {
+        FormDevicesHooks hooks;
+        hooks.reloadConfiguration = [this] { m_line.reloadConfiguration(QStringLiteral("the settings dialog's OK")); };
+        hooks.samplerWasOnAtLastLoad = [this] { return m_line.height().MisuraMedia; };
+        hooks.showSampler = [this] { showSampler(true); };
+        auto *made = new FormDevices(hooks);
+        // Closed, the dialog is gone; the next one reads the store afresh.
+        made->setAttribute(Qt::WA_DeleteOnClose);
+        return made;
+    });
+    grabWhenShown(dialog);
 }
 
 void ServerWindows::showHistory()
 {
     if (!m_coilStore)
         return;
-    if (!m_history) {
-        m_history = new FormHistory(*m_coilStore, m_sampler.get());
+    FormHistory *history = m_history.show([this] {
+        auto *made = new FormHistory(*m_coilStore, m_tracking.sampler());
         // Open, the window keeps the process alive; closed, it is gone.
-        m_history->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    m_history->show();
-    m_history->raise();
-    m_history->activateWindow();
-    grabWhenShown(m_history);
-}
-
-void ServerWindows::configurationLoaded()
-{
-    if (m_sampler)
-        m_sampler->setSettings(m_line.height());
-    // Switched on at run time: tracking starts now, without a restart, and
-    // reads through the server's own instance even when the window was
-    // loaded before without one. A switch off leaves a running sampler
-    // running.
-    if (m_line.height().MisuraMedia)
-        startHeightTracking();
+        made->setAttribute(Qt::WA_DeleteOnClose);
+        return made;
+    });
+    grabWhenShown(history);
 }
 
 void ServerWindows::unload()
 {
-    if (m_form)
-        m_form->unload();
+    if (FormSamples *samples = m_samples.get())
+        samples->unload();
 }
 
 } // namespace quorvex

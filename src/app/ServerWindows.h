@@ -1,56 +1,52 @@
 #pragma once
-// The process's own parts beyond the D-Bus object: the server's own Global
-// instance (GlobaleInterno), the sampler with its window, and the settings
-// dialog. It offers them to every Global as GlobalServices. Each loaded
-// window holds the process alive by itself (KeepAlive).
-#include "api/Global.h"
-#include "api/GlobalServices.h"
+// The server's three windows: the settings dialog, the sampler window over
+// the height tracking's sampler, and the history window over the coil store.
+// Each is the one of its kind (LoadedWindow): made on first need, brought
+// forward when asked for again. Each loaded window holds the process alive
+// by itself (KeepAlive).
+#include "ui/LoadedWindow.h"
 
 #include <QObject>
-#include <QPointer>
-#include <memory>
 
 namespace quorvex {
 
 class CoilStore;
+class FormDevices;
 class FormHistory;
 class FormSamples;
+class HeightTracking;
 class Line;
 class Sampler;
 
 class ServerWindows : public QObject {
     Q_OBJECT
 public:
-    explicit ServerWindows(Line &line, QObject *parent = nullptr);
+    // store: the coil store the history window shows, or none.
+    ServerWindows(Line &line, HeightTracking &tracking, CoilStore *store, QObject *parent = nullptr);
     ~ServerWindows() override;
 
-    GlobalServices *services() { return &m_services; }
-
-    // With height tracking on: the server's own instance and the sampler,
-    // loaded hidden. Makes whichever of them is missing.
-    void startHeightTracking();
     // Shows (loading it first) or hides the sampler window.
     void showSampler(bool show);
     void showSettings();
     // Opens the history window over the coil store (raises it if open).
-    void setCoilStore(CoilStore *store) { m_coilStore = store; }
     void showHistory();
+
+    // The loaded settings dialog, or null.
+    FormDevices *settings() const;
 
     // Saves what the windows keep (placement) on a way out that is not a
     // normal quit.
     void unload();
 
 private:
-    void loadSampler();
-    void configurationLoaded();
+    void loadSamplerWindow(Sampler &sampler);
 
     Line &m_line;
-    GlobalServices m_services;
-    std::unique_ptr<Global> m_globaleInterno;
-    std::unique_ptr<Sampler> m_sampler;
-    std::unique_ptr<FormSamples> m_form;
-    CoilStore *m_coilStore = nullptr;
-    QPointer<FormHistory> m_history;
+    HeightTracking &m_tracking;
+    CoilStore *m_coilStore;
+    LoadedWindow<FormSamples> m_samples;
+    LoadedWindow<FormDevices> m_settings;
+    LoadedWindow<FormHistory> m_history;
 };
 
 } // namespace quorvex

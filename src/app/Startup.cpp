@@ -3,21 +3,32 @@
 #include "api/DbusBinding.h"
 #include "api/Global.h"
 #include "api/History.h"
-#include "app/CoilRecorder.h"
 #include "app/FeedLink.h"
+#include "app/HeightTracking.h"
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
 #include "history/CoilStore.h"
 #include "common/Logging.h"
 #include "line/Line.h"
 #include "line/SettingsStore.h"
-#include "tracking/Sampler.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
 namespace quorvex {
+
+GlobalServices serverServices(HeightTracking &tracking, ServerWindows &windows, FeedLink *feed)
+{
+    GlobalServices services;
+    services.sampler = [&tracking] { return tracking.sampler(); };
+    services.showSettings = [&windows] { windows.showSettings(); };
+    services.showSampler = [&windows](bool show) { windows.showSampler(show); };
+    services.coilFinished = [&tracking](const FinishedCoil &coil) { tracking.coilFinished(coil); };
+    if (feed)
+        services.feedStatus = [feed] { return feed->feed().status(); };
+    return services;
+}
 
 int runServer(int argc, char **argv, const char *version)
 {
@@ -50,15 +61,14 @@ int runServer(int argc, char **argv, const char *version)
     // record tries it again.
     CoilStore coilStore;
     coilStore.open();
-    // With MisuraMedia on at a configuration load, the windows part creates
-    // the server's own instance (GlobaleInterno) and loads the sampler
-    // hidden; the loaded window keeps the process alive from then on.
-    ServerWindows windows(line);
-    windows.setCoilStore(&coilStore);
-    GlobalServices *services = windows.services();
-    CoilRecorder recorder(line, coilStore, [services] { return services->sampler && services->sampler->pauseCount() > 0; });
-    services->coilFinished = [&recorder](const FinishedCoil &coil) { recorder.coilFinished(coil); };
-    DbusBinding binding(line, bus, services);
+    // With MisuraMedia on at a configuration load, the tracking creates the
+    // server's own instance (GlobaleInterno) and the sampler, whose window
+    // loads hidden; the loaded window keeps the process alive from then on.
+    HeightTracking tracking(line, coilStore);
+    ServerWindows windows(line, tracking, &coilStore);
+    FeedLink feed(line, coilStore);
+    const GlobalServices services = serverServices(tracking, windows, &feed);
+    DbusBinding binding(line, bus, &services);
     History history(coilStore, bus, [&windows] { windows.showHistory(); });
     binding.setHistory(&history);
     if (!binding.registerObject())
@@ -68,7 +78,6 @@ int runServer(int argc, char **argv, const char *version)
     if (!bus.registerService(QLatin1String(kServiceName)))
         return 0;
 
-    FeedLink feed(line, coilStore, *windows.services());
     line.CaricaDispositivi();
     OrderlyExit exit(bus, line, binding, windows);
     exit.handleStopSignals();

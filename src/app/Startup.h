@@ -1,6 +1,16 @@
 #pragma once
 
+#include "api/GlobalServices.h"
+
 namespace quorvex {
+
+class FeedLink;
+class HeightTracking;
+class ServerWindows;
+
+// What every Global reaches beyond the line, from the process's parts; feed
+// may be none (no feed status then).
+GlobalServices serverServices(HeightTracking &tracking, ServerWindows &windows, FeedLink *feed);
 
 // Start-up and life of the server process; returns its exit status.
 //  1. Another process of the program already owns the bus name: end at once.

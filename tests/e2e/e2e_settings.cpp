@@ -9,7 +9,10 @@
 
 #include "api/BusNames.h"
 #include "api/DbusBinding.h"
+#include "app/HeightTracking.h"
 #include "app/ServerWindows.h"
+#include "app/Startup.h"
+#include "history/CoilStore.h"
 #include "line/Line.h"
 #include "sim/instruments/D400.h"
 #include "ui/settings/FormDevices.h"
@@ -39,8 +42,11 @@ namespace {
 // connection.
 struct InProcessServer {
     quorvex::Line line;
-    quorvex::ServerWindows windows{line};
-    quorvex::DbusBinding binding{line, QDBusConnection::sessionBus(), windows.services()};
+    quorvex::CoilStore coils;
+    quorvex::HeightTracking tracking{line, coils};
+    quorvex::ServerWindows windows{line, tracking, &coils};
+    const quorvex::GlobalServices services = quorvex::serverServices(tracking, windows, nullptr);
+    quorvex::DbusBinding binding{line, QDBusConnection::sessionBus(), &services};
 
     InProcessServer()
     {
@@ -50,7 +56,6 @@ struct InProcessServer {
     }
     ~InProcessServer()
     {
-        delete quorvex::FormDevices::instance();
         QDBusConnection::sessionBus().unregisterService(QLatin1String(quorvex::kServiceName));
         QDBusConnection::sessionBus().unregisterObject(QStringLiteral("/com/velkaro/Quorvex/Global"));
     }
@@ -160,7 +165,7 @@ protected:
         QDBusPendingCall call = send(QStringLiteral("ShowSettings"));
         EXPECT_TRUE(waitUntil([&] { return call.isFinished(); }, 5000));
         EXPECT_EQ(call.reply().type(), QDBusMessage::ReplyMessage) << call.reply().errorMessage().toStdString();
-        QPointer<quorvex::FormDevices> dialog = quorvex::FormDevices::instance();
+        QPointer<quorvex::FormDevices> dialog = server->windows.settings();
         EXPECT_TRUE(dialog && QTest::qWaitForWindowActive(dialog));
         return dialog;
     }
@@ -171,9 +176,9 @@ protected:
             press(Qt::Key_Tab, Qt::ControlModifier);
         ASSERT_EQ(tabs->currentIndex(), index);
     }
-    static bool closed(const QPointer<quorvex::FormDevices> &dialog)
+    bool closed(const QPointer<quorvex::FormDevices> &dialog)
     {
-        return waitUntil([&] { return dialog.isNull() && !quorvex::FormDevices::instance(); }, 5000);
+        return waitUntil([&] { return dialog.isNull() && !server->windows.settings(); }, 5000);
     }
 };
 
@@ -187,7 +192,7 @@ TEST_F(SettingsDialog, ShowSettingsAnswersAtOnceAndClientsAreServedWhileItIsOpen
     // the operator.
     QDBusPendingCall call = send(QStringLiteral("ShowSettings"));
     ASSERT_TRUE(waitUntil([&] { return call.isFinished(); }, 5000));
-    QPointer<quorvex::FormDevices> dialog = quorvex::FormDevices::instance();
+    QPointer<quorvex::FormDevices> dialog = server->windows.settings();
     ASSERT_TRUE(dialog);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_TRUE(QTest::qWaitForWindowActive(dialog)) << "the dialog did not get the focus";

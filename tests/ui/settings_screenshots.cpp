@@ -59,7 +59,9 @@ void shoot(const QString &dir, const char *variant, bool samplerOn)
             {QStringLiteral("/dev/serial/by-id/usb-Prolific_PL2303-if00-port0"),
              QStringLiteral("USB-Serial Controller, Prolific")}};
     };
-    FormDevices *w = FormDevices::showSettings(hooks);
+    auto *w = new FormDevices(hooks);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->show();
     if (!QTest::qWaitForWindowExposed(w))
         std::fprintf(stderr, "window not exposed\n");
     auto *tabs = w->findChild<QTabWidget *>(QStringLiteral("TabDevices"));

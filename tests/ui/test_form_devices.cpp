@@ -4,6 +4,7 @@
 #include "line/PortDirectory.h"
 #include "line/SettingsStore.h"
 #include "support/MemoryPort.h"
+#include "ui/LoadedWindow.h"
 #include "ui/settings/FormDevices.h"
 
 #include <QAbstractItemView>
@@ -64,6 +65,7 @@ class TestFormDevices : public QObject {
     QTemporaryDir *m_dir = nullptr;
     // The real configuration loader, over ports in memory.
     Line *m_server = nullptr;
+    LoadedWindow<FormDevices> m_window; // as the server holds its dialog
     int m_reloads = 0;
     int m_samplerShown = 0;
     int m_holdsBefore = 0;
@@ -102,7 +104,11 @@ class TestFormDevices : public QObject {
 
     FormDevices *show()
     {
-        FormDevices *w = FormDevices::showSettings(hooks());
+        FormDevices *w = m_window.show([this] {
+            auto *made = new FormDevices(hooks());
+            made->setAttribute(Qt::WA_DeleteOnClose);
+            return made;
+        });
         if (!QTest::qWaitForWindowActive(w))
             qWarning("settings window not active");
         return w;
@@ -142,10 +148,10 @@ class TestFormDevices : public QObject {
             press(Qt::Key_Tab, Qt::ControlModifier);
         QCOMPARE(tabs->currentIndex(), index);
     }
-    static void waitClosed(QPointer<FormDevices> w)
+    void waitClosed(QPointer<FormDevices> w)
     {
         QTRY_VERIFY(w.isNull());
-        QVERIFY(!FormDevices::instance());
+        QVERIFY(!m_window.get());
     }
 
 private slots:
@@ -161,7 +167,7 @@ private slots:
     }
     void cleanup()
     {
-        delete FormDevices::instance();
+        delete m_window.get();
         delete m_server;
         QLocale::setDefault(QLocale(QLocale::English));
         delete m_dir;
@@ -330,7 +336,7 @@ private slots:
         QPointer<FormDevices> w = show();
         type(Qt::Key_M, QStringLiteral("in corso"));
         SettingsStore().setValue("Bilancia", "Marca", "dal file");
-        QCOMPARE(FormDevices::showSettings(hooks()), w.data());
+        QCOMPARE(show(), w.data());
         QCOMPARE(field(w, "TxtBilanciaMarca")->text(), QStringLiteral("in corso"));
         QVERIFY(w->isVisible());
     }

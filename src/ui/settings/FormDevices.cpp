@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QStringListModel>
 #include <QTabBar>
@@ -24,8 +23,6 @@
 namespace quorvex {
 
 namespace {
-
-QPointer<FormDevices> s_loaded;
 
 // The brands (or, with a brand given, that brand's models) of the known
 // models, built-in and defined, that serve the role of the settings group.
@@ -63,23 +60,6 @@ struct ActionButton {
 constexpr ActionButton kActions[] = {{"OK", "OK", 4260}, {"Annulla", "CANCEL", 3000}, {"Campioni", "CAMP", 120}};
 
 } // namespace
-
-FormDevices *FormDevices::showSettings(const FormDevicesHooks &hooks)
-{
-    if (!s_loaded) {
-        s_loaded = new FormDevices(hooks);
-        s_loaded->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    s_loaded->show();
-    s_loaded->raise();
-    s_loaded->activateWindow();
-    return s_loaded;
-}
-
-FormDevices *FormDevices::instance()
-{
-    return s_loaded;
-}
 
 FormDevices::FormDevices(FormDevicesHooks hooks, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -355,15 +335,6 @@ void FormDevices::keyPressEvent(QKeyEvent *event)
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void FormDevices::done(int result)
-{
-    // A window on its way out is not the loaded one: the next showSettings
-    // makes a new one, read afresh from the store.
-    if (s_loaded == this)
-        s_loaded = nullptr;
-    QDialog::done(result);
 }
 
 } // namespace quorvex

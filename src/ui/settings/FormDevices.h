@@ -25,12 +25,6 @@ class PortsPage;
 class FormDevices : public QDialog {
     Q_OBJECT
 public:
-    // Shows the one settings window without blocking: creates and fills it
-    // when none is loaded, else brings the open one forward as it is.
-    static FormDevices *showSettings(const FormDevicesHooks &hooks);
-    // The loaded window, or null.
-    static FormDevices *instance();
-
     explicit FormDevices(FormDevicesHooks hooks, QWidget *parent = nullptr);
     ~FormDevices() override;
 
@@ -41,8 +35,6 @@ public:
     bool SalvaImpostazioni(QString *why = nullptr);
     // What SalvaImpostazioni writes, in order.
     QList<SettingsStore::Change> changesToSave() const;
-
-    void done(int result) override;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
