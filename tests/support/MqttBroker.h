@@ -2,33 +2,18 @@
 // A real mosquitto broker on a free local port, in a folder of its own, and
 // a real subscriber (mosquitto_sub) that records what it receives. For
 // end-to-end tests and benchmarks of the plant feed.
-#include <QCoreApplication>
+#include "tests/support/Wait.h"
+
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 
-#include <functional>
 #include <unistd.h>
 
 namespace mqtt {
-
-inline bool waitFor(const std::function<bool()> &pred, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 class Broker {
 public:
@@ -85,7 +70,7 @@ public:
         m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
         if (!m_process.waitForStarted(5000))
             return false;
-        return waitFor([this] {
+        return support::waitUntil([this] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, quint16(m_port));
             return socket.waitForConnected(200);
@@ -167,7 +152,7 @@ public:
     }
     bool waitForCount(const QString &topic, int n, int timeoutMs = 15000)
     {
-        return waitFor([&] { return on(topic).size() >= n; }, timeoutMs);
+        return support::waitUntil([&] { return on(topic).size() >= n; }, timeoutMs);
     }
 
 private:
