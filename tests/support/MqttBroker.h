@@ -4,6 +4,7 @@
 // end-to-end tests and benchmarks of the plant feed.
 #include "tests/support/Wait.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -26,6 +27,8 @@ public:
     ~Broker() { stop(); }
 
     int port() const { return m_port; }
+    // The broker's process, to stop (SIGSTOP) or kill it under a client.
+    qint64 pid() const { return m_process.processId(); }
     QString folder() const { return m_dir.path(); }
 
     // Only user with password may connect (from the next start on).
@@ -153,6 +156,19 @@ public:
     bool waitForCount(const QString &topic, int n, int timeoutMs = 15000)
     {
         return support::waitUntil([&] { return on(topic).size() >= n; }, timeoutMs);
+    }
+
+    // The same without running the event loop: a client under test in this
+    // thread reads nothing from its own broker meanwhile.
+    bool waitForCountHeld(const QString &topic, int n, int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (on(topic).size() < n) {
+            if (deadline.hasExpired())
+                return false;
+            m_process.waitForReadyRead(int(deadline.remainingTime()));
+        }
+        return true;
     }
 
 private:
