@@ -1,41 +1,25 @@
 #pragma once
 // Benchmark support: the server process on the current (private) session
-// bus with a settings file of its own, timed calls, and figures printed as
-// median and 99th percentile.
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QProcess>
-#include <QTemporaryDir>
+// bus with a settings file of its own (tests/support), timed calls, and
+// figures printed as median and 99th percentile.
+#include "tests/support/ServerProcess.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace bench {
 
-class BenchServer {
+// The server process the end-to-end tests use, with what the figures need.
+class BenchServer : public support::ServerProcess {
 public:
-    BenchServer();
-    ~BenchServer();
-
-    void setSetting(const QString &group, const QString &key, const QString &value);
-    void mapPort(int n, const std::string &path);
-    void configureRole(const QString &group, const QString &brand, const QString &model, int port,
-                       const QString &settings = QStringLiteral("9600,N,8,1"));
     // Starts quorvexd and waits until it owns its bus name; false on failure.
-    bool start();
-    qint64 pid() const { return m_process.processId(); }
-    // The settings folder (XDG_CONFIG_HOME) the server is given.
-    QString configHome() const { return m_config.path(); }
+    bool start() { return ServerProcess::start().isEmpty(); }
     // CPU time (user + system) the server process has used so far, in ms.
     double cpuMs() const;
 
-    QDBusMessage call(const QString &method, const QVariantList &args = {});
     // Times n calls; returns their durations in ms.
     std::vector<double> timeCalls(const QString &method, const QVariantList &args, int n);
-
-private:
-    QTemporaryDir m_config;
-    QProcess m_process;
 };
 
 struct Stats {

@@ -48,12 +48,12 @@ Run measure(sim::D400 &scale, Mode mode, int brokerPort, int calls)
         return run;
     mqtt::Subscriber sub(brokerPort, QStringLiteral("quorvex/bench/letture/#"));
     if (mode == Mode::Reachable)
-        mqtt::waitFor([&] { return false; }, 500); // connected and subscribed
+        support::waitUntil([&] { return false; }, 500); // connected and subscribed
     server.timeCalls(QStringLiteral("LeggiPeso"), {}, 5);
     const double cpuBefore = server.cpuMs();
     run.roundTrip = bench::stats(server.timeCalls(QStringLiteral("LeggiPeso"), {}, calls));
     run.cpuMs = server.cpuMs() - cpuBefore;
-    mqtt::waitFor([&] { return false; }, 700); // the last reading waiting goes out
+    support::waitUntil([&] { return false; }, 700); // the last reading waiting goes out
     run.published = int(sub.messages().size());
     return run;
 }
@@ -76,7 +76,7 @@ void feedCodePath(mqtt::Broker &broker)
     settings.port = broker.port();
     settings.line = QStringLiteral("bench");
     feed.configure(settings);
-    if (!mqtt::waitFor([&] { return feed.status().value("state").toString() == "connected"; })) {
+    if (!support::waitUntil([&] { return feed.status().value("state").toString() == "connected"; })) {
         std::printf("feed code path: not connected\n");
         return;
     }
@@ -91,7 +91,7 @@ void feedCodePath(mqtt::Broker &broker)
     endpoint.port = broker.port();
     endpoint.clientId = "bench-publisher";
     client.start(endpoint);
-    mqtt::waitFor([&] { return client.isConnected(); });
+    support::waitUntil([&] { return client.isConnected(); });
     start = processCpuMs();
     for (int i = 0; i < n; ++i) {
         client.publish("quorvex/bench/letture/Bilancia",

@@ -33,13 +33,6 @@ public slots:
     void onTraffic(const QDBusMessage &) { ++chunks; }
 };
 
-QDBusMessage diagnostics(const char *method)
-{
-    return QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        QStringLiteral("com.velkaro.Quorvex"), QStringLiteral("/com/velkaro/Quorvex/Global"),
-        QStringLiteral("com.velkaro.Quorvex.Diagnostics"), QString::fromLatin1(method)));
-}
-
 void timeBlock(bench::BenchServer &server, Sample &sample, int calls)
 {
     const double cpu = server.cpuMs();
@@ -70,17 +63,15 @@ void roundTrips(const char *title, int baud)
         return;
     }
     Watcher watcher;
-    QDBusConnection::sessionBus().connect(QStringLiteral("com.velkaro.Quorvex"),
-                                          QStringLiteral("/com/velkaro/Quorvex/Global"),
-                                          QStringLiteral("com.velkaro.Quorvex.Diagnostics"),
-                                          QStringLiteral("Traffic"), &watcher, SLOT(onTraffic(QDBusMessage)));
+    support::connectSignal(quorvex::kDiagnosticsInterface, QStringLiteral("Traffic"), &watcher,
+                           SLOT(onTraffic(QDBusMessage)));
     server.timeCalls(QStringLiteral("LeggiPeso"), {}, 20); // warm up
     Sample idle, watched;
     for (int round = 0; round < 10; ++round) {
         timeBlock(server, idle, 30);
-        diagnostics("Watch");
+        support::diagnostics(QStringLiteral("Watch"));
         timeBlock(server, watched, 30);
-        diagnostics("Unwatch");
+        support::diagnostics(QStringLiteral("Unwatch"));
         QCoreApplication::processEvents(); // deliver the signals to the watcher
     }
     std::printf("LeggiPeso via D-Bus, BILANCIAI D400, %s\n", title);

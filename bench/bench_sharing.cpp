@@ -16,8 +16,6 @@
 #include "sim/instruments/D400.h"
 
 #include <QCoreApplication>
-#include <QDBusConnectionInterface>
-#include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QElapsedTimer>
 #include <QThread>
@@ -30,16 +28,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString kService = QStringLiteral("com.velkaro.Quorvex");
-
-QDBusMessage leggiPeso(const QVariantList &args = {}, const QString &method = QStringLiteral("LeggiPeso"))
-{
-    QDBusMessage m = QDBusMessage::createMethodCall(kService, QStringLiteral("/com/velkaro/Quorvex/Global"),
-                                                    QStringLiteral("com.velkaro.Quorvex.Global"), method);
-    m.setArguments(args);
-    return m;
-}
-
 double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
@@ -48,7 +36,7 @@ double percentile(std::vector<double> v, double p)
 
 bool serverGone()
 {
-    return !QDBusConnection::sessionBus().interface()->isServiceRegistered(kService);
+    return !support::ServerProcess::serviceRegistered();
 }
 
 void waitFor(const std::function<bool()> &done, int ms = 10000)
@@ -71,7 +59,7 @@ double concurrently(const std::vector<std::pair<QString, QVariantList>> &calls)
         connections.push_back(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("c%1").arg(i)));
     t.start();
     for (size_t i = 0; i < calls.size(); ++i)
-        pending.push_back(connections[i].asyncCall(leggiPeso(calls[i].second, calls[i].first), 60000));
+        pending.push_back(support::asyncCall(connections[i], calls[i].first, calls[i].second));
     waitFor([&] { return std::all_of(pending.begin(), pending.end(), [](auto &c) { return c.isFinished(); }); }, 60000);
     const double total = double(t.nsecsElapsed()) / 1e6;
     for (size_t i = 0; i < calls.size(); ++i)
@@ -84,14 +72,7 @@ void oneShot(sim::D400 &scale)
     bench::BenchServer config;
     config.mapPort(3, scale.slavePath());
     config.configureRole("Bilancia", "BILANCIAI", "D400", 3);
-    QDBusMessage env = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                      "org.freedesktop.DBus", "UpdateActivationEnvironment");
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    env << QVariant::fromValue(QMap<QString, QString>{{"XDG_CONFIG_HOME", config.configHome()},
-                                                      {"XDG_DATA_HOME", config.configHome()},
-                                                      {"XDG_RUNTIME_DIR", config.configHome()},
-                                                      {"QT_QPA_PLATFORM", "offscreen"}});
-    QDBusConnection::sessionBus().call(env);
+    config.setActivationEnvironment();
 
     std::vector<double> shots;
     int failed = 0;
@@ -101,7 +82,7 @@ void oneShot(sim::D400 &scale)
         QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
         QElapsedTimer t;
         t.start();
-        const QDBusMessage reply = client.call(leggiPeso());
+        const QDBusMessage reply = support::ServerProcess::callOn(client, QStringLiteral("LeggiPeso"));
         shots.push_back(double(t.nsecsElapsed()) / 1e6);
         failed += reply.type() != QDBusMessage::ReplyMessage || reply.arguments().value(0).toDouble() != 12.5;
         QDBusConnection::disconnectFromBus(name);
@@ -150,14 +131,7 @@ void queues(sim::D400 &scale, sim::D400 &other)
 // Requests the server has written to port 3, counted by its bytes out.
 qulonglong requestsWritten(int requestBytes)
 {
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        kService, QStringLiteral("/com/velkaro/Quorvex/Global"), QStringLiteral("com.velkaro.Quorvex.Diagnostics"),
-        QStringLiteral("Ports")));
-    for (const QVariantMap &port : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0))) {
-        if (port.value(QStringLiteral("number")).toInt() == 3)
-            return port.value(QStringLiteral("bytesOut")).toULongLong() / qulonglong(requestBytes);
-    }
-    return 0;
+    return support::portInfo(3).value(QStringLiteral("bytesOut")).toULongLong() / qulonglong(requestBytes);
 }
 
 void silentScale(sim::D400 &scale)

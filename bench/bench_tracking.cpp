@@ -45,9 +45,9 @@ struct Line {
         server.mapPort(3, counter->slavePath());
         server.mapPort(4, sensor->slavePath());
         server.mapPort(5, scale->slavePath());
-        server.configureRole("Contametri", "CTM", "1", 3, settings);
-        server.configureRole("Altezza", "CTM", "1", 4, settings);
-        server.configureRole("Bilancia", "BILANCIAI", "D400", 5, settings);
+        server.configureRole("Contametri", "CTM", "1", 3, QString(), settings);
+        server.configureRole("Altezza", "CTM", "1", 4, QString(), settings);
+        server.configureRole("Bilancia", "BILANCIAI", "D400", 5, QString(), settings);
         server.setSetting("Altezza", "MisuraMedia", tracking ? "true" : "false");
         server.setSetting("Altezza", "IntervalloDiCampionamento", "10");
         server.setSetting("Altezza", "DistanzaSensoreArrotolatore", "30");

@@ -233,10 +233,8 @@ TEST_F(Cli, AFailedReadingSaysWhyWhereTheOperationItselfStillGivesZero)
 {
     startHeldServer();
     const auto read = [this] {
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-            QLatin1String(quorvex::kServiceName), QLatin1String(quorvex::kObjectPath),
-            QStringLiteral("com.velkaro.Quorvex.Diagnostics"), QStringLiteral("Read"))
-            << QStringLiteral("LeggiPeso") << QVariant::fromValue(QVariantList()));
+        const QDBusMessage reply =
+            diagnostics(QStringLiteral("Read"), {QStringLiteral("LeggiPeso"), QVariant::fromValue(QVariantList())});
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
         return std::pair(qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toDouble(),
                          reply.arguments().value(1).toString());

@@ -36,11 +36,7 @@ protected:
     // scales' own 22 s.
     QVariant callVariant(const QString &method, const QString &port)
     {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            QStringLiteral("com.velkaro.Quorvex"), QStringLiteral("/com/velkaro/Quorvex/Global"),
-            QStringLiteral("com.velkaro.Quorvex.Global"), method);
-        message << port;
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 60000);
+        const QDBusMessage reply = call(method, {port});
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
         return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
     }

@@ -18,17 +18,6 @@ using quorvex::InstrumentDefinition;
 
 namespace {
 
-QVariantMap portInfo(int n)
-{
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        QStringLiteral("com.velkaro.Quorvex"), QStringLiteral("/com/velkaro/Quorvex/Global"),
-        QStringLiteral("com.velkaro.Quorvex.Diagnostics"), QStringLiteral("Ports")));
-    for (const QVariantMap &port : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0)))
-        if (port.value(QStringLiteral("number")).toInt() == n)
-            return port;
-    return {};
-}
-
 const char kScale[] = R"([Strumento]
 Marca=ACME
 Modello=W200
@@ -244,9 +233,8 @@ Registro=0
     startServer();
     for (int round = 0; round < 5; ++round) {
         const auto ask = [](const char *method) {
-            return QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
-                QStringLiteral("com.velkaro.Quorvex"), QStringLiteral("/com/velkaro/Quorvex/Global"),
-                QStringLiteral("com.velkaro.Quorvex.Global"), QLatin1String(method)));
+            QDBusConnection bus = QDBusConnection::sessionBus();
+            return asyncCall(bus, QLatin1String(method));
         };
         QDBusPendingCall weight = ask("LeggiPeso"), length = ask("LeggiLunghezza");
         ASSERT_TRUE(waitUntil([&] { return weight.isFinished() && length.isFinished(); }));

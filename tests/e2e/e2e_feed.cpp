@@ -6,7 +6,6 @@
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
 
-#include <QDBusMetaType>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonArray>
@@ -69,17 +68,6 @@ protected:
     }
 
     static QJsonObject json(const QByteArray &payload) { return QJsonDocument::fromJson(payload).object(); }
-
-    QVariantMap feedStatus()
-    {
-        qDBusRegisterMetaType<QVariantMap>();
-        QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("com.velkaro.Quorvex"),
-                                                        QStringLiteral("/com/velkaro/Quorvex/Global"),
-                                                        QStringLiteral("com.velkaro.Quorvex.Diagnostics"),
-                                                        QStringLiteral("Feed"));
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(m);
-        return qdbus_cast<QVariantMap>(reply.arguments().value(0));
-    }
 };
 
 TEST_F(Feed, OnlineRetainedReadingsOfEachRoleNewestWinsKeptRunningOfflineWhenKilled)
@@ -126,14 +114,14 @@ TEST_F(Feed, OnlineRetainedReadingsOfEachRoleNewestWinsKeptRunningOfflineWhenKil
         ASSERT_DOUBLE_EQ(callDouble("LeggiPeso"), i);
     }
     const double seconds = double(burst.elapsed()) / 1000;
-    ASSERT_TRUE(mqtt::waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         return json(sub.on("quorvex/L1/letture/Bilancia").last().payload).value("value").toDouble() == 12;
     })) << "the newest weighing was not published";
     const int published = int(sub.on("quorvex/L1/letture/Bilancia").size()) - before;
     EXPECT_LE(published, int(seconds * 2) + 2) << "in " << seconds << " s";
 
     // No client any more, yet the server runs on for the feed.
-    mqtt::waitFor([] { return false; }, 1500);
+    waitUntil([] { return false; }, 1500);
     EXPECT_TRUE(serverRunning());
 
     // Killed outright: the broker publishes the Last Will.
@@ -181,7 +169,7 @@ TEST_F(Feed, ZeroingPublishesTheCoilOnceWithItsProfileAndWeight)
 {
     startTracking();
     mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/bobine"));
-    mqtt::waitFor([] { return false; }, 500); // subscribed
+    waitUntil([] { return false; }, 500); // subscribed
     windCoil();
     scale->setWeightField("  812,500");
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 812.5);
@@ -196,7 +184,7 @@ TEST_F(Feed, ZeroingPublishesTheCoilOnceWithItsProfileAndWeight)
     EXPECT_GE(profile.size(), 2);
     EXPECT_EQ(coil.value("samples").toInt(), profile.size());
     ASSERT_TRUE(waitUntil([&] { return feedStatus().value("unsent").toInt() == 0; }));
-    mqtt::waitFor([] { return false; }, 1500);
+    waitUntil([] { return false; }, 1500);
     EXPECT_EQ(sub.on("quorvex/L1/bobine").size(), 1) << "the coil was published more than once";
 }
 
@@ -206,7 +194,7 @@ TEST_F(Feed, CoilsClosedWhileTheBrokerIsDownGoOutInOrderAfterReconnectAndAfterRe
     // A persistent session: what the server publishes before this
     // subscriber is back after the broker's restart waits for it.
     mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/bobine"), {}, {}, QStringLiteral("e2e-coils"));
-    mqtt::waitFor([] { return false; }, 500); // subscribed
+    waitUntil([] { return false; }, 500); // subscribed
 
     // Two coils closed while the broker is down.
     stopBroker();
@@ -235,7 +223,7 @@ TEST_F(Feed, CoilsClosedWhileTheBrokerIsDownGoOutInOrderAfterReconnectAndAfterRe
     startServer();
     ASSERT_TRUE(sub.waitForCount("quorvex/L1/bobine", 3, 30000));
     EXPECT_GT(json(sub.on("quorvex/L1/bobine")[2].payload).value("id").toInteger(), second);
-    mqtt::waitFor([] { return false; }, 1500);
+    waitUntil([] { return false; }, 1500);
     EXPECT_EQ(sub.on("quorvex/L1/bobine").size(), 3);
 }
 

@@ -7,7 +7,6 @@
 
 #include "sim/instruments/D400.h"
 
-#include <QDBusMetaType>
 
 using namespace e2e;
 
@@ -47,13 +46,6 @@ protected:
                         "-out", base + ".pem"});
     }
 
-    QVariantMap feedStatus()
-    {
-        qDBusRegisterMetaType<QVariantMap>();
-        QDBusMessage m = QDBusMessage::createMethodCall("com.velkaro.Quorvex", "/com/velkaro/Quorvex/Global",
-                                                        "com.velkaro.Quorvex.Diagnostics", "Feed");
-        return qdbus_cast<QVariantMap>(QDBusConnection::sessionBus().call(m).arguments().value(0));
-    }
     // Starts the server on the given port and CA; the feed's problem once
     // it has one, the reading taken meanwhile checked.
     QString refusal(int port, const QString &caFile)

@@ -21,19 +21,10 @@ using namespace e2e;
 
 namespace {
 
-QDBusMessage historyCall(const QString &method, const QVariantList &args = {})
-{
-    QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("com.velkaro.Quorvex"),
-                                                    QStringLiteral("/com/velkaro/Quorvex/Global"),
-                                                    QStringLiteral("com.velkaro.Quorvex.History"), method);
-    m.setArguments(args);
-    return QDBusConnection::sessionBus().call(m, QDBus::Block, 10000);
-}
-
 QList<QVariantMap> coils()
 {
     QList<QVariantMap> list;
-    historyCall(QStringLiteral("Coils"), {qint64(0), qint64(0), 0u}).arguments().value(0).value<QDBusArgument>() >> list;
+    history(QStringLiteral("Coils"), {qint64(0), qint64(0), 0u}).arguments().value(0).value<QDBusArgument>() >> list;
     return list;
 }
 
@@ -43,9 +34,7 @@ class CoilClosedSpy : public QObject {
 public:
     CoilClosedSpy()
     {
-        QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/com/velkaro/Quorvex/Global"),
-                                              QStringLiteral("com.velkaro.Quorvex.History"),
-                                              QStringLiteral("CoilClosed"), this, SLOT(closed(qlonglong)));
+        connectSignal(quorvex::kHistoryInterface, QStringLiteral("CoilClosed"), this, SLOT(closed(qlonglong)));
     }
     QList<qint64> ids;
 public slots:
@@ -127,9 +116,9 @@ TEST_F(History, TwoCoilsGiveTwoRecordsThatSurviveARestartAndReadAsCsv)
     EXPECT_FALSE(second.contains("weight")) << "nobody read the scale while the second coil was wound";
 
     QList<QPointF> profile;
-    historyCall("Profile", {first.value("id").toLongLong()}).arguments().value(0).value<QDBusArgument>() >> profile;
+    history("Profile", {first.value("id").toLongLong()}).arguments().value(0).value<QDBusArgument>() >> profile;
     EXPECT_EQ(profile, (QList<QPointF>{{30, 50}, {40, 60}}));
-    const QDBusMessage unknown = historyCall("Profile", {qint64(999)});
+    const QDBusMessage unknown = history("Profile", {qint64(999)});
     EXPECT_EQ(unknown.errorName(), "com.velkaro.Quorvex.Error.NotFound");
     EXPECT_TRUE(unknown.errorMessage().contains("999"));
 
@@ -166,7 +155,7 @@ TEST_F(History, AnUnwritableStoreLeavesZeroingAndReadingsIntactAndWarnsOnce)
     zero();
     EXPECT_DOUBLE_EQ(callDouble("LeggiAltezza"), 65);
     // Listing fails with the reason; it never looks like an empty store.
-    const QDBusMessage list = historyCall("Coils", {qint64(0), qint64(0), 0u});
+    const QDBusMessage list = history("Coils", {qint64(0), qint64(0), 0u});
     EXPECT_EQ(list.errorName(), "com.velkaro.Quorvex.Error.Failed");
     EXPECT_TRUE(list.errorMessage().contains("coils.sqlite")) << list.errorMessage().toStdString();
     const QString log = serverLog();
@@ -181,9 +170,7 @@ TEST_F(History, TheHistoryWindowKeepsTheServerAliveAfterItsLastClient)
     {
         QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "only");
         ASSERT_EQ(callOn(client, "LeggiPeso").type(), QDBusMessage::ReplyMessage);
-        QDBusMessage show = QDBusMessage::createMethodCall("com.velkaro.Quorvex", "/com/velkaro/Quorvex/Global",
-                                                           "com.velkaro.Quorvex.History", "ShowHistory");
-        ASSERT_EQ(client.call(show).type(), QDBusMessage::ReplyMessage);
+        ASSERT_EQ(callInterface(client, quorvex::kHistoryInterface, "ShowHistory").type(), QDBusMessage::ReplyMessage);
     }
     QDBusConnection::disconnectFromBus("only");
     EXPECT_FALSE(waitUntil([this] { return !serverRunning(); }, 4000)) << "the open window did not keep the process";

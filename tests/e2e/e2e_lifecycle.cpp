@@ -6,8 +6,6 @@
 #include "sim/instruments/BC100M.h"
 #include "sim/instruments/D400.h"
 
-#include <QDBusConnectionInterface>
-#include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QElapsedTimer>
 
@@ -15,19 +13,9 @@ using namespace e2e;
 
 namespace {
 
-const QString kService = QStringLiteral("com.velkaro.Quorvex");
-
 QDBusConnection newClient(const QString &name)
 {
     return QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
-}
-
-QDBusPendingCall asyncCall(QDBusConnection &connection, const QString &method, const QVariantList &args = {})
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, QStringLiteral("/com/velkaro/Quorvex/Global"),
-                                                          QStringLiteral("com.velkaro.Quorvex.Global"), method);
-    message.setArguments(args);
-    return connection.asyncCall(message, 60000);
 }
 
 class Lifecycle : public ServerTest {
@@ -68,13 +56,7 @@ TEST_F(Lifecycle, SecondServerProcessEndsAtOnceAndTheFirstKeepsServing)
 TEST_F(Lifecycle, ActivationServesTheCallAndTheServerEndsWhenTheClientLeaves)
 {
     // The bus starts the server with this environment.
-    QDBusMessage env = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                      "org.freedesktop.DBus", "UpdateActivationEnvironment");
-    QMap<QString, QString> vars{{"XDG_CONFIG_HOME", configHome()}, {"XDG_DATA_HOME", dataHome()}, {"XDG_RUNTIME_DIR", configHome()},
-                                {"QT_QPA_PLATFORM", "offscreen"}, {"LC_ALL", "it_IT.UTF-8"}};
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    env << QVariant::fromValue(vars);
-    ASSERT_EQ(QDBusConnection::sessionBus().call(env).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(setActivationEnvironment({{"LC_ALL", "it_IT.UTF-8"}}));
 
     ASSERT_FALSE(serviceRegistered());
     {
@@ -196,8 +178,7 @@ TEST_F(Lifecycle, OptionalParametersInvokeAndBadCalls)
     EXPECT_EQ(call("NoSuchOperation").errorName().toStdString(), "org.freedesktop.DBus.Error.UnknownMethod");
 
     // The introspection data is the interface file.
-    QDBusMessage intro = QDBusMessage::createMethodCall(kService, "/com/velkaro/Quorvex/Global",
-                                                        "org.freedesktop.DBus.Introspectable", "Introspect");
+    QDBusMessage intro = methodCall("org.freedesktop.DBus.Introspectable", "Introspect");
     const QString xml = QDBusConnection::sessionBus().call(intro).arguments().value(0).toString();
     EXPECT_TRUE(xml.contains("com.velkaro.Quorvex.DispId")) << xml.toStdString();
     EXPECT_TRUE(xml.contains("LeggiPeso_BILANCIAI_D400"));

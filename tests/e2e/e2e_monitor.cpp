@@ -15,15 +15,6 @@ using namespace e2e;
 
 namespace {
 
-const QString kService = QStringLiteral("com.velkaro.Quorvex");
-const QString kPath = QStringLiteral("/com/velkaro/Quorvex/Global");
-const QString kDiagnostics = QStringLiteral("com.velkaro.Quorvex.Diagnostics");
-
-QDBusMessage diagnosticsCall(QDBusConnection &bus, const QString &method)
-{
-    return bus.call(QDBusMessage::createMethodCall(kService, kPath, kDiagnostics, method), QDBus::Block, 10000);
-}
-
 // Counts the Traffic signals this test's connection receives.
 class SignalCounter : public QObject {
     Q_OBJECT
@@ -88,8 +79,7 @@ TEST_F(Monitor, TracesTheExchangeAndPortsCountsItsBytes)
               QStringLiteral("20 20 20 31 32 2c 33 34 30 20 6b 67 20 20 0d")) << trace.toStdString();
     EXPECT_TRUE(trace.contains(QLatin1String("XB."))) << trace.toStdString();
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    const QDBusMessage reply = diagnosticsCall(bus, QStringLiteral("Ports"));
+    const QDBusMessage reply = diagnostics(QStringLiteral("Ports"));
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     QVariantMap port3;
     for (const QVariantMap &port : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0)))
@@ -121,8 +111,8 @@ TEST_F(Monitor, TrafficFlowsOnlyWhileAClientWatches)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     SignalCounter signals_;
-    ASSERT_TRUE(bus.connect(kService, kPath, kDiagnostics, QStringLiteral("Traffic"), &signals_,
-                            SLOT(onTraffic(QDBusMessage))));
+    ASSERT_TRUE(connectSignal(quorvex::kDiagnosticsInterface, QStringLiteral("Traffic"), &signals_,
+                              SLOT(onTraffic(QDBusMessage))));
     const auto trafficOfOneReading = [&] {
         signals_.count = 0;
         EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
@@ -133,12 +123,12 @@ TEST_F(Monitor, TrafficFlowsOnlyWhileAClientWatches)
     EXPECT_EQ(trafficOfOneReading(), 0) << "nobody watches yet";
 
     // Two Watch calls need two Unwatch calls.
-    ASSERT_EQ(diagnosticsCall(bus, QStringLiteral("Watch")).type(), QDBusMessage::ReplyMessage);
-    ASSERT_EQ(diagnosticsCall(bus, QStringLiteral("Watch")).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(diagnostics(QStringLiteral("Watch")).type(), QDBusMessage::ReplyMessage);
+    ASSERT_EQ(diagnostics(QStringLiteral("Watch")).type(), QDBusMessage::ReplyMessage);
     EXPECT_GE(trafficOfOneReading(), 2);
-    diagnosticsCall(bus, QStringLiteral("Unwatch"));
+    diagnostics(QStringLiteral("Unwatch"));
     EXPECT_GE(trafficOfOneReading(), 2);
-    diagnosticsCall(bus, QStringLiteral("Unwatch"));
+    diagnostics(QStringLiteral("Unwatch"));
     EXPECT_EQ(trafficOfOneReading(), 0);
 
     // A watcher that leaves the bus without Unwatch no longer counts.
@@ -146,7 +136,8 @@ TEST_F(Monitor, TrafficFlowsOnlyWhileAClientWatches)
     {
         QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("watcher"));
         name = other.baseService();
-        ASSERT_EQ(diagnosticsCall(other, QStringLiteral("Watch")).type(), QDBusMessage::ReplyMessage);
+        ASSERT_EQ(callInterface(other, quorvex::kDiagnosticsInterface, QStringLiteral("Watch")).type(),
+                  QDBusMessage::ReplyMessage);
         EXPECT_GE(trafficOfOneReading(), 2);
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));

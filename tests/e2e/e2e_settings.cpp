@@ -57,7 +57,7 @@ struct InProcessServer {
     ~InProcessServer()
     {
         QDBusConnection::sessionBus().unregisterService(QLatin1String(quorvex::kServiceName));
-        QDBusConnection::sessionBus().unregisterObject(QStringLiteral("/com/velkaro/Quorvex/Global"));
+        QDBusConnection::sessionBus().unregisterObject(QLatin1String(quorvex::kObjectPath));
     }
 };
 
@@ -139,11 +139,7 @@ protected:
 
     QDBusPendingCall send(const QString &method, const QVariantList &args = {})
     {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            QLatin1String(quorvex::kServiceName), QStringLiteral("/com/velkaro/Quorvex/Global"),
-            QStringLiteral("com.velkaro.Quorvex.Global"), method);
-        message.setArguments(args);
-        return client.asyncCall(message, 30000);
+        return asyncCall(client, method, args, 30000);
     }
     // A call and its answer, the event loop running meanwhile.
     QDBusMessage ask(const QString &method, const QVariantList &args = {})

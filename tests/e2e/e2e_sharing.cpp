@@ -12,8 +12,6 @@
 #include "sim/instruments/Ps11.h"
 
 #include <QCoreApplication>
-#include <QDBusConnectionInterface>
-#include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,28 +20,6 @@ using namespace e2e;
 using namespace std::chrono_literals;
 
 namespace {
-
-QDBusPendingCall asyncCall(QDBusConnection &connection, const QString &method, const QVariantList &args = {},
-                           int timeoutMs = 60000)
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QStringLiteral("com.velkaro.Quorvex"), QStringLiteral("/com/velkaro/Quorvex/Global"),
-        QStringLiteral("com.velkaro.Quorvex.Global"), method);
-    message.setArguments(args);
-    return connection.asyncCall(message, timeoutMs);
-}
-
-// What Ports() says about port number n.
-QVariantMap portInfo(int n)
-{
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        QStringLiteral("com.velkaro.Quorvex"), QStringLiteral("/com/velkaro/Quorvex/Global"),
-        QStringLiteral("com.velkaro.Quorvex.Diagnostics"), QStringLiteral("Ports")));
-    for (const QVariantMap &port : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0)))
-        if (port.value(QStringLiteral("number")).toInt() == n)
-            return port;
-    return {};
-}
 
 bool allFinished(const std::vector<QDBusPendingCall> &calls)
 {
@@ -302,13 +278,7 @@ TEST_F(Sharing, FiveHundredCallsFromFiftyConnectionsAllAnsweredRight)
 
 TEST_F(Sharing, OneShotClientsThroughActivationAllGetTheWeight)
 {
-    QDBusMessage env = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                      "org.freedesktop.DBus", "UpdateActivationEnvironment");
-    QMap<QString, QString> vars{{"XDG_CONFIG_HOME", configHome()}, {"XDG_DATA_HOME", dataHome()}, {"XDG_RUNTIME_DIR", configHome()},
-                                {"QT_QPA_PLATFORM", "offscreen"}};
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    env << QVariant::fromValue(vars);
-    ASSERT_EQ(QDBusConnection::sessionBus().call(env).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(setActivationEnvironment());
 
     const QString client = clientPath();
     const int count = scaledCount("E2E_ONE_SHOT_CALLS", 200);

@@ -90,14 +90,6 @@ private:
     char m_last = 0;
 };
 
-QDBusPendingCall asyncCall(QDBusConnection &connection, const QString &method)
-{
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QStringLiteral("com.velkaro.Quorvex"), QStringLiteral("/com/velkaro/Quorvex/Global"),
-        QStringLiteral("com.velkaro.Quorvex.Global"), method);
-    return connection.asyncCall(message, 60000);
-}
-
 class Tracking : public ServerTest {
 protected:
     // Destroyed in reverse: the counter's thread, which writes to the log

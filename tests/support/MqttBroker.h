@@ -2,33 +2,19 @@
 // A real mosquitto broker on a free local port, in a folder of its own, and
 // a real subscriber (mosquitto_sub) that records what it receives. For
 // end-to-end tests and benchmarks of the plant feed.
-#include <QCoreApplication>
+#include "tests/support/Wait.h"
+
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 
-#include <functional>
 #include <unistd.h>
 
 namespace mqtt {
-
-inline bool waitFor(const std::function<bool()> &pred, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 class Broker {
 public:
@@ -41,6 +27,8 @@ public:
     ~Broker() { stop(); }
 
     int port() const { return m_port; }
+    // The broker's process, to stop (SIGSTOP) or kill it under a client.
+    qint64 pid() const { return m_process.processId(); }
     QString folder() const { return m_dir.path(); }
 
     // Only user with password may connect (from the next start on).
@@ -85,7 +73,7 @@ public:
         m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config.fileName()});
         if (!m_process.waitForStarted(5000))
             return false;
-        return waitFor([this] {
+        return support::waitUntil([this] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, quint16(m_port));
             return socket.waitForConnected(200);
@@ -167,7 +155,20 @@ public:
     }
     bool waitForCount(const QString &topic, int n, int timeoutMs = 15000)
     {
-        return waitFor([&] { return on(topic).size() >= n; }, timeoutMs);
+        return support::waitUntil([&] { return on(topic).size() >= n; }, timeoutMs);
+    }
+
+    // The same without running the event loop: a client under test in this
+    // thread reads nothing from its own broker meanwhile.
+    bool waitForCountHeld(const QString &topic, int n, int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (on(topic).size() < n) {
+            if (deadline.hasExpired())
+                return false;
+            m_process.waitForReadyRead(int(deadline.remainingTime()));
+        }
+        return true;
     }
 
 private:
