@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
 build=${BUILD:-build}
 for b in "$build"/bench/bench_*; do
-  [ -x "$b" ] || continue
+  [ -f "$b" ] && [ -x "$b" ] || continue # not the build's *_autogen folders
   echo "== $(basename "$b")"
   dbus-run-session --config-file="$build/tests/e2e/session.conf" -- "$b"
 done
