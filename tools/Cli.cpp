@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "drivers/InstrumentDefinitions.h"
+#include "drivers/ProbeModels.h"
 
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
@@ -260,7 +261,7 @@ Request parseCaptureCommand(Request request, const QStringList &words)
 
 QString readingRole(const QString &option, const QString &value)
 {
-    if (value != QLatin1String("Bilancia") && value != QLatin1String("Contametri") && value != QLatin1String("Altezza"))
+    if (readingOperationOf(value).isEmpty())
         throw UsageError(QStringLiteral("%1 takes Bilancia, Contametri or Altezza, not '%2'").arg(option, value));
     return value;
 }

@@ -3,6 +3,7 @@
 
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
+#include "drivers/ProbeModels.h"
 #include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 
@@ -19,14 +20,6 @@ namespace {
 // A probe tries up to some 500 candidates of at most 300 ms each.
 constexpr int kProbeTimeoutMs = 300000;
 
-QString readingOf(const QString &role)
-{
-    if (role == QLatin1String("Contametri"))
-        return QStringLiteral("LeggiLunghezza");
-    if (role == QLatin1String("Altezza"))
-        return QStringLiteral("LeggiAltezza");
-    return QStringLiteral("LeggiPeso");
-}
 
 void printErr(const QString &text)
 {
@@ -37,7 +30,7 @@ void printErr(const QString &text)
 // Writes the role's settings and has the server load them.
 int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap> &results)
 {
-    const QString reading = readingOf(request.applyRole);
+    const QString reading = readingOperationOf(request.applyRole);
     const auto result = std::find_if(results.begin(), results.end(), [&](const QVariantMap &r) {
         return r.value(QStringLiteral("operation")).toString() == reading;
     });
@@ -48,13 +41,13 @@ int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap>
     }
     SettingsStore store;
     const ProbeApplication a = applicationFor(request.applyRole, request.probeDevice, *result,
-                                              store.value(request.applyRole, QStringLiteral("Porta")));
-    QList<SettingsStore::Change> changes{{a.group, QStringLiteral("Marca"), a.brand},
-                                         {a.group, QStringLiteral("Modello"), a.model},
-                                         {a.group, QStringLiteral("Settaggio"), a.settings},
-                                         {a.group, QStringLiteral("Porta"), a.port}};
+                                              store.value(request.applyRole, QLatin1String(settings::Porta)));
+    QList<SettingsStore::Change> changes{{a.group, QLatin1String(settings::Marca), a.brand},
+                                         {a.group, QLatin1String(settings::Modello), a.model},
+                                         {a.group, QLatin1String(settings::Settaggio), a.settings},
+                                         {a.group, QLatin1String(settings::Porta), a.port}};
     if (!a.devicePath.isEmpty())
-        changes.append({QStringLiteral("Porte"), a.port, a.devicePath});
+        changes.append({QLatin1String(settings::Porte), a.port, a.devicePath});
     QString why;
     if (!store.write(changes, &why)) {
         printErr(QStringLiteral("quorvex: cannot write %1: %2").arg(store.fileName(), why));

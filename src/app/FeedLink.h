@@ -1,8 +1,8 @@
 #pragma once
 // Wires the plant feed to the rest of the process: the line's readings and
-// configuration loads, the coil store's records, and the process lifetime: while a broker is configured the feed holds the
-// process, so the line's state and its unsent records reach the broker with
-// no client connected.
+// configuration loads, the coil store's records, and the process lifetime:
+// while a broker is configured the feed holds the process, so the line's
+// state and its unsent records reach the broker with no client connected.
 #include "common/KeepAlive.h"
 #include "feed/PlantFeed.h"
 

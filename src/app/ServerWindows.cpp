@@ -2,7 +2,6 @@
 
 #include "app/HeightTracking.h"
 #include "line/Line.h"
-#include "tracking/Sampler.h"
 #include "ui/history/FormHistory.h"
 #include "ui/sampler/FormSamples.h"
 #include "ui/settings/FormDevices.h"

@@ -17,7 +17,9 @@ namespace {
 // The reading operation of each role, in the order an open probe takes them.
 const QStringList kReadings{QStringLiteral("LeggiPeso"), QStringLiteral("LeggiLunghezza"), QStringLiteral("LeggiAltezza")};
 
-QString readingOf(const QString &role)
+} // namespace
+
+QString readingOperationOf(const QString &role)
 {
     if (role == QLatin1String("Bilancia"))
         return kReadings[0];
@@ -27,6 +29,8 @@ QString readingOf(const QString &role)
         return kReadings[2];
     return QString();
 }
+
+namespace {
 
 bool probeable(const InstrumentModel &row)
 {
@@ -124,7 +128,7 @@ std::optional<double> modbusReading(const ProbeModel &model, QByteArrayView byte
 
 std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
 {
-    const QString wanted = readingOf(role);
+    const QString wanted = readingOperationOf(role);
     if (!role.isEmpty() && wanted.isEmpty())
         return std::nullopt;
     std::vector<ProbeModel> models;

@@ -22,6 +22,10 @@ struct ProbeModel {
     int replyLength = 0;      // bytes awaited
 };
 
+// The reading operation of a reading role ("Bilancia" -> "LeggiPeso",
+// "Contametri", "Altezza"); empty for any other.
+QString readingOperationOf(const QString &role);
+
 // The models, built-in then defined, that serve role ("Bilancia",
 // "Contametri", "Altezza"; empty: any reading role) by a read that writes
 // nothing to the instrument, one per brand and model, in table order.

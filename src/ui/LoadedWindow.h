@@ -19,7 +19,8 @@ public:
     // The loaded window, or null.
     Window *get() const { return leaving() ? nullptr : m_window.data(); }
 
-    // The loaded window, made hidden by make() when there is none.
+    // The loaded window, made hidden by make() when there is none: for a
+    // window that lives hidden (one that ends on close is shown at once).
     template <typename Make>
     Window *load(Make make)
     {

@@ -7,6 +7,7 @@
 #include "tests/e2e/Harness.h"
 
 #include "common/Capture.h"
+#include "drivers/ProbeModels.h"
 #include "sim/Registry.h"
 
 #include <QDir>
@@ -67,15 +68,6 @@ QString expectedText(const Expected &expected, const QStringList &readings)
     for (qsizetype i = 0; i < readings.size(); ++i)
         text += QStringLiteral("read %1 %2\n").arg(expected.reads[i].first, readings[i]);
     return text;
-}
-
-QString operationOf(const QString &group)
-{
-    if (group == QLatin1String("Contametri"))
-        return QStringLiteral("LeggiLunghezza");
-    if (group == QLatin1String("Altezza"))
-        return QStringLiteral("LeggiAltezza");
-    return QStringLiteral("LeggiPeso");
 }
 
 class Replay : public ServerTest {
@@ -167,7 +159,7 @@ protected:
             return notes.contains(QLatin1String("watching the traffic"));
         })) << notes.toStdString();
         QStringList readings;
-        const QString operation = operationOf(role.group);
+        const QString operation = quorvex::readingOperationOf(role.group);
         for (const QString &v : values) {
             EXPECT_TRUE(sim->setOption(value, v.toStdString())) << simName << " --" << value << " " << v.toStdString();
             readings << reading(operation);
@@ -247,7 +239,7 @@ TEST_F(Replay, WriteSeeds)
         const QString base = dir + QLatin1Char('/') + QLatin1String(seed.name);
         Expected role{QLatin1String(seed.group), QLatin1String(seed.brand), QLatin1String(seed.model), {}};
         for (qsizetype i = 0; i < seed.values.size(); ++i)
-            role.reads.append({operationOf(role.group), QString()});
+            role.reads.append({quorvex::readingOperationOf(role.group), QString()});
         const QStringList readings = capture(base + QStringLiteral(".capture"), role, seed.sim, seed.options, seed.value,
                                              seed.values);
         ASSERT_EQ(readings.size(), seed.values.size()) << seed.name;
