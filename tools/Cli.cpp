@@ -23,6 +23,22 @@ const QString kService = QLatin1String(quorvex::kServiceName);
 const QString kPath = QLatin1String(quorvex::kObjectPath);
 const QString kInterface = QLatin1String(quorvex::kInterfaceName);
 
+// The operation of that exact name (D-Bus names are case-sensitive), or
+// of that dispatch identifier.
+const Operation *declaredOperation(const QString &name)
+{
+    const std::vector<Operation> &all = declaredOperations();
+    const auto found = std::find_if(all.begin(), all.end(), [&](const Operation &op) { return op.name == name; });
+    return found == all.end() ? nullptr : &*found;
+}
+
+const Operation *declaredOperation(quint32 dispId)
+{
+    const std::vector<Operation> &all = declaredOperations();
+    const auto found = std::find_if(all.begin(), all.end(), [&](const Operation &op) { return op.dispId == dispId; });
+    return found == all.end() ? nullptr : &*found;
+}
+
 // The longest --timeout whose milliseconds still fit the int QtDBus takes.
 constexpr double kMaxTimeoutSeconds = INT_MAX / 1000.0;
 
@@ -177,7 +193,7 @@ QString suggestOperation(const QString &name)
 {
     QString best;
     int bestDistance = INT_MAX;
-    for (const Operation &op : operations()) {
+    for (const Operation &op : declaredOperations()) {
         const QString candidate = op.name;
         const int d = editDistance(name, candidate);
         if (d < bestDistance) {
@@ -297,7 +313,7 @@ Request parseProbeCommand(Request request, const QStringList &words)
 void resolveOperation(Request &request, QStringList words)
 {
     if (request.byId) {
-        request.op = findOperation(request.dispId);
+        request.op = declaredOperation(request.dispId);
         request.name = request.op ? request.op->name : QStringLiteral("Invoke");
         request.args = words;
         return;
@@ -305,7 +321,7 @@ void resolveOperation(Request &request, QStringList words)
     if (words.isEmpty())
         throw UsageError(QStringLiteral("no operation given"));
     request.name = words.takeFirst();
-    request.op = findOperation(request.name);
+    request.op = declaredOperation(request.name);
     if (!request.op) {
         QString message = QStringLiteral("unknown operation '%1'").arg(request.name);
         const QString hint = suggestOperation(request.name);
@@ -422,7 +438,7 @@ QVariantList convertArguments(const Request &request)
 
 bool readsWithReason(const Request &request)
 {
-    return !request.byId && request.op && !request.op->driver() && request.op->result != ValueType::None;
+    return !request.byId && request.op && !request.op->takesPort() && request.op->result != ValueType::None;
 }
 
 QDBusMessage buildCall(const Request &request)
@@ -491,7 +507,7 @@ QString readingProblem(const Request &request, const QDBusMessage &reply)
 QString listOperations()
 {
     QString out;
-    for (const Operation &op : operations()) {
+    for (const Operation &op : declaredOperations()) {
         QString line = QStringLiteral("%1  0x%2  %3(%4)")
                            .arg(op.slot, 2)
                            .arg(op.dispId, 8, 16, QLatin1Char('0'))

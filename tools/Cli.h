@@ -3,7 +3,7 @@
 // line, converting arguments by the operation table, building the D-Bus
 // call and turning a reply into text. main.cpp only runs it.
 #include "HistoryCli.h"
-#include "api/Operations.h"
+#include "api/Interfaces.h"
 
 #include <QDBusMessage>
 #include <QStringList>

@@ -250,7 +250,7 @@ TEST(Results, OperationWithoutResultPrintsNothing)
 TEST(Listing, OneLinePerOperationWithSlotIdentifierAndParameters)
 {
     const QStringList lines = listOperations().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), qsizetype(operations().size()));
+    ASSERT_EQ(lines.size(), qsizetype(declaredOperations().size()));
     EXPECT_EQ(lines[0], " 1  0x60030000  LeggiAltezza([Force: boolean = false]) -> double");
     EXPECT_EQ(lines[3], " 4  0x60030003  AzzeraLunghezza()");
     EXPECT_EQ(lines[10], "11  0x6003000b  ShowSampler([Show: boolean = true])");
