@@ -298,8 +298,11 @@ void FormDevices::CmdAction_Click(int Index)
             reportSaveFailure(why);
             return;
         }
-        if (m_hooks.reloadConfiguration)
-            m_hooks.reloadConfiguration();
+        const QStringList warnings = m_hooks.reloadConfiguration ? m_hooks.reloadConfiguration() : QStringList();
+        if (!warnings.isEmpty()) {
+            reportLoadWarnings(warnings);
+            return;
+        }
         accept();
     } else if (tag == QLatin1String("CANCEL")) {
         reject();
@@ -319,6 +322,22 @@ void FormDevices::reportSaveFailure(const QString &why)
     box->setInformativeText(QStringLiteral("File: %1\nMotivo: %2\n\nLe modifiche restano nella finestra e la "
                                            "configurazione in uso non è cambiata.")
                                 .arg(SettingsStore().fileName(), why));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+}
+
+// Saved and loaded, but the load could not use everything: the window stays
+// so the operator can mend what the warnings name and press OK again.
+void FormDevices::reportLoadWarnings(const QStringList &warnings)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                QStringLiteral("Le impostazioni sono state salvate e caricate, con avvisi."),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("LoadWarningsMessage"));
+    box->setAccessibleName(QStringLiteral("Avvisi del caricamento"));
+    box->setInformativeText(QStringLiteral("File: %1\n\n%2").arg(SettingsStore().fileName(),
+                                                                 warnings.join(QLatin1Char('\n'))));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->open();
