@@ -248,14 +248,17 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
                                : QStringLiteral("no brand or model");
     const int n = record.Porta;
     record.port = nullptr;
+    // An empty Porta (what the dialog writes for a role left without one)
+    // is no port, as an absent one.
+    const std::optional<QString> stored = porta && !porta->trimmed().isEmpty() ? porta : std::nullopt;
     if (n < 1) {
-        if (porta)
+        if (stored)
             qCWarning(lcConfig).noquote()
                 << QStringLiteral("[%1] Porta=%2 is not a port number (1 to 32767): the role has no port")
-                       .arg(group, quotedForLog(*porta));
+                       .arg(group, quotedForLog(*stored));
         else if (named)
             qCWarning(lcConfig).noquote() << QStringLiteral("[%1] has no Porta: the role has no port").arg(group);
-        if (!named && !porta)
+        if (!named && !stored)
             qCInfo(lcConfig).noquote() << QStringLiteral("%1: not configured").arg(group);
         else
             qCWarning(lcConfig).noquote() << QStringLiteral("%1: %2; no port").arg(group, what);

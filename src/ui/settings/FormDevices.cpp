@@ -299,10 +299,8 @@ void FormDevices::CmdAction_Click(int Index)
             return;
         }
         const QStringList warnings = m_hooks.reloadConfiguration ? m_hooks.reloadConfiguration() : QStringList();
-        if (!warnings.isEmpty()) {
+        if (!warnings.isEmpty())
             reportLoadWarnings(warnings);
-            return;
-        }
         accept();
     } else if (tag == QLatin1String("CANCEL")) {
         reject();
@@ -327,20 +325,20 @@ void FormDevices::reportSaveFailure(const QString &why)
     box->open();
 }
 
-// Saved and loaded, but the load could not use everything: the window stays
-// so the operator can mend what the warnings name and press OK again.
+// Saved and loaded, but the load could not use everything: said in a box
+// of its own, which stays after the dialog has closed (the settings are in
+// use; what the warnings name is mended in the dialog or the file).
 void FormDevices::reportLoadWarnings(const QStringList &warnings)
 {
     auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(),
                                 QStringLiteral("Le impostazioni sono state salvate e caricate, con avvisi."),
-                                QMessageBox::Ok, this);
+                                QMessageBox::Ok, parentWidget());
     box->setObjectName(QStringLiteral("LoadWarningsMessage"));
     box->setAccessibleName(QStringLiteral("Avvisi del caricamento"));
     box->setInformativeText(QStringLiteral("File: %1\n\n%2").arg(SettingsStore().fileName(),
                                                                  warnings.join(QLatin1Char('\n'))));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->open();
+    box->show();
 }
 
 // Ctrl+Tab and Ctrl+Shift+Tab change the tab wherever the focus is, the
