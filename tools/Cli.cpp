@@ -438,7 +438,8 @@ QVariantList convertArguments(const Request &request)
 
 bool readsWithReason(const Request &request)
 {
-    return !request.byId && request.op && !request.op->takesPort() && request.op->result != ValueType::None;
+    return !request.byId && request.op && !request.op->takesPort()
+        && (request.op->result != ValueType::None || request.op->roleOperation);
 }
 
 QDBusMessage buildCall(const Request &request)
@@ -595,7 +596,8 @@ QString usageText()
         "--save it writes the chunks of the PORTs (all when none) to FILE instead,\n"
         "as a capture that quorvex-sim --replay plays back (docs/capture.md).\n"
         "Neither starts the server. reload makes a running server read its settings\n"
-        "file again, as the settings dialog's OK and SIGHUP do.\n"
+        "file again, as the settings dialog's OK and SIGHUP do, and prints every\n"
+        "warning that load logged (exit status 4 when there was one).\n"
         "\n"
         "probe finds what answers on DEVICE (a port number of the server or a\n"
         "device path): every instrument model that serves ROLE (Bilancia,\n"
@@ -610,6 +612,7 @@ QString usageText()
         "server's Diagnostics.Read: it prints the same value as the operation does,\n"
         "and when the instrument gave no valid reading it also says why on standard\n"
         "error (\"quorvex: LeggiPeso: no answer within 2000 ms\") and exits with 3.\n"
+        "So does AzzeraLunghezza when the counter did not zero (no coil was closed).\n"
         "\n"
         "coils lists the recorded coils, newest first (at most N, default 100),\n"
         "closed from WHEN (today, yesterday, 2026-03-01, 2026-03-01T08:30; local\n"
@@ -619,7 +622,8 @@ QString usageText()
         "\n"
         "Exit status: 0 success, 1 the call failed (the D-Bus error is printed as\n"
         "\"quorvex: <error name>: <message>\"), 2 the command line is wrong, 3 the\n"
-        "reading failed (its value, 0, is still printed) or probe found nothing.\n"
+        "reading failed (its value, 0, is still printed), the zeroing was not done\n"
+        "or probe found nothing, 4 reload's load logged warnings.\n"
         "\n"
         "Examples:\n"
         "  quorvex LeggiPeso\n"

@@ -62,6 +62,8 @@ int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap>
         printErr(QStringLiteral("quorvex: the server did not reload: %1: %2").arg(reload.errorName(), reload.errorMessage()));
         return kExitCallFailed;
     }
+    for (const QString &warning : reload.arguments().value(0).toStringList())
+        printErr(QStringLiteral("quorvex: reload: ") + warning);
     return kExitOk;
 }
 

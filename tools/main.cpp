@@ -94,7 +94,10 @@ int reload(QDBusConnection &bus, int timeoutMs)
         writeLine(stderr, errorLine(QDBusError(reply)));
         return kExitCallFailed;
     }
-    return kExitOk;
+    const QStringList warnings = reply.arguments().value(0).toStringList();
+    for (const QString &warning : warnings)
+        writeLine(stderr, QStringLiteral("quorvex: reload: ") + warning);
+    return warnings.isEmpty() ? kExitOk : kExitLoadWarnings;
 }
 
 // SIGINT/SIGTERM end the watch loop through the event loop, so a pending
