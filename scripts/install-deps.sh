@@ -11,6 +11,9 @@ packages=(
   libmosquitto-dev mosquitto mosquitto-clients
   qt6-serialbus-dev openssl
   python3
+  python3-pymodbus
+  python3-serial-asyncio
+  socat
 )
 
 missing=()

@@ -92,8 +92,12 @@ struct Options {
     QCommandLineOption id{QStringLiteral("id"), QString(), QStringLiteral("ID")};
     QCommandLineOption timeout{QStringLiteral("timeout"), QString(), QStringLiteral("SECS")};
     QCommandLineOption watch{QStringLiteral("watch"), QString(), QStringLiteral("MS")};
+    QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")}};
 
-    void addTo(QCommandLineParser &parser) const { parser.addOptions({help, version, list, id, timeout, watch}); }
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.addOptions({help, version, list, id, timeout, watch, verbose});
+    }
 };
 
 // An option that takes a value, given as the last word without one.
@@ -220,6 +224,12 @@ void readOptionValues(const QCommandLineParser &parser, const Options &options, 
         request.timeoutMs = std::max(1, int(parseTimeout(unmask(parser.value(options.timeout), arguments)) * 1000));
     if (parser.isSet(options.watch))
         request.watchMs = parseWatch(unmask(parser.value(options.watch), arguments));
+    request.verbose = parser.isSet(options.verbose);
+}
+
+bool isVerboseOption(const QString &word)
+{
+    return word == QLatin1String("-v") || word == QLatin1String("--verbose");
 }
 
 // `ports`, `models` and `monitor [PORT]`: lower-case words no operation has.
@@ -288,7 +298,9 @@ Request parseProbeCommand(Request request, const QStringList &words)
     request.mode = Request::Mode::Probe;
     for (qsizetype i = 0; i < words.size(); ++i) {
         const QString &word = words[i];
-        if (word == QLatin1String("--role") || word == QLatin1String("--apply")) {
+        if (isVerboseOption(word)) {
+            request.verbose = true;
+        } else if (word == QLatin1String("--role") || word == QLatin1String("--apply")) {
             if (i + 1 >= words.size())
                 throw UsageError(QStringLiteral("%1 takes a role").arg(word));
             (word == QLatin1String("--role") ? request.probeRole : request.applyRole) = readingRole(word, words[++i]);
@@ -338,12 +350,19 @@ void resolveOperation(Request &request, QStringList words)
 Request parseCommandLine(const QStringList &arguments)
 {
     if (!arguments.contains(QLatin1String("--help")) && !arguments.contains(QLatin1String("-h"))) {
-        // The history commands, after any --timeout.
+        // The history commands, after any --timeout and -v.
         Request request;
         QStringList rest = arguments;
-        while (rest.size() >= 2 && rest[0] == QLatin1String("--timeout")) {
-            request.timeoutMs = std::max(1, int(parseTimeout(rest[1]) * 1000));
-            rest.remove(0, 2);
+        for (;;) {
+            if (rest.size() >= 2 && rest[0] == QLatin1String("--timeout")) {
+                request.timeoutMs = std::max(1, int(parseTimeout(rest[1]) * 1000));
+                rest.remove(0, 2);
+            } else if (!rest.isEmpty() && isVerboseOption(rest[0])) {
+                request.verbose = true;
+                rest.remove(0);
+            } else {
+                break;
+            }
         }
         if (rest.value(0) == QLatin1String("probe"))
             return parseProbeCommand(request, rest.mid(1));
@@ -568,6 +587,7 @@ QString usageText()
         "                   line each time, until Ctrl-C; a line whose reading\n"
         "                   failed ends with a tab and \"# no reading: <why>\"\n"
         "  --list           list the operations: slot, dispatch identifier, parameters\n"
+        "  -v, --verbose    a failure also shows the raw D-Bus error\n"
         "  -h, --help       this text\n"
         "  --version        the client's version\n"
         "  --               end of options (for arguments that start with '-')\n"
@@ -595,9 +615,11 @@ QString usageText()
         "ports or on PORT (a port number or a device path), until Ctrl-C. With\n"
         "--save it writes the chunks of the PORTs (all when none) to FILE instead,\n"
         "as a capture that quorvex-sim --replay plays back (docs/capture.md).\n"
-        "Neither starts the server. reload makes a running server read its settings\n"
-        "file again, as the settings dialog's OK and SIGHUP do, and prints every\n"
-        "warning that load logged (exit status 4 when there was one).\n"
+        "Neither starts the server: without one they say so and exit with 1.\n"
+        "reload makes the server read its settings file again, as the settings\n"
+        "dialog's OK and SIGHUP do, and prints every warning that load logged\n"
+        "(exit status 4 when there was one). reload, probe and every operation\n"
+        "start the server by D-Bus activation when it is not running.\n"
         "\n"
         "probe finds what answers on DEVICE (a port number of the server or a\n"
         "device path): every instrument model that serves ROLE (Bilancia,\n"
@@ -620,7 +642,8 @@ QString usageText()
         "height). --csv prints CSV with a header and ISO 8601 UTC times instead.\n"
         "history opens the server's history window.\n"
         "\n"
-        "Exit status: 0 success, 1 the call failed (the D-Bus error is printed as\n"
+        "Exit status: 0 success, 1 the call failed (no server, no session bus or no\n"
+        "answer in time are said in words; the server's own errors are printed as\n"
         "\"quorvex: <error name>: <message>\"), 2 the command line is wrong, 3 the\n"
         "reading failed (its value, 0, is still printed), the zeroing was not done\n"
         "or probe found nothing, 4 reload's load logged warnings.\n"

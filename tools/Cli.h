@@ -41,6 +41,7 @@ struct Request {
     QStringList args;
     int timeoutMs = 60000;
     int watchMs = 0; // 0: call once
+    bool verbose = false; // -v: a failure also shows the raw D-Bus error
     QString monitorPort; // monitor: a port number or device path; empty for all
     QStringList monitorPorts; // monitor --save: the ports to capture; empty for all
     QString savePath;         // monitor --save: the capture file

@@ -108,7 +108,7 @@ TEST(CommandLine, DoubleDashAndNegativeNumbersAreArguments)
 TEST(CommandLine, UsageErrors)
 {
     EXPECT_USAGE_ERROR(({}), "no operation");
-    EXPECT_USAGE_ERROR(({"--verbose", "LeggiPeso"}), "unknown option '--verbose'");
+    EXPECT_USAGE_ERROR(({"--verbos", "LeggiPeso"}), "unknown option '--verbos'");
     EXPECT_USAGE_ERROR(({"LeggiPeso", "--timeout"}), "--timeout needs a value");
     EXPECT_USAGE_ERROR(({"--timeout", "0", "LeggiPeso"}), "--timeout");
     EXPECT_USAGE_ERROR(({"--timeout", "-1", "LeggiPeso"}), "--timeout");
