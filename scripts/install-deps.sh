@@ -10,6 +10,9 @@ packages=(
   dpkg-dev file man-db
   libmosquitto-dev mosquitto mosquitto-clients
   qt6-serialbus-dev openssl
+  libprotobuf-dev
+  protobuf-compiler
+  python3-protobuf
 )
 
 missing=()

@@ -154,6 +154,7 @@ bool MqttClient::prepareSession(QString *why)
     mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttClient::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::onPublish);
+    mosquitto_message_callback_set(m_mosq, &MqttClient::onMessage);
     mosquitto_log_callback_set(m_mosq, &MqttClient::onLog);
     const QByteArray user = m_endpoint.user.toUtf8();
     if (!user.isEmpty())
@@ -166,9 +167,11 @@ bool MqttClient::prepareSession(QString *why)
             return false;
         }
     }
-    if (!m_endpoint.willTopic.isEmpty())
-        mosquitto_will_set(m_mosq, m_endpoint.willTopic.constData(), int(m_endpoint.willPayload.size()),
-                           m_endpoint.willPayload.constData(), 1, true);
+    if (!m_endpoint.willTopic.isEmpty()) {
+        const QByteArray will = m_willSource ? m_willSource() : m_endpoint.willPayload;
+        mosquitto_will_set(m_mosq, m_endpoint.willTopic.constData(), int(will.size()), will.constData(), 1,
+                           m_endpoint.willRetained);
+    }
     return true;
 }
 
@@ -331,6 +334,30 @@ int MqttClient::publish(const QByteArray &topic, const QByteArray &payload, int 
     }
     afterLibraryCall(rc, savedErrno);
     return mid;
+}
+
+bool MqttClient::subscribe(const QByteArray &filter, int qos)
+{
+    if (!m_mosq || m_state != State::Connected)
+        return false;
+    errno = 0;
+    const int rc = mosquitto_subscribe(m_mosq, nullptr, filter.constData(), qos);
+    const int savedErrno = errno;
+    if (rc != MOSQ_ERR_SUCCESS)
+        qCDebug(lcFeed).noquote() << QStringLiteral("subscribing to %1 failed: %2")
+                                         .arg(QString::fromUtf8(filter), libraryError(rc, savedErrno));
+    afterLibraryCall(rc, savedErrno);
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    const QByteArray topic(message->topic);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    // Told once the library has returned (a slot may publish or stop).
+    QMetaObject::invokeMethod(client, [client, topic, payload] { emit client->received(topic, payload); },
+                              Qt::QueuedConnection);
 }
 
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
