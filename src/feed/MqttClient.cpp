@@ -87,7 +87,7 @@ void MqttClient::stop()
         // What the socket takes now goes; nothing waits for the rest.
         if (mosquitto_want_write(m_mosq))
             mosquitto_loop_write(m_mosq, 1);
-        qCInfo(lcFeed).noquote() << QStringLiteral("disconnected from %1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+        qCInfo(lcFeed).noquote() << m_endpoint.label + QStringLiteral("disconnected from %1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
     }
     dropSession();
     m_state = State::Idle;
@@ -268,7 +268,7 @@ void MqttClient::afterLibraryCall(int rc, int savedErrno)
                                                                            : attemptProblem(rc, savedErrno, m_state == State::Connected || m_peerTookBytes);
     if (m_state == State::Connected) {
         qCWarning(lcFeed).noquote()
-            << QStringLiteral("connection to %1:%2 lost: %3").arg(m_endpoint.host).arg(m_endpoint.port).arg(m_problem);
+            << m_endpoint.label + QStringLiteral("connection to %1:%2 lost: %3").arg(m_endpoint.host).arg(m_endpoint.port).arg(m_problem);
         m_state = State::Waiting;
         dropSession();
         m_failures = 0;
@@ -287,7 +287,7 @@ void MqttClient::fail(const QString &why)
     // One line per reason, not one per attempt: a broker that stays away
     // does not fill the journal.
     if (why != m_lastLoggedProblem) {
-        qCWarning(lcFeed).noquote() << QStringLiteral("cannot connect to %1:%2: %3; trying again in %4 s, then less "
+        qCWarning(lcFeed).noquote() << m_endpoint.label + QStringLiteral("cannot connect to %1:%2: %3; trying again in %4 s, then less "
                                                       "often (up to every %5 s)")
                                            .arg(m_endpoint.host).arg(m_endpoint.port).arg(why).arg(pause)
                                            .arg(kLongestPauseSeconds);
@@ -374,7 +374,7 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
     client->m_libraryErrors.clear();
     client->m_lastLoggedProblem.clear();
     client->m_failures = 0;
-    qCInfo(lcFeed).noquote() << QStringLiteral("connected to %1:%2%3")
+    qCInfo(lcFeed).noquote() << client->m_endpoint.label + QStringLiteral("connected to %1:%2%3")
                                     .arg(client->m_endpoint.host)
                                     .arg(client->m_endpoint.port)
                                     .arg(client->m_endpoint.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"));

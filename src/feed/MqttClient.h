@@ -32,6 +32,7 @@ struct MqttEndpoint {
     QByteArray willTopic; // QoS 1
     QByteArray willPayload;
     bool willRetained = true;
+    QString label; // before the connection's log lines ("Sparkplug B: "), to tell two apart
     bool operator==(const MqttEndpoint &) const = default;
 };
 

@@ -139,6 +139,7 @@ void SparkplugNode::configure(const FeedSettings &settings)
                             .toUtf8();
     endpoint.willTopic = topic("NDEATH");
     endpoint.willRetained = false;
+    endpoint.label = QStringLiteral("Sparkplug B: ");
     m_client.start(endpoint);
 }
 
