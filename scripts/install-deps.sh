@@ -10,6 +10,7 @@ packages=(
   dpkg-dev file man-db
   libmosquitto-dev mosquitto mosquitto-clients
   qt6-serialbus-dev openssl
+  libsystemd-dev
 )
 
 missing=()
