@@ -62,13 +62,6 @@ public:
         }
         return -1;
     }
-    int count(const QString &line)
-    {
-        int n = 0;
-        for (int i = find(line); i >= 0; i = find(line, i + 1))
-            ++n;
-        return n;
-    }
 
 private:
     QTemporaryDir m_dir;
@@ -117,7 +110,7 @@ TEST_F(Systemd, ReadyStatusReloadWatchdogAndStopReachTheServiceManager)
         << manager.messages()[ready].toStdString();
 
     // The keep-alive comes again and again from the event loop.
-    EXPECT_TRUE(waitUntil([&] { return manager.count("WATCHDOG=1") >= 3; }));
+    EXPECT_TRUE(waitUntil([&] { return manager.messages().count("WATCHDOG=1") >= 3; }));
 
     // A reload through the client: reloading, then ready again, then the
     // status of what it loaded.
