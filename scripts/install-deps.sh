@@ -10,6 +10,8 @@ packages=(
   dpkg-dev file man-db
   libmosquitto-dev mosquitto mosquitto-clients
   qt6-serialbus-dev openssl
+  mbpoll
+  python3-pymodbus
 )
 
 missing=()

@@ -84,6 +84,15 @@ std::vector<SettingRow> makeSchema()
         {Impianto, FileCA, K::Text, "", nullptr, {"Impianto", "File &CA", "TxtImpiantoFileCA", 27, "vuoto: senza TLS"}},
         {Impianto, Keepalive, K::WholeNumber, "60", nullptr, {"Impianto", "&Keepalive (s)", "TxtImpiantoKeepalive", 28}},
     });
+    // The Modbus TCP face: empty Porta, no face.
+    add({
+        {ModbusTCP, Porta, K::WholeNumber, "", nullptr},
+        {ModbusTCP, Indirizzo, K::Text, "127.0.0.1", nullptr},
+        {ModbusTCP, Unita, K::WholeNumber, "1", nullptr},
+        {ModbusTCP, Client, K::Text, "", nullptr},
+        {ModbusTCP, Intervallo, K::WholeNumber, "200", nullptr},
+        {ModbusTCP, Scrittura, K::Boolean, "0", nullptr},
+    });
     return rows;
 }
 
