@@ -8,6 +8,8 @@
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
 
+#include <QDBusArgument>
+#include <QDBusMetaType>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -68,13 +70,24 @@ protected:
         setSetting("ModbusTCP", "Porta", QString::number(port));
     }
 
+    // The face listens once the configuration is loaded, just after the
+    // server owns its bus name.
+    void startListening()
+    {
+        startServer();
+        ASSERT_TRUE(waitUntil([] {
+            const QDBusMessage reply = diagnostics(QStringLiteral("ModbusTCP"));
+            return qdbus_cast<QVariantMap>(reply.arguments().value(0)).value("state") == "listening";
+        }));
+    }
+
     void TearDown() override { stopServer(); }
 };
 
 TEST_F(ModbusTcp, APeerReadsTheMapAndIsRefusedEveryWrite)
 {
     setSetting("ModbusTCP", "Client", "127.0.0.1");
-    startServer();
+    startListening();
 
     QProcess peer;
     const QJsonObject map = peerLine(peer, {"map", QString::number(port), "1"});
@@ -121,7 +134,7 @@ TEST_F(ModbusTcp, CoilZeroWithScritturaZeroesTheCounterBeforeItAnswers)
 {
     setSetting("ModbusTCP", "Scrittura", "1");
     counter->setCount(500);
-    startServer();
+    startListening();
     counter->setReplyDelay(400ms);
 
     QProcess peer;

@@ -63,6 +63,7 @@ ModbusFace::ModbusFace(Line &line, CoilStore &coils, const GlobalServices *servi
     m_retry.setSingleShot(true);
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &ModbusFace::listen);
+    m_poll.setTimerType(Qt::PreciseTimer);
     connect(&m_poll, &QTimer::timeout, this, &ModbusFace::pollRoles);
     connect(&line, &Line::readingTaken, this, &ModbusFace::takeReading);
     connect(&coils, &CoilStore::coilClosed, this, &ModbusFace::coilClosed);
@@ -267,8 +268,10 @@ void ModbusFace::pollRoles()
         const RoleOperation op = kOwnReadOps[i];
         if (m_reading[i] || !configured(roleOf(op)) || !m_line.device(roleOf(op)).driver(op))
             continue;
-        if (m_lastReadMs[i] >= 0 && nowMs() - m_lastReadMs[i] < m_settings.intervalMs)
-            continue; // someone read it within the interval: the image has it
+        // Someone read it within the interval: the image has it. A tenth of
+        // the interval is left for the timer's and the reading's own jitter.
+        if (m_lastReadMs[i] >= 0 && nowMs() - m_lastReadMs[i] < m_settings.intervalMs * 9 / 10)
+            continue;
         readOwn(op);
     }
 }
@@ -278,16 +281,18 @@ QCoro::Task<> ModbusFace::readOwn(RoleOperation op)
     const int index = ownReadIndex(op);
     const QPointer<ModbusFace> self(this);
     m_reading[index] = true;
+    const qint64 started = nowMs();
     QString problem;
     co_await m_line.LeggiValore(op, &problem);
     if (!self)
         co_return;
     m_reading[index] = false;
-    if (!problem.isEmpty()) {
-        // A valid reading arrived through readingTaken; a failed one is only told here.
+    // A valid reading has reached the image through readingTaken; a failed
+    // one is only told here. Stamped with its start, so the face's own
+    // reads keep to the interval.
+    if (!problem.isEmpty())
         m_valid[size_t(roleOf(op))] = false;
-        m_lastReadMs[index] = nowMs();
-    }
+    m_lastReadMs[index] = started;
 }
 
 void ModbusFace::coilClosed(qint64 id)
