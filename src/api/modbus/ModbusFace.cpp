@@ -2,16 +2,15 @@
 
 #include "api/Global.h"
 #include "api/modbus/FaceServer.h"
+#include "api/modbus/MbapFrame.h"
 #include "common/AutomationError.h"
 #include "history/CoilStore.h"
 #include "line/Line.h"
 #include "tracking/Sampler.h"
 
-#include <QDataStream>
 #include <QLoggingCategory>
 #include <QModbusTcpConnectionObserver>
 #include <QTcpSocket>
-#include <QtEndian>
 #include <algorithm>
 
 namespace quorvex {
@@ -23,7 +22,6 @@ namespace {
 using modbus::Field;
 
 constexpr int kRetryMs = 5000;
-constexpr int kMbapHeader = 7;
 // Frames a connection may have waiting behind a zeroing, in bytes.
 constexpr int kMaxBuffered = 64 * 1024;
 
@@ -175,34 +173,28 @@ void ModbusFace::dropConnection(QTcpSocket *socket)
 
 void ModbusFace::readFrames(Connection &c)
 {
-    while (!c.zeroing && c.buffer.size() >= kMbapHeader) {
-        const auto *b = reinterpret_cast<const uchar *>(c.buffer.constData());
-        const quint16 transaction = qFromBigEndian<quint16>(b);
-        const quint16 protocol = qFromBigEndian<quint16>(b + 2);
-        const quint16 length = qFromBigEndian<quint16>(b + 4);
-        const quint8 unit = b[6];
-        if (protocol != 0 || length < 2 || length > 254) {
+    while (!c.zeroing) {
+        const modbus::MbapFrame frame = modbus::takeFrame(c.buffer);
+        if (frame.status == modbus::MbapFrame::Status::Incomplete)
+            break;
+        if (frame.status == modbus::MbapFrame::Status::NotModbusTcp) {
             qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 sent a frame that is not Modbus TCP: closed")
                                               .arg(peerText(*c.socket));
             c.socket->abort(); // drops c
             return;
         }
-        if (c.buffer.size() < 6 + length)
-            return;
-        const QModbusRequest request(QModbusPdu::FunctionCode(b[7]), c.buffer.mid(8, length - 2));
-        c.buffer.remove(0, 6 + length);
-        if (unit != m_settings.unit) {
-            send(c, transaction, unit,
-                 QModbusExceptionResponse(request.functionCode(),
+        if (frame.unit != m_settings.unit) {
+            send(c, frame.transaction, frame.unit,
+                 QModbusExceptionResponse(frame.request.functionCode(),
                                           QModbusExceptionResponse::GatewayTargetDeviceFailedToRespond));
             continue;
         }
-        if (m_settings.writable && modbus::FaceServer::zeroesLength(request)) {
+        if (m_settings.writable && modbus::FaceServer::zeroesLength(frame.request)) {
             c.zeroing = true;
-            zero(c.socket, c.serial, transaction, unit, request);
+            zero(c.socket, c.serial, frame.transaction, frame.unit, frame.request);
             return;
         }
-        send(c, transaction, unit, m_server->answer(request));
+        send(c, frame.transaction, frame.unit, m_server->answer(frame.request));
     }
     if (c.buffer.size() > kMaxBuffered) {
         qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 sent more than it waits for: closed")
@@ -213,10 +205,7 @@ void ModbusFace::readFrames(Connection &c)
 
 void ModbusFace::send(Connection &c, quint16 transaction, quint8 unit, const QModbusResponse &response)
 {
-    QByteArray frame;
-    QDataStream out(&frame, QIODevice::WriteOnly);
-    out << transaction << quint16(0) << quint16(response.size() + 1) << unit << response;
-    c.socket->write(frame);
+    c.socket->write(modbus::responseFrame(transaction, unit, response));
 }
 
 QCoro::Task<> ModbusFace::zero(QTcpSocket *socket, quint64 serial, quint16 transaction, quint8 unit,
