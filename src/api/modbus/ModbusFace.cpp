@@ -143,6 +143,7 @@ bool ModbusFace::accept(QTcpSocket *socket)
     Connection &connection = m_connections[socket];
     connection.socket = socket;
     connection.serial = ++serial;
+    connection.peer = peerText(*socket);
     // Connected before Qt's own handler, which then finds nothing to read.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
         const auto it = m_connections.find(socket);
@@ -152,7 +153,8 @@ bool ModbusFace::accept(QTcpSocket *socket)
         readFrames(it->second);
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { dropConnection(socket); });
-    connect(socket, &QObject::destroyed, this, [this, socket] { dropConnection(socket); });
+    // A socket deleted without disconnecting (the server going) is only forgotten.
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_connections.erase(socket); });
     qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 connected").arg(peerText(*socket));
     if (m_settings.intervalMs > 0 && !m_poll.isActive()) {
         m_poll.start(m_settings.intervalMs);
@@ -163,10 +165,11 @@ bool ModbusFace::accept(QTcpSocket *socket)
 
 void ModbusFace::dropConnection(QTcpSocket *socket)
 {
-    if (m_connections.erase(socket) == 0)
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end())
         return;
-    qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 disconnected")
-                                      .arg(socket->peerAddress().isNull() ? QStringLiteral("?") : peerText(*socket));
+    qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 disconnected").arg(it->second.peer);
+    m_connections.erase(it);
     if (m_connections.empty())
         m_poll.stop();
 }
@@ -179,7 +182,7 @@ void ModbusFace::readFrames(Connection &c)
             break;
         if (frame.status == modbus::MbapFrame::Status::NotModbusTcp) {
             qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 sent a frame that is not Modbus TCP: closed")
-                                              .arg(peerText(*c.socket));
+                                              .arg(c.peer);
             c.socket->abort(); // drops c
             return;
         }
@@ -198,7 +201,7 @@ void ModbusFace::readFrames(Connection &c)
     }
     if (c.buffer.size() > kMaxBuffered) {
         qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 sent more than it waits for: closed")
-                                          .arg(peerText(*c.socket));
+                                          .arg(c.peer);
         c.socket->abort();
     }
 }
@@ -346,7 +349,7 @@ QVariantMap ModbusFace::status() const
     QStringList clients;
     for (const auto &[socket, connection] : m_connections) {
         if (connection.socket)
-            clients << peerText(*connection.socket);
+            clients << connection.peer;
     }
     const QString state = !m_settings.enabled() ? QStringLiteral("off")
                           : m_server            ? QStringLiteral("listening")

@@ -60,6 +60,7 @@ public:
 private:
     struct Connection {
         QPointer<QTcpSocket> socket;
+        QString peer; // "address:port", as it connected
         QByteArray buffer;
         quint64 serial = 0;   // tells a connection from a later one at the same address
         bool zeroing = false; // a coil 0 write is running: later requests wait
