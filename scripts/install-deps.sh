@@ -18,6 +18,7 @@ packages=(
   protobuf-compiler
   python3-protobuf
   libsystemd-dev
+  mbpoll
 )
 
 missing=()

@@ -209,6 +209,30 @@ QString formatFeed(const QVariantMap &feed)
     return line + QLatin1Char('\n');
 }
 
+// One line on the Modbus TCP face, and one per connected client.
+QString formatModbusFace(const QVariantMap &face)
+{
+    const QString state = face.value(QStringLiteral("state")).toString();
+    if (state.isEmpty() || state == QLatin1String("off"))
+        return QStringLiteral("Modbus TCP: off (no Porta in [ModbusTCP])\n");
+    const QString where = QStringLiteral("%1 port %2, unit %3")
+                              .arg(face.value(QStringLiteral("address")).toString())
+                              .arg(face.value(QStringLiteral("port")).toInt())
+                              .arg(face.value(QStringLiteral("unit")).toInt());
+    if (state != QLatin1String("listening"))
+        return QStringLiteral("Modbus TCP: not listening on %1: %2\n")
+            .arg(where, face.value(QStringLiteral("problem")).toString());
+    const QStringList clients = face.value(QStringLiteral("clients")).toStringList();
+    QString out = QStringLiteral("Modbus TCP: listening on %1%2; %3 client(s)\n")
+                      .arg(where,
+                           face.value(QStringLiteral("writable")).toBool() ? QStringLiteral(", coil 0 writable")
+                                                                          : QString())
+                      .arg(clients.size());
+    for (const QString &client : clients)
+        out += QStringLiteral("  client %1\n").arg(client);
+    return out;
+}
+
 QString formatSerialDevices()
 {
     const QList<SerialDeviceChoice> devices = presentSerialDevices();
@@ -245,6 +269,9 @@ int runPorts(QDBusConnection &bus, int timeoutMs)
     const QDBusMessage feed = bus.call(diagnosticsCall(QStringLiteral("Feed")), QDBus::Block, timeoutMs);
     if (feed.type() == QDBusMessage::ReplyMessage)
         std::printf("%s\n", qPrintable(formatFeed(qdbus_cast<QVariantMap>(feed.arguments().value(0)))));
+    const QDBusMessage face = bus.call(diagnosticsCall(QStringLiteral("ModbusTCP")), QDBus::Block, timeoutMs);
+    if (face.type() == QDBusMessage::ReplyMessage)
+        std::printf("%s\n", qPrintable(formatModbusFace(qdbus_cast<QVariantMap>(face.arguments().value(0)))));
     std::printf("Serial devices present:\n%s", qPrintable(formatSerialDevices()));
     std::fflush(stdout);
     return status;

@@ -61,6 +61,11 @@ void Diagnostics::serveOn(Dispatch &dispatch)
     const QString interface = QLatin1String(kDiagnosticsInterface);
     dispatch.add(interface, QStringLiteral("Ports"), [this](QDBusMessage m) { return replyNow(portsReply(m)); });
     dispatch.add(interface, QStringLiteral("Feed"), [this](QDBusMessage m) { return replyNow(feedReply(m)); });
+    dispatch.add(interface, QStringLiteral("ModbusTCP"), [this](QDBusMessage m) {
+        const QVariantMap off{{QStringLiteral("state"), QStringLiteral("off")}};
+        const bool known = m_services && m_services->modbusStatus;
+        return replyNow(m.createReply(QVariant::fromValue(known ? m_services->modbusStatus() : off)));
+    });
     dispatch.add(interface, QStringLiteral("Watch"), [this](QDBusMessage m) {
         watch(m.service());
         return replyNow(m.createReply());

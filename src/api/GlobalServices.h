@@ -19,6 +19,7 @@ struct GlobalServices {
     // sampler's pause).
     std::function<void(const FinishedCoil &)> coilFinished;
     std::function<QVariantMap()> feedStatus; // the plant feed's state, for Diagnostics
+    std::function<QVariantMap()> modbusStatus; // the Modbus TCP face's state, for Diagnostics
 };
 
 } // namespace quorvex

@@ -3,6 +3,7 @@
 #include "api/DbusBinding.h"
 #include "api/Global.h"
 #include "api/History.h"
+#include "api/modbus/ModbusFace.h"
 #include "app/FeedLink.h"
 #include "app/HeightTracking.h"
 #include "app/OrderlyExit.h"
@@ -69,7 +70,11 @@ int runServer(int argc, char **argv, const char *version)
     HeightTracking tracking(line, coilStore);
     ServerWindows windows(line, tracking, &coilStore);
     FeedLink feed(line, coilStore);
-    const GlobalServices services = serverServices(tracking, windows, &feed);
+    GlobalServices services = serverServices(tracking, windows, &feed);
+    ModbusFace modbus(line, coilStore, &services);
+    services.modbusStatus = [&modbus] { return modbus.status(); };
+    QObject::connect(&line, &Line::configurationLoaded, &modbus,
+                     [&modbus] { modbus.configure(readModbusFaceSettings(SettingsStore())); });
     DbusBinding binding(line, bus, &services);
     History history(coilStore, bus, [&windows] { windows.showHistory(); });
     binding.setHistory(&history);

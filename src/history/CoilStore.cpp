@@ -232,6 +232,19 @@ QList<CoilRecord> CoilStore::coils(qint64 sinceUs, qint64 untilUs, int limit)
     return records;
 }
 
+qint64 CoilStore::count()
+{
+    m_readError.clear();
+    if (!ensureOpen())
+        return 0;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM coils")) || !q.next()) {
+        warn(QStringLiteral("cannot count coils"), q.lastError().text());
+        return 0;
+    }
+    return q.value(0).toLongLong();
+}
+
 std::optional<CoilRecord> CoilStore::coil(qint64 id)
 {
     m_readError.clear();

@@ -38,6 +38,8 @@ public:
     // most limit, without profiles. Empty when the store cannot be read.
     QList<CoilRecord> coils(qint64 sinceUs, qint64 untilUs, int limit);
     std::optional<CoilRecord> coil(qint64 id);
+    // Records kept; 0 when the store cannot be read.
+    qint64 count();
     std::optional<QList<QPointF>> profile(qint64 id);
     // Why the last coils(), coil() or profile() gave nothing because the
     // store failed; empty when it was read (an unknown id included).

@@ -87,6 +87,15 @@ std::vector<SettingRow> makeSchema()
         {Impianto, Sparkplug, K::Boolean, "0", nullptr},
         {Impianto, Gruppo, K::Text, "quorvex", nullptr},
     });
+    // The Modbus TCP face: empty Porta, no face.
+    add({
+        {ModbusTCP, Porta, K::WholeNumber, "", nullptr},
+        {ModbusTCP, Indirizzo, K::Text, "127.0.0.1", nullptr},
+        {ModbusTCP, Unita, K::WholeNumber, "1", nullptr},
+        {ModbusTCP, Client, K::Text, "", nullptr},
+        {ModbusTCP, Intervallo, K::WholeNumber, "200", nullptr},
+        {ModbusTCP, Scrittura, K::Boolean, "0", nullptr},
+    });
     return rows;
 }
 

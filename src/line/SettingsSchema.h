@@ -19,6 +19,7 @@ inline constexpr char Porte[] = "Porte"; // keyed by port number, the value a de
 inline constexpr char FormSamples[] = "FormSamples";
 inline constexpr char Storico[] = "Storico"; // the coil records
 inline constexpr char Impianto[] = "Impianto"; // the plant feed's MQTT broker
+inline constexpr char ModbusTCP[] = "ModbusTCP"; // the Modbus TCP face for the plant's PLC and SCADA
 
 inline constexpr char Marca[] = "Marca";
 inline constexpr char Modello[] = "Modello";
@@ -37,6 +38,11 @@ inline constexpr char FileCA[] = "FileCA";
 inline constexpr char Keepalive[] = "Keepalive";
 inline constexpr char Sparkplug[] = "Sparkplug"; // 1: a Sparkplug B edge node beside the JSON topics
 inline constexpr char Gruppo[] = "Gruppo";       // its group id
+inline constexpr char Indirizzo[] = "Indirizzo";
+inline constexpr char Unita[] = "Unita";
+inline constexpr char Client[] = "Client";
+inline constexpr char Intervallo[] = "Intervallo";
+inline constexpr char Scrittura[] = "Scrittura";
 // A window's placement, under the group named after the window.
 inline constexpr char Width[] = "Width";
 inline constexpr char Height[] = "Height";

@@ -1,0 +1,93 @@
+#include "api/modbus/FaceSettings.h"
+
+#include "line/Conversions.h"
+#include "line/SettingsReader.h"
+
+#include <algorithm>
+
+namespace quorvex {
+
+namespace {
+
+using namespace settings;
+
+// A whole number within [low, high]; empty stands for the schema's default.
+int boundedNumber(const SettingsStore &store, const char *key, int low, int high)
+{
+    int value = settingRow(ModbusTCP, key).loadDefaultText().toInt();
+    const auto inRange = [fallback = value, within = wholeNumberIn(low, high)](const QString &text) {
+        return text.trimmed().isEmpty() ? std::optional<int>(fallback) : within(text);
+    };
+    readInto(store, ModbusTCP, key, value, inRange, wholeNumberProblem(low, high));
+    return value;
+}
+
+std::optional<QHostAddress> hostAddress(const QString &text)
+{
+    QHostAddress address;
+    if (!address.setAddress(text.trimmed()))
+        return std::nullopt;
+    return address;
+}
+
+// One address of an IPv4 peer may arrive as ::ffff:a.b.c.d on a dual-stack socket.
+QHostAddress plain(const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4) : address;
+}
+
+} // namespace
+
+bool ModbusFaceSettings::allows(const QHostAddress &peer) const
+{
+    if (clients.isEmpty())
+        return true;
+    const QHostAddress p = plain(peer);
+    return std::any_of(clients.begin(), clients.end(), [&p](const QHostAddress &a) { return plain(a) == p; });
+}
+
+ModbusFaceSettings readModbusFaceSettings(const SettingsStore &store)
+{
+    ModbusFaceSettings s;
+    const std::optional<QString> porta = store.value(QLatin1String(ModbusTCP), QLatin1String(Porta));
+    if (porta && !porta->trimmed().isEmpty()) {
+        if (const std::optional<int> port = wholeNumberIn(1, 65535)(*porta))
+            s.port = *port;
+        else
+            qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=%3 %4: the Modbus TCP face is off")
+                                                  .arg(QLatin1String(ModbusTCP), QLatin1String(Porta), quotedForLog(*porta),
+                                                       wholeNumberProblem(1, 65535));
+    }
+    QString address = s.address.toString();
+    const auto addressText = [](const QString &text) -> std::optional<QString> {
+        return hostAddress(text) ? std::optional<QString>(text.trimmed()) : std::nullopt;
+    };
+    readInto(store, ModbusTCP, Indirizzo, address, addressText, QStringLiteral("is not an IP address"));
+    s.address = QHostAddress(address);
+    s.unit = boundedNumber(store, Unita, 1, 247);
+    s.intervalMs = boundedNumber(store, Intervallo, 0, 3600000);
+    QString clients;
+    readInto(store, ModbusTCP, Client, clients, asText);
+    for (const QString &part : clients.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (const std::optional<QHostAddress> address = hostAddress(part))
+            s.clients << *address;
+        else if (!part.trimmed().isEmpty())
+            qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2: %3 is not an IP address and allows nobody")
+                                                  .arg(QLatin1String(ModbusTCP), QLatin1String(Client), quotedForLog(part));
+    }
+    // A list of nothing but bad addresses allows nobody rather than everybody.
+    if (s.clients.isEmpty() && !clients.trimmed().isEmpty())
+        s.clients << QHostAddress(QHostAddress::Null);
+    readInto(store, ModbusTCP, Scrittura, s.writable, toBoolean, QStringLiteral("is not 0 or 1"));
+    if (s.enabled())
+        qCInfo(lcConfig).noquote() << QStringLiteral("%1: listening on %2 port %3, unit %4, %5")
+                                          .arg(QLatin1String(ModbusTCP), s.address.toString())
+                                          .arg(s.port)
+                                          .arg(s.unit)
+                                          .arg(s.writable ? QStringLiteral("coil 0 writable") : QStringLiteral("read only"));
+    return s;
+}
+
+} // namespace quorvex

@@ -1,0 +1,369 @@
+#include "api/modbus/ModbusFace.h"
+
+#include "api/Global.h"
+#include "api/modbus/FaceServer.h"
+#include "api/modbus/MbapFrame.h"
+#include "common/AutomationError.h"
+#include "history/CoilStore.h"
+#include "line/Line.h"
+#include "tracking/Sampler.h"
+
+#include <QLoggingCategory>
+#include <QModbusTcpConnectionObserver>
+#include <QTcpSocket>
+#include <algorithm>
+
+namespace quorvex {
+
+Q_LOGGING_CATEGORY(lcModbus, "quorvex.modbus", QtInfoMsg)
+
+namespace {
+
+using modbus::Field;
+
+constexpr int kRetryMs = 5000;
+// Frames a connection may have waiting behind a zeroing, in bytes.
+constexpr int kMaxBuffered = 64 * 1024;
+
+// The operations the face reads itself, and where each lands in the image.
+constexpr RoleOperation kOwnReadOps[] = {RoleOperation::LeggiPeso, RoleOperation::LeggiTara,
+                                         RoleOperation::LeggiLunghezza, RoleOperation::LeggiAltezza};
+constexpr Field kOwnReadFields[] = {Field::Peso, Field::Tara, Field::Lunghezza, Field::Altezza};
+constexpr Role kImageRoles[] = {Role::Bilancia, Role::Contametri, Role::Altezza};
+
+int ownReadIndex(RoleOperation op)
+{
+    const auto *it = std::find(std::begin(kOwnReadOps), std::end(kOwnReadOps), op);
+    return it == std::end(kOwnReadOps) ? -1 : int(it - std::begin(kOwnReadOps));
+}
+
+QString peerText(const QTcpSocket &socket)
+{
+    return QStringLiteral("%1:%2").arg(socket.peerAddress().toString()).arg(socket.peerPort());
+}
+
+// Hands each new connection to a function that accepts or refuses it.
+class Gate : public QModbusTcpConnectionObserver {
+public:
+    explicit Gate(std::function<bool(QTcpSocket *)> accept) : m_accept(std::move(accept)) {}
+    bool acceptNewConnection(QTcpSocket *socket) override { return m_accept(socket); }
+
+private:
+    std::function<bool(QTcpSocket *)> m_accept;
+};
+
+} // namespace
+
+ModbusFace::ModbusFace(Line &line, CoilStore &coils, const GlobalServices *services, QObject *parent)
+    : QObject(parent), m_line(line), m_coils(coils), m_services(services)
+{
+    m_clock.start();
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(kRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &ModbusFace::listen);
+    m_poll.setTimerType(Qt::PreciseTimer);
+    connect(&m_poll, &QTimer::timeout, this, &ModbusFace::pollRoles);
+    connect(&line, &Line::readingTaken, this, &ModbusFace::takeReading);
+    connect(&coils, &CoilStore::coilClosed, this, &ModbusFace::coilClosed);
+}
+
+ModbusFace::~ModbusFace()
+{
+    stop();
+}
+
+void ModbusFace::configure(const ModbusFaceSettings &settings)
+{
+    if (settings == m_settings && (m_server || !settings.enabled()))
+        return;
+    // The instance goes only when the face does: dropping the line's last
+    // one and taking a new one would unload and load the line again.
+    std::shared_ptr<Global> instance = std::move(m_instance);
+    stop();
+    m_settings = settings;
+    if (!m_settings.enabled())
+        return;
+    m_instance = instance ? std::move(instance) : std::make_shared<Global>(m_line, m_services);
+    refreshCoils();
+    listen();
+}
+
+void ModbusFace::listen()
+{
+    delete m_server;
+    m_server = new modbus::FaceServer(this);
+    m_server->refresh = [this] { refreshImage(); };
+    m_server->coilWritable = m_settings.writable;
+    m_server->setServerAddress(m_settings.unit);
+    m_server->setConnectionParameter(QModbusDevice::NetworkAddressParameter, m_settings.address.toString());
+    m_server->setConnectionParameter(QModbusDevice::NetworkPortParameter, m_settings.port);
+    m_server->installConnectionObserver(new Gate([this](QTcpSocket *socket) { return accept(socket); }));
+    const QString where = QStringLiteral("%1 port %2").arg(m_settings.address.toString()).arg(m_settings.port);
+    if (m_server->connectDevice() && m_server->state() == QModbusDevice::ConnectedState) {
+        if (!m_problem.isEmpty())
+            qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP face listening on %1 again").arg(where);
+        else
+            qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP face listening on %1").arg(where);
+        m_problem.clear();
+        return;
+    }
+    const QString problem = m_server->errorString();
+    if (m_problem.isEmpty())
+        qCWarning(lcModbus).noquote() << QStringLiteral("Modbus TCP face cannot listen on %1: %2; trying again every %3 s")
+                                             .arg(where, problem)
+                                             .arg(kRetryMs / 1000);
+    m_problem = problem.isEmpty() ? QStringLiteral("cannot listen") : problem;
+    delete m_server;
+    m_server = nullptr;
+    m_retry.start();
+}
+
+void ModbusFace::stop()
+{
+    m_retry.stop();
+    m_poll.stop();
+    for (auto &[socket, connection] : m_connections) {
+        if (connection.socket)
+            connection.socket->disconnect(this);
+    }
+    m_connections.clear();
+    delete m_server; // closes its connections
+    m_server = nullptr;
+    m_problem.clear();
+}
+
+bool ModbusFace::accept(QTcpSocket *socket)
+{
+    if (!m_settings.allows(socket->peerAddress())) {
+        qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP connection from %1 refused: not in [ModbusTCP] Client")
+                                          .arg(peerText(*socket));
+        return false;
+    }
+    static quint64 serial = 0;
+    Connection &connection = m_connections[socket];
+    connection.socket = socket;
+    connection.serial = ++serial;
+    connection.peer = peerText(*socket);
+    // Connected before Qt's own handler, which then finds nothing to read.
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+        const auto it = m_connections.find(socket);
+        if (it == m_connections.end())
+            return;
+        it->second.buffer += socket->readAll();
+        readFrames(it->second);
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { dropConnection(socket); });
+    // A socket deleted without disconnecting (the server going) is only forgotten.
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_connections.erase(socket); });
+    qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 connected").arg(peerText(*socket));
+    if (m_settings.intervalMs > 0 && !m_poll.isActive()) {
+        m_poll.start(m_settings.intervalMs);
+        pollRoles();
+    }
+    return true;
+}
+
+void ModbusFace::dropConnection(QTcpSocket *socket)
+{
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 disconnected").arg(it->second.peer);
+    m_connections.erase(it);
+    if (m_connections.empty())
+        m_poll.stop();
+}
+
+void ModbusFace::readFrames(Connection &c)
+{
+    while (!c.zeroing) {
+        const modbus::MbapFrame frame = modbus::takeFrame(c.buffer);
+        if (frame.status == modbus::MbapFrame::Status::Incomplete)
+            break;
+        if (frame.status == modbus::MbapFrame::Status::NotModbusTcp) {
+            qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 sent a frame that is not Modbus TCP: closed")
+                                              .arg(c.peer);
+            c.socket->abort(); // drops c
+            return;
+        }
+        if (frame.unit != m_settings.unit) {
+            send(c, frame.transaction, frame.unit,
+                 QModbusExceptionResponse(frame.request.functionCode(),
+                                          QModbusExceptionResponse::GatewayTargetDeviceFailedToRespond));
+            continue;
+        }
+        if (m_settings.writable && modbus::FaceServer::zeroesLength(frame.request)) {
+            c.zeroing = true;
+            zero(c.socket, c.serial, frame.transaction, frame.unit, frame.request);
+            return;
+        }
+        send(c, frame.transaction, frame.unit, m_server->answer(frame.request));
+    }
+    if (c.buffer.size() > kMaxBuffered) {
+        qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 sent more than it waits for: closed")
+                                          .arg(c.peer);
+        c.socket->abort();
+    }
+}
+
+void ModbusFace::send(Connection &c, quint16 transaction, quint8 unit, const QModbusResponse &response)
+{
+    c.socket->write(modbus::responseFrame(transaction, unit, response));
+}
+
+QCoro::Task<> ModbusFace::zero(QTcpSocket *socket, quint64 serial, quint16 transaction, quint8 unit,
+                               QModbusRequest request)
+{
+    const QPointer<ModbusFace> self(this);
+    const std::shared_ptr<Global> instance = m_instance;
+    QModbusResponse response(request.functionCode(), request.data());
+    qCInfo(lcModbus).noquote() << QStringLiteral("AzzeraLunghezza from Modbus TCP client %1").arg(peerText(*socket));
+    try {
+        co_await instance->AzzeraLunghezza();
+    } catch (const AutomationError &error) {
+        qCWarning(lcModbus).noquote() << QStringLiteral("AzzeraLunghezza from Modbus TCP failed: %1").arg(error.text());
+        response = QModbusExceptionResponse(request.functionCode(), QModbusExceptionResponse::ServerDeviceFailure);
+    }
+    if (!self)
+        co_return;
+    const auto it = self->m_connections.find(socket);
+    if (it == self->m_connections.end() || it->second.serial != serial)
+        co_return;
+    it->second.zeroing = false;
+    self->send(it->second, transaction, unit, response);
+    self->readFrames(it->second);
+}
+
+void ModbusFace::takeReading(Role role, RoleOperation op, double value)
+{
+    const int index = ownReadIndex(op);
+    if (index < 0)
+        return;
+    m_values[size_t(kOwnReadFields[index])] = value;
+    m_lastReadMs[index] = nowMs();
+    m_valid[size_t(role)] = true;
+    m_lastValidMs[size_t(role)] = nowMs();
+}
+
+bool ModbusFace::configured(Role role) const
+{
+    try {
+        return !m_line.device(role).Marca.isEmpty();
+    } catch (const AutomationError &) {
+        return false; // before the first load
+    }
+}
+
+void ModbusFace::pollRoles()
+{
+    for (int i = 0; i < kOwnReads; ++i) {
+        const RoleOperation op = kOwnReadOps[i];
+        if (m_reading[i] || !configured(roleOf(op)) || !m_line.device(roleOf(op)).driver(op))
+            continue;
+        // Someone read it within the interval: the image has it. A tenth of
+        // the interval is left for the timer's and the reading's own jitter.
+        if (m_lastReadMs[i] >= 0 && nowMs() - m_lastReadMs[i] < m_settings.intervalMs * 9 / 10)
+            continue;
+        readOwn(op);
+    }
+}
+
+QCoro::Task<> ModbusFace::readOwn(RoleOperation op)
+{
+    const int index = ownReadIndex(op);
+    const QPointer<ModbusFace> self(this);
+    m_reading[index] = true;
+    const qint64 started = nowMs();
+    QString problem;
+    co_await m_line.LeggiValore(op, &problem);
+    if (!self)
+        co_return;
+    m_reading[index] = false;
+    // A valid reading has reached the image through readingTaken; a failed
+    // one is only told here. Stamped with its start, so the face's own
+    // reads keep to the interval.
+    if (!problem.isEmpty())
+        m_valid[size_t(roleOf(op))] = false;
+    m_lastReadMs[index] = started;
+}
+
+void ModbusFace::coilClosed(qint64 id)
+{
+    if (!m_server && !m_settings.enabled())
+        return;
+    if (const std::optional<CoilRecord> record = m_coils.coil(id)) {
+        m_values[size_t(Field::UltimaLunghezza)] = record->length;
+        m_values[size_t(Field::UltimaAltezzaMedia)] = record->averageHeight;
+    }
+    m_values[size_t(Field::BobineRegistrate)] = double(m_coils.count());
+}
+
+void ModbusFace::refreshCoils()
+{
+    const QList<CoilRecord> last = m_coils.coils(0, 0, 1);
+    m_values[size_t(Field::UltimaLunghezza)] = last.isEmpty() ? 0 : last.front().length;
+    m_values[size_t(Field::UltimaAltezzaMedia)] = last.isEmpty() ? 0 : last.front().averageHeight;
+    m_values[size_t(Field::BobineRegistrate)] = double(m_coils.count());
+}
+
+void ModbusFace::refreshImage()
+{
+    const qint64 now = nowMs();
+    const qint64 staleAfter = m_settings.intervalMs > 0 ? 5LL * m_settings.intervalMs : 5000;
+    constexpr Field kStates[] = {Field::StatoBilancia, Field::StatoContametri, Field::StatoAltezza};
+    constexpr Field kAges[] = {Field::EtaBilancia, Field::EtaContametri, Field::EtaAltezza};
+    for (int r = 0; r < 3; ++r) {
+        const Role role = kImageRoles[r];
+        double state = 0;
+        double age = 65535;
+        if (configured(role)) {
+            const Device &device = m_line.device(role);
+            const qint64 last = m_lastValidMs[size_t(role)];
+            state = (m_valid[size_t(role)] ? modbus::ReadingValid : 0)
+                    | (device.port && device.port->PortOpen() ? modbus::PortOpen : 0)
+                    | (last < 0 || now - last > staleAfter ? modbus::ReadingStale : 0);
+            if (last >= 0)
+                age = double(std::min<qint64>((now - last) / 100, 65535));
+        }
+        m_values[size_t(kStates[r])] = state;
+        m_values[size_t(kAges[r])] = age;
+    }
+    for (int i = 0; i < kOwnReads; ++i) {
+        if (!configured(roleOf(kOwnReadOps[i])))
+            m_values[size_t(kOwnReadFields[i])] = 0;
+    }
+    Sampler *sampler = m_services && m_services->sampler ? m_services->sampler() : nullptr;
+    m_values[size_t(Field::AltezzaAlPuntoDiOsservazione)] = sampler ? sampler->altezzaAlPuntoDiOsservazione() : 0.0;
+    if (m_server)
+        m_server->setImage(modbus::encodeImage(m_values));
+}
+
+QList<quint16> ModbusFace::registers()
+{
+    refreshImage();
+    return modbus::encodeImage(m_values);
+}
+
+QVariantMap ModbusFace::status() const
+{
+    QStringList clients;
+    for (const auto &[socket, connection] : m_connections) {
+        if (connection.socket)
+            clients << connection.peer;
+    }
+    const QString state = !m_settings.enabled() ? QStringLiteral("off")
+                          : m_server            ? QStringLiteral("listening")
+                                                : QStringLiteral("failed");
+    return {
+        {QStringLiteral("state"), state},
+        {QStringLiteral("address"), m_settings.address.toString()},
+        {QStringLiteral("port"), m_settings.port},
+        {QStringLiteral("unit"), m_settings.unit},
+        {QStringLiteral("interval"), m_settings.intervalMs},
+        {QStringLiteral("writable"), m_settings.writable},
+        {QStringLiteral("clients"), clients},
+        {QStringLiteral("problem"), m_problem},
+    };
+}
+
+} // namespace quorvex

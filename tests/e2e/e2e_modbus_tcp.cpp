@@ -1,0 +1,151 @@
+// The Modbus TCP face end to end, read by a client that is not ours
+// (pymodbus): the map while a scale, a length counter and a height sensor
+// answer; register writes, other units and addresses past the map refused;
+// a peer not in Client closed at connect; coil 0 zeroing the counter and
+// answered after the zeroing; the face and its client in `quorvex ports`.
+#include "tests/e2e/Harness.h"
+
+#include "sim/instruments/CtmCounter.h"
+#include "sim/instruments/D400.h"
+
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <cstring>
+
+using namespace e2e;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kPeer = QStringLiteral(QUORVEX_SOURCE_DIR "/tests/e2e/modbus_peer.py");
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+float floatAt(const QJsonArray &regs, int address)
+{
+    const quint32 bits = quint32(regs[address].toInt()) << 16 | quint32(regs[address + 1].toInt());
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// Runs a peer scenario to its first JSON line; the process stays for the caller.
+QJsonObject peerLine(QProcess &peer, const QStringList &args)
+{
+    peer.start(QStringLiteral("/usr/bin/python3"), QStringList{kPeer} + args);
+    if (!peer.waitForStarted(5000))
+        return {};
+    waitUntil([&peer] { return peer.canReadLine() || peer.state() == QProcess::NotRunning; }, 60000);
+    return QJsonDocument::fromJson(peer.readLine()).object();
+}
+
+class ModbusTcp : public ServerTest {
+protected:
+    sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
+    sim::Handle<sim::CtmCounter> counter = sim::launch<sim::CtmCounter>();
+    sim::Handle<sim::CtmCounter> sensor = sim::launch<sim::CtmCounter>();
+    const int port = freePort();
+
+    void SetUp() override
+    {
+        scale->setWeightField("   12,500");
+        counter->setCount(123);
+        sensor->setCount(45);
+        mapPort(3, scale->slavePath());
+        mapPort(4, counter->slavePath());
+        mapPort(5, sensor->slavePath());
+        configureRole("Bilancia", "BILANCIAI", "D400", 3);
+        configureRole("Contametri", "CTM", "1", 4, "1");
+        configureRole("Altezza", "CTM", "1", 5, "1");
+        setSetting("ModbusTCP", "Porta", QString::number(port));
+    }
+
+    // The face listens once the configuration is loaded, just after the
+    // server owns its bus name.
+    void startListening()
+    {
+        startServer();
+        ASSERT_TRUE(waitUntil([] {
+            const QDBusMessage reply = diagnostics(QStringLiteral("ModbusTCP"));
+            return qdbus_cast<QVariantMap>(reply.arguments().value(0)).value("state") == "listening";
+        }));
+    }
+
+    void TearDown() override { stopServer(); }
+};
+
+TEST_F(ModbusTcp, APeerReadsTheMapAndIsRefusedEveryWrite)
+{
+    setSetting("ModbusTCP", "Client", "127.0.0.1");
+    startListening();
+
+    QProcess peer;
+    const QJsonObject map = peerLine(peer, {"map", QString::number(port), "1"});
+    const QJsonArray input = map.value("input").toArray();
+    ASSERT_EQ(input.size(), 22) << QJsonDocument(map).toJson().toStdString();
+    EXPECT_FLOAT_EQ(floatAt(input, 0), 12.5f) << "LeggiPeso";
+    EXPECT_FLOAT_EQ(floatAt(input, 4), 123) << "LeggiLunghezza";
+    EXPECT_FLOAT_EQ(floatAt(input, 6), 45) << "LeggiAltezza";
+    EXPECT_FLOAT_EQ(floatAt(input, 8), 0) << "tracking is off";
+    for (int role = 0; role < 3; ++role) {
+        EXPECT_EQ(input[10 + role].toInt(), 3) << "valid and open, not stale: role " << role;
+        EXPECT_LT(input[13 + role].toInt(), 65535) << "an age: role " << role;
+    }
+    for (int a = 16; a < 22; ++a)
+        EXPECT_EQ(input[a].toInt(), 0) << "no coil yet: " << a;
+    const QJsonArray holding = map.value("holding").toArray();
+    ASSERT_EQ(holding.size(), 22);
+    EXPECT_FLOAT_EQ(floatAt(holding, 0), 12.5f) << "holding registers carry the same map";
+
+    EXPECT_EQ(map.value("write_register").toInt(), 1);
+    EXPECT_EQ(map.value("write_registers").toInt(), 1);
+    EXPECT_FLOAT_EQ(floatAt(map.value("after_writes").toArray(), 0), 12.5f) << "a refused write changes nothing";
+    EXPECT_EQ(map.value("beyond").toInt(), 2) << "registers past the map";
+    EXPECT_EQ(map.value("coil").toInt(), 1) << "coil 0 without Scrittura=1";
+    EXPECT_EQ(map.value("other_unit").toInt(), 11) << "another unit id";
+
+    QProcess ports;
+    ports.start(clientPath(), {"ports"});
+    ASSERT_TRUE(ports.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(ports.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("Modbus TCP: listening on 127.0.0.1 port %1, unit 1; 1 client(s)").arg(port)))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("  client 127.0.0.1:"))) << out.toStdString();
+
+    QProcess stranger;
+    EXPECT_TRUE(peerLine(stranger, {"refused", QString::number(port), "127.0.0.2"}).value("refused").toBool())
+        << "127.0.0.2 is not in Client";
+    stranger.waitForFinished(30000);
+    peer.closeWriteChannel();
+    peer.waitForFinished(30000);
+}
+
+TEST_F(ModbusTcp, CoilZeroWithScritturaZeroesTheCounterBeforeItAnswers)
+{
+    setSetting("ModbusTCP", "Scrittura", "1");
+    counter->setCount(500);
+    startListening();
+    counter->setReplyDelay(400ms);
+
+    QProcess peer;
+    const QJsonObject reply = peerLine(peer, {"coil", QString::number(port), "1"});
+    ASSERT_TRUE(reply.contains("ms")) << QJsonDocument(reply).toJson().toStdString();
+    EXPECT_TRUE(reply.value("exception").isNull()) << QJsonDocument(reply).toJson().toStdString();
+    EXPECT_EQ(counter->count(), 0);
+    // The zeroing's exchange alone takes the counter's delay: an answer
+    // given before it had ended would come sooner.
+    EXPECT_GE(reply.value("ms").toDouble(), 400);
+    peer.waitForFinished(30000);
+}
+
+} // namespace
