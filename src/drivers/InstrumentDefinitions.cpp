@@ -257,9 +257,10 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
     def->row.source = source;
     def->protocol = keys.choice<DefinedProtocol>("Protocollo", DefinedProtocol::Ascii,
                                                  {{"ASCII", DefinedProtocol::Ascii}, {"MODBUS-RTU", DefinedProtocol::ModbusRtu}});
-    def->row.settings = keys.text("Settaggio", QStringLiteral("9600,N,8,1"));
+    def->row.settings = keys.text("Settaggio", QLatin1String(kUsualLineSettings));
     if (!LineSettings::parse(def->row.settings))
-        fail(QLatin1String(kGroup), QStringLiteral("Settaggio"), QStringLiteral("\"%1\" is not line settings like 9600,N,8,1").arg(def->row.settings));
+        fail(QLatin1String(kGroup), QStringLiteral("Settaggio"), QStringLiteral("\"%1\" is not line settings like %2")
+                                                                      .arg(def->row.settings, QLatin1String(kUsualLineSettings)));
     const int unit = def->protocol == DefinedProtocol::ModbusRtu ? keys.whole("Indirizzo", 1, 1, 247) : 1;
     keys.noOthers();
     def->brandBytes = def->row.brand.toUtf8();

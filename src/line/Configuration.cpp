@@ -16,6 +16,7 @@
 #include "line/Conversions.h"
 #include "line/Line.h"
 #include "line/SettingsReader.h"
+#include "serial/LineSettings.h"
 
 #include <QLocale>
 #include <QSet>
@@ -205,8 +206,8 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
     tryStep([&] { port->setCommPort(n); }); // refused while open: the number is already n
     if (tryStep([&] { port->setSettings(record.Impostazioni); }) && settaggioStored)
         qCWarning(lcConfig).noquote()
-            << QStringLiteral("[%1] Settaggio=%2 is not line settings such as 9600,N,8,1: the port keeps %3")
-                   .arg(group, quotedForLog(record.Impostazioni), port->Settings());
+            << QStringLiteral("[%1] Settaggio=%2 is not line settings such as %3: the port keeps %4")
+                   .arg(group, quotedForLog(record.Impostazioni), QLatin1String(kUsualLineSettings), port->Settings());
     const bool wasOpen = port->PortOpen();
     const std::optional<AutomationError> openError =
         wasOpen ? std::nullopt : tryStep([&] { port->setPortOpen(true); });
