@@ -169,7 +169,7 @@ void Line::CaricaDispositivi()
 // already open keeps running with the new line settings, and a port that
 // cannot open stays bound and closed, so its drivers fail on every exchange
 // (with the error of the open) until its device can be opened. A role
-// without a valid port number (1 to 32767) has no port; element 0 is only
+// without a valid port number has no port; element 0 is only
 // the template of new port objects and is never opened here.
 void Line::bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored)
 {
@@ -181,11 +181,13 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
                                : QStringLiteral("no brand or model");
     const int n = record.Porta;
     record.port = nullptr;
-    if (n < 1) {
+    if (n < kLowestPortNumber) {
         if (porta)
             qCWarning(lcConfig).noquote()
-                << QStringLiteral("[%1] Porta=%2 is not a port number (1 to 32767): the role has no port")
-                       .arg(group, quotedForLog(*porta));
+                << QStringLiteral("[%1] Porta=%2 is not a port number (%3 to %4): the role has no port")
+                       .arg(group, quotedForLog(*porta))
+                       .arg(kLowestPortNumber)
+                       .arg(kHighestPortNumber);
         else if (named)
             qCWarning(lcConfig).noquote() << QStringLiteral("[%1] has no Porta: the role has no port").arg(group);
         if (!named && !porta)
