@@ -1,5 +1,6 @@
 #include "drivers/InstrumentDefinitions.h"
 
+#include "common/AppFolders.h"
 #include "common/AutomationError.h"
 #include "common/Logging.h"
 #include "drivers/FieldConversion.h"
@@ -393,8 +394,7 @@ std::unique_ptr<InstrumentDefinition> readDefinition(QByteArrayView text, const 
 
 QStringList definitionFolders()
 {
-    return {QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                + QStringLiteral("/Velkaro s.r.l./Quorvex/strumenti"),
+    return {appFolder(QStandardPaths::GenericConfigLocation) + QStringLiteral("/strumenti"),
             QStringLiteral("/usr/share/quorvex/strumenti")};
 }
 
