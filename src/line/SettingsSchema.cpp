@@ -127,6 +127,15 @@ const SettingRow &settingRow(const char *group, const char *key)
     throw std::logic_error(std::string("no setting ") + group + "/" + key);
 }
 
+HeightSettings defaultHeightSettings()
+{
+    const auto number = [](const char *key) { return QLocale::c().toDouble(QLatin1String(settingRow(Altezza, key).loadDefault)); };
+    return {.IntervalloDiCampionamento = number(IntervalloDiCampionamento),
+            .DistanzaSensoreArrotolatore = number(DistanzaSensoreArrotolatore),
+            .DistanzaOperatoreArrotolatore = number(DistanzaOperatoreArrotolatore),
+            .MisuraMedia = number(MisuraMedia) != 0};
+}
+
 QStringList settingsGroups()
 {
     QStringList groups;
