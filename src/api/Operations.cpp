@@ -34,10 +34,7 @@ std::vector<Operation> makeOperations()
         if (op.model)
             continue;
         op.generic = genericOperation(op.name);
-        for (int i = 0; i < kRoleOperationCount; ++i) {
-            if (op.name == QLatin1String(kRoleOperationNames[i]))
-                op.roleOperation = RoleOperation(i);
-        }
+        op.roleOperation = roleOperationNamed(op.name);
     }
     return table;
 }

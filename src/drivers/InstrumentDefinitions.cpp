@@ -4,6 +4,7 @@
 #include "common/AutomationError.h"
 #include "common/Logging.h"
 #include "drivers/FieldConversion.h"
+#include "drivers/Roles.h"
 #include "serial/LineSettings.h"
 
 #include <QDir>
@@ -19,8 +20,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char *kDefinableOperations[] = {"LeggiPeso", "LeggiTara", "LeggiLunghezza", "AzzeraLunghezza",
-                                               "LeggiAltezza"};
+// The operations a definition may describe, as a list for messages.
+QString definableOperations()
+{
+    QStringList names;
+    for (const RoleOperationRow &row : kRoleOperations) {
+        if (row.definable)
+            names << QLatin1String(row.name);
+    }
+    return names.join(QLatin1String(", "));
+}
+
 constexpr const char *kGroup = "Strumento";
 // A definition is a few lines; anything larger is not one.
 constexpr qint64 kMaxFileBytes = 16 * 1024;
@@ -270,23 +280,18 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
     for (const auto &[name, group] : ini.groups) {
         if (name == QLatin1String(kGroup))
             continue;
-        int which = -1;
-        for (int i = 0; i < 5; ++i) {
-            if (name == QLatin1String(kDefinableOperations[i]))
-                which = i;
-        }
-        if (which < 0)
-            fail(name, QString(), QStringLiteral("is not an operation (LeggiPeso, LeggiTara, LeggiLunghezza, "
-                                                 "AzzeraLunghezza, LeggiAltezza)"));
+        const std::optional<RoleOperation> which = roleOperationNamed(name);
+        if (!which || !rowOf(*which).definable)
+            fail(name, QString(), QStringLiteral("is not an operation (%1)").arg(definableOperations()));
         DefinedOperation &op = def->operations[def->count];
         InstrumentModel &recipe = def->recipes[def->count];
         op.protocol = def->protocol;
         op.unit = unit;
-        recipe.operation = kDefinableOperations[which];
+        recipe.operation = operationName(*which);
         recipe.brand = def->brandBytes.constData();
         recipe.model = def->modelBytes.constData();
         recipe.defined = &op;
-        const bool zeroing = which == 3;
+        const bool zeroing = rowOf(*which).actsOnInstrument;
         recipe.actsOnInstrument = zeroing;
         Keys opKeys(name, group);
         recipe.timeout = std::chrono::milliseconds(opKeys.whole("Attesa", 1000, 1, 600000));
@@ -298,7 +303,7 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
         ++def->count;
     }
     if (def->count == 0)
-        fail(QStringLiteral("LeggiPeso"), QString(), QStringLiteral("no operation group: the model would serve nothing"));
+        fail(QLatin1String(operationName(RoleOperation::LeggiPeso)), QString(), QStringLiteral("no operation group: the model would serve nothing"));
     for (int i = 0; i < def->count; ++i)
         def->row.operations.push_back(&def->recipes[i]);
     return def;

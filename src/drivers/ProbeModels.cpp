@@ -4,6 +4,7 @@
 #include "drivers/InstrumentDefinitions.h"
 #include "drivers/LineExchange.h"
 #include "drivers/ModbusRtuFrame.h"
+#include "drivers/Roles.h"
 #include "drivers/line/Ps11Frame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
 
@@ -12,22 +13,11 @@
 
 namespace quorvex {
 
-namespace {
-
-// The reading operation of each role, in the order an open probe takes them.
-const QStringList kReadings{QStringLiteral("LeggiPeso"), QStringLiteral("LeggiLunghezza"), QStringLiteral("LeggiAltezza")};
-
-} // namespace
-
 QString readingOperationOf(const QString &role)
 {
-    if (role == QLatin1String("Bilancia"))
-        return kReadings[0];
-    if (role == QLatin1String("Contametri"))
-        return kReadings[1];
-    if (role == QLatin1String("Altezza"))
-        return kReadings[2];
-    return QString();
+    const std::optional<Role> found = roleOfGroup(role);
+    const std::optional<RoleOperation> reading = found ? readingOf(*found) : std::nullopt;
+    return reading ? QLatin1String(operationName(*reading)) : QString();
 }
 
 namespace {
@@ -132,7 +122,14 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
     if (!role.isEmpty() && wanted.isEmpty())
         return std::nullopt;
     std::vector<ProbeModel> models;
-    for (const QString &reading : role.isEmpty() ? kReadings : QStringList{wanted}) {
+    // An open probe takes the roles in their order.
+    QStringList readings{wanted};
+    if (role.isEmpty()) {
+        readings.clear();
+        for (int r = 0; r < kReadingRoleCount; ++r)
+            readings << readingOperationOf(QLatin1String(roleGroup(Role(r))));
+    }
+    for (const QString &reading : std::as_const(readings)) {
         for (const ModelRow *entry : knownModels()) {
             const ModelRow &model = *entry;
             const auto op = std::find_if(model.operations.begin(), model.operations.end(), [&](const InstrumentModel *recipe) {

@@ -120,7 +120,7 @@ void PlantFeed::sendPending(int role)
     if (!channel.pending)
         return;
     const Reading &r = *channel.pending;
-    const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(kRoles[size_t(role)].group));
+    const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(roleGroup(Role(role))));
     m_client.publish(topic(leaf), readingPayload(r.value, r.op, r.msecsSinceEpoch), 0, false);
     channel.pending.reset();
     channel.lastSent.start();
@@ -129,7 +129,7 @@ void PlantFeed::sendPending(int role)
 QByteArray PlantFeed::readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch)
 {
     const QJsonObject reading{{QStringLiteral("value"), value},
-                              {QStringLiteral("operation"), QLatin1String(kRoleOperationNames[size_t(op)])},
+                              {QStringLiteral("operation"), QLatin1String(operationName(op))},
                               {QStringLiteral("time"), payloadTime(msecsSinceEpoch)}};
     return QJsonDocument(reading).toJson(QJsonDocument::Compact);
 }

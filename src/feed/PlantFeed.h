@@ -73,7 +73,7 @@ private:
     CoilQueue *m_coils;
     FeedSettings m_settings;
     MqttClient m_client;
-    std::array<RoleChannel, 3> m_roles;
+    std::array<RoleChannel, kReadingRoleCount> m_roles; // indexed by Role
     QHash<int, qint64> m_inFlight;  // message id -> coil id
     QSet<qint64> m_acknowledged;    // acknowledged, while the store still lists them unsent
 };

@@ -37,11 +37,6 @@ template <typename Step> std::optional<AutomationError> tryStep(Step &&step)
     return std::nullopt;
 }
 
-bool servesRole(RoleOperation op, Role role)
-{
-    return roleOf(op) == role;
-}
-
 // The brands and models of the table that serve the role, nearest first.
 QStringList nearestModels(Role role, const QString &brand, const QString &model)
 {
@@ -49,15 +44,8 @@ QStringList nearestModels(Role role, const QString &brand, const QString &model)
     const QString wanted = (brand + QLatin1Char(' ') + model).left(64);
     std::vector<std::pair<int, QString>> known;
     for (const ModelRow *row : knownModels()) {
-        bool serves = false;
-        for (const InstrumentModel *recipe : row->operations) {
-            for (int op = 0; op < kRoleOperationCount; ++op) {
-                if (servesRole(RoleOperation(op), role) && qstrcmp(recipe->operation, kRoleOperationNames[op]) == 0)
-                    serves = true;
-            }
-        }
         const QString name = row->brand + QLatin1Char(' ') + row->model;
-        if (serves)
+        if (modelServes(*row, role))
             known.emplace_back(editDistance(wanted, name), name);
     }
     std::sort(known.begin(), known.end());
@@ -72,9 +60,9 @@ QString describeDrivers(Role role, const Device &record, bool *found)
 {
     QStringList drivers, tried;
     for (int op = 0; op < kRoleOperationCount; ++op) {
-        if (!servesRole(RoleOperation(op), role))
+        if (roleOf(RoleOperation(op)) != role)
             continue;
-        const QString name = QStringLiteral("%1_%2_%3").arg(QLatin1String(kRoleOperationNames[op]), record.Marca,
+        const QString name = QStringLiteral("%1_%2_%3").arg(QLatin1String(operationName(RoleOperation(op))), record.Marca,
                                                               record.Modello);
         (record.drivers[size_t(op)] ? drivers : tried) << name;
     }
@@ -145,7 +133,7 @@ void Line::CaricaDispositivi()
         readInto(store, group, settings::Settaggio, record.Impostazioni, asText);
         readInto(store, group, settings::Divisore, record.Divisore, toDecimal, decimalProblem());
         for (int op = 0; op < kRoleOperationCount; ++op)
-            record.drivers[op] = findInstrumentModel(QLatin1String(kRoleOperationNames[op]), record.Marca,
+            record.drivers[op] = findInstrumentModel(QLatin1String(operationName(RoleOperation(op))), record.Marca,
                                                      record.Modello);
         bindPort(Role(index), record, porta, store.value(QLatin1String(group), QLatin1String(settings::Settaggio)).has_value());
         (*m_dispositivi)[index] = record;

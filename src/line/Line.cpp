@@ -42,14 +42,14 @@ QString canonicalDevice(const QString &path)
 
 QString roleName(Role role)
 {
-    return QLatin1String(kRoles[size_t(role)].group);
+    return QLatin1String(roleGroup(role));
 }
 
 void logFailedReading(Role role, RoleOperation op, const AutomationError &error)
 {
     qCDebug(lcDriver).noquote() << QStringLiteral("%1 of %2 failed: %3: %4")
-                                       .arg(QLatin1String(kRoleOperationNames[size_t(op)]),
-                                            QLatin1String(kRoles[size_t(role)].group))
+                                       .arg(QLatin1String(operationName(op)),
+                                            QLatin1String(roleGroup(role)))
                                        .arg(error.number())
                                        .arg(error.text());
 }
@@ -60,7 +60,7 @@ QString unconfigured(Role role, RoleOperation op, const Device &record)
     if (record.Marca.isEmpty() && record.Modello.isEmpty())
         return QStringLiteral("%1 is not configured (no Marca or Modello)").arg(roleName(role));
     return QStringLiteral("%1: %2 %3 has no driver for %4")
-        .arg(roleName(role), record.Marca, record.Modello, QLatin1String(kRoleOperationNames[size_t(op)]));
+        .arg(roleName(role), record.Marca, record.Modello, QLatin1String(operationName(op)));
 }
 
 // One line for a failure that ended in an error.
