@@ -40,7 +40,7 @@ bool printInformation(int argc, char **argv)
         "line (e.g. quorvexd --serve); with none it ends at once.\n"
         "\n"
         "Settings: $XDG_CONFIG_HOME/%s/%s.ini\n",
-        kOrganization, kApplication);
+        quorvex::kOrganization, quorvex::kApplication);
     return true;
 }
 
