@@ -115,6 +115,7 @@ void Line::CaricaDispositivi()
     m_dispositivi.emplace();
     const SettingsStore store;
     qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
+    *m_portDevices = readPortDevices(store);
     warnAboutMiscasedNames(store);
     for (const auto &[number, port] : m_portHost->elements())
         port->setRoles({});

@@ -14,11 +14,14 @@ namespace quorvex {
 
 namespace {
 
-PortRef makeSerialPort(const QString &devicePath)
+// A port follows its number through the devices of the last load.
+PortFactory serialPorts(std::shared_ptr<const PortDevices> devices)
 {
-    if (devicePath.isEmpty())
-        return std::make_shared<SerialPort>(devicePathForPort);
-    return std::make_shared<SerialPort>(devicePath);
+    return [devices](const QString &devicePath) -> PortRef {
+        if (devicePath.isEmpty())
+            return std::make_shared<SerialPort>([devices](int number) { return devicePathIn(*devices, number); });
+        return std::make_shared<SerialPort>(devicePath);
+    };
 }
 
 // A driver's reading as a number: empty counts as 0; anything that is not a
@@ -101,7 +104,7 @@ void ResolvedPort::close()
 }
 
 Line::Line(PortFactory factory, QObject *parent)
-    : QObject(parent), m_factory(factory ? std::move(factory) : PortFactory(makeSerialPort))
+    : QObject(parent), m_factory(factory ? std::move(factory) : serialPorts(m_portDevices))
 {
 }
 
