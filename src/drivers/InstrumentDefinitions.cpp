@@ -2,6 +2,7 @@
 
 #include "common/AppFolders.h"
 #include "common/AutomationError.h"
+#include "common/ByteText.h"
 #include "common/Logging.h"
 #include "drivers/FieldConversion.h"
 #include "drivers/Roles.h"
@@ -359,9 +360,10 @@ bool unescapeBytes(const QString &text, QByteArray *bytes)
         case '\\': bytes->append('\\'); break;
         case '"': bytes->append('"'); break;
         case 'x': {
-            bool ok = false;
-            const int v = text.mid(i + 1, 2).toInt(&ok, 16);
-            if (!ok || text.mid(i + 1, 2).size() != 2)
+            const int v = i + 2 < text.size() && text[i + 1].unicode() < 0x80 && text[i + 2].unicode() < 0x80
+                ? hexByteValue(char(text[i + 1].unicode()), char(text[i + 2].unicode()))
+                : -1;
+            if (v < 0)
                 return false;
             bytes->append(char(v));
             i += 2;

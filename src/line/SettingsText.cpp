@@ -1,5 +1,7 @@
 #include "line/SettingsText.h"
 
+#include "common/ByteText.h"
+
 #include <QList>
 #include <QSet>
 #include <QStringDecoder>
@@ -20,10 +22,9 @@ QString decodeName(QStringView raw)
     const QByteArray utf8 = raw.toUtf8();
     for (qsizetype i = 0; i < utf8.size(); ++i) {
         const char c = utf8[i];
-        bool ok = false;
         if (c == '%' && i + 2 < utf8.size()) {
-            const int value = utf8.mid(i + 1, 2).toInt(&ok, 16);
-            if (ok) {
+            const int value = hexByteValue(utf8[i + 1], utf8[i + 2]);
+            if (value >= 0) {
                 bytes.append(char(value));
                 i += 2;
                 continue;
