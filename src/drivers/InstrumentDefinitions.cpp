@@ -3,6 +3,7 @@
 #include "common/AppFolders.h"
 #include "common/AutomationError.h"
 #include "common/ByteText.h"
+#include "common/IniLines.h"
 #include "common/Logging.h"
 #include "drivers/FieldConversion.h"
 #include "drivers/Roles.h"
@@ -86,34 +87,29 @@ QString valueText(const QString &raw, const QString &group, const QString &key)
 Ini parseIni(QByteArrayView bytes)
 {
     Ini ini;
-    const QString text = QString::fromUtf8(bytes);
     QString group;
-    int lineNumber = 0;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        ++lineNumber;
-        const QString line = rawLine.trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+    for (const IniLine &line : splitIniLines(QString::fromUtf8(bytes))) {
+        const int lineNumber = line.number;
+        if (line.kind == IniLine::Blank || line.kind == IniLine::Comment)
             continue;
-        if (line.startsWith(QLatin1Char('['))) {
-            const int close = line.indexOf(QLatin1Char(']'));
-            if (close < 0)
-                fail(line, QString(), QStringLiteral("line %1: the group name has no \"]\"").arg(lineNumber));
-            group = line.mid(1, close - 1).trimmed();
+        if (line.kind == IniLine::Group) {
+            group = line.name.trimmed();
             if (ini.find(group))
                 fail(group, QString(), QStringLiteral("the group appears twice"));
             ini.groups.emplace_back(group, Group{});
             continue;
         }
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
+        if (line.text.trimmed().startsWith(QLatin1Char('[')))
+            fail(line.text.trimmed(), QString(), QStringLiteral("line %1: the group name has no \"]\"").arg(lineNumber));
+        const QString key = line.name.trimmed();
+        if (line.kind != IniLine::Key || key.isEmpty())
             fail(group, QString(), QStringLiteral("line %1 is neither a group nor key=value").arg(lineNumber));
         if (ini.groups.empty())
-            fail(QString(), line.left(eq).trimmed(), QStringLiteral("stands before any group"));
-        const QString key = line.left(eq).trimmed();
+            fail(QString(), key, QStringLiteral("stands before any group"));
         Group &g = ini.groups.back().second;
         if (g.count(key))
             fail(group, key, QStringLiteral("appears twice"));
-        g[key] = valueText(line.mid(eq + 1), group, key);
+        g[key] = valueText(line.value, group, key);
     }
     return ini;
 }
