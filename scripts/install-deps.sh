@@ -10,6 +10,10 @@ packages=(
   dpkg-dev file man-db
   libmosquitto-dev mosquitto mosquitto-clients
   qt6-serialbus-dev openssl
+  python3
+  python3-pymodbus
+  python3-serial-asyncio
+  socat
 )
 
 missing=()

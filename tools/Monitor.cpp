@@ -1,5 +1,6 @@
 #include "Monitor.h"
 
+#include "BusErrors.h"
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
 #include "common/Capture.h"
@@ -17,12 +18,11 @@
 
 namespace quorvex::cli {
 
-QDBusMessage diagnosticsCall(const QString &method)
+QDBusMessage diagnosticsCall(const QString &method, ServerStart start)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(kServiceName), QLatin1String(kObjectPath),
                                                           QLatin1String(kDiagnosticsInterface), method);
-    // Looking must not start a server that would open the line's ports.
-    message.setAutoStartService(false);
+    message.setAutoStartService(start == ServerStart::ByActivation);
     return message;
 }
 
@@ -202,7 +202,9 @@ int runPorts(QDBusConnection &bus, int timeoutMs)
         const auto ports = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
         std::printf("Ports of the server:\n%s\n", qPrintable(formatPorts(ports)));
     } else {
-        std::fprintf(stderr, "quorvex: the server's ports: %s\n", qPrintable(errorText(reply)));
+        const bool noServer = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+        const QString why = noServer ? noServerRunning() : callFailure(reply, timeoutMs, QStringLiteral("the server's ports"));
+        std::fprintf(stderr, "%s\n", qPrintable(why));
         status = 1;
     }
     const QDBusMessage feed = bus.call(diagnosticsCall(QStringLiteral("Feed")), QDBus::Block, timeoutMs);

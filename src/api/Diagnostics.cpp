@@ -76,8 +76,9 @@ void Diagnostics::serveOn(Dispatch &dispatch)
 
 QDBusMessage Diagnostics::reload(const QDBusMessage &message)
 {
-    m_line.reloadConfiguration(QStringLiteral("Diagnostics.Reload from %1").arg(message.service()));
-    return message.createReply();
+    const QStringList warnings =
+        m_line.reloadConfiguration(QStringLiteral("Diagnostics.Reload from %1").arg(message.service()));
+    return message.createReply(warnings);
 }
 
 QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const

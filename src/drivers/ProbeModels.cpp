@@ -4,7 +4,6 @@
 #include "drivers/InstrumentDefinitions.h"
 #include "drivers/LineExchange.h"
 #include "drivers/ModbusRtuFrame.h"
-#include "drivers/Roles.h"
 #include "drivers/line/Ps11Frame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
 
@@ -12,13 +11,6 @@
 #include <algorithm>
 
 namespace quorvex {
-
-QString readingOperationOf(const QString &role)
-{
-    const std::optional<Role> found = roleOfGroup(role);
-    const std::optional<RoleOperation> reading = found ? readingOf(*found) : std::nullopt;
-    return reading ? QLatin1String(operationName(*reading)) : QString();
-}
 
 namespace {
 
@@ -122,14 +114,14 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
     if (!role.isEmpty() && wanted.isEmpty())
         return std::nullopt;
     std::vector<ProbeModel> models;
-    // An open probe takes the roles in their order.
+    // An open probe takes the reading roles in their order.
     QStringList readings{wanted};
     if (role.isEmpty()) {
         readings.clear();
         for (int r = 0; r < kReadingRoleCount; ++r)
-            readings << readingOperationOf(QLatin1String(roleGroup(Role(r))));
+            readings << QLatin1String(operationName(*readingOf(Role(r))));
     }
-    for (const QString &reading : std::as_const(readings)) {
+    for (const QString &reading : readings) {
         for (const ModelRow *entry : knownModels()) {
             const ModelRow &model = *entry;
             const auto op = std::find_if(model.operations.begin(), model.operations.end(), [&](const InstrumentModel *recipe) {

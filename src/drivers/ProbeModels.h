@@ -3,10 +3,13 @@
 // can serve a role, the read request of each (never a zeroing, a tare or a
 // service command), and whether bytes heard after it are a valid reading.
 #include "drivers/InstrumentModel.h"
+#include "drivers/Roles.h"
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace quorvex {
@@ -23,8 +26,14 @@ struct ProbeModel {
 };
 
 // The reading operation of a reading role ("Bilancia" -> "LeggiPeso",
-// "Contametri", "Altezza"); empty for any other.
-QString readingOperationOf(const QString &role);
+// "Contametri", "Altezza"); empty for any other. Inline: the client asks it
+// without the probe's frame code.
+inline QString readingOperationOf(const QString &role)
+{
+    const std::optional<Role> found = roleOfGroup(role);
+    const std::optional<RoleOperation> reading = found ? readingOf(*found) : std::nullopt;
+    return reading ? QLatin1String(operationName(*reading)) : QString();
+}
 
 // The models, built-in then defined, that serve role ("Bilancia",
 // "Contametri", "Altezza"; empty: any reading role) by a read that writes

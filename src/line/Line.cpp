@@ -62,8 +62,9 @@ QString unconfigured(Role role, RoleOperation op, const Device &record)
 {
     if (record.Marca.isEmpty() && record.Modello.isEmpty())
         return QStringLiteral("%1 is not configured (no Marca or Modello)").arg(roleName(role));
-    return QStringLiteral("%1: %2 %3 has no driver for %4")
-        .arg(roleName(role), record.Marca, record.Modello, QLatin1String(operationName(op)));
+    const QString reason = QStringLiteral("%1: %2 %3 has no driver for %4")
+                               .arg(roleName(role), record.Marca, record.Modello, QLatin1String(operationName(op)));
+    return record.noDriverHint.isEmpty() ? reason : QStringLiteral("%1 (%2)").arg(reason, record.noDriverHint);
 }
 
 // One line for a failure that ended in an error.
@@ -151,6 +152,8 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
         } else {
             const QVariant value = co_await runExchange(*driver, record.port, {}, roleName(role), &why);
             result = readingValue(value) * record.Divisore;
+            if (why.isEmpty() && op != RoleOperation::AzzeraLunghezza)
+                why = record.divisoreProblem;
             if (why.isEmpty())
                 emit readingTaken(role, op, result);
         }
@@ -195,18 +198,20 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
     co_return result;
 }
 
-void Line::reloadConfiguration(const QString &why)
+QStringList Line::reloadConfiguration(const QString &why)
 {
     // With no client the ports are not loaded: the next client loads the
     // configuration as it is then.
     if (m_closed || !m_portHost) {
         qCInfo(lcServer).noquote() << QStringLiteral("configuration not reloaded (%1): no client, nothing is loaded")
                                           .arg(why);
-        return;
+        return {};
     }
     qCInfo(lcServer).noquote() << QStringLiteral("reloading the configuration (%1)").arg(why);
+    const WarningCollector collector;
     emit aboutToReload();
     CaricaDispositivi();
+    return collector.warnings();
 }
 
 ResolvedPort Line::resolvePort(const QString &text)

@@ -60,8 +60,9 @@ public:
     // The reading of the role's instrument for op times its Divisore; every
     // failure below the record look-up (no driver, a closed port, a reply
     // that does not convert) gives 0. problem, when given, is cleared for a
-    // valid reading and otherwise set to one line saying why there was none;
-    // it must outlive the call.
+    // valid reading and otherwise set to one line saying why there was none
+    // (a Divisore that is not a number among the reasons, except for the
+    // zero command, which is not scaled); it must outlive the call.
     QCoro::Task<double> LeggiValore(Role role, RoleOperation op, QString *problem = nullptr);
     // The same for the role that serves op.
     QCoro::Task<double> LeggiValore(RoleOperation op, QString *problem = nullptr)
@@ -79,8 +80,9 @@ public:
     // one place a reload happens (SIGHUP, Diagnostics.Reload, the dialog).
     // why says who asked, for the log line. Those who keep more than the
     // line's records (definitions read from files) reload theirs on
-    // aboutToReload, before the records are read.
-    void reloadConfiguration(const QString &why);
+    // aboutToReload, before the records are read. Gives every warning the
+    // reload logged (what it could not use), empty for a clean load.
+    QStringList reloadConfiguration(const QString &why);
 
     // A client's port reference: NotFound for a port number without a port
     // object (0 among them); a device the server holds open is that port;

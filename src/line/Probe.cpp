@@ -6,6 +6,8 @@
 #include "drivers/ProbeModels.h"
 #include "serial/LineSettings.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <chrono>
 #include <map>
@@ -28,6 +30,12 @@ constexpr auto kTurnWait = 2500ms;
 constexpr int kTurnAttempts = 4;
 // A listen gathers at most this many bytes.
 constexpr int kListenBytes = 512;
+// Before a Modbus frame that follows other bytes on the line, the line stays
+// quiet at least this long (and at least 3.5 characters), so the slave
+// does not read the frame as the tail of what came before; still-arriving
+// bytes are waited out for at most kQuietLimit.
+constexpr auto kQuietAfterText = 100ms;
+constexpr auto kQuietLimit = 1000ms;
 
 // Models that share one request (or that are all listened to) share each try.
 struct Group {
@@ -35,6 +43,7 @@ struct Group {
     QByteArray afterReading;
     int replyLength = 0;
     std::chrono::milliseconds timeout{kTryLimit};
+    bool modbus = false; // a Modbus RTU request, CRC-checked
     std::vector<const ProbeModel *> models;
 };
 
@@ -44,16 +53,51 @@ std::vector<Group> groupsOf(const std::vector<ProbeModel> &models)
     for (const ProbeModel &model : models) {
         auto group = std::find_if(groups.begin(), groups.end(), [&](const Group &g) { return g.request == model.request; });
         if (group == groups.end()) {
-            groups.push_back({model.request, model.afterReading, 0, model.row->timeout, {}});
+            groups.push_back({model.request, model.afterReading, 0, model.row->timeout,
+                              model.row->exchange == Exchange::ModbusRtu, {}});
             group = groups.end() - 1;
         }
         group->replyLength = std::max(group->replyLength, model.replyLength);
         group->timeout = std::max(group->timeout, model.row->timeout);
         group->models.push_back(&model);
     }
-    // Listening first: what it hears tells whether the instrument transmits by itself.
+    // Listening first: what it hears tells whether the instrument transmits
+    // by itself. Then the Modbus requests, before any text request: a slave
+    // whose input holds a text request's bytes may take a frame as their
+    // tail, and a reply with a wrong CRC is never mistaken for an answer.
+    std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.modbus; });
     std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.request.isEmpty(); });
     return groups;
+}
+
+// How long the line stays quiet before a Modbus frame: 3.5 characters at
+// the settings, and after anything but one of the probe's own Modbus
+// exchanges at least kQuietAfterText.
+std::chrono::milliseconds quietBefore(const Group &group, const QString &settings, bool afterModbus)
+{
+    if (!group.modbus)
+        return 0ms;
+    const auto parsed = LineSettings::parse(settings);
+    const qint64 baud = parsed ? std::max<qint32>(parsed->baud, 50) : 1200;
+    const auto chars = std::chrono::milliseconds((35 * 11 * 1000 / 10 + baud - 1) / baud);
+    return afterModbus ? chars : std::max<std::chrono::milliseconds>(chars, kQuietAfterText);
+}
+
+// Waits until nothing was written or received on the line for quiet
+// (bytes that keep coming are waited out within kQuietLimit), then drops
+// what came.
+QCoro::Task<void> waitForQuietLine(PortControl &port, std::chrono::milliseconds quiet)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const qint64 left = std::chrono::nanoseconds(quiet).count() - port.nsecsSinceTraffic();
+        if (left <= 0 || waited.elapsed() >= kQuietLimit.count())
+            break;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::chrono::nanoseconds(left));
+        co_await waitForBytes(port, port.InBufferCount() + 1, wait);
+    }
+    port.setInBufferCount(0);
 }
 
 // The reply wait of one try: the time the request and reply take on the
@@ -70,7 +114,8 @@ std::chrono::milliseconds tryWait(const Group &group, const QString &settings)
 // One try: the line's turn, the probe's settings, the request (if any), the
 // wait, the bytes heard; the port's settings back before the turn goes.
 // nullopt when the device refuses the settings.
-QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &group, QString settings)
+QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &group, QString settings,
+                                               std::chrono::milliseconds quiet)
 {
     LineTurn::Holder turn;
     for (int attempt = 0; attempt < kTurnAttempts && !turn; ++attempt)
@@ -97,6 +142,8 @@ QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &g
         co_return std::nullopt;
     }
     port.setInBufferCount(0);
+    if (quiet > 0ms)
+        co_await waitForQuietLine(port, quiet);
     if (!group.request.isEmpty())
         port.Output(group.request);
     const int awaited = group.request.isEmpty() ? kListenBytes : group.replyLength;
@@ -182,6 +229,7 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
     // bytes after a request would be its stream, not an answer.
     bool silentStream = false;
     bool streaming = false;
+    bool afterModbus = false;     // the last try was a Modbus exchange of this probe
     int done = 0;
     QString round;               // the settings of the entries being tried
     for (const PlanEntry &entry : plan) {
@@ -196,7 +244,9 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
             continue;
         if (progress)
             progress({entry.models.front()->brand, entry.models.front()->model, entry.settings, done, total});
-        const std::optional<QByteArray> first = co_await tryOnce(*port, *entry.group, entry.settings);
+        const std::optional<QByteArray> first = co_await tryOnce(
+            *port, *entry.group, entry.settings, quietBefore(*entry.group, entry.settings, afterModbus));
+        afterModbus = entry.group->modbus;
         if (!first) {
             refused.insert(entry.settings);
             qCInfo(lcConfig).noquote() << QStringLiteral("probe of %1: the device refuses %2").arg(device, entry.settings);
@@ -210,7 +260,8 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
                 answered.push_back(model);
         if (answered.empty())
             continue;
-        const std::optional<QByteArray> second = co_await tryOnce(*port, *entry.group, entry.settings);
+        const std::optional<QByteArray> second =
+            co_await tryOnce(*port, *entry.group, entry.settings, quietBefore(*entry.group, entry.settings, true));
         for (const ProbeModel *model : answered) {
             const std::optional<double> value = second ? probeReading(*model, *second) : std::nullopt;
             if (value)
