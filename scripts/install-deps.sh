@@ -14,6 +14,9 @@ packages=(
   python3-pymodbus
   python3-serial-asyncio
   socat
+  libprotobuf-dev
+  protobuf-compiler
+  python3-protobuf
 )
 
 missing=()

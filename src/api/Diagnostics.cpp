@@ -91,7 +91,10 @@ QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
                 ports.append(describePort(number, *port));
         }
     }
-    return message.createReply(QVariant::fromValue(ports));
+    PortList instruments;
+    for (const RoleHealth &role : m_line.health())
+        instruments.append(role.toMap());
+    return message.createReply(QVariantList{QVariant::fromValue(ports), QVariant::fromValue(instruments)});
 }
 
 QDBusMessage Diagnostics::feedReply(const QDBusMessage &message) const

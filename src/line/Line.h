@@ -6,6 +6,7 @@
 #include "common/KeepAlive.h"
 #include "line/Device.h"
 #include "line/HeightSettings.h"
+#include "line/InstrumentHealth.h"
 #include "line/PortDirectory.h"
 #include "line/PortHost.h"
 
@@ -93,6 +94,10 @@ public:
     // What the last load read; only a load changes it.
     const HeightSettings &height() const { return m_height; }
 
+    // The health of every configured role (one with a brand, a model or a
+    // port number), in role order; empty before the first load.
+    QList<RoleHealth> health() const;
+
     // Live Global instances, the server's own one included.
     int NumeroIstanze() const { return m_numeroIstanze; }
 
@@ -114,6 +119,9 @@ signals:
     // A role's instrument gave this reading (scaled, as its caller gets it)
     // for op. Readings that failed are not told.
     void readingTaken(quorvex::Role role, quorvex::RoleOperation op, double value);
+    // A role's exchange ended, with or without a reading: its health may
+    // have changed.
+    void healthChanged();
 
 private:
     void retireTemporaries();
@@ -131,6 +139,13 @@ private:
     // The loaded port host keeps the process alive, like a loaded window.
     KeepAliveToken m_portHostLoaded;
     int m_numeroIstanze = 0;
+    // Valid and failed readings of each role since start, across reloads.
+    struct ReadingCounts {
+        quint64 valid = 0;
+        quint64 failed = 0;
+    };
+    std::array<ReadingCounts, kRoleCount> m_counts{};
+    void count(Role role, bool valid);
     // Ports opened for a single call, while that call runs.
     std::vector<std::weak_ptr<PortControl>> m_temporaries;
     bool m_closed = false;
