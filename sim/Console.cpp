@@ -2,6 +2,8 @@
 
 #include "sim/Registry.h"
 
+#include "common/ByteText.h"
+
 #include <charconv>
 #include <ctime>
 
@@ -24,22 +26,6 @@ bool parseSwitch(std::string_view value, bool &on)
     return on || value == "off" || value == "0" || value == "false";
 }
 
-std::string escape(std::string_view bytes)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\\') out += "\\\\";
-        else if (c == '"') out += "\\\"";
-        else if (u >= 0x20 && u < 0x7f) out += c;
-        else out += {'\\', 'x', hex[u >> 4], hex[u & 15]};
-    }
-    return out;
-}
-
 } // namespace
 
 std::string formatNumber(double value)
@@ -59,7 +45,7 @@ std::string traceLine(bool sent, std::string_view bytes)
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
                   local.tm_sec, now.tv_nsec / 1'000'000);
     return std::string(stamp) + (sent ? " tx " : " rx ") + std::to_string(bytes.size()) + " \""
-        + escape(bytes) + "\"";
+        + quorvex::escapedBytes(bytes) + "\"";
 }
 
 Console::Console(Instrument &instrument, const ModelInfo &model, double weight, double drift)

@@ -4,7 +4,7 @@
 #include "drivers/line/MelsecFrame.h"
 #include "drivers/line/RlcControllerFrame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
-#include "line/Device.h"
+#include "drivers/Roles.h"
 
 #include <QStringList>
 
@@ -22,10 +22,8 @@ struct Block {
 // The role (its settings group) whose instrument serves the operation.
 QString roleServing(const char *operation)
 {
-    for (int i = 0; i < kRoleOperationCount; ++i) {
-        if (qstrcmp(kRoleOperationNames[i], operation) == 0)
-            return QLatin1String(kRoles[size_t(roleOf(RoleOperation(i)))].group);
-    }
+    if (const std::optional<RoleOperation> op = roleOperationNamed(std::string_view(operation)))
+        return QLatin1String(roleGroup(roleOf(*op)));
     return QLatin1String(operation);
 }
 

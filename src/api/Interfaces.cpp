@@ -59,12 +59,8 @@ std::vector<Operation> makeOperations()
             same->params[i].optional = true;
     }
     std::sort(table.begin(), table.end(), [](const Operation &a, const Operation &b) { return a.slot < b.slot; });
-    for (Operation &op : table) {
-        for (int i = 0; i < kRoleOperationCount; ++i) {
-            if (op.name == QLatin1String(kRoleOperationNames[i]))
-                op.roleOperation = RoleOperation(i);
-        }
-    }
+    for (Operation &op : table)
+        op.roleOperation = roleOperationNamed(op.name);
     return table;
 }
 

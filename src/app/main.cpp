@@ -1,5 +1,6 @@
 // quorvexd: the Quorvex server process.
 #include "app/Startup.h"
+#include "common/AppFolders.h"
 
 #include <cstdio>
 #include <cstring>
@@ -38,7 +39,8 @@ bool printInformation(int argc, char **argv)
         "first calls it. Started by hand it runs only with a non-empty command\n"
         "line (e.g. quorvexd --serve); with none it ends at once.\n"
         "\n"
-        "Settings: $XDG_CONFIG_HOME/Velkaro s.r.l./Quorvex.ini\n");
+        "Settings: $XDG_CONFIG_HOME/%s/%s.ini\n",
+        quorvex::kOrganization, quorvex::kApplication);
     return true;
 }
 

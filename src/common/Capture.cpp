@@ -1,5 +1,7 @@
 #include "common/Capture.h"
 
+#include "common/ByteText.h"
+
 #include <charconv>
 #include <fstream>
 
@@ -10,19 +12,6 @@ namespace {
 // A capture larger than this is not a line's traffic but a mistake.
 constexpr std::size_t kMaxFileBytes = 256u << 20;
 
-const char kHex[] = "0123456789abcdef";
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A device path as one field: blanks, '%' and what does not print as %XX.
 std::string escapeField(std::string_view text)
 {
@@ -31,8 +20,7 @@ std::string escapeField(std::string_view text)
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte >= 0x7f || c == '%') {
             out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0xf];
+            appendHex(out, byte);
         } else {
             out += c;
         }
@@ -50,11 +38,10 @@ bool unescapeField(std::string_view text, std::string &out)
         }
         if (i + 2 >= text.size())
             return false;
-        const int high = hexDigit(text[i + 1]);
-        const int low = hexDigit(text[i + 2]);
-        if (high < 0 || low < 0)
+        const int byte = hexByteValue(text[i + 1], text[i + 2]);
+        if (byte < 0)
             return false;
-        out += static_cast<char>(high * 16 + low);
+        out += static_cast<char>(byte);
         i += 2;
     }
     return true;
@@ -66,11 +53,10 @@ bool readHex(std::string_view text, std::string &out)
         return false;
     out.clear();
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = hexDigit(text[i]);
-        const int low = hexDigit(text[i + 1]);
-        if (high < 0 || low < 0)
+        const int byte = hexByteValue(text[i], text[i + 1]);
+        if (byte < 0)
             return false;
-        out += static_cast<char>(high * 16 + low);
+        out += static_cast<char>(byte);
     }
     return true;
 }
@@ -152,11 +138,8 @@ std::string formatChunk(const Chunk &chunk)
                       + escapeField(chunk.device) + ' '
                       + (chunk.settings.empty() ? std::string("-") : escapeField(chunk.settings)) + ' '
                       + (chunk.sent ? "tx " : "rx ");
-    for (const char c : chunk.bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        out += kHex[byte >> 4];
-        out += kHex[byte & 0xf];
-    }
+    for (const char c : chunk.bytes)
+        appendHex(out, static_cast<unsigned char>(c));
     return out + '\n';
 }
 

@@ -5,6 +5,7 @@
 // kept in named locals before they are tested.
 #include "drivers/DefinedExchanges.h"
 
+#include "common/ByteText.h"
 #include "drivers/DriverSupport.h"
 #include "drivers/InstrumentDefinitions.h"
 #include "drivers/ModbusRtuFrame.h"
@@ -79,10 +80,7 @@ QCoro::Task<std::optional<QByteArray>> frame(LineExchange &line, const DefinedOp
 
 QString shownBytes(const QByteArray &bytes)
 {
-    QString text;
-    for (const char c : bytes.left(64))
-        text += (quint8(c) >= 0x20 && quint8(c) < 0x7f) ? QString(QLatin1Char(c)) : QStringLiteral("\\x%1").arg(quint8(c), 2, 16, QLatin1Char('0'));
-    return text;
+    return QString::fromStdString(escapedBytes(std::string_view(bytes.left(64))));
 }
 
 } // namespace

@@ -1,8 +1,12 @@
 #include "drivers/InstrumentDefinitions.h"
 
+#include "common/AppFolders.h"
 #include "common/AutomationError.h"
+#include "common/ByteText.h"
+#include "common/IniLines.h"
 #include "common/Logging.h"
 #include "drivers/FieldConversion.h"
+#include "drivers/Roles.h"
 #include "serial/LineSettings.h"
 
 #include <QDir>
@@ -18,8 +22,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char *kDefinableOperations[] = {"LeggiPeso", "LeggiTara", "LeggiLunghezza", "AzzeraLunghezza",
-                                               "LeggiAltezza"};
+// The operations a definition may describe, as a list for messages.
+QString definableOperations()
+{
+    QStringList names;
+    for (const RoleOperationRow &row : kRoleOperations) {
+        if (row.definable)
+            names << QLatin1String(row.name);
+    }
+    return names.join(QLatin1String(", "));
+}
+
 constexpr const char *kGroup = "Strumento";
 // A definition is a few lines; anything larger is not one.
 constexpr qint64 kMaxFileBytes = 16 * 1024;
@@ -74,34 +87,29 @@ QString valueText(const QString &raw, const QString &group, const QString &key)
 Ini parseIni(QByteArrayView bytes)
 {
     Ini ini;
-    const QString text = QString::fromUtf8(bytes);
     QString group;
-    int lineNumber = 0;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        ++lineNumber;
-        const QString line = rawLine.trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+    for (const IniLine &line : splitIniLines(QString::fromUtf8(bytes))) {
+        const int lineNumber = line.number;
+        if (line.kind == IniLine::Blank || line.kind == IniLine::Comment)
             continue;
-        if (line.startsWith(QLatin1Char('['))) {
-            const int close = line.indexOf(QLatin1Char(']'));
-            if (close < 0)
-                fail(line, QString(), QStringLiteral("line %1: the group name has no \"]\"").arg(lineNumber));
-            group = line.mid(1, close - 1).trimmed();
+        if (line.kind == IniLine::Group) {
+            group = line.name.trimmed();
             if (ini.find(group))
                 fail(group, QString(), QStringLiteral("the group appears twice"));
             ini.groups.emplace_back(group, Group{});
             continue;
         }
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
+        if (line.text.trimmed().startsWith(QLatin1Char('[')))
+            fail(line.text.trimmed(), QString(), QStringLiteral("line %1: the group name has no \"]\"").arg(lineNumber));
+        const QString key = line.name.trimmed();
+        if (line.kind != IniLine::Key || key.isEmpty())
             fail(group, QString(), QStringLiteral("line %1 is neither a group nor key=value").arg(lineNumber));
         if (ini.groups.empty())
-            fail(QString(), line.left(eq).trimmed(), QStringLiteral("stands before any group"));
-        const QString key = line.left(eq).trimmed();
+            fail(QString(), key, QStringLiteral("stands before any group"));
         Group &g = ini.groups.back().second;
         if (g.count(key))
             fail(group, key, QStringLiteral("appears twice"));
-        g[key] = valueText(line.mid(eq + 1), group, key);
+        g[key] = valueText(line.value, group, key);
     }
     return ini;
 }
@@ -257,9 +265,10 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
     def->row.source = source;
     def->protocol = keys.choice<DefinedProtocol>("Protocollo", DefinedProtocol::Ascii,
                                                  {{"ASCII", DefinedProtocol::Ascii}, {"MODBUS-RTU", DefinedProtocol::ModbusRtu}});
-    def->row.settings = keys.text("Settaggio", QStringLiteral("9600,N,8,1"));
+    def->row.settings = keys.text("Settaggio", QLatin1String(kUsualLineSettings));
     if (!LineSettings::parse(def->row.settings))
-        fail(QLatin1String(kGroup), QStringLiteral("Settaggio"), QStringLiteral("\"%1\" is not line settings like 9600,N,8,1").arg(def->row.settings));
+        fail(QLatin1String(kGroup), QStringLiteral("Settaggio"), QStringLiteral("\"%1\" is not line settings like %2")
+                                                                      .arg(def->row.settings, QLatin1String(kUsualLineSettings)));
     const int unit = def->protocol == DefinedProtocol::ModbusRtu ? keys.whole("Indirizzo", 1, 1, 247) : 1;
     keys.noOthers();
     def->brandBytes = def->row.brand.toUtf8();
@@ -268,23 +277,18 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
     for (const auto &[name, group] : ini.groups) {
         if (name == QLatin1String(kGroup))
             continue;
-        int which = -1;
-        for (int i = 0; i < 5; ++i) {
-            if (name == QLatin1String(kDefinableOperations[i]))
-                which = i;
-        }
-        if (which < 0)
-            fail(name, QString(), QStringLiteral("is not an operation (LeggiPeso, LeggiTara, LeggiLunghezza, "
-                                                 "AzzeraLunghezza, LeggiAltezza)"));
+        const std::optional<RoleOperation> which = roleOperationNamed(name);
+        if (!which || !rowOf(*which).definable)
+            fail(name, QString(), QStringLiteral("is not an operation (%1)").arg(definableOperations()));
         DefinedOperation &op = def->operations[def->count];
         InstrumentModel &recipe = def->recipes[def->count];
         op.protocol = def->protocol;
         op.unit = unit;
-        recipe.operation = kDefinableOperations[which];
+        recipe.operation = operationName(*which);
         recipe.brand = def->brandBytes.constData();
         recipe.model = def->modelBytes.constData();
         recipe.defined = &op;
-        const bool zeroing = which == 3;
+        const bool zeroing = rowOf(*which).actsOnInstrument;
         recipe.actsOnInstrument = zeroing;
         Keys opKeys(name, group);
         recipe.timeout = std::chrono::milliseconds(opKeys.whole("Attesa", 1000, 1, 600000));
@@ -296,7 +300,7 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
         ++def->count;
     }
     if (def->count == 0)
-        fail(QStringLiteral("LeggiPeso"), QString(), QStringLiteral("no operation group: the model would serve nothing"));
+        fail(QLatin1String(operationName(RoleOperation::LeggiPeso)), QString(), QStringLiteral("no operation group: the model would serve nothing"));
     for (int i = 0; i < def->count; ++i)
         def->row.operations.push_back(&def->recipes[i]);
     return def;
@@ -353,9 +357,10 @@ bool unescapeBytes(const QString &text, QByteArray *bytes)
         case '\\': bytes->append('\\'); break;
         case '"': bytes->append('"'); break;
         case 'x': {
-            bool ok = false;
-            const int v = text.mid(i + 1, 2).toInt(&ok, 16);
-            if (!ok || text.mid(i + 1, 2).size() != 2)
+            const int v = i + 2 < text.size() && text[i + 1].unicode() < 0x80 && text[i + 2].unicode() < 0x80
+                ? hexByteValue(char(text[i + 1].unicode()), char(text[i + 2].unicode()))
+                : -1;
+            if (v < 0)
                 return false;
             bytes->append(char(v));
             i += 2;
@@ -393,8 +398,7 @@ std::unique_ptr<InstrumentDefinition> readDefinition(QByteArrayView text, const 
 
 QStringList definitionFolders()
 {
-    return {QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                + QStringLiteral("/Velkaro s.r.l./Quorvex/strumenti"),
+    return {appFolder(QStandardPaths::GenericConfigLocation) + QStringLiteral("/strumenti"),
             QStringLiteral("/usr/share/quorvex/strumenti")};
 }
 

@@ -114,11 +114,12 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
     if (!role.isEmpty() && wanted.isEmpty())
         return std::nullopt;
     std::vector<ProbeModel> models;
+    // An open probe takes the reading roles in their order.
     QStringList readings{wanted};
     if (role.isEmpty()) {
         readings.clear();
-        for (const auto &[reading, operation] : kReadingOperations)
-            readings << QLatin1String(operation);
+        for (int r = 0; r < kReadingRoleCount; ++r)
+            readings << QLatin1String(operationName(*readingOf(Role(r))));
     }
     for (const QString &reading : readings) {
         for (const ModelRow *entry : knownModels()) {

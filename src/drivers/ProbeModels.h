@@ -3,6 +3,7 @@
 // can serve a role, the read request of each (never a zeroing, a tare or a
 // service command), and whether bytes heard after it are a valid reading.
 #include "drivers/InstrumentModel.h"
+#include "drivers/Roles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,21 +25,14 @@ struct ProbeModel {
     int replyLength = 0;      // bytes awaited
 };
 
-// Each reading role and its reading operation, in the order an open probe
-// takes them.
-inline constexpr std::array<std::pair<const char *, const char *>, 3> kReadingOperations{
-    {{"Bilancia", "LeggiPeso"}, {"Contametri", "LeggiLunghezza"}, {"Altezza", "LeggiAltezza"}}};
-
 // The reading operation of a reading role ("Bilancia" -> "LeggiPeso",
 // "Contametri", "Altezza"); empty for any other. Inline: the client asks it
 // without the probe's frame code.
 inline QString readingOperationOf(const QString &role)
 {
-    for (const auto &[reading, operation] : kReadingOperations) {
-        if (role == QLatin1String(reading))
-            return QLatin1String(operation);
-    }
-    return QString();
+    const std::optional<Role> found = roleOfGroup(role);
+    const std::optional<RoleOperation> reading = found ? readingOf(*found) : std::nullopt;
+    return reading ? QLatin1String(operationName(*reading)) : QString();
 }
 
 // The models, built-in then defined, that serve role ("Bilancia",

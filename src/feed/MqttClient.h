@@ -23,11 +23,11 @@ namespace quorvex {
 
 struct MqttEndpoint {
     QString host;
-    int port = 1883;
+    int port = 0;
     QString user;
     QString passwordFile; // read at every attempt; empty: no password
     QString caFile;       // TLS when set
-    int keepaliveSeconds = 60;
+    int keepaliveSeconds = 0;
     QByteArray clientId;
     QByteArray willTopic; // QoS 1
     QByteArray willPayload;

@@ -122,7 +122,7 @@ void PlantFeed::takeReading(Role role, RoleOperation op, double value)
 
 void PlantFeed::sendReading(Role role, const FeedReading &r)
 {
-    const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(kRoles[size_t(role)].group));
+    const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(roleGroup(role)));
     m_client.publish(topic(leaf), readingPayload(r.value, r.op, r.msecsSinceEpoch), 0, false);
 }
 
@@ -164,7 +164,7 @@ QByteArray PlantFeed::healthPayload(const QList<RoleHealth> &roles, qint64 msecs
 QByteArray PlantFeed::readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch)
 {
     const QJsonObject reading{{QStringLiteral("value"), payloadNumber(value)},
-                              {QStringLiteral("operation"), QLatin1String(kRoleOperationNames[size_t(op)])},
+                              {QStringLiteral("operation"), QLatin1String(operationName(op))},
                               {QStringLiteral("time"), payloadTime(msecsSinceEpoch)}};
     return QJsonDocument(reading).toJson(QJsonDocument::Compact);
 }

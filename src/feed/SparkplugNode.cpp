@@ -238,7 +238,7 @@ void SparkplugNode::deviceBirth(const RoleHealth &role)
         if (roleOf(op) != role.role)
             continue;
         const std::optional<FeedReading> &last = m_last[size_t(op)];
-        addDouble(payload, kRoleOperationNames[size_t(op)], last ? std::optional(last->value) : std::nullopt,
+        addDouble(payload, operationName(op), last ? std::optional(last->value) : std::nullopt,
                   last ? last->msecsSinceEpoch : t);
     }
     addText(payload, kState, healthStateName(role.state), t);
@@ -273,7 +273,7 @@ void SparkplugNode::sendReading(Role role, const FeedReading &reading)
         return;
     sp::Payload payload;
     payload.set_timestamp(quint64(now()));
-    addDouble(payload, kRoleOperationNames[size_t(reading.op)], reading.value, reading.msecsSinceEpoch);
+    addDouble(payload, operationName(reading.op), reading.value, reading.msecsSinceEpoch);
     publish(topic("DDATA", born->roleName()), payload);
 }
 

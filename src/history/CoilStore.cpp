@@ -1,5 +1,6 @@
 #include "history/CoilStore.h"
 
+#include "common/AppFolders.h"
 #include "common/Logging.h"
 #include "history/CoilSchema.h"
 
@@ -41,8 +42,7 @@ CoilRecord recordFrom(const QSqlQuery &q, bool withProfile)
 
 QString CoilStore::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/Velkaro s.r.l./Quorvex/coils.sqlite");
+    return appFolder(QStandardPaths::GenericDataLocation) + QStringLiteral("/coils.sqlite");
 }
 
 CoilStore::CoilStore(QString path, QObject *parent)

@@ -16,6 +16,7 @@
 #include "line/Conversions.h"
 #include "line/Line.h"
 #include "line/SettingsReader.h"
+#include "serial/LineSettings.h"
 
 #include <QLocale>
 #include <QSet>
@@ -37,11 +38,6 @@ template <typename Step> std::optional<AutomationError> tryStep(Step &&step)
     return std::nullopt;
 }
 
-bool servesRole(RoleOperation op, Role role)
-{
-    return roleOf(op) == role;
-}
-
 // The brands and models of the table that serve the role, nearest first.
 QStringList nearestModels(Role role, const QString &brand, const QString &model)
 {
@@ -49,15 +45,8 @@ QStringList nearestModels(Role role, const QString &brand, const QString &model)
     const QString wanted = (brand + QLatin1Char(' ') + model).left(64);
     std::vector<std::pair<int, QString>> known;
     for (const ModelRow *row : knownModels()) {
-        bool serves = false;
-        for (const InstrumentModel *recipe : row->operations) {
-            for (int op = 0; op < kRoleOperationCount; ++op) {
-                if (servesRole(RoleOperation(op), role) && qstrcmp(recipe->operation, kRoleOperationNames[op]) == 0)
-                    serves = true;
-            }
-        }
         const QString name = row->brand + QLatin1Char(' ') + row->model;
-        if (serves)
+        if (modelServes(*row, role))
             known.emplace_back(editDistance(wanted, name), name);
     }
     std::sort(known.begin(), known.end());
@@ -72,9 +61,9 @@ QString describeDrivers(Role role, const Device &record, bool *found)
 {
     QStringList drivers, tried;
     for (int op = 0; op < kRoleOperationCount; ++op) {
-        if (!servesRole(RoleOperation(op), role))
+        if (roleOf(RoleOperation(op)) != role)
             continue;
-        const QString name = QStringLiteral("%1_%2_%3").arg(QLatin1String(kRoleOperationNames[op]), record.Marca,
+        const QString name = QStringLiteral("%1_%2_%3").arg(QLatin1String(operationName(RoleOperation(op))), record.Marca,
                                                               record.Modello);
         (record.drivers[size_t(op)] ? drivers : tried) << name;
     }
@@ -106,7 +95,7 @@ QString noDriverHint(Role role, const Device &record)
 bool hasDriver(Role role, const Device &record)
 {
     for (int op = 0; op < kRoleOperationCount; ++op) {
-        if (servesRole(RoleOperation(op), role) && record.drivers[size_t(op)])
+        if (roleOf(RoleOperation(op)) == role && record.drivers[size_t(op)])
             return true;
     }
     return false;
@@ -157,10 +146,13 @@ void warnAboutUnknownNames(const SettingsStore &store)
         if (group == QLatin1String(settings::Porte)) {
             bool number = false;
             const int n = key.toInt(&number);
-            if (!number || n < 1 || n > 32767 || QString::number(n) != key)
+            if (!number || n < kLowestPortNumber || n > kHighestPortNumber || QString::number(n) != key)
                 qCWarning(lcConfig).noquote()
-                    << QStringLiteral("[%1] %2 is not a port number (1 to 32767): it is not read (in %3)")
-                           .arg(group, key, file);
+                    << QStringLiteral("[%1] %2 is not a port number (%3 to %4): it is not read (in %5)")
+                           .arg(group, key)
+                           .arg(kLowestPortNumber)
+                           .arg(kHighestPortNumber)
+                           .arg(file);
             continue;
         }
         QStringList keys;
@@ -188,6 +180,7 @@ void Line::CaricaDispositivi()
     m_dispositivi.emplace();
     const SettingsStore store;
     qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
+    *m_portDevices = readPortDevices(store);
     warnAboutUnknownNames(store);
     for (const auto &[number, port] : m_portHost->elements())
         port->setRoles({});
@@ -210,7 +203,7 @@ void Line::CaricaDispositivi()
             record.divisoreProblem = QStringLiteral("[%1] Divisore=%2 is not a number: readings are multiplied by %3")
                                          .arg(QLatin1String(group), quotedForLog(*divisore), shownSetting(record.Divisore));
         for (int op = 0; op < kRoleOperationCount; ++op)
-            record.drivers[op] = findInstrumentModel(QLatin1String(kRoleOperationNames[op]), record.Marca,
+            record.drivers[op] = findInstrumentModel(QLatin1String(operationName(RoleOperation(op))), record.Marca,
                                                      record.Modello);
         if ((!record.Marca.isEmpty() || !record.Modello.isEmpty()) && !hasDriver(Role(index), record))
             record.noDriverHint = noDriverHint(Role(index), record);
@@ -236,7 +229,7 @@ void Line::CaricaDispositivi()
 // already open keeps running with the new line settings, and a port that
 // cannot open stays bound and closed, so its drivers fail on every exchange
 // (with the error of the open) until its device can be opened. A role
-// without a valid port number (1 to 32767) has no port; element 0 is only
+// without a valid port number has no port; element 0 is only
 // the template of new port objects and is never opened here.
 void Line::bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored)
 {
@@ -251,11 +244,13 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
     // An empty Porta (what the dialog writes for a role left without one)
     // is no port, as an absent one.
     const std::optional<QString> stored = porta && !porta->trimmed().isEmpty() ? porta : std::nullopt;
-    if (n < 1) {
+    if (n < kLowestPortNumber) {
         if (stored)
             qCWarning(lcConfig).noquote()
-                << QStringLiteral("[%1] Porta=%2 is not a port number (1 to 32767): the role has no port")
-                       .arg(group, quotedForLog(*stored));
+                << QStringLiteral("[%1] Porta=%2 is not a port number (%3 to %4): the role has no port")
+                       .arg(group, quotedForLog(*stored))
+                       .arg(kLowestPortNumber)
+                       .arg(kHighestPortNumber);
         else if (named)
             qCWarning(lcConfig).noquote() << QStringLiteral("[%1] has no Porta: the role has no port").arg(group);
         if (!named && !stored)
@@ -276,8 +271,8 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
     tryStep([&] { port->setCommPort(n); }); // refused while open: the number is already n
     if (tryStep([&] { port->setSettings(record.Impostazioni); }) && settaggioStored)
         qCWarning(lcConfig).noquote()
-            << QStringLiteral("[%1] Settaggio=%2 is not line settings such as 9600,N,8,1: the port keeps %3")
-                   .arg(group, quotedForLog(record.Impostazioni), port->Settings());
+            << QStringLiteral("[%1] Settaggio=%2 is not line settings such as %3: the port keeps %4")
+                   .arg(group, quotedForLog(record.Impostazioni), QLatin1String(kUsualLineSettings), port->Settings());
     const bool wasOpen = port->PortOpen();
     const std::optional<AutomationError> openError =
         wasOpen ? std::nullopt : tryStep([&] { port->setPortOpen(true); });

@@ -11,4 +11,7 @@ struct HeightSettings {
     bool MisuraMedia = false;                 // height tracking on
 };
 
+// The settings as the schema's defaults give them.
+HeightSettings defaultHeightSettings();
+
 } // namespace quorvex

@@ -15,11 +15,14 @@ namespace quorvex {
 
 namespace {
 
-PortRef makeSerialPort(const QString &devicePath)
+// A port follows its number through the devices of the last load.
+PortFactory serialPorts(std::shared_ptr<const PortDevices> devices)
 {
-    if (devicePath.isEmpty())
-        return std::make_shared<SerialPort>(devicePathForPort);
-    return std::make_shared<SerialPort>(devicePath);
+    return [devices](const QString &devicePath) -> PortRef {
+        if (devicePath.isEmpty())
+            return std::make_shared<SerialPort>([devices](int number) { return devicePathIn(*devices, number); });
+        return std::make_shared<SerialPort>(devicePath);
+    };
 }
 
 // A driver's reading as a number: empty counts as 0; anything that is not a
@@ -43,14 +46,14 @@ QString canonicalDevice(const QString &path)
 
 QString roleName(Role role)
 {
-    return QLatin1String(kRoles[size_t(role)].group);
+    return QLatin1String(roleGroup(role));
 }
 
 void logFailedReading(Role role, RoleOperation op, const AutomationError &error)
 {
     qCDebug(lcDriver).noquote() << QStringLiteral("%1 of %2 failed: %3: %4")
-                                       .arg(QLatin1String(kRoleOperationNames[size_t(op)]),
-                                            QLatin1String(kRoles[size_t(role)].group))
+                                       .arg(QLatin1String(operationName(op)),
+                                            QLatin1String(roleGroup(role)))
                                        .arg(error.number())
                                        .arg(error.text());
 }
@@ -61,8 +64,7 @@ QString unconfigured(Role role, RoleOperation op, const Device &record)
     if (record.Marca.isEmpty() && record.Modello.isEmpty())
         return QStringLiteral("%1 is not configured (no Marca or Modello)").arg(roleName(role));
     const QString reason = QStringLiteral("%1: %2 %3 has no driver for %4")
-                               .arg(roleName(role), record.Marca, record.Modello,
-                                    QLatin1String(kRoleOperationNames[size_t(op)]));
+                               .arg(roleName(role), record.Marca, record.Modello, QLatin1String(operationName(op)));
     return record.noDriverHint.isEmpty() ? reason : QStringLiteral("%1 (%2)").arg(reason, record.noDriverHint);
 }
 
@@ -104,7 +106,7 @@ void ResolvedPort::close()
 }
 
 Line::Line(PortFactory factory, QObject *parent)
-    : QObject(parent), m_factory(factory ? std::move(factory) : PortFactory(makeSerialPort))
+    : QObject(parent), m_factory(factory ? std::move(factory) : serialPorts(m_portDevices))
 {
 }
 

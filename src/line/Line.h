@@ -7,6 +7,7 @@
 #include "line/Device.h"
 #include "line/HeightSettings.h"
 #include "line/InstrumentHealth.h"
+#include "line/PortDirectory.h"
 #include "line/PortHost.h"
 
 #include <QCoro/QCoroTask>
@@ -130,6 +131,9 @@ private:
     // The role records (Dispositivi), replaced as a whole by each load.
     std::optional<DeviceCollection> m_dispositivi;
     HeightSettings m_height;
+    // [Porte] as the last load read it; the serial ports look their device
+    // up here, never in the store.
+    std::shared_ptr<PortDevices> m_portDevices = std::make_shared<PortDevices>();
     PortFactory m_factory;
     std::unique_ptr<PortHost> m_portHost;
     // The loaded port host keeps the process alive, like a loaded window.

@@ -5,12 +5,26 @@
 
 namespace quorvex {
 
-QString devicePathForPort(int number)
+PortDevices readPortDevices(const SettingsStore &store)
 {
-    const auto mapped = SettingsStore().value(QLatin1String(settings::Porte), QString::number(number));
-    if (mapped.has_value() && !mapped->isEmpty())
-        return *mapped;
-    return defaultDevicePath(number);
+    PortDevices devices;
+    const QString prefix = QLatin1String(settings::Porte) + QLatin1Char('/');
+    for (const QString &path : store.allKeys()) {
+        if (!path.startsWith(prefix))
+            continue;
+        const QString key = path.mid(prefix.size());
+        bool ok = false;
+        const int number = key.toInt(&ok);
+        const std::optional<QString> mapped = store.value(QLatin1String(settings::Porte), key);
+        if (ok && key == QString::number(number) && mapped && !mapped->isEmpty())
+            devices.insert(number, *mapped);
+    }
+    return devices;
+}
+
+QString devicePathIn(const PortDevices &devices, int number)
+{
+    return devices.value(number, defaultDevicePath(number));
 }
 
 QString defaultDevicePath(int number)

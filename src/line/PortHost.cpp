@@ -1,12 +1,14 @@
 #include "line/PortHost.h"
 
+#include "serial/LineSettings.h"
+
 namespace quorvex {
 
 PortHost::PortHost(PortFactory factory) : m_factory(std::move(factory))
 {
     PortRef first = m_factory(QString());
     first->setCommPort(1);
-    first->setSettings(QStringLiteral("9600,N,8,1"));
+    first->setSettings(QLatin1String(kUsualLineSettings));
     m_ports.emplace(0, std::move(first));
 }
 

@@ -1,5 +1,8 @@
 #include "line/SettingsSchema.h"
 
+#include "line/HeightSettings.h"
+#include "serial/LineSettings.h"
+
 #include <QLocale>
 #include <QStringList>
 #include <cstring>
@@ -13,7 +16,8 @@ using namespace settings;
 using K = SettingKind;
 
 // The five keys of a role's group. The dialog offers ports 1, 2 and 3 to
-// the first three roles and 9600,N,8,1 to all but the service device.
+// the first three roles and the usual line settings to all but the service
+// device.
 std::vector<SettingRow> roleRows(const char *group, const char *tab, const char *port, const char *lineSettings,
                                  int firstLabel, bool service)
 {
@@ -48,9 +52,9 @@ std::vector<SettingRow> makeSchema()
 {
     std::vector<SettingRow> rows;
     const auto add = [&rows](std::vector<SettingRow> block) { rows.insert(rows.end(), block.begin(), block.end()); };
-    add(roleRows(Bilancia, Bilancia, "1", "9600,N,8,1", 0, false));
-    add(roleRows(Contametri, Contametri, "2", "9600,N,8,1", 5, false));
-    add(roleRows(Altezza, Altezza, "3", "9600,N,8,1", 10, false));
+    add(roleRows(Bilancia, Bilancia, "1", kUsualLineSettings, 0, false));
+    add(roleRows(Contametri, Contametri, "2", kUsualLineSettings, 5, false));
+    add(roleRows(Altezza, Altezza, "3", kUsualLineSettings, 10, false));
     add({
         {Altezza, MisuraMedia, K::Boolean, "0", nullptr, {"Altezza media", "&Media", "ChkAltezzaMedia"}},
         {Altezza, IntervalloDiCampionamento, K::Decimal, "0.2", nullptr,
@@ -133,6 +137,15 @@ const SettingRow &settingRow(const char *group, const char *key)
             return row;
     }
     throw std::logic_error(std::string("no setting ") + group + "/" + key);
+}
+
+HeightSettings defaultHeightSettings()
+{
+    const auto number = [](const char *key) { return QLocale::c().toDouble(QLatin1String(settingRow(Altezza, key).loadDefault)); };
+    return {.IntervalloDiCampionamento = number(IntervalloDiCampionamento),
+            .DistanzaSensoreArrotolatore = number(DistanzaSensoreArrotolatore),
+            .DistanzaOperatoreArrotolatore = number(DistanzaOperatoreArrotolatore),
+            .MisuraMedia = number(MisuraMedia) != 0};
 }
 
 QStringList settingsGroups()

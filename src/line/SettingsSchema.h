@@ -4,6 +4,8 @@
 // shows, its tab, caption and control. The loader, the dialog (its role tabs
 // and its ports tab), the sampler window and the window placement take their
 // names and defaults from here: a new settings group is one block of rows.
+#include "drivers/Roles.h"
+
 #include <QString>
 #include <vector>
 
@@ -11,10 +13,11 @@ namespace quorvex {
 
 // Group and key names, as the file spells them.
 namespace settings {
-inline constexpr char Bilancia[] = "Bilancia";
-inline constexpr char Contametri[] = "Contametri";
-inline constexpr char Altezza[] = "Altezza";
-inline constexpr char Servizio[] = "Servizio";
+// A role's group is named after the role.
+inline constexpr const char *Bilancia = roleGroup(Role::Bilancia);
+inline constexpr const char *Contametri = roleGroup(Role::Contametri);
+inline constexpr const char *Altezza = roleGroup(Role::Altezza);
+inline constexpr const char *Servizio = roleGroup(Role::Servizio);
 inline constexpr char Porte[] = "Porte"; // keyed by port number, the value a device path
 inline constexpr char FormSamples[] = "FormSamples";
 inline constexpr char Storico[] = "Storico"; // the coil records

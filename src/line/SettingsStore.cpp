@@ -1,5 +1,6 @@
 #include "line/SettingsStore.h"
 
+#include "common/AppFolders.h"
 #include "common/Logging.h"
 #include "common/NamedFile.h"
 #include "line/SettingsText.h"
@@ -13,8 +14,6 @@ namespace quorvex {
 
 namespace {
 
-const QString kOrganization = QStringLiteral("Velkaro s.r.l.");
-const QString kApplication = QStringLiteral("Quorvex");
 // Far more than any settings file; a larger one is not the integrator's.
 constexpr qint64 kLargestSettingsFile = 1024 * 1024;
 
@@ -48,8 +47,8 @@ bool writeSettings(QIODevice &device, const QSettings::SettingsMap &map)
 QString settingsFilePath()
 {
     const QSettings probe(settingsFormat(), QSettings::UserScope, QStringLiteral(".quorvex-settings-folder"));
-    return QFileInfo(probe.fileName()).absolutePath() + QLatin1Char('/') + kOrganization + QLatin1Char('/')
-        + kApplication + QStringLiteral(".ini");
+    return QFileInfo(probe.fileName()).absolutePath() + QLatin1Char('/') + QLatin1String(kOrganization)
+        + QLatin1Char('/') + QLatin1String(kApplication) + QStringLiteral(".ini");
 }
 
 // Whether the file may be read; a change of state is logged once.
@@ -98,7 +97,8 @@ SettingsStore::SettingsStore() : m_fileName(settingsFilePath())
     bool missing = false;
     m_unusable = checkSettingsFile(m_fileName, &missing);
     if (m_unusable.isEmpty())
-        m_settings.emplace(settingsFormat(), QSettings::UserScope, kOrganization, kApplication);
+        m_settings.emplace(settingsFormat(), QSettings::UserScope, QLatin1String(kOrganization),
+                           QLatin1String(kApplication));
 }
 
 std::optional<QString> SettingsStore::value(const QString &group, const QString &key) const

@@ -1,5 +1,8 @@
 #include "line/SettingsText.h"
 
+#include "common/ByteText.h"
+#include "common/IniLines.h"
+
 #include <QList>
 #include <QSet>
 #include <QStringDecoder>
@@ -20,10 +23,9 @@ QString decodeName(QStringView raw)
     const QByteArray utf8 = raw.toUtf8();
     for (qsizetype i = 0; i < utf8.size(); ++i) {
         const char c = utf8[i];
-        bool ok = false;
         if (c == '%' && i + 2 < utf8.size()) {
-            const int value = utf8.mid(i + 1, 2).toInt(&ok, 16);
-            if (ok) {
+            const int value = hexByteValue(utf8[i + 1], utf8[i + 2]);
+            if (value >= 0) {
                 bytes.append(char(value));
                 i += 2;
                 continue;
@@ -127,42 +129,29 @@ struct Line {
     QString value;    // Key: its value
 };
 
+// Every line is kept (as Other when it is no group or key), so a line reads
+// and writes back the same.
 QList<Line> splitLines(const QString &text)
 {
     QList<Line> lines;
     QString group;
-    const QStringList raw = text.split(QLatin1Char('\n'));
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        // The last piece after a final newline is no line.
-        if (i == raw.size() - 1 && raw[i].isEmpty())
-            break;
+    for (const IniLine &ini : splitIniLines(text)) {
         Line line;
-        line.text = raw[i];
-        // CRs before the newline are its line ending (stray ones too), so a
-        // line reads and writes back the same in a file of either ending.
-        while (line.text.endsWith(QLatin1Char('\r')))
-            line.text.chop(1);
-        const QString trimmed = line.text.trimmed();
-        // A header's "]" comes before any "=": "[x=a]b" is the key "[x".
-        const qsizetype close = trimmed.indexOf(QLatin1Char(']'));
-        const qsizetype eqSign = trimmed.indexOf(QLatin1Char('='));
-        if (trimmed.startsWith(QLatin1Char('[')) && close > 0 && (eqSign < 0 || close < eqSign)) {
-            const QStringView raw = QStringView(trimmed).mid(1, close - 1);
+        line.text = ini.text;
+        if (ini.kind == IniLine::Group) {
             // [General] holds the keys without a group; [%General] a group of that name.
-            const QString name = decodeName(raw);
-            group = raw == QLatin1String("%General") ? kGeneral : name == kGeneral ? QString() : name;
+            const QString name = decodeName(ini.name);
+            group = ini.name == QLatin1String("%General") ? kGeneral : name == kGeneral ? QString() : name;
             line.kind = Line::Group;
             line.group = group;
-        } else if (!trimmed.isEmpty() && !trimmed.startsWith(QLatin1Char(';')) && !trimmed.startsWith(QLatin1Char('#'))
-                   && trimmed.contains(QLatin1Char('='))) {
-            const qsizetype eq = line.text.indexOf(QLatin1Char('='));
-            line.keyText = line.text.left(eq);
+        } else if (ini.kind == IniLine::Key) {
+            line.keyText = ini.name;
             const QString key = decodeName(QStringView(line.keyText).trimmed());
             if (!key.isEmpty()) {
                 line.kind = Line::Key;
                 line.group = group;
                 line.path = group.isEmpty() ? key : group + QLatin1Char('/') + key;
-                line.value = decodeValue(QStringView(line.text).mid(eq + 1));
+                line.value = decodeValue(ini.value);
             }
         }
         lines.append(line);

@@ -54,8 +54,8 @@ QString LineSettings::toString() const
 AutomationError invalidLineSettings(const QString &text)
 {
     return AutomationError(ErrorKind::PortError, 380,
-                           QStringLiteral("Invalid property value: \"%1\" is not line settings such as 9600,N,8,1")
-                               .arg(text.left(64)));
+                           QStringLiteral("Invalid property value: \"%1\" is not line settings such as %2")
+                               .arg(text.left(64), QLatin1String(kUsualLineSettings)));
 }
 
 } // namespace quorvex

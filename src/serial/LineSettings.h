@@ -8,6 +8,10 @@
 
 namespace quorvex {
 
+// The settings most instruments are set to, and those of a port nobody
+// configured yet; the members of LineSettings default to the same.
+inline constexpr char kUsualLineSettings[] = "9600,N,8,1";
+
 struct LineSettings {
     qint32 baud = 9600;
     char parity = 'N';

@@ -60,7 +60,7 @@ void PortControl::setCommPort(int number)
     requireAlive();
     if (m_open)
         throw portError(8000, QStringLiteral("Operation not valid while the port is open"));
-    if (number < 1 || number > 32767)
+    if (number < kLowestPortNumber || number > kHighestPortNumber)
         throw portError(8002, QStringLiteral("Invalid port number"));
     m_commPort = qint16(number);
 }

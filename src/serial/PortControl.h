@@ -29,6 +29,10 @@
 
 namespace quorvex {
 
+// The numbers a port may have.
+inline constexpr int kLowestPortNumber = 1;
+inline constexpr int kHighestPortNumber = 32767;
+
 class PortControl : public QObject {
     Q_OBJECT
 public:

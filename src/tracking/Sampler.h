@@ -82,7 +82,7 @@ private:
 
     Reading m_readLength;
     Reading m_readHeight;
-    HeightSettings m_settings = {.IntervalloDiCampionamento = 0.2};
+    HeightSettings m_settings = defaultHeightSettings();
     Campioni m_campioni;
     double m_ultimaLunghezza = 0;
     QTimer m_timer;

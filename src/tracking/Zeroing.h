@@ -3,6 +3,8 @@
 // pause for the counter to settle, reads until it shows zero, and, when
 // height tracking is on, the coil's average and the rebased buffer, with
 // the sampler held meanwhile.
+#include "line/HeightSettings.h"
+
 #include <QCoro/QCoroTask>
 #include <QString>
 #include <chrono>
@@ -21,7 +23,7 @@ struct ZeroingSteps {
     // Reads the counter now (never the sampler's cached length); failures 0.
     std::function<QCoro::Task<double>()> readLengthForced;
     // A reading below this ends the wait for the zero.
-    double IntervalloDiCampionamento = 0.2;
+    double IntervalloDiCampionamento = defaultHeightSettings().IntervalloDiCampionamento;
     std::chrono::milliseconds settle{500};
     int maxReads = 5;
     // Given the coil just closed, once this zeroing has let the sampler go

@@ -253,3 +253,21 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
 }
 
 } // namespace
+
+TEST_F(Configuration, APortsDeviceIsTheOneOfTheLastLoad)
+{
+    Line serial; // real serial ports: none of these devices exists, so none opens
+    set("Bilancia", "Porta", "3");
+    set("Porte", "3", "/nonexistent/first");
+    serial.CaricaDispositivi();
+    const PortRef port = serial.device(Role::Bilancia).port;
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->devicePath(), "/nonexistent/first");
+    set("Porte", "3", "/nonexistent/second");
+    EXPECT_EQ(port->devicePath(), "/nonexistent/first") << "a [Porte] change waits for the next load";
+    serial.CaricaDispositivi();
+    EXPECT_EQ(port->devicePath(), "/nonexistent/second");
+    set("Porte", "3", "");
+    serial.CaricaDispositivi();
+    EXPECT_EQ(port->devicePath(), "/dev/ttyS2") << "an empty entry is the default device";
+}

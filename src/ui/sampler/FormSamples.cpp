@@ -19,6 +19,15 @@ const QString FormSamples::kCaptionPrefix = QStringLiteral("Campionature Altezza
 
 namespace {
 
+// The roles shown, top down: the role, its title and the name of its value.
+struct ShownRole {
+    Role role;
+    const char *title;
+    const char *valueName;
+};
+constexpr ShownRole kShownRoles[kReadingRoleCount] = {
+    {Role::Contametri, "Contametri", "Lunghezza"}, {Role::Altezza, "Altezza", "Altezza"}, {Role::Bilancia, "Peso", "Peso"}};
+
 // Design geometry, in twips.
 struct Design {
     int left, top, width, height;
@@ -98,15 +107,13 @@ FormSamples::~FormSamples() = default;
 // For each role shown: its title, its brand and model, and its live value.
 void FormSamples::buildRoleLabels()
 {
-    static const char *const titles[3] = {"Contametri", "Altezza", "Peso"};
-    static const char *const valueNames[3] = {"Lunghezza", "Altezza", "Peso"};
-    QLabel **values[3] = {&m_lblLunghezza, &m_lblAltezza, &m_lblPeso};
     const QFont brandFont = fontOf({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")}, 12, true);
     const QFont valueFont = displayFont();
-    for (int role = 0; role < 3; ++role) {
-        QLabel *title = new QLabel(QLatin1String(titles[role]), this);
+    for (int role = 0; role < kReadingRoleCount; ++role) {
+        const ShownRole &shown = kShownRoles[role];
+        QLabel *title = new QLabel(QLatin1String(shown.title), this);
         title->setObjectName(QStringLiteral("Lbls%1").arg(2 * role));
-        title->setAccessibleName(QLatin1String(titles[role]));
+        title->setAccessibleName(QLatin1String(shown.title));
         title->setGeometry(pixels(kLbls[2 * role]));
         title->adjustSize(); // fits its one-line caption
         title->move(pixels(kLbls[2 * role]).topLeft());
@@ -114,7 +121,7 @@ void FormSamples::buildRoleLabels()
 
         QLabel *brand = new QLabel(QStringLiteral("MARCA / MODELLO"), this);
         brand->setObjectName(QStringLiteral("Lbls%1").arg(2 * role + 1));
-        brand->setAccessibleName(QStringLiteral("%1 marca e modello").arg(QLatin1String(titles[role])));
+        brand->setAccessibleName(QStringLiteral("%1 marca e modello").arg(QLatin1String(shown.title)));
         brand->setFont(brandFont);
         brand->setWordWrap(true);
         brand->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -122,8 +129,8 @@ void FormSamples::buildRoleLabels()
         m_lbls[2 * role + 1] = brand;
 
         QLabel *value = new QLabel(QStringLiteral("0 "), this);
-        value->setObjectName(QStringLiteral("Lbl%1").arg(QLatin1String(valueNames[role])));
-        value->setAccessibleName(QLatin1String(valueNames[role]));
+        value->setObjectName(QStringLiteral("Lbl%1").arg(QLatin1String(shown.valueName)));
+        value->setAccessibleName(QLatin1String(shown.valueName));
         value->setFont(valueFont);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setAutoFillBackground(true);
@@ -132,7 +139,16 @@ void FormSamples::buildRoleLabels()
         pal.setColor(QPalette::WindowText, Qt::red);
         value->setPalette(pal);
         value->setGeometry(pixels(kValues[role]));
-        *values[role] = value;
+        valueLabel(shown.role) = value;
+    }
+}
+
+QLabel *&FormSamples::valueLabel(Role role)
+{
+    switch (role) {
+    case Role::Contametri: return m_lblLunghezza;
+    case Role::Altezza: return m_lblAltezza;
+    default: return m_lblPeso;
     }
 }
 
@@ -154,23 +170,22 @@ void FormSamples::buildSampleList()
 // lined up behind the widest brand label with a gap as wide as its margin.
 void FormSamples::loadBrands()
 {
-    static const char *const groups[3] = {settings::Contametri, settings::Altezza, settings::Bilancia};
-    QLabel *values[3] = {m_lblLunghezza, m_lblAltezza, m_lblPeso};
     const SettingsStore store;
     int left = 0;
-    for (int role = 0; role < 3; ++role) {
-        const QString group = QLatin1String(groups[role]);
+    for (int role = 0; role < kReadingRoleCount; ++role) {
+        const QString group = QLatin1String(roleGroup(kShownRoles[role].role));
+        QLabel *value = valueLabel(kShownRoles[role].role);
         const QString marca = store.value(group, QLatin1String(settings::Marca)).value_or(QString());
         const QString modello = store.value(group, QLatin1String(settings::Modello)).value_or(QString());
         QLabel *brand = m_lbls[2 * role + 1];
         brand->setText(marca + QLatin1Char('\n') + modello);
         // The label keeps its width and grows downward to fit its lines.
         brand->resize(brand->width(), Massimo(brand->height(), brand->heightForWidth(brand->width())));
-        values[role]->move(2 * brand->x() + brand->width(), values[role]->y());
-        left = Massimo(left, values[role]->x());
+        value->move(2 * brand->x() + brand->width(), value->y());
+        left = Massimo(left, value->x());
     }
-    for (QLabel *value : values)
-        value->move(left, value->y());
+    for (const ShownRole &shown : kShownRoles)
+        valueLabel(shown.role)->move(left, valueLabel(shown.role)->y());
 }
 
 void FormSamples::ShowSampler(bool show)

@@ -4,6 +4,7 @@
 // request the list of recorded samples. It shows a Sampler; sampling goes on
 // whether the window is shown or hidden.
 #include "common/KeepAlive.h"
+#include "drivers/Roles.h"
 
 #include <QWidget>
 
@@ -48,6 +49,7 @@ private:
     void buildRoleLabels();
     void buildSampleList();
     void loadBrands();
+    QLabel *&valueLabel(Role role);
 
     Sampler &m_sampler;
     QListWidget *m_lstSamples = nullptr;

@@ -2,6 +2,7 @@
 
 #include "line/Conversions.h"
 #include "serial/LineSettings.h"
+#include "serial/PortControl.h"
 
 namespace quorvex {
 
@@ -25,7 +26,7 @@ QString fieldHint(SettingKind kind, const QString &text)
             return *number == 0 ? QStringLiteral("0 non è una porta: nessuna porta") : QString();
         }
         if (toDecimal(text))
-            return QStringLiteral("fuori da 1…32767: nessuna porta");
+            return QStringLiteral("fuori da %1…%2: nessuna porta").arg(kLowestPortNumber).arg(kHighestPortNumber);
         return notANumber(text) + QStringLiteral(": nessuna porta");
     }
     case SettingKind::Multiplier:

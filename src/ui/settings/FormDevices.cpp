@@ -29,16 +29,9 @@ namespace {
 QStringList knownNames(const char *group, bool models, const QString &brand = QString())
 {
     QStringList names;
+    const std::optional<Role> role = roleOfGroup(QLatin1String(group));
     for (const ModelRow *row : knownModels()) {
-        bool serves = false;
-        for (const InstrumentModel *recipe : row->operations) {
-            for (int op = 0; op < kRoleOperationCount; ++op) {
-                if (qstrcmp(recipe->operation, kRoleOperationNames[op]) == 0
-                    && qstrcmp(kRoles[size_t(roleOf(RoleOperation(op)))].group, group) == 0)
-                    serves = true;
-            }
-        }
-        if (!serves || (models && !brand.isEmpty() && row->brand.compare(brand.trimmed(), Qt::CaseInsensitive) != 0))
+        if (!role || !modelServes(*row, *role) || (models && !brand.isEmpty() && row->brand.compare(brand.trimmed(), Qt::CaseInsensitive) != 0))
             continue;
         const QString name = models ? row->model : row->brand;
         if (!names.contains(name))
