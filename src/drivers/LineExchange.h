@@ -10,6 +10,10 @@
 // restartClock(). When it ends it tells the port how the instrument
 // answered (PortControl::Health): one warning when the instrument stops
 // answering, one info line when it answers again.
+//
+// A probe's try is an exchange too, with bounds of its own and no word to
+// the port's health: its silence says nothing of the instrument configured
+// there.
 #include "drivers/InstrumentModel.h"
 #include "serial/PortControl.h"
 
@@ -17,6 +21,7 @@
 #include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
 #include <QVariant>
+#include <optional>
 
 namespace quorvex {
 
@@ -25,6 +30,9 @@ public:
     // role: who asked ("Bilancia"), for the health messages; empty for a
     // call that named its port itself.
     LineExchange(PortControl &port, const InstrumentModel &model, QString role);
+    // A probe's try: the turn waited for at most turnWait at each begin(),
+    // each reply at most replyWait.
+    LineExchange(PortControl &port, std::chrono::milliseconds turnWait, std::chrono::milliseconds replyWait);
     ~LineExchange();
     LineExchange(const LineExchange &) = delete;
     LineExchange &operator=(const LineExchange &) = delete;
@@ -33,6 +41,11 @@ public:
     // did not come (nothing was touched). Then opens the port again if its
     // device came back (see PortControl::ensureOpen); throws its error if not.
     QCoro::Task<bool> begin();
+
+    // Puts the port at these line settings for this exchange only: they are
+    // undone, and whatever came in dropped, before the turn goes. False
+    // when the device refuses them.
+    bool useSettings(const QString &settings);
 
     // Drops whatever was received: a late answer to an earlier request must
     // not be taken for this one.
@@ -61,10 +74,14 @@ public:
 
 private:
     QString who() const;
+    void tellHealth();
 
     PortControl &m_port;
-    const InstrumentModel &m_model;
+    const InstrumentModel *m_model = nullptr; // none for a probe's try
+    std::chrono::milliseconds m_turnWait;
+    std::chrono::milliseconds m_replyWait;
     QString m_role;
+    std::optional<QString> m_ownSettings; // the port's settings while a probe's are in use
     LineTurn::Holder m_line;
     QDeadlineTimer m_deadline;
     bool m_heard = false;  // some wait got its bytes

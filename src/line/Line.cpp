@@ -2,6 +2,7 @@
 
 #include "common/AutomationError.h"
 #include "common/Logging.h"
+#include "drivers/ExchangeKind.h"
 #include "drivers/Exchanges.h"
 #include "line/PortDirectory.h"
 #include "serial/PortReference.h"
@@ -141,7 +142,7 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
     double result = 0;
     try {
         const InstrumentModel *driver = record.driver(op);
-        if (!driver || driver->exchange == Exchange::Handshake) {
+        if (!driver || driver->exchange->givesText) {
             why = unconfigured(role, op, record);
         } else if (!record.port) {
             why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));
@@ -173,7 +174,7 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
     QString result;
     try {
         const InstrumentModel *driver = record.driver(op);
-        if (!driver || driver->exchange != Exchange::Handshake)
+        if (!driver || !driver->exchange->givesText)
             why = unconfigured(role, op, record);
         else if (!record.port)
             why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));

@@ -67,43 +67,29 @@ std::chrono::milliseconds tryWait(const Group &group, const QString &settings)
     return std::min({group.timeout, std::chrono::milliseconds(kTryLimit), wire + kAnswerMargin});
 }
 
-// One try: the line's turn, the probe's settings, the request (if any), the
-// wait, the bytes heard; the port's settings back before the turn goes.
-// nullopt when the device refuses the settings.
+// One try, as one exchange on the line: the line's turn, the probe's
+// settings, the request (if any), the wait, the bytes heard; the port's
+// settings are back before the turn goes. nullopt when the device refuses
+// the settings.
 QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &group, QString settings)
 {
-    LineTurn::Holder turn;
-    for (int attempt = 0; attempt < kTurnAttempts && !turn; ++attempt)
-        turn = co_await port.turn().take(kTurnWait);
-    if (!turn)
+    LineExchange line(port, kTurnWait, tryWait(group, settings));
+    bool mine = false;
+    for (int attempt = 0; attempt < kTurnAttempts && !mine; ++attempt)
+        mine = co_await line.begin();
+    if (!mine)
         co_return QByteArray(); // the line stayed busy: heard nothing
-    port.ensureOpen();
-    const QString own = port.Settings();
-    struct Restore {
-        PortControl &port;
-        QString settings;
-        ~Restore()
-        {
-            try {
-                port.setSettings(settings);
-                port.setInBufferCount(0); // nothing of the probe's is left for the next exchange
-            } catch (const AutomationError &) {
-            }
-        }
-    } restore{port, own};
-    try {
-        port.setSettings(settings);
-    } catch (const AutomationError &) {
+    if (!line.useSettings(settings))
         co_return std::nullopt;
-    }
-    port.setInBufferCount(0);
-    if (!group.request.isEmpty())
-        port.Output(group.request);
-    const int awaited = group.request.isEmpty() ? kListenBytes : group.replyLength;
-    co_await waitForBytes(port, awaited, tryWait(group, settings));
-    QByteArray heard = port.takeInput();
+    line.discard();
+    if (group.request.isEmpty())
+        line.restartClock();
+    else
+        line.send(group.request);
+    co_await line.waitFor(group.request.isEmpty() ? kListenBytes : group.replyLength);
+    QByteArray heard = line.take();
     if (!group.afterReading.isEmpty())
-        port.Output(group.afterReading);
+        line.send(group.afterReading);
     co_return heard;
 }
 
