@@ -198,7 +198,10 @@ std::optional<ProbeTry> probeModbus(const InstrumentModel &model)
     const DefinedOperation &op = *model.defined;
     if (op.function != 3 && op.function != 4)
         return std::nullopt;
-    return ProbeTry{modbusRequestFrame(op), {}, modbusReadReplyLength(op)};
+    return ProbeTry{.request = modbusRequestFrame(op),
+                    .replyLength = modbusReadReplyLength(op),
+                    .crcChecked = true,
+                    .quietCharacters = 3.5};
 }
 
 // A whole reply frame, with its CRC, anywhere in bytes.

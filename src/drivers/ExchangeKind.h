@@ -25,6 +25,12 @@ struct ProbeTry {
     QByteArray request;      // written for a reading; empty: the instrument transmits, it is listened to
     QByteArray afterReading; // written once the bytes are in (a stream's stop), if anything
     int replyLength = 0;     // bytes awaited
+    // Its replies carry a CRC, so noise is never taken for one: at each
+    // line setting it is tried before any request without one.
+    bool crcChecked = false;
+    // Characters of silence its frame needs before it (Modbus RTU: 3.5),
+    // so the instrument does not read it as the tail of what came before.
+    double quietCharacters = 0;
 };
 
 // What the models page says of a recipe.

@@ -225,6 +225,20 @@ QCoro::Task<> LineExchange::quietFor(std::chrono::microseconds silence)
         co_await QCoro::sleepFor(std::chrono::microseconds(left / 1000 + 1));
 }
 
+QCoro::Task<> LineExchange::waitForQuietLine(std::chrono::milliseconds quiet, std::chrono::milliseconds limit)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const qint64 left = std::chrono::nanoseconds(quiet).count() - m_port.nsecsSinceTraffic();
+        if (left <= 0 || waited.elapsed() >= limit.count())
+            break;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::chrono::nanoseconds(left));
+        co_await waitForBytes(m_port, m_port.InBufferCount() + 1, wait);
+    }
+    discard();
+}
+
 void LineExchange::problem(const QString &why)
 {
     m_badAnswer = why;

@@ -61,6 +61,10 @@ public:
     // Until nothing has been written or received for the given time (a
     // silence between frames); it does not count against the reply clock.
     QCoro::Task<> quietFor(std::chrono::microseconds silence);
+    // Until nothing has been written or received for quiet, bytes that keep
+    // coming waited out for at most limit; then drops what came. For a
+    // frame that must not follow other bytes too closely.
+    QCoro::Task<> waitForQuietLine(std::chrono::milliseconds quiet, std::chrono::milliseconds limit);
     // The instrument answered, but not with a reading: the port's last
     // error, so Diagnostics tells why the reading was 0.
     void problem(const QString &why);

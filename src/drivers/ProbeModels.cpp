@@ -58,8 +58,8 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
                     return m.brand == model.brand && m.model == model.model;
                 });
                 if (!known)
-                    models.push_back({model.brand, model.model, QLatin1String(recipe->operation), recipe,
-                                      model.settings, probe->request, probe->afterReading, probe->replyLength});
+                    models.push_back(
+                        {model.brand, model.model, QLatin1String(recipe->operation), recipe, model.settings, *probe});
                 break;
             }
         }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <set>
@@ -28,6 +29,13 @@ constexpr auto kTurnWait = 2500ms;
 constexpr int kTurnAttempts = 4;
 // A listen gathers at most this many bytes.
 constexpr int kListenBytes = 512;
+// Before a frame told apart by the silence before it (Modbus RTU) that
+// follows other bytes on the line, the line stays quiet at least this long
+// (and at least the frame's own silence), so the instrument does not read
+// the frame as the tail of what came before; still-arriving bytes are
+// waited out for at most kQuietLimit.
+constexpr auto kQuietAfterOther = 100ms;
+constexpr auto kQuietLimit = 1000ms;
 
 // Models that share one request (or that are all listened to) share each try.
 struct Group {
@@ -35,6 +43,8 @@ struct Group {
     QByteArray afterReading;
     int replyLength = 0;
     std::chrono::milliseconds timeout{kTryLimit};
+    bool crcChecked = false;     // its replies carry a CRC
+    double quietCharacters = 0;  // characters of silence its frame needs before it
     std::vector<const ProbeModel *> models;
 };
 
@@ -42,18 +52,38 @@ std::vector<Group> groupsOf(const std::vector<ProbeModel> &models)
 {
     std::vector<Group> groups;
     for (const ProbeModel &model : models) {
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group &g) { return g.request == model.request; });
+        const ProbeTry &probe = model.probe;
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group &g) { return g.request == probe.request; });
         if (group == groups.end()) {
-            groups.push_back({model.request, model.afterReading, 0, model.row->timeout, {}});
+            groups.push_back({probe.request, probe.afterReading, 0, model.row->timeout, probe.crcChecked,
+                              probe.quietCharacters, {}});
             group = groups.end() - 1;
         }
-        group->replyLength = std::max(group->replyLength, model.replyLength);
+        group->replyLength = std::max(group->replyLength, probe.replyLength);
         group->timeout = std::max(group->timeout, model.row->timeout);
         group->models.push_back(&model);
     }
-    // Listening first: what it hears tells whether the instrument transmits by itself.
+    // Listening first: what it hears tells whether the instrument transmits
+    // by itself. Then the requests whose replies carry a CRC (Modbus),
+    // before any text request: a slave whose input holds a text request's
+    // bytes may take a frame as their tail, and a reply with a wrong CRC is
+    // never mistaken for an answer.
+    std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.crcChecked; });
     std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.request.isEmpty(); });
     return groups;
+}
+
+// How long the line stays quiet before the group's request: the silence its
+// frame needs at the settings, and after anything but another such frame of
+// the probe's at least kQuietAfterOther. 0 for a request that needs none.
+std::chrono::milliseconds quietBefore(const Group &group, const QString &settings, bool afterQuietFramed)
+{
+    if (group.quietCharacters <= 0)
+        return 0ms;
+    const auto parsed = LineSettings::parse(settings);
+    const qint64 baud = parsed ? std::max<qint32>(parsed->baud, 50) : 1200;
+    const auto chars = std::chrono::milliseconds(qint64(std::ceil(group.quietCharacters * 11 * 1000 / double(baud))));
+    return afterQuietFramed ? chars : std::max<std::chrono::milliseconds>(chars, kQuietAfterOther);
 }
 
 // The reply wait of one try: the time the request and reply take on the
@@ -68,10 +98,11 @@ std::chrono::milliseconds tryWait(const Group &group, const QString &settings)
 }
 
 // One try, as one exchange on the line: the line's turn, the probe's
-// settings, the request (if any), the wait, the bytes heard; the port's
-// settings are back before the turn goes. nullopt when the device refuses
-// the settings.
-QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &group, QString settings)
+// settings, a quiet line if the request needs one, the request (if any),
+// the wait, the bytes heard; the port's settings are back before the turn
+// goes. nullopt when the device refuses the settings.
+QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &group, QString settings,
+                                               std::chrono::milliseconds quiet)
 {
     LineExchange line(port, kTurnWait, tryWait(group, settings));
     bool mine = false;
@@ -82,6 +113,8 @@ QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &g
     if (!line.useSettings(settings))
         co_return std::nullopt;
     line.discard();
+    if (quiet > 0ms)
+        co_await line.waitForQuietLine(quiet, kQuietLimit);
     if (group.request.isEmpty())
         line.restartClock();
     else
@@ -168,6 +201,7 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
     // bytes after a request would be its stream, not an answer.
     bool silentStream = false;
     bool streaming = false;
+    bool afterQuietFramed = false; // the last try's frame was one told apart by silence
     int done = 0;
     QString round;               // the settings of the entries being tried
     for (const PlanEntry &entry : plan) {
@@ -182,7 +216,9 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
             continue;
         if (progress)
             progress({entry.models.front()->brand, entry.models.front()->model, entry.settings, done, total});
-        const std::optional<QByteArray> first = co_await tryOnce(*port, *entry.group, entry.settings);
+        const std::optional<QByteArray> first = co_await tryOnce(
+            *port, *entry.group, entry.settings, quietBefore(*entry.group, entry.settings, afterQuietFramed));
+        afterQuietFramed = entry.group->quietCharacters > 0;
         if (!first) {
             refused.insert(entry.settings);
             qCInfo(lcConfig).noquote() << QStringLiteral("probe of %1: the device refuses %2").arg(device, entry.settings);
@@ -196,7 +232,8 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
                 answered.push_back(model);
         if (answered.empty())
             continue;
-        const std::optional<QByteArray> second = co_await tryOnce(*port, *entry.group, entry.settings);
+        const std::optional<QByteArray> second =
+            co_await tryOnce(*port, *entry.group, entry.settings, quietBefore(*entry.group, entry.settings, true));
         for (const ProbeModel *model : answered) {
             const std::optional<double> value = second ? probeReading(*model, *second) : std::nullopt;
             if (value)
