@@ -80,7 +80,8 @@ const BuiltInModel kBuiltIn[] = {
     // The PS11 weight stream: binary frames between DC1 and DC3; replyLength
     // bytes always hold the start of a frame.
     {"CTM", "PS11", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = &exchanges::ps11Stream, .replyLength = 21, .timeout = 2s, .attempts = 10}}},
+     {{.operation = "LeggiPeso", .exchange = &exchanges::ps11Stream, .replyLength = 21, .timeout = 2s,
+       .attempts = 10}}},
 
     // ELAP counters: one text protocol; the models differ in where the
     // value stands. The weight operation reads the same value.
@@ -124,7 +125,8 @@ const BuiltInModel kBuiltIn[] = {
 
     // The MELSEC service command: ENQ, ACK, then the frame the parameters
     // select; never retried, the result is always the empty text.
-    {"CTM", "MELSEC", "9600,N,8,1", {{.operation = "ScriviServizio", .exchange = &exchanges::handshake, .timeout = 2s}}},
+    {"CTM", "MELSEC", "9600,N,8,1",
+     {{.operation = "ScriviServizio", .exchange = &exchanges::handshake, .timeout = 2s}}},
 };
 
 // The recipes with their brand and model filled in, and the model rows

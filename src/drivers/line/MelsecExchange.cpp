@@ -40,7 +40,8 @@ PageWords pageWords(const InstrumentModel &recipe)
 {
     QStringList accepted;
     for (const char *p : {"1", "2", "3"})
-        accepted << QStringLiteral("\"%1\" sends `%2`").arg(QLatin1String(p), pageBytes(melsecCommandFrame(QLatin1String(p))));
+        accepted << QStringLiteral("\"%1\" sends `%2`")
+                        .arg(QLatin1String(p), pageBytes(melsecCommandFrame(QLatin1String(p))));
     return {QStringLiteral("writes `<ENQ>`; on `<ACK>` sends the frame the parameter selects: %1; any other "
                            "parameter sends no frame. The answer is dropped, never retried; the result is "
                            "always the empty text; time-out %2 each wait")
