@@ -10,6 +10,13 @@ packages=(
   dpkg-dev file man-db
   libmosquitto-dev mosquitto mosquitto-clients
   qt6-serialbus-dev openssl
+  python3
+  python3-pymodbus
+  python3-serial-asyncio
+  socat
+  libprotobuf-dev
+  protobuf-compiler
+  python3-protobuf
 )
 
 missing=()

@@ -23,6 +23,22 @@ const QString kService = QLatin1String(quorvex::kServiceName);
 const QString kPath = QLatin1String(quorvex::kObjectPath);
 const QString kInterface = QLatin1String(quorvex::kInterfaceName);
 
+// The operation of that exact name (D-Bus names are case-sensitive), or
+// of that dispatch identifier.
+const Operation *declaredOperation(const QString &name)
+{
+    const std::vector<Operation> &all = declaredOperations();
+    const auto found = std::find_if(all.begin(), all.end(), [&](const Operation &op) { return op.name == name; });
+    return found == all.end() ? nullptr : &*found;
+}
+
+const Operation *declaredOperation(quint32 dispId)
+{
+    const std::vector<Operation> &all = declaredOperations();
+    const auto found = std::find_if(all.begin(), all.end(), [&](const Operation &op) { return op.dispId == dispId; });
+    return found == all.end() ? nullptr : &*found;
+}
+
 // The longest --timeout whose milliseconds still fit the int QtDBus takes.
 constexpr double kMaxTimeoutSeconds = INT_MAX / 1000.0;
 
@@ -76,8 +92,12 @@ struct Options {
     QCommandLineOption id{QStringLiteral("id"), QString(), QStringLiteral("ID")};
     QCommandLineOption timeout{QStringLiteral("timeout"), QString(), QStringLiteral("SECS")};
     QCommandLineOption watch{QStringLiteral("watch"), QString(), QStringLiteral("MS")};
+    QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")}};
 
-    void addTo(QCommandLineParser &parser) const { parser.addOptions({help, version, list, id, timeout, watch}); }
+    void addTo(QCommandLineParser &parser) const
+    {
+        parser.addOptions({help, version, list, id, timeout, watch, verbose});
+    }
 };
 
 // An option that takes a value, given as the last word without one.
@@ -177,7 +197,7 @@ QString suggestOperation(const QString &name)
 {
     QString best;
     int bestDistance = INT_MAX;
-    for (const Operation &op : operations()) {
+    for (const Operation &op : declaredOperations()) {
         const QString candidate = op.name;
         const int d = editDistance(name, candidate);
         if (d < bestDistance) {
@@ -204,6 +224,12 @@ void readOptionValues(const QCommandLineParser &parser, const Options &options, 
         request.timeoutMs = std::max(1, int(parseTimeout(unmask(parser.value(options.timeout), arguments)) * 1000));
     if (parser.isSet(options.watch))
         request.watchMs = parseWatch(unmask(parser.value(options.watch), arguments));
+    request.verbose = parser.isSet(options.verbose);
+}
+
+bool isVerboseOption(const QString &word)
+{
+    return word == QLatin1String("-v") || word == QLatin1String("--verbose");
 }
 
 // `ports`, `models` and `monitor [PORT]`: lower-case words no operation has.
@@ -272,7 +298,9 @@ Request parseProbeCommand(Request request, const QStringList &words)
     request.mode = Request::Mode::Probe;
     for (qsizetype i = 0; i < words.size(); ++i) {
         const QString &word = words[i];
-        if (word == QLatin1String("--role") || word == QLatin1String("--apply")) {
+        if (isVerboseOption(word)) {
+            request.verbose = true;
+        } else if (word == QLatin1String("--role") || word == QLatin1String("--apply")) {
             if (i + 1 >= words.size())
                 throw UsageError(QStringLiteral("%1 takes a role").arg(word));
             (word == QLatin1String("--role") ? request.probeRole : request.applyRole) = readingRole(word, words[++i]);
@@ -297,7 +325,7 @@ Request parseProbeCommand(Request request, const QStringList &words)
 void resolveOperation(Request &request, QStringList words)
 {
     if (request.byId) {
-        request.op = findOperation(request.dispId);
+        request.op = declaredOperation(request.dispId);
         request.name = request.op ? request.op->name : QStringLiteral("Invoke");
         request.args = words;
         return;
@@ -305,7 +333,7 @@ void resolveOperation(Request &request, QStringList words)
     if (words.isEmpty())
         throw UsageError(QStringLiteral("no operation given"));
     request.name = words.takeFirst();
-    request.op = findOperation(request.name);
+    request.op = declaredOperation(request.name);
     if (!request.op) {
         QString message = QStringLiteral("unknown operation '%1'").arg(request.name);
         const QString hint = suggestOperation(request.name);
@@ -322,12 +350,19 @@ void resolveOperation(Request &request, QStringList words)
 Request parseCommandLine(const QStringList &arguments)
 {
     if (!arguments.contains(QLatin1String("--help")) && !arguments.contains(QLatin1String("-h"))) {
-        // The history commands, after any --timeout.
+        // The history commands, after any --timeout and -v.
         Request request;
         QStringList rest = arguments;
-        while (rest.size() >= 2 && rest[0] == QLatin1String("--timeout")) {
-            request.timeoutMs = std::max(1, int(parseTimeout(rest[1]) * 1000));
-            rest.remove(0, 2);
+        for (;;) {
+            if (rest.size() >= 2 && rest[0] == QLatin1String("--timeout")) {
+                request.timeoutMs = std::max(1, int(parseTimeout(rest[1]) * 1000));
+                rest.remove(0, 2);
+            } else if (!rest.isEmpty() && isVerboseOption(rest[0])) {
+                request.verbose = true;
+                rest.remove(0);
+            } else {
+                break;
+            }
         }
         if (rest.value(0) == QLatin1String("probe"))
             return parseProbeCommand(request, rest.mid(1));
@@ -422,7 +457,8 @@ QVariantList convertArguments(const Request &request)
 
 bool readsWithReason(const Request &request)
 {
-    return !request.byId && request.op && !request.op->driver() && request.op->result != ValueType::None;
+    return !request.byId && request.op && !request.op->takesPort()
+        && (request.op->result != ValueType::None || request.op->roleOperation);
 }
 
 QDBusMessage buildCall(const Request &request)
@@ -491,7 +527,7 @@ QString readingProblem(const Request &request, const QDBusMessage &reply)
 QString listOperations()
 {
     QString out;
-    for (const Operation &op : operations()) {
+    for (const Operation &op : declaredOperations()) {
         QString line = QStringLiteral("%1  0x%2  %3(%4)")
                            .arg(op.slot, 2)
                            .arg(op.dispId, 8, 16, QLatin1Char('0'))
@@ -551,6 +587,7 @@ QString usageText()
         "                   line each time, until Ctrl-C; a line whose reading\n"
         "                   failed ends with a tab and \"# no reading: <why>\"\n"
         "  --list           list the operations: slot, dispatch identifier, parameters\n"
+        "  -v, --verbose    a failure also shows the raw D-Bus error\n"
         "  -h, --help       this text\n"
         "  --version        the client's version\n"
         "  --               end of options (for arguments that start with '-')\n"
@@ -570,7 +607,10 @@ QString usageText()
         "models instead (docs/models.md, quorvex-instruments(7)).\n"
         "ports lists the server's port objects (number, state, line settings, bytes\n"
         "in and out, whether the instrument answers or how many exchanges in a row\n"
-        "it stayed silent, its last reply, device, last error), the plant feed's\n"
+        "it stayed silent, its last reply, device, last error), each configured\n"
+        "role's instrument (state ok, silent, closed, gone or unconfigured, readings\n"
+        "and failed readings since start, the median time of its last exchanges\n"
+        "next to the time their bytes take on the wire), the plant feed's\n"
         "broker link (connected or why not, coil records unsent) and the serial\n"
         "devices present by their stable /dev/serial/by-id names. monitor prints\n"
         "every chunk of bytes the\n"
@@ -578,8 +618,11 @@ QString usageText()
         "ports or on PORT (a port number or a device path), until Ctrl-C. With\n"
         "--save it writes the chunks of the PORTs (all when none) to FILE instead,\n"
         "as a capture that quorvex-sim --replay plays back (docs/capture.md).\n"
-        "Neither starts the server. reload makes a running server read its settings\n"
-        "file again, as the settings dialog's OK and SIGHUP do.\n"
+        "Neither starts the server: without one they say so and exit with 1.\n"
+        "reload makes the server read its settings file again, as the settings\n"
+        "dialog's OK and SIGHUP do, and prints every warning that load logged\n"
+        "(exit status 4 when there was one). reload, probe and every operation\n"
+        "start the server by D-Bus activation when it is not running.\n"
         "\n"
         "probe finds what answers on DEVICE (a port number of the server or a\n"
         "device path): every instrument model that serves ROLE (Bilancia,\n"
@@ -594,6 +637,7 @@ QString usageText()
         "server's Diagnostics.Read: it prints the same value as the operation does,\n"
         "and when the instrument gave no valid reading it also says why on standard\n"
         "error (\"quorvex: LeggiPeso: no answer within 2000 ms\") and exits with 3.\n"
+        "So does AzzeraLunghezza when the counter did not zero (no coil was closed).\n"
         "\n"
         "coils lists the recorded coils, newest first (at most N, default 100),\n"
         "closed from WHEN (today, yesterday, 2026-03-01, 2026-03-01T08:30; local\n"
@@ -601,9 +645,11 @@ QString usageText()
         "height). --csv prints CSV with a header and ISO 8601 UTC times instead.\n"
         "history opens the server's history window.\n"
         "\n"
-        "Exit status: 0 success, 1 the call failed (the D-Bus error is printed as\n"
+        "Exit status: 0 success, 1 the call failed (no server, no session bus or no\n"
+        "answer in time are said in words; the server's own errors are printed as\n"
         "\"quorvex: <error name>: <message>\"), 2 the command line is wrong, 3 the\n"
-        "reading failed (its value, 0, is still printed) or probe found nothing.\n"
+        "reading failed (its value, 0, is still printed), the zeroing was not done\n"
+        "or probe found nothing, 4 reload's load logged warnings.\n"
         "\n"
         "Examples:\n"
         "  quorvex LeggiPeso\n"

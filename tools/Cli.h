@@ -3,7 +3,7 @@
 // line, converting arguments by the operation table, building the D-Bus
 // call and turning a reply into text. main.cpp only runs it.
 #include "HistoryCli.h"
-#include "api/Operations.h"
+#include "api/Interfaces.h"
 
 #include <QDBusMessage>
 #include <QStringList>
@@ -17,6 +17,8 @@ inline constexpr int kExitCallFailed = 1;
 inline constexpr int kExitUsage = 2;
 // The call was answered, but the instrument gave no valid reading.
 inline constexpr int kExitNoReading = 3;
+// reload: the server loaded the settings but logged warnings about them.
+inline constexpr int kExitLoadWarnings = 4;
 
 // A command line the client cannot act on; main prints it and exits with
 // kExitUsage.
@@ -39,6 +41,7 @@ struct Request {
     QStringList args;
     int timeoutMs = 60000;
     int watchMs = 0; // 0: call once
+    bool verbose = false; // -v: a failure also shows the raw D-Bus error
     QString monitorPort; // monitor: a port number or device path; empty for all
     QStringList monitorPorts; // monitor --save: the ports to capture; empty for all
     QString savePath;         // monitor --save: the capture file
@@ -63,8 +66,9 @@ quint32 parseDispId(const QString &text);
 // types, as many as were given. Throws UsageError for a wrong count or value.
 QVariantList convertArguments(const Request &request);
 
-// Whether the request is a generic operation with a result called by name:
-// it goes through Diagnostics.Read, which also says why a reading failed.
+// Whether the request is a generic operation called by name that has a
+// result or reaches an instrument (AzzeraLunghezza): it goes through
+// Diagnostics.Read, which also says why a reading or the zeroing failed.
 bool readsWithReason(const Request &request);
 
 // The method call for the request: the named method, Invoke(u, av), or

@@ -1,5 +1,6 @@
 #include "HistoryCli.h"
 
+#include "BusErrors.h"
 #include "Cli.h"
 #include "api/BusNames.h"
 
@@ -208,8 +209,7 @@ int runHistory(QDBusConnection &bus, const HistoryRequest &request, int timeoutM
     }
     const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        const QDBusError error(reply);
-        std::fprintf(stderr, "quorvex: %s: %s\n", qPrintable(error.name()), qPrintable(error.message()));
+        std::fprintf(stderr, "%s\n", qPrintable(callFailure(reply, timeoutMs)));
         return kExitCallFailed;
     }
     if (request.command == HistoryRequest::Command::Coils)

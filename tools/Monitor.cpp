@@ -1,5 +1,6 @@
 #include "Monitor.h"
 
+#include "BusErrors.h"
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
 #include "common/Capture.h"
@@ -17,12 +18,11 @@
 
 namespace quorvex::cli {
 
-QDBusMessage diagnosticsCall(const QString &method)
+QDBusMessage diagnosticsCall(const QString &method, ServerStart start)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(kServiceName), QLatin1String(kObjectPath),
                                                           QLatin1String(kDiagnosticsInterface), method);
-    // Looking must not start a server that would open the line's ports.
-    message.setAutoStartService(false);
+    message.setAutoStartService(start == ServerStart::ByActivation);
     return message;
 }
 
@@ -158,6 +158,39 @@ QString formatPorts(const QList<QVariantMap> &ports)
     return out;
 }
 
+// Each configured role's instrument: its state, its readings, and the median
+// time of its exchanges next to the time their bytes take on the wire.
+QString formatInstruments(const QList<QVariantMap> &roles)
+{
+    if (roles.isEmpty())
+        return QStringLiteral("no role is configured\n");
+    QString out;
+    QTextStream stream(&out);
+    stream << QStringLiteral("ROLE        STATE         PORT  READINGS  FAILED  EXCHANGE    WIRE        MODEL\n");
+    const auto ms = [](const QVariantMap &role, const char *key) {
+        return role.contains(QLatin1String(key))
+            ? QStringLiteral("%1 ms").arg(role.value(QLatin1String(key)).toDouble(), 0, 'f', 1)
+            : QStringLiteral("-");
+    };
+    for (const QVariantMap &role : roles) {
+        const int port = role.value(QStringLiteral("port")).toInt();
+        stream << role.value(QStringLiteral("role")).toString().leftJustified(10) << QStringLiteral("  ")
+               << role.value(QStringLiteral("state")).toString().leftJustified(12) << QStringLiteral("  ")
+               << (port > 0 ? QString::number(port) : QStringLiteral("-")).rightJustified(4)
+               << QStringLiteral("%1").arg(role.value(QStringLiteral("readings")).toULongLong(), 10)
+               << QStringLiteral("%1").arg(role.value(QStringLiteral("failedReadings")).toULongLong(), 8)
+               << QStringLiteral("  ") << ms(role, "exchangeMs").leftJustified(10) << QStringLiteral("  ")
+               << ms(role, "wireMs").leftJustified(10) << QStringLiteral("  ")
+               << (role.value(QStringLiteral("brand")).toString() + QLatin1Char(' ')
+                   + role.value(QStringLiteral("model")).toString()).trimmed();
+        const QString error = role.value(QStringLiteral("lastError")).toString();
+        if (!error.isEmpty())
+            stream << QStringLiteral("  (") << error << QLatin1Char(')');
+        stream << QLatin1Char('\n');
+    }
+    return out;
+}
+
 // One line on the plant feed's link to the MQTT broker.
 QString formatFeed(const QVariantMap &feed)
 {
@@ -201,8 +234,12 @@ int runPorts(QDBusConnection &bus, int timeoutMs)
     if (reply.type() == QDBusMessage::ReplyMessage) {
         const auto ports = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
         std::printf("Ports of the server:\n%s\n", qPrintable(formatPorts(ports)));
+        const auto roles = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(1));
+        std::printf("Instruments:\n%s\n", qPrintable(formatInstruments(roles)));
     } else {
-        std::fprintf(stderr, "quorvex: the server's ports: %s\n", qPrintable(errorText(reply)));
+        const bool noServer = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+        const QString why = noServer ? noServerRunning() : callFailure(reply, timeoutMs, QStringLiteral("the server's ports"));
+        std::fprintf(stderr, "%s\n", qPrintable(why));
         status = 1;
     }
     const QDBusMessage feed = bus.call(diagnosticsCall(QStringLiteral("Feed")), QDBus::Block, timeoutMs);

@@ -13,9 +13,11 @@
 
 namespace quorvex::cli {
 
-// A call of the server's Diagnostics interface that never starts a server:
-// asking must not open the line's ports.
-QDBusMessage diagnosticsCall(const QString &method);
+// A call of the server's Diagnostics interface. Looking (ports, monitor)
+// never starts a server, as that would open the line's ports; acting
+// (probe, reload) starts it by D-Bus activation, as a reading does.
+enum class ServerStart { Never, ByActivation };
+QDBusMessage diagnosticsCall(const QString &method, ServerStart start = ServerStart::Never);
 
 // One chunk of bytes as the Traffic signal carries it.
 struct TrafficChunk {

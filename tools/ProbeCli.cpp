@@ -1,4 +1,5 @@
 #include "ProbeCli.h"
+#include "BusErrors.h"
 #include "Monitor.h"
 
 #include "api/BusNames.h"
@@ -19,6 +20,7 @@ namespace {
 
 // A probe tries up to some 500 candidates of at most 300 ms each.
 constexpr int kProbeTimeoutMs = 300000;
+constexpr int kReloadTimeoutMs = 30000;
 
 
 void printErr(const QString &text)
@@ -57,11 +59,14 @@ int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap>
                 qPrintable(a.model), qPrintable(a.settings), qPrintable(a.port),
                 a.devicePath.isEmpty() ? "" : qPrintable(QStringLiteral(" = ") + a.devicePath), qPrintable(store.fileName()));
     std::fflush(stdout);
-    const QDBusMessage reload = bus.call(diagnosticsCall(QStringLiteral("Reload")), QDBus::Block, 30000);
+    const QDBusMessage reload = bus.call(diagnosticsCall(QStringLiteral("Reload"), ServerStart::ByActivation),
+                                         QDBus::Block, kReloadTimeoutMs);
     if (reload.type() != QDBusMessage::ReplyMessage) {
-        printErr(QStringLiteral("quorvex: the server did not reload: %1: %2").arg(reload.errorName(), reload.errorMessage()));
+        printErr(callFailure(reload, kReloadTimeoutMs, QStringLiteral("the server did not reload")));
         return kExitCallFailed;
     }
+    for (const QString &warning : reload.arguments().value(0).toStringList())
+        printErr(QStringLiteral("quorvex: reload: ") + warning);
     return kExitOk;
 }
 
@@ -129,7 +134,7 @@ int runProbe(QDBusConnection &bus, const Request &request)
     ProbeProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
     bus.connect(QLatin1String(kServiceName), QLatin1String(kObjectPath), QLatin1String(kDiagnosticsInterface),
                 QStringLiteral("ProbeProgress"), &printer, SLOT(onProgress(QDBusMessage)));
-    QDBusMessage call = diagnosticsCall(QStringLiteral("Probe"));
+    QDBusMessage call = diagnosticsCall(QStringLiteral("Probe"), ServerStart::ByActivation);
     call << request.probeDevice << request.probeRole;
     QEventLoop loop;
     QDBusPendingCallWatcher watcher(bus.asyncCall(call, kProbeTimeoutMs));
@@ -138,7 +143,7 @@ int runProbe(QDBusConnection &bus, const Request &request)
     printer.finish();
     const QDBusMessage reply = watcher.reply();
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        printErr(QStringLiteral("quorvex: %1: %2").arg(reply.errorName(), reply.errorMessage()));
+        printErr(callFailure(reply, kProbeTimeoutMs));
         return kExitCallFailed;
     }
     const auto results = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));

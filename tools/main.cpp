@@ -2,6 +2,7 @@
 // name or dispatch identifier over the D-Bus session bus and prints the
 // result, once or repeatedly (--watch); lists the server's ports and traces
 // their bytes (ports, monitor).
+#include "BusErrors.h"
 #include "Cli.h"
 #include "ModelsPage.h"
 #include "Monitor.h"
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusSignature>
@@ -42,12 +44,6 @@ void writeLine(std::FILE *out, const QString &text)
     std::fflush(out);
 }
 
-QString errorLine(const QDBusError &error)
-{
-    const QString name = error.name().isEmpty() ? QStringLiteral("org.freedesktop.DBus.Error.Failed") : error.name();
-    return QStringLiteral("quorvex: %1: %2").arg(name, error.message());
-}
-
 // QtDBus registers its own value types lazily, from whichever thread meets
 // them first; its connection thread racing the main thread then warns
 // "Trying to construct an instance of an invalid type" (QTBUG-108822).
@@ -72,7 +68,7 @@ int callOnce(QDBusConnection &bus, const Request &request)
 {
     const QDBusMessage reply = bus.call(buildCall(request), QDBus::Block, request.timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        writeLine(stderr, errorLine(QDBusError(reply)));
+        writeLine(stderr, callFailure(reply, request.timeoutMs));
         return kExitCallFailed;
     }
     const QString text = formatReply(request, reply);
@@ -88,13 +84,18 @@ int callOnce(QDBusConnection &bus, const Request &request)
 
 int reload(QDBusConnection &bus, int timeoutMs)
 {
-    // Nothing to reload in a server that is not running: no start.
-    const QDBusMessage reply = bus.call(diagnosticsCall(QStringLiteral("Reload")), QDBus::Block, timeoutMs);
+    // A server that is not running yet is started, as a reading starts it:
+    // it then loads the settings file as it starts.
+    const QDBusMessage reply =
+        bus.call(diagnosticsCall(QStringLiteral("Reload"), ServerStart::ByActivation), QDBus::Block, timeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        writeLine(stderr, errorLine(QDBusError(reply)));
+        writeLine(stderr, callFailure(reply, timeoutMs));
         return kExitCallFailed;
     }
-    return kExitOk;
+    const QStringList warnings = reply.arguments().value(0).toStringList();
+    for (const QString &warning : warnings)
+        writeLine(stderr, QStringLiteral("quorvex: reload: ") + warning);
+    return warnings.isEmpty() ? kExitOk : kExitLoadWarnings;
 }
 
 // SIGINT/SIGTERM end the watch loop through the event loop, so a pending
@@ -157,7 +158,7 @@ int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
                 writeLine(stdout, line);
             } else {
                 lastFailed = true;
-                writeLine(stderr, timestamp() + QLatin1Char('\t') + errorLine(QDBusError(reply)));
+                writeLine(stderr, timestamp() + QLatin1Char('\t') + callFailure(reply, request.timeoutMs));
             }
         });
     };
@@ -173,6 +174,11 @@ int watch(QCoreApplication &app, QDBusConnection &bus, const Request &request)
 // The traffic trace on stdout, the monitor's own notes on stderr.
 int monitor(QCoreApplication &app, QDBusConnection &bus, const Request &request)
 {
+    // Looking must not start the server; without one there is nothing to watch.
+    if (!bus.interface()->isServiceRegistered(QLatin1String(quorvex::kServiceName))) {
+        writeLine(stderr, noServerRunning());
+        return kExitCallFailed;
+    }
     if (!quitOnStopSignals(app))
         return kExitCallFailed;
     QFile capture(request.savePath);
@@ -251,15 +257,13 @@ int main(int argc, char **argv)
         break;
     }
 
+    setVerboseErrors(request.verbose);
     registerDbusTypes();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        QDBusError error = bus.lastError();
-        writeLine(stderr, QStringLiteral("quorvex: %1: %2")
-                              .arg(error.name().isEmpty() ? QStringLiteral("org.freedesktop.DBus.Error.NoServer")
-                                                          : error.name(),
-                                   error.message().isEmpty() ? QStringLiteral("no D-Bus session bus")
-                                                             : error.message()));
+        const unsigned uid = ::getuid();
+        writeLine(stderr, noSessionBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), bus.lastError(), uid,
+                                       QFile::exists(QStringLiteral("/run/user/%1/bus").arg(uid))));
         return kExitCallFailed;
     }
     switch (request.mode) {

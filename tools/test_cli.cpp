@@ -108,7 +108,7 @@ TEST(CommandLine, DoubleDashAndNegativeNumbersAreArguments)
 TEST(CommandLine, UsageErrors)
 {
     EXPECT_USAGE_ERROR(({}), "no operation");
-    EXPECT_USAGE_ERROR(({"--verbose", "LeggiPeso"}), "unknown option '--verbose'");
+    EXPECT_USAGE_ERROR(({"--verbos", "LeggiPeso"}), "unknown option '--verbos'");
     EXPECT_USAGE_ERROR(({"LeggiPeso", "--timeout"}), "--timeout needs a value");
     EXPECT_USAGE_ERROR(({"--timeout", "0", "LeggiPeso"}), "--timeout");
     EXPECT_USAGE_ERROR(({"--timeout", "-1", "LeggiPeso"}), "--timeout");
@@ -250,7 +250,7 @@ TEST(Results, OperationWithoutResultPrintsNothing)
 TEST(Listing, OneLinePerOperationWithSlotIdentifierAndParameters)
 {
     const QStringList lines = listOperations().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), qsizetype(operations().size()));
+    ASSERT_EQ(lines.size(), qsizetype(declaredOperations().size()));
     EXPECT_EQ(lines[0], " 1  0x60030000  LeggiAltezza([Force: boolean = false]) -> double");
     EXPECT_EQ(lines[3], " 4  0x60030003  AzzeraLunghezza()");
     EXPECT_EQ(lines[10], "11  0x6003000b  ShowSampler([Show: boolean = true])");

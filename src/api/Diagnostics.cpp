@@ -76,8 +76,9 @@ void Diagnostics::serveOn(Dispatch &dispatch)
 
 QDBusMessage Diagnostics::reload(const QDBusMessage &message)
 {
-    m_line.reloadConfiguration(QStringLiteral("Diagnostics.Reload from %1").arg(message.service()));
-    return message.createReply();
+    const QStringList warnings =
+        m_line.reloadConfiguration(QStringLiteral("Diagnostics.Reload from %1").arg(message.service()));
+    return message.createReply(warnings);
 }
 
 QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
@@ -90,7 +91,10 @@ QDBusMessage Diagnostics::portsReply(const QDBusMessage &message) const
                 ports.append(describePort(number, *port));
         }
     }
-    return message.createReply(QVariant::fromValue(ports));
+    PortList instruments;
+    for (const RoleHealth &role : m_line.health())
+        instruments.append(role.toMap());
+    return message.createReply(QVariantList{QVariant::fromValue(ports), QVariant::fromValue(instruments)});
 }
 
 QDBusMessage Diagnostics::feedReply(const QDBusMessage &message) const

@@ -1,6 +1,7 @@
 #include "api/Global.h"
 
 #include "common/AutomationError.h"
+#include "common/Logging.h"
 #include "drivers/Exchanges.h"
 #include "tracking/Sampler.h"
 #include "tracking/Zeroing.h"
@@ -42,22 +43,32 @@ QCoro::Task<double> Global::LeggiLunghezza(bool Force, QString *problem)
     co_return co_await m_line.LeggiValore(RoleOperation::LeggiLunghezza, problem);
 }
 
-QCoro::Task<> Global::AzzeraLunghezza()
+QCoro::Task<> Global::AzzeraLunghezza(QString *problem)
 {
     ZeroingSteps steps{
-        .zeroCounter = [this]() -> QCoro::Task<> {
-            co_await m_line.LeggiValore(RoleOperation::AzzeraLunghezza);
+        .zeroCounter = [this]() -> QCoro::Task<QString> {
+            QString why;
+            co_await m_line.LeggiValore(RoleOperation::AzzeraLunghezza, &why);
+            co_return why;
         },
         .readLengthForced = [this]() -> QCoro::Task<double> { co_return co_await LeggiLunghezza(true); },
         .IntervalloDiCampionamento = m_line.height().IntervalloDiCampionamento,
         .coilFinished = m_services ? m_services->coilFinished : nullptr,
     };
+    QString notZeroed;
     const std::optional<double> average =
-        co_await quorvex::AzzeraLunghezza(std::move(steps), m_line.height().MisuraMedia, sampler());
+        co_await quorvex::AzzeraLunghezza(std::move(steps), m_line.height().MisuraMedia, sampler(), &notZeroed);
     if (average) {
         AltezzaMedia = *average;
         altezzaMediaSet = true;
     }
+    if (!notZeroed.isEmpty()) {
+        // The operator believes the coil closed: say it was not, once a call.
+        qCWarning(lcDriver).noquote()
+            << QStringLiteral("AzzeraLunghezza: the counter did not zero (%1): the coil was not closed").arg(notZeroed);
+    }
+    if (problem)
+        *problem = notZeroed.isEmpty() ? QString() : QStringLiteral("the counter did not zero: %1").arg(notZeroed);
 }
 
 QCoro::Task<double> Global::LeggiAltezzaAlPuntoDiOsservazione(QString *problem)
@@ -134,7 +145,7 @@ struct GenericEntry {
 const GenericEntry kGeneric[] = {
     {"LeggiAltezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezza(*a.flag, a.problem)); }},
     {"LeggiAltezzaAlPuntoDiOsservazione", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione(a.problem)); }},
-    {"AzzeraLunghezza", [](Global &g, CallArgs) { return afterwards(g.AzzeraLunghezza()); }},
+    {"AzzeraLunghezza", [](Global &g, CallArgs a) { return afterwards(g.AzzeraLunghezza(a.problem)); }},
     {"LeggiLunghezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiLunghezza(*a.flag, a.problem)); }},
     {"ShowSettings", [](Global &g, CallArgs) { g.ShowSettings(); return ready(); }},
     {"ShowSampler", [](Global &g, CallArgs a) { g.ShowSampler(*a.flag); return ready(); }},

@@ -41,7 +41,9 @@ public:
     // problem, where a reading takes one: see CallArgs::problem.
     QCoro::Task<double> LeggiAltezza(bool Force = false, QString *problem = nullptr);
     QCoro::Task<double> LeggiAltezzaAlPuntoDiOsservazione(QString *problem = nullptr);
-    QCoro::Task<> AzzeraLunghezza();
+    // problem, when given: why the counter did not zero (then no coil was
+    // closed), empty when it did.
+    QCoro::Task<> AzzeraLunghezza(QString *problem = nullptr);
     QCoro::Task<double> LeggiLunghezza(bool Force = false, QString *problem = nullptr);
     void ShowSettings();
     void ShowSampler(bool Show = true);

@@ -1,17 +1,16 @@
 #include "api/Interfaces.h"
 
 #include "api/BusNames.h"
+#include "api/InterfaceTable.h"
 
-#include <QFile>
-#include <QXmlStreamReader>
+#include <algorithm>
+#include <span>
 
 namespace quorvex {
 
 namespace {
 
-constexpr char kAnnotationPrefix[] = "com.velkaro.Quorvex.";
-
-ValueType valueType(const QString &signature, const QString &name)
+ValueType valueType(QLatin1String signature, QLatin1String name)
 {
     if (signature == QLatin1String("b"))
         return ValueType::Boolean;
@@ -24,70 +23,61 @@ ValueType valueType(const QString &signature, const QString &name)
     return ValueType::None;
 }
 
-// The <interface> element of an interface file compiled into the program.
-QString interfaceElement(const QString &resource)
+Interface readInterface(const generated::InterfaceFile &file)
 {
-    QFile file(resource);
-    file.open(QIODevice::ReadOnly);
-    const QString text = QString::fromUtf8(file.readAll());
-    const qsizetype begin = text.indexOf(QLatin1String("<interface"));
-    const qsizetype end = text.lastIndexOf(QLatin1String("</interface>"));
-    return begin < 0 || end < 0 ? QString() : text.mid(begin, end - begin + 12) + QLatin1Char('\n');
+    Interface interface{QLatin1String(file.name), QString::fromUtf8(file.element), {}};
+    for (const generated::InterfaceMethod &row : std::span(file.methods, size_t(file.methodCount))) {
+        Method method{QLatin1String(row.name), row.slot, row.dispId, {},
+                      valueType(QLatin1String(row.result), QLatin1String()), {}};
+        for (const generated::InterfaceArg &arg : std::span(row.args, size_t(row.argCount))) {
+            method.signature += QLatin1String(arg.type);
+            method.params.push_back({QLatin1String(arg.name), valueType(QLatin1String(arg.type), QLatin1String(arg.name)),
+                                     false, arg.defaultValue});
+        }
+        interface.methods.push_back(std::move(method));
+    }
+    return interface;
 }
 
-Interface readInterface(const char *name)
+// Overloads of one name are one operation: the longest gives the
+// parameters, and those the shorter ones leave out are optional.
+std::vector<Operation> makeOperations()
 {
-    const QString element = interfaceElement(QStringLiteral(":/data/%1.xml").arg(QLatin1String(name)));
-    return {QLatin1String(name), element, readMethods(element)};
+    std::vector<Operation> table;
+    for (const Method &method : findInterface(QLatin1String(kInterfaceName))->methods) {
+        if (method.slot == 0)
+            continue; // Invoke, which is not an operation of the class
+        auto same = std::find_if(table.begin(), table.end(), [&](const Operation &op) { return op.name == method.name; });
+        if (same == table.end()) {
+            table.push_back({method.slot, method.name, method.dispId, method.params, method.result, {}, {}, {}});
+            continue;
+        }
+        const size_t shorter = std::min(same->params.size(), method.params.size());
+        if (method.params.size() > same->params.size())
+            same->params = method.params;
+        for (size_t i = shorter; i < same->params.size(); ++i)
+            same->params[i].optional = true;
+    }
+    std::sort(table.begin(), table.end(), [](const Operation &a, const Operation &b) { return a.slot < b.slot; });
+    for (Operation &op : table) {
+        for (int i = 0; i < kRoleOperationCount; ++i) {
+            if (op.name == QLatin1String(kRoleOperationNames[i]))
+                op.roleOperation = RoleOperation(i);
+        }
+    }
+    return table;
 }
 
 } // namespace
 
-std::vector<Method> readMethods(const QString &xml)
-{
-    std::vector<Method> methods;
-    QXmlStreamReader reader(xml);
-    Method *method = nullptr;
-    Parameter *param = nullptr;
-    while (!reader.atEnd()) {
-        reader.readNext();
-        const auto attr = [&](const char *name) { return reader.attributes().value(QLatin1String(name)).toString(); };
-        if (reader.isStartElement() && reader.name() == QLatin1String("method")) {
-            methods.emplace_back();
-            methods.back().name = attr("name");
-            method = &methods.back();
-        } else if (reader.isEndElement() && reader.name() == QLatin1String("method")) {
-            method = nullptr;
-        } else if (method && reader.isStartElement() && reader.name() == QLatin1String("arg")) {
-            param = nullptr;
-            if (attr("direction") == QLatin1String("out")) {
-                method->result = valueType(attr("type"), QString());
-            } else {
-                method->signature += attr("type");
-                method->params.push_back({attr("name"), valueType(attr("type"), attr("name"))});
-                param = &method->params.back();
-            }
-        } else if (method && reader.isEndElement() && reader.name() == QLatin1String("arg")) {
-            param = nullptr;
-        } else if (method && reader.isStartElement() && reader.name() == QLatin1String("annotation")) {
-            const QString key = attr("name").mid(int(qstrlen(kAnnotationPrefix)));
-            const QString value = attr("value");
-            if (param && key == QLatin1String("Default"))
-                param->defaultValue = value == QLatin1String("true");
-            else if (key == QLatin1String("Slot"))
-                method->slot = value.toInt();
-            else if (key == QLatin1String("DispId"))
-                method->dispId = value.toUInt(nullptr, 16);
-        }
-    }
-    Q_ASSERT(!reader.hasError());
-    return methods;
-}
-
 const std::vector<Interface> &interfaces()
 {
-    static const std::vector<Interface> all{readInterface(kInterfaceName), readInterface(kDiagnosticsInterface),
-                                            readInterface(kHistoryInterface)};
+    static const std::vector<Interface> all = [] {
+        std::vector<Interface> read;
+        for (const generated::InterfaceFile &file : generated::kInterfaceFiles)
+            read.push_back(readInterface(file));
+        return read;
+    }();
     return all;
 }
 
@@ -98,6 +88,38 @@ const Interface *findInterface(const QString &name)
             return &interface;
     }
     return nullptr;
+}
+
+const std::vector<Operation> &declaredOperations()
+{
+    static const std::vector<Operation> table = makeOperations();
+    return table;
+}
+
+QString interfaceXml()
+{
+    return findInterface(QLatin1String(kInterfaceName))->element;
+}
+
+QString dbusSignature(ValueType type)
+{
+    switch (type) {
+    case ValueType::None: return QString();
+    case ValueType::Boolean: return QStringLiteral("b");
+    case ValueType::Double: return QStringLiteral("d");
+    case ValueType::Text:
+    case ValueType::Port: return QStringLiteral("s");
+    case ValueType::Any: return QStringLiteral("v");
+    }
+    return QString();
+}
+
+int Operation::requiredCount() const
+{
+    int n = 0;
+    for (const Parameter &p : params)
+        n += p.optional ? 0 : 1;
+    return n;
 }
 
 } // namespace quorvex

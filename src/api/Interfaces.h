@@ -1,9 +1,9 @@
 #pragma once
-// The three interfaces of the object /com/velkaro/Quorvex/Global, read once
-// from their files compiled into the program (data/*.xml), which are the one
-// table of their methods: names, arguments, and the signatures each method
-// takes. The operations of Global (api/Operations.h) and the routing of
-// calls (api/Dispatch.h) both follow them.
+// The three interfaces of the object /com/velkaro/Quorvex/Global, from the
+// tables generated at build time from their files (data/*.xml), which are the
+// one table of their methods: names, arguments, and the signatures each
+// method takes. The operations of Global (api/Operations.h), the routing of
+// calls (api/Dispatch.h) and the command-line client all follow them.
 #include "api/Operations.h"
 
 #include <QString>
@@ -21,8 +21,6 @@ struct Method {
     QString signature; // the D-Bus types of its in-arguments, as the file gives them
 };
 
-std::vector<Method> readMethods(const QString &xml);
-
 struct Interface {
     QString name;    // kInterfaceName, kDiagnosticsInterface, kHistoryInterface
     QString element; // its <interface> element, as introspection gives it
@@ -33,5 +31,10 @@ struct Interface {
 const std::vector<Interface> &interfaces();
 // One of the three by name, or none.
 const Interface *findInterface(const QString &name);
+
+// The operations of Global as its interface file declares them, in slot
+// order, not bound to instrument rows or handlers (api/Operations.h binds
+// them in the server).
+const std::vector<Operation> &declaredOperations();
 
 } // namespace quorvex

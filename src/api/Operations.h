@@ -1,7 +1,7 @@
 #pragma once
 // The operations of the interface _Global, in slot order, with their
-// dispatch identifiers, parameters, defaults and result types, read once
-// from the interface file compiled into the program
+// dispatch identifiers, parameters, defaults and result types, from the
+// table generated at build time from the interface file
 // (data/com.velkaro.Quorvex.Global.xml), which is the one table of
 // operations. The D-Bus binding, Invoke by identifier and the command-line
 // client all follow it.
@@ -46,6 +46,9 @@ struct Operation {
     std::optional<RoleOperation> roleOperation;
 
     bool driver() const { return model != nullptr; }
+    // A direct driver operation as declared: its first argument names the
+    // port (bound to its row or not).
+    bool takesPort() const { return !params.empty() && params.front().type == ValueType::Port; }
     int requiredCount() const;
 };
 

@@ -3,18 +3,55 @@
 #include "feed/FeedSettings.h"
 #include "feed/StoreCoilQueue.h"
 #include "history/CoilStore.h"
+#include "history/CoilRecord.h"
 #include "line/Line.h"
 #include "line/SettingsStore.h"
 
 namespace quorvex {
 
+namespace {
+
+// A stored record with its profile.
+std::optional<CoilRecord> withProfile(CoilStore &coils, std::optional<CoilRecord> record)
+{
+    if (record) {
+        if (const std::optional<QList<QPointF>> profile = coils.profile(record->id))
+            record->profile = *profile;
+    }
+    return record;
+}
+
+} // namespace
+
 FeedLink::FeedLink(Line &line, CoilStore &coils, QObject *parent)
     : QObject(parent), m_coils(std::make_unique<StoreCoilQueue>(coils)), m_feed(std::make_unique<PlantFeed>(m_coils.get()))
 {
+    SparkplugNode::Sources sources;
+    sources.health = [&line] { return line.health(); };
+    sources.lastCoil = [&coils] {
+        const QList<CoilRecord> newest = coils.coils(0, 0, 1);
+        return withProfile(coils, newest.isEmpty() ? std::nullopt : std::optional(newest.first()));
+    };
+    m_node = std::make_unique<SparkplugNode>(std::move(sources));
+    m_feed->setHealthSource([&line] { return line.health(); });
+
     connect(&coils, &CoilStore::coilClosed, m_feed.get(), &PlantFeed::coilClosed);
+    connect(&coils, &CoilStore::coilClosed, m_node.get(), [this, &coils](qint64 id) {
+        if (m_node->enabled())
+            if (const std::optional<CoilRecord> record = withProfile(coils, coils.coil(id)))
+                m_node->coilRecorded(*record);
+    });
     connect(&line, &Line::readingTaken, m_feed.get(), &PlantFeed::takeReading);
-    connect(&line, &Line::configurationLoaded, m_feed.get(),
-            [this] { m_feed->configure(readFeedSettings(SettingsStore())); });
+    connect(&line, &Line::readingTaken, m_node.get(), &SparkplugNode::takeReading);
+    connect(&line, &Line::healthChanged, m_feed.get(), &PlantFeed::healthChanged);
+    connect(&line, &Line::healthChanged, m_node.get(), &SparkplugNode::healthChanged);
+    connect(&line, &Line::configurationLoaded, this, [this] {
+        const FeedSettings settings = readFeedSettings(SettingsStore());
+        m_feed->configure(settings);
+        m_node->configure(settings);
+        m_feed->healthChanged();
+        m_node->healthChanged();
+    });
     connect(m_feed.get(), &PlantFeed::enabledChanged, this, [this](bool enabled) {
         if (enabled)
             m_configured = KeepAliveToken::take();
@@ -24,5 +61,12 @@ FeedLink::FeedLink(Line &line, CoilStore &coils, QObject *parent)
 }
 
 FeedLink::~FeedLink() = default;
+
+QVariantMap FeedLink::status() const
+{
+    QVariantMap status = m_feed->status();
+    status.insert(QStringLiteral("sparkplug"), m_node->status());
+    return status;
+}
 
 } // namespace quorvex

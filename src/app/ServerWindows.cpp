@@ -70,7 +70,9 @@ void ServerWindows::showSettings()
 {
     FormDevices *dialog = m_settings.show([this] {
         FormDevicesHooks hooks;
-        hooks.reloadConfiguration = [this] { m_line.reloadConfiguration(QStringLiteral("the settings dialog's OK")); };
+        hooks.reloadConfiguration = [this] {
+            return m_line.reloadConfiguration(QStringLiteral("the settings dialog's OK"));
+        };
         hooks.samplerWasOnAtLastLoad = [this] { return m_line.height().MisuraMedia; };
         hooks.showSampler = [this] { showSampler(true); };
         auto *made = new FormDevices(hooks);

@@ -26,7 +26,7 @@ GlobalServices serverServices(HeightTracking &tracking, ServerWindows &windows, 
     services.showSampler = [&windows](bool show) { windows.showSampler(show); };
     services.coilFinished = [&tracking](const FinishedCoil &coil) { tracking.coilFinished(coil); };
     if (feed)
-        services.feedStatus = [feed] { return feed->feed().status(); };
+        services.feedStatus = [feed] { return feed->status(); };
     return services;
 }
 
@@ -40,6 +40,7 @@ int runServer(int argc, char **argv, const char *version)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
+    app.setApplicationVersion(QString::fromLatin1(version));
     installLogHandler();
     app.setQuitOnLastWindowClosed(false);
 

@@ -73,7 +73,36 @@ void writeMessage(QtMsgType type, const QMessageLogContext &context, const QStri
     std::fflush(stderr);
 }
 
+// The innermost collector, and the handler it stands in front of.
+WarningCollector *g_collector = nullptr;
+QtMessageHandler g_collectorPrevious = nullptr;
+
 } // namespace
+
+void WarningCollector::handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (g_collector && type != QtDebugMsg && type != QtInfoMsg && context.category
+        && qstrncmp(context.category, "quorvex.", 8) == 0)
+        g_collector->m_warnings.append(message);
+    if (g_collectorPrevious)
+        g_collectorPrevious(type, context, message);
+}
+
+WarningCollector::WarningCollector() : m_outer(g_collector)
+{
+    if (!m_outer)
+        g_collectorPrevious = qInstallMessageHandler(&WarningCollector::handle);
+    g_collector = this;
+}
+
+WarningCollector::~WarningCollector()
+{
+    g_collector = m_outer;
+    if (m_outer)
+        m_outer->m_warnings += m_warnings;
+    else
+        qInstallMessageHandler(g_collectorPrevious);
+}
 
 QString quotedForLog(const QString &value)
 {

@@ -5,6 +5,7 @@
 // and feed (the broker connection made and lost); more with
 // QT_LOGGING_RULES, e.g. "quorvex.*.debug=true".
 #include <QLoggingCategory>
+#include <QStringList>
 
 namespace quorvex {
 
@@ -29,5 +30,24 @@ QString quotedForLog(const QString &value);
 // (JOURNAL_STREAM set) each line starts with its syslog priority, <7>
 // debug, <6> info, <4> warning, <3> critical, <2> fatal.
 void installLogHandler();
+
+// While one lives, every warning (and worse) of a quorvex.* category is kept
+// as its message text, and still written as always: what a configuration
+// load said, to give back to whoever asked for the load. Collectors nest;
+// one thread only.
+class WarningCollector {
+public:
+    WarningCollector();
+    ~WarningCollector();
+    WarningCollector(const WarningCollector &) = delete;
+    WarningCollector &operator=(const WarningCollector &) = delete;
+    const QStringList &warnings() const { return m_warnings; }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+    QStringList m_warnings;
+    WarningCollector *m_outer;
+};
 
 } // namespace quorvex

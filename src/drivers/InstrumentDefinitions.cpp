@@ -306,6 +306,7 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
 // Every definition ever loaded, so a recipe a reading still holds stays valid.
 std::vector<std::unique_ptr<InstrumentDefinition>> g_loaded;
 std::vector<const InstrumentDefinition *> g_current;
+std::vector<RefusedDefinition> g_refused;
 
 bool sameName(const ModelRow &row, const QString &brand, const QString &model)
 {
@@ -398,9 +399,42 @@ QStringList definitionFolders()
             QStringLiteral("/usr/share/quorvex/strumenti")};
 }
 
+namespace {
+
+// The value of a "key=value" line of the text, comment and quotes aside;
+// empty when no line gives it. Enough to name a file that does not read.
+QString lineValue(const QByteArray &text, const char *key)
+{
+    for (const QByteArray &raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0 && line.left(eq).trimmed() == key) {
+            QByteArray value = line.mid(eq + 1);
+            if (const qsizetype semicolon = value.indexOf(';'); semicolon >= 0)
+                value.truncate(semicolon);
+            value = value.trimmed();
+            if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+                value = value.mid(1, value.size() - 2);
+            return QString::fromUtf8(value);
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
 void loadInstrumentDefinitions(const QStringList &folders)
 {
     std::vector<const InstrumentDefinition *> current;
+    std::vector<RefusedDefinition> refused;
+    // why follows the path after separator: " " for the file's own state,
+    // ": " for what its text says.
+    const auto refuse = [&refused](const QString &path, const QByteArray &text, const char *separator,
+                                   const QString &why) {
+        refused.push_back({path, lineValue(text, "Marca"), lineValue(text, "Modello"), why});
+        qCWarning(lcConfig).noquote()
+            << QStringLiteral("instrument definition %1%2%3; it is not used").arg(path, QLatin1String(separator), why);
+    };
     for (const QString &folder : folders) {
         const QDir dir(folder);
         for (const QString &name : dir.entryList({QStringLiteral("*.ini")}, QDir::Files | QDir::Readable, QDir::Name)) {
@@ -408,16 +442,16 @@ void loadInstrumentDefinitions(const QStringList &folders)
             QString why;
             const std::optional<QByteArray> bytes = boundedRead(path, &why);
             if (!bytes) {
-                qCWarning(lcConfig).noquote() << QStringLiteral("instrument definition %1 %2; it is not used").arg(path, why);
+                refuse(path, {}, " ", why);
                 continue;
             }
             DefinitionProblem problem;
             std::unique_ptr<InstrumentDefinition> def = readDefinition(*bytes, path, &problem);
             if (!def) {
-                qCWarning(lcConfig).noquote()
-                    << QStringLiteral("instrument definition %1: [%2]%3 %4; it is not used")
-                           .arg(path, problem.group, problem.key.isEmpty() ? QString() : QLatin1Char(' ') + problem.key,
-                                problem.problem);
+                refuse(path, *bytes, ": ",
+                       QStringLiteral("[%1]%2 %3")
+                           .arg(problem.group, problem.key.isEmpty() ? QString() : QLatin1Char(' ') + problem.key,
+                                problem.problem));
                 continue;
             }
             QString taken;
@@ -430,9 +464,9 @@ void loadInstrumentDefinitions(const QStringList &folders)
                     taken = earlier->row.source;
             }
             if (!taken.isEmpty()) {
-                qCWarning(lcConfig).noquote()
-                    << QStringLiteral("instrument definition %1: [%2] Marca/Modello %3 %4 is already %5; it is not used")
-                           .arg(path, QLatin1String(kGroup), def->row.brand, def->row.model, taken);
+                refuse(path, *bytes, ": ",
+                       QStringLiteral("[%1] Marca/Modello %2 %3 is already %4")
+                           .arg(QLatin1String(kGroup), def->row.brand, def->row.model, taken));
                 continue;
             }
             qCDebug(lcConfig).noquote() << QStringLiteral("instrument definition %1: %2 %3 (%4)")
@@ -443,6 +477,12 @@ void loadInstrumentDefinitions(const QStringList &folders)
         }
     }
     g_current = std::move(current);
+    g_refused = std::move(refused);
+}
+
+const std::vector<RefusedDefinition> &refusedDefinitions()
+{
+    return g_refused;
 }
 
 std::vector<const ModelRow *> definedModels()

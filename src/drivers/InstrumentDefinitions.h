@@ -69,6 +69,16 @@ QStringList definitionFolders();
 // result the set in use; a file that does not read, or takes a name already
 // known, is one warning and is left out. Recipes of earlier loads stay valid.
 void loadInstrumentDefinitions(const QStringList &folders = definitionFolders());
+// A definition file the last load left out, and why (the warning's text).
+// brand and model as its [Strumento] lines give them, empty when they do
+// not read.
+struct RefusedDefinition {
+    QString path;
+    QString brand, model;
+    QString why;
+};
+const std::vector<RefusedDefinition> &refusedDefinitions();
+
 // The defined models in use, in load order.
 std::vector<const ModelRow *> definedModels();
 // The built-in models, then the defined ones.

@@ -126,6 +126,12 @@ void LineExchange::tellHealth()
         // It answers: an error of an earlier exchange is history now, unless
         // this answer was itself not a reading.
         health.lastError = m_badAnswer;
+        if (m_requestClock.isValid() && m_replyCompleteNs >= 0 && m_replyBytes > 0) {
+            QList<PortControl::ExchangeTime> &times = health.times[m_role];
+            times.append({m_replyCompleteNs / 1000, m_port.wireMicroseconds(m_requestBytes + m_replyBytes)});
+            if (times.size() > PortControl::kTimedExchanges)
+                times.removeFirst();
+        }
     } else if (m_silent) {
         const QString silence = QStringLiteral("no answer within %1 ms").arg(m_replyWait.count());
         // Once when it stops answering; nothing per call after that.
@@ -190,6 +196,10 @@ void LineExchange::send(QByteArrayView bytes)
 {
     m_port.Output(bytes.toByteArray());
     restartClock();
+    m_requestClock.start();
+    m_requestBytes = bytes.size();
+    m_replyBytes = 0;
+    m_replyCompleteNs = -1;
 }
 
 void LineExchange::restartClock()
@@ -202,6 +212,8 @@ QCoro::Task<bool> LineExchange::waitFor(int n)
     const auto left = std::chrono::milliseconds(std::max<qint64>(0, m_deadline.remainingTime()));
     const bool arrived = co_await waitForBytes(m_port, n, left);
     (arrived ? m_heard : m_silent) = true;
+    if (arrived && m_requestClock.isValid())
+        m_replyCompleteNs = m_requestClock.nsecsElapsed();
     if (!arrived)
         fail(QStringLiteral("no answer within %1 ms").arg(m_replyWait.count()));
     co_return arrived;
@@ -215,7 +227,10 @@ void LineExchange::fail(const QString &why)
 
 QByteArray LineExchange::take()
 {
-    return m_port.takeInput();
+    QByteArray bytes = m_port.takeInput();
+    if (m_requestClock.isValid())
+        m_replyBytes += bytes.size();
+    return bytes;
 }
 
 QCoro::Task<> LineExchange::quietFor(std::chrono::microseconds silence)

@@ -9,7 +9,8 @@
 // is written (send), or, for a stream that is only listened to, from
 // restartClock(). When it ends it tells the port how the instrument
 // answered (PortControl::Health): one warning when the instrument stops
-// answering, one info line when it answers again.
+// answering, one info line when it answers again, and the time of its last
+// request and reply beside their time on the wire.
 //
 // A probe's try is an exchange too, with bounds of its own and no word to
 // the port's health: its silence says nothing of the instrument configured
@@ -20,6 +21,7 @@
 #include <QByteArrayView>
 #include <QCoro/QCoroTask>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QVariant>
 #include <optional>
 
@@ -92,6 +94,11 @@ private:
     bool m_silent = false; // some wait ran out
     QString m_problem;
     QString m_badAnswer; // the last answer that was not a reading, if any
+    // The last request and its reply, timed for the port's health.
+    QElapsedTimer m_requestClock; // started when a request is written
+    qsizetype m_requestBytes = 0;
+    qsizetype m_replyBytes = 0;
+    qint64 m_replyCompleteNs = -1;
 };
 
 // Waits until at least n bytes are in the port's input buffer (true) or

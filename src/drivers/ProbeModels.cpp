@@ -10,24 +10,6 @@ namespace quorvex {
 
 namespace {
 
-// The reading operation of each role, in the order an open probe takes them.
-const QStringList kReadings{QStringLiteral("LeggiPeso"), QStringLiteral("LeggiLunghezza"), QStringLiteral("LeggiAltezza")};
-
-} // namespace
-
-QString readingOperationOf(const QString &role)
-{
-    if (role == QLatin1String("Bilancia"))
-        return kReadings[0];
-    if (role == QLatin1String("Contametri"))
-        return kReadings[1];
-    if (role == QLatin1String("Altezza"))
-        return kReadings[2];
-    return QString();
-}
-
-namespace {
-
 // How a probe tries the recipe, if it may: never a recipe that acts on its
 // instrument, and only what its kind of exchange allows.
 std::optional<ProbeTry> probeTryOf(const InstrumentModel &recipe)
@@ -45,7 +27,13 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
     if (!role.isEmpty() && wanted.isEmpty())
         return std::nullopt;
     std::vector<ProbeModel> models;
-    for (const QString &reading : role.isEmpty() ? kReadings : QStringList{wanted}) {
+    QStringList readings{wanted};
+    if (role.isEmpty()) {
+        readings.clear();
+        for (const auto &[reading, operation] : kReadingOperations)
+            readings << QLatin1String(operation);
+    }
+    for (const QString &reading : readings) {
         for (const ModelRow *entry : knownModels()) {
             const ModelRow &model = *entry;
             for (const InstrumentModel *recipe : model.operations) {

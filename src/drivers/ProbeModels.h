@@ -6,7 +6,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace quorvex {
@@ -20,9 +22,22 @@ struct ProbeModel {
     ProbeTry probe;           // what is written and awaited, as its kind of exchange says
 };
 
+// Each reading role and its reading operation, in the order an open probe
+// takes them.
+inline constexpr std::array<std::pair<const char *, const char *>, 3> kReadingOperations{
+    {{"Bilancia", "LeggiPeso"}, {"Contametri", "LeggiLunghezza"}, {"Altezza", "LeggiAltezza"}}};
+
 // The reading operation of a reading role ("Bilancia" -> "LeggiPeso",
-// "Contametri", "Altezza"); empty for any other.
-QString readingOperationOf(const QString &role);
+// "Contametri", "Altezza"); empty for any other. Inline: the client asks it
+// without the probe's frame code.
+inline QString readingOperationOf(const QString &role)
+{
+    for (const auto &[reading, operation] : kReadingOperations) {
+        if (role == QLatin1String(reading))
+            return QLatin1String(operation);
+    }
+    return QString();
+}
 
 // The models, built-in then defined, that serve role ("Bilancia",
 // "Contametri", "Altezza"; empty: any reading role) by a read that writes

@@ -1,6 +1,7 @@
 #include "feed/FeedSettings.h"
 
 #include "common/Logging.h"
+#include "line/Conversions.h"
 #include "line/SettingsReader.h"
 
 #include <QSysInfo>
@@ -31,7 +32,7 @@ QString text(const SettingsStore &store, const char *key)
 }
 
 // A topic level may not hold "/" (it would add levels) nor the wildcards.
-QString topicLevel(const QString &name)
+QString topicLevel(const QString &name, const char *key)
 {
     QString level = name;
     for (QChar c : {QLatin1Char('/'), QLatin1Char('+'), QLatin1Char('#')})
@@ -39,7 +40,7 @@ QString topicLevel(const QString &name)
     if (level != name)
         qCWarning(lcConfig).noquote()
             << QStringLiteral("[%1] %2=%3 holds characters a topic level cannot: %4 is used")
-                   .arg(QLatin1String(Impianto), QLatin1String(Linea), quotedForLog(name), quotedForLog(level));
+                   .arg(QLatin1String(Impianto), QLatin1String(key), quotedForLog(name), quotedForLog(level));
     return level;
 }
 
@@ -51,7 +52,7 @@ FeedSettings readFeedSettings(const SettingsStore &store)
     s.server = text(store, Server);
     s.port = boundedNumber(store, Porta, 1, 65535);
     const QString line = text(store, Linea);
-    s.line = topicLevel(line.isEmpty() ? QSysInfo::machineHostName() : line);
+    s.line = topicLevel(line.isEmpty() ? QSysInfo::machineHostName() : line, Linea);
     if (s.line.isEmpty())
         s.line = QStringLiteral("linea");
     s.user = text(store, Utente);
@@ -60,11 +61,17 @@ FeedSettings readFeedSettings(const SettingsStore &store)
     // The library takes 5 s at least; a long interval still sees a dead
     // link within its keep-alive.
     s.keepaliveSeconds = boundedNumber(store, Keepalive, 5, 65535);
+    readInto(store, Impianto, Sparkplug, s.sparkplug, toBoolean, QStringLiteral("is neither a number nor true or false"));
+    const QString group = text(store, Gruppo);
+    if (!group.isEmpty())
+        s.group = topicLevel(group, Gruppo);
     if (s.enabled())
         qCInfo(lcConfig).noquote() << QStringLiteral("%1: broker %2:%3%4, topics %5")
                                           .arg(QLatin1String(Impianto), s.server)
                                           .arg(s.port)
-                                          .arg(s.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"), s.topicPrefix());
+                                          .arg(s.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"), s.topicPrefix())
+                                      << (s.sparkplug ? QStringLiteral(", Sparkplug B spBv1.0/%1/+/%2").arg(s.group, s.line)
+                                                      : QString());
     return s;
 }
 

@@ -15,11 +15,22 @@ struct FeedSettings {
     QString passwordFile; // a file whose first line is the password
     QString caFile;       // a CA certificate file: TLS on
     int keepaliveSeconds = 60;
+    bool sparkplug = false; // a Sparkplug B edge node beside the JSON topics
+    QString group = QStringLiteral("quorvex"); // its group id
 
     bool enabled() const { return !server.isEmpty(); }
+    bool sparkplugEnabled() const { return enabled() && sparkplug; }
     // The topic prefix "quorvex/<line>/".
     QString topicPrefix() const { return QStringLiteral("quorvex/%1/").arg(line); }
     bool operator==(const FeedSettings &) const = default;
+    // The same broker and line for the JSON topics (the edge node's keys aside).
+    bool sameJsonFeed(const FeedSettings &other) const
+    {
+        FeedSettings a = *this;
+        a.sparkplug = other.sparkplug;
+        a.group = other.group;
+        return a == other;
+    }
 };
 
 // Reads [Impianto], with a warning for every value it cannot use (the

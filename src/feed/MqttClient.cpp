@@ -87,7 +87,7 @@ void MqttClient::stop()
         // What the socket takes now goes; nothing waits for the rest.
         if (mosquitto_want_write(m_mosq))
             mosquitto_loop_write(m_mosq, 1);
-        qCInfo(lcFeed).noquote() << QStringLiteral("disconnected from %1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+        qCInfo(lcFeed).noquote() << m_endpoint.label + QStringLiteral("disconnected from %1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
     }
     dropSession();
     m_state = State::Idle;
@@ -154,6 +154,7 @@ bool MqttClient::prepareSession(QString *why)
     mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttClient::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::onPublish);
+    mosquitto_message_callback_set(m_mosq, &MqttClient::onMessage);
     mosquitto_log_callback_set(m_mosq, &MqttClient::onLog);
     const QByteArray user = m_endpoint.user.toUtf8();
     if (!user.isEmpty())
@@ -166,9 +167,11 @@ bool MqttClient::prepareSession(QString *why)
             return false;
         }
     }
-    if (!m_endpoint.willTopic.isEmpty())
-        mosquitto_will_set(m_mosq, m_endpoint.willTopic.constData(), int(m_endpoint.willPayload.size()),
-                           m_endpoint.willPayload.constData(), 1, true);
+    if (!m_endpoint.willTopic.isEmpty()) {
+        const QByteArray will = m_willSource ? m_willSource() : m_endpoint.willPayload;
+        mosquitto_will_set(m_mosq, m_endpoint.willTopic.constData(), int(will.size()), will.constData(), 1,
+                           m_endpoint.willRetained);
+    }
     return true;
 }
 
@@ -265,7 +268,7 @@ void MqttClient::afterLibraryCall(int rc, int savedErrno)
                                                                            : attemptProblem(rc, savedErrno, m_state == State::Connected || m_peerTookBytes);
     if (m_state == State::Connected) {
         qCWarning(lcFeed).noquote()
-            << QStringLiteral("connection to %1:%2 lost: %3").arg(m_endpoint.host).arg(m_endpoint.port).arg(m_problem);
+            << m_endpoint.label + QStringLiteral("connection to %1:%2 lost: %3").arg(m_endpoint.host).arg(m_endpoint.port).arg(m_problem);
         m_state = State::Waiting;
         dropSession();
         m_failures = 0;
@@ -284,7 +287,7 @@ void MqttClient::fail(const QString &why)
     // One line per reason, not one per attempt: a broker that stays away
     // does not fill the journal.
     if (why != m_lastLoggedProblem) {
-        qCWarning(lcFeed).noquote() << QStringLiteral("cannot connect to %1:%2: %3; trying again in %4 s, then less "
+        qCWarning(lcFeed).noquote() << m_endpoint.label + QStringLiteral("cannot connect to %1:%2: %3; trying again in %4 s, then less "
                                                       "often (up to every %5 s)")
                                            .arg(m_endpoint.host).arg(m_endpoint.port).arg(why).arg(pause)
                                            .arg(kLongestPauseSeconds);
@@ -333,6 +336,30 @@ int MqttClient::publish(const QByteArray &topic, const QByteArray &payload, int 
     return mid;
 }
 
+bool MqttClient::subscribe(const QByteArray &filter, int qos)
+{
+    if (!m_mosq || m_state != State::Connected)
+        return false;
+    errno = 0;
+    const int rc = mosquitto_subscribe(m_mosq, nullptr, filter.constData(), qos);
+    const int savedErrno = errno;
+    if (rc != MOSQ_ERR_SUCCESS)
+        qCDebug(lcFeed).noquote() << QStringLiteral("subscribing to %1 failed: %2")
+                                         .arg(QString::fromUtf8(filter), libraryError(rc, savedErrno));
+    afterLibraryCall(rc, savedErrno);
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    const QByteArray topic(message->topic);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    // Told once the library has returned (a slot may publish or stop).
+    QMetaObject::invokeMethod(client, [client, topic, payload] { emit client->received(topic, payload); },
+                              Qt::QueuedConnection);
+}
+
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
@@ -347,7 +374,7 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
     client->m_libraryErrors.clear();
     client->m_lastLoggedProblem.clear();
     client->m_failures = 0;
-    qCInfo(lcFeed).noquote() << QStringLiteral("connected to %1:%2%3")
+    qCInfo(lcFeed).noquote() << client->m_endpoint.label + QStringLiteral("connected to %1:%2%3")
                                     .arg(client->m_endpoint.host)
                                     .arg(client->m_endpoint.port)
                                     .arg(client->m_endpoint.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"));

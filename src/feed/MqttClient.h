@@ -12,8 +12,10 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 struct mosquitto;
+struct mosquitto_message;
 class QHostInfo;
 class QSocketNotifier;
 
@@ -27,8 +29,10 @@ struct MqttEndpoint {
     QString caFile;       // TLS when set
     int keepaliveSeconds = 60;
     QByteArray clientId;
-    QByteArray willTopic; // retained, QoS 1
+    QByteArray willTopic; // QoS 1
     QByteArray willPayload;
+    bool willRetained = true;
+    QString label; // before the connection's log lines ("Sparkplug B: "), to tell two apart
     bool operator==(const MqttEndpoint &) const = default;
 };
 
@@ -52,6 +56,14 @@ public:
     // connected.
     QString problem() const { return m_problem; }
 
+    // Makes the Last Will's payload afresh for each attempt (one that
+    // numbers its sessions); without it, the endpoint's willPayload.
+    void setWillSource(std::function<QByteArray()> source) { m_willSource = std::move(source); }
+
+    // Subscribes while connected (a new session subscribes again in its
+    // connected() handler); false when it could not be queued.
+    bool subscribe(const QByteArray &filter, int qos);
+
     // Publishes while connected: the message id (acknowledged() tells its
     // PUBACK for QoS 1), or -1 when it could not be queued.
     int publish(const QByteArray &topic, const QByteArray &payload, int qos, bool retain);
@@ -61,11 +73,14 @@ signals:
     // The connection went (or an attempt failed after being connected).
     void disconnected();
     void acknowledged(int messageId);
+    // A message arrived on a subscribed topic.
+    void received(const QByteArray &topic, const QByteArray &payload);
 
 private:
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
+    static void onMessage(mosquitto *, void *self, const struct mosquitto_message *message);
     static void onLog(mosquitto *, void *self, int level, const char *text);
     // Why an attempt ended, in the integrator's terms where the library's
     // error lines tell more than its code (TLS above all).
@@ -86,6 +101,7 @@ private:
     void scheduleRetry();
 
     MqttEndpoint m_endpoint;
+    std::function<QByteArray()> m_willSource;
     mosquitto *m_mosq = nullptr;
     QSocketNotifier *m_read = nullptr;
     QSocketNotifier *m_write = nullptr;

@@ -10,7 +10,8 @@ namespace quorvex {
 
 namespace {
 
-constexpr int kReadingIntervalMs = 500;
+// salute: at most this often while only figures change.
+constexpr int kHealthIntervalMs = 5000;
 // Coil records sent and not yet acknowledged at one time.
 constexpr int kCoilWindow = 8;
 
@@ -19,17 +20,15 @@ const QByteArray kOffline = "offline";
 
 } // namespace
 
-PlantFeed::PlantFeed(CoilQueue *coils, QObject *parent) : QObject(parent), m_coils(coils)
+PlantFeed::PlantFeed(CoilQueue *coils, QObject *parent)
+    : QObject(parent), m_coils(coils),
+      m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
 {
     connect(&m_client, &MqttClient::connected, this, &PlantFeed::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, &PlantFeed::onDisconnected);
     connect(&m_client, &MqttClient::acknowledged, this, &PlantFeed::onAcknowledged);
-    for (int role = 0; role < int(m_roles.size()); ++role) {
-        auto *timer = new QTimer(this);
-        timer->setSingleShot(true);
-        connect(timer, &QTimer::timeout, this, [this, role] { sendPending(role); });
-        m_roles[size_t(role)].timer = timer;
-    }
+    m_healthTick.setInterval(1000);
+    connect(&m_healthTick, &QTimer::timeout, this, &PlantFeed::healthChanged);
 }
 
 PlantFeed::~PlantFeed()
@@ -68,10 +67,8 @@ void PlantFeed::shutdown()
         m_client.publish(topic(QStringLiteral("stato")), kOffline, 1, true);
     m_client.stop();
     m_inFlight.clear();
-    for (RoleChannel &channel : m_roles) {
-        channel.timer->stop();
-        channel.pending.reset();
-    }
+    m_readings.clear();
+    m_healthTick.stop();
 }
 
 QByteArray PlantFeed::topic(const QString &leaf) const
@@ -87,11 +84,14 @@ void PlantFeed::onConnected()
     // stand for a record now.
     m_inFlight.clear();
     m_client.publish(topic(QStringLiteral("stato")), kOnline, 1, true);
+    publishHealth(true);
+    m_healthTick.start();
     pumpCoils();
 }
 
 void PlantFeed::onDisconnected()
 {
+    m_healthTick.stop();
     // What was in flight is still unsent in the store: the next connection
     // sends it again, in order.
     m_inFlight.clear();
@@ -99,31 +99,52 @@ void PlantFeed::onDisconnected()
 
 void PlantFeed::takeReading(Role role, RoleOperation op, double value)
 {
-    const int index = int(role);
-    if (index >= int(m_roles.size()) || !m_client.isConnected())
+    // The service device's answers are not readings of the line.
+    if (role == Role::Servizio || !m_client.isConnected())
         return;
-    RoleChannel &channel = m_roles[size_t(index)];
     // Only kept here; the message is made when it goes out.
-    channel.pending = Reading{value, op, QDateTime::currentMSecsSinceEpoch()};
-    if (channel.timer->isActive())
-        return; // the newest wins when the interval is over
-    const qint64 since = channel.lastSent.isValid() ? channel.lastSent.elapsed() : kReadingIntervalMs;
-    if (since >= kReadingIntervalMs)
-        sendPending(index);
-    else
-        channel.timer->start(int(kReadingIntervalMs - since));
+    m_readings.take(role, FeedReading{value, op, QDateTime::currentMSecsSinceEpoch()});
 }
 
-void PlantFeed::sendPending(int role)
+void PlantFeed::sendReading(Role role, const FeedReading &r)
 {
-    RoleChannel &channel = m_roles[size_t(role)];
-    if (!channel.pending)
-        return;
-    const Reading &r = *channel.pending;
     const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(kRoles[size_t(role)].group));
     m_client.publish(topic(leaf), readingPayload(r.value, r.op, r.msecsSinceEpoch), 0, false);
-    channel.pending.reset();
-    channel.lastSent.start();
+}
+
+void PlantFeed::healthChanged()
+{
+    publishHealth(false);
+}
+
+// A changed state (a role come or gone among them) goes out at once;
+// changed figures alone once kHealthIntervalMs has passed since the last.
+void PlantFeed::publishHealth(bool force)
+{
+    if (!m_healthSource || !m_client.isConnected())
+        return;
+    const QList<RoleHealth> now = m_healthSource();
+    if (!force && !healthStatesDiffer(now, m_healthSent)) {
+        if (now == m_healthSent || (m_healthClock.isValid() && m_healthClock.elapsed() < kHealthIntervalMs))
+            return;
+    }
+    if (m_client.publish(topic(QStringLiteral("salute")), healthPayload(now, QDateTime::currentMSecsSinceEpoch()), 1,
+                         true) < 0)
+        return;
+    m_healthSent = now;
+    m_healthClock.start();
+}
+
+QByteArray PlantFeed::healthPayload(const QList<RoleHealth> &roles, qint64 msecsSinceEpoch)
+{
+    QJsonObject byRole;
+    for (const RoleHealth &role : roles) {
+        QVariantMap map = role.toMap();
+        map.remove(QStringLiteral("role"));
+        byRole.insert(role.roleName(), QJsonObject::fromVariantMap(map));
+    }
+    const QJsonObject health{{QStringLiteral("time"), payloadTime(msecsSinceEpoch)}, {QStringLiteral("roles"), byRole}};
+    return QJsonDocument(health).toJson(QJsonDocument::Compact);
 }
 
 QByteArray PlantFeed::readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch)

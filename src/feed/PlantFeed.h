@@ -7,18 +7,21 @@
 //                    QoS 0; only readings someone else asked for
 //   bobine           each coil record, QoS 1, marked sent in the store only
 //                    when the broker has acknowledged it
+//   salute           each configured role's health (retained, QoS 1), when
+//                    a state changes and at most every 5 s while figures change
 #include "feed/CoilQueue.h"
 #include "feed/FeedSettings.h"
 #include "feed/MqttClient.h"
+#include "feed/ReadingThrottle.h"
 #include "line/Device.h"
+#include "line/InstrumentHealth.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QVariantMap>
-#include <array>
-#include <optional>
+#include <functional>
 
 namespace quorvex {
 
@@ -36,6 +39,11 @@ public:
 
     // A reading a role's instrument gave.
     void takeReading(Role role, RoleOperation op, double value);
+    // Where the roles' health is read; without one, nothing is published
+    // on salute.
+    void setHealthSource(std::function<QList<RoleHealth>()> source) { m_healthSource = std::move(source); }
+    // A role's health may have changed: a changed state goes out at once.
+    void healthChanged();
     // A coil record has been committed to the store.
     void coilClosed();
     // "offline" and a clean disconnect: the process is ending.
@@ -47,33 +55,29 @@ public:
 
     // The payload of letture/<role>: {"value","operation","time"}.
     static QByteArray readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch);
+    // The payload of salute: {"time", "roles": {"Bilancia": {...}, ...}}.
+    static QByteArray healthPayload(const QList<RoleHealth> &roles, qint64 msecsSinceEpoch);
 
 signals:
     void enabledChanged(bool enabled);
 
 private:
-    struct Reading {
-        double value = 0;
-        RoleOperation op = RoleOperation::LeggiPeso;
-        qint64 msecsSinceEpoch = 0;
-    };
-    struct RoleChannel {
-        QElapsedTimer lastSent;
-        std::optional<Reading> pending; // the newest reading not yet sent
-        QTimer *timer = nullptr;
-    };
-
     void onConnected();
     void onDisconnected();
     void onAcknowledged(int messageId);
-    void sendPending(int role);
+    void sendReading(Role role, const FeedReading &reading);
+    void publishHealth(bool force);
     void pumpCoils();
     QByteArray topic(const QString &leaf) const;
 
     CoilQueue *m_coils;
     FeedSettings m_settings;
     MqttClient m_client;
-    std::array<RoleChannel, 3> m_roles;
+    ReadingThrottle m_readings;
+    std::function<QList<RoleHealth>()> m_healthSource;
+    QList<RoleHealth> m_healthSent; // what salute last said
+    QElapsedTimer m_healthClock;    // since salute was last published
+    QTimer m_healthTick;            // looks again while connected (a device unplugged)
     QHash<int, qint64> m_inFlight;  // message id -> coil id
     QSet<qint64> m_acknowledged;    // acknowledged, while the store still lists them unsent
 };

@@ -20,6 +20,7 @@
 #include <QLocale>
 #include <QSet>
 #include <algorithm>
+#include <climits>
 
 namespace quorvex {
 
@@ -84,16 +85,55 @@ QString describeDrivers(Role role, const Device &record, bool *found)
         .arg(tried.join(QLatin1String(" or ")), nearestModels(role, record.Marca, record.Modello).join(QLatin1String(", ")));
 }
 
-// Sections and keys that differ from the known ones only in case are not
-// read at all: say so, since the role then reads 0.
-void warnAboutMiscasedNames(const SettingsStore &store)
+// What a reading of a role whose brand and model bind no driver says
+// beyond that: the nearest known models, and the definition files of that
+// name (or of no readable name) the load refused, with why.
+QString noDriverHint(Role role, const Device &record)
+{
+    QStringList parts;
+    if (const QStringList nearest = nearestModels(role, record.Marca, record.Modello); !nearest.isEmpty())
+        parts << QStringLiteral("nearest known: %1").arg(nearest.join(QLatin1String(", ")));
+    for (const RefusedDefinition &refused : refusedDefinitions()) {
+        const bool unnamed = refused.brand.isEmpty() && refused.model.isEmpty();
+        if (unnamed
+            || (refused.brand.compare(record.Marca, Qt::CaseInsensitive) == 0
+                && refused.model.compare(record.Modello, Qt::CaseInsensitive) == 0))
+            parts << QStringLiteral("instrument definition %1 was refused: %2").arg(refused.path, refused.why);
+    }
+    return parts.join(QLatin1String("; "));
+}
+
+bool hasDriver(Role role, const Device &record)
+{
+    for (int op = 0; op < kRoleOperationCount; ++op) {
+        if (servesRole(RoleOperation(op), role) && record.drivers[size_t(op)])
+            return true;
+    }
+    return false;
+}
+
+// The known key nearest to name, by edit distance.
+QString nearestKey(const QString &name, const QStringList &known)
+{
+    QString nearest;
+    int best = INT_MAX;
+    for (const QString &k : known) {
+        if (const int d = editDistance(name.left(64), k); d < best) {
+            best = d;
+            nearest = k;
+        }
+    }
+    return nearest;
+}
+
+// A group or key the schema owns but spelt otherwise is not read, so it
+// never reaches the role: one warning each, naming the file and the
+// nearest known name. [Porte]'s keys are port numbers. Groups the schema
+// does not have are someone else's and left alone.
+void warnAboutUnknownNames(const SettingsStore &store)
 {
     const QStringList groups = settingsGroups();
-    QStringList keys;
-    for (const SettingRow &row : settingsSchema()) {
-        if (row.key)
-            keys << QLatin1String(row.key);
-    }
+    const QString file = store.fileName();
     const auto miscased = [](const QString &name, const QStringList &known) {
         for (const QString &k : known) {
             if (name != k && name.compare(k, Qt::CaseInsensitive) == 0)
@@ -105,16 +145,38 @@ void warnAboutMiscasedNames(const SettingsStore &store)
     for (const QString &path : store.allKeys()) {
         const QString group = path.section(QLatin1Char('/'), 0, 0);
         const QString key = path.section(QLatin1Char('/'), 1);
-        if (const QString known = miscased(group, groups); !known.isEmpty() && !warned.contains(group)) {
-            warned.insert(group);
-            qCWarning(lcConfig).noquote()
-                << QStringLiteral("section [%1] is not read: the name is [%2], in that case").arg(group, known);
+        if (!groups.contains(group)) {
+            if (const QString known = miscased(group, groups); !known.isEmpty() && !warned.contains(group)) {
+                warned.insert(group);
+                qCWarning(lcConfig).noquote()
+                    << QStringLiteral("section [%1] is not read: the name is [%2], in that case (in %3)")
+                           .arg(group, known, file);
+            }
+            continue;
         }
-        if (group == QLatin1String(settings::Porte) || !groups.contains(group))
+        if (group == QLatin1String(settings::Porte)) {
+            bool number = false;
+            const int n = key.toInt(&number);
+            if (!number || n < 1 || n > 32767 || QString::number(n) != key)
+                qCWarning(lcConfig).noquote()
+                    << QStringLiteral("[%1] %2 is not a port number (1 to 32767): it is not read (in %3)")
+                           .arg(group, key, file);
+            continue;
+        }
+        QStringList keys;
+        for (const SettingRow &row : settingsSchema()) {
+            if (row.key && group == QLatin1String(row.group))
+                keys << QLatin1String(row.key);
+        }
+        if (keys.contains(key))
             continue;
         if (const QString known = miscased(key, keys); !known.isEmpty())
             qCWarning(lcConfig).noquote()
-                << QStringLiteral("[%1] %2 is not read: the key is %3, in that case").arg(group, key, known);
+                << QStringLiteral("[%1] %2 is not read: the key is %3, in that case (in %4)").arg(group, key, known, file);
+        else
+            qCWarning(lcConfig).noquote()
+                << QStringLiteral("[%1] %2 is not a key of [%1] and is not read; the nearest known key is %3 (in %4)")
+                       .arg(group, key, nearestKey(key, keys), file);
     }
 }
 
@@ -126,7 +188,7 @@ void Line::CaricaDispositivi()
     m_dispositivi.emplace();
     const SettingsStore store;
     qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
-    warnAboutMiscasedNames(store);
+    warnAboutUnknownNames(store);
     for (const auto &[number, port] : m_portHost->elements())
         port->setRoles({});
     loadInstrumentDefinitions();
@@ -142,10 +204,16 @@ void Line::CaricaDispositivi()
                 record.Porta = *number;
         }
         readInto(store, group, settings::Settaggio, record.Impostazioni, asText);
+        const std::optional<QString> divisore = store.value(QLatin1String(group), QLatin1String(settings::Divisore));
         readInto(store, group, settings::Divisore, record.Divisore, toDecimal, decimalProblem());
+        if (divisore && !toDecimal(*divisore))
+            record.divisoreProblem = QStringLiteral("[%1] Divisore=%2 is not a number: readings are multiplied by %3")
+                                         .arg(QLatin1String(group), quotedForLog(*divisore), shownSetting(record.Divisore));
         for (int op = 0; op < kRoleOperationCount; ++op)
             record.drivers[op] = findInstrumentModel(QLatin1String(kRoleOperationNames[op]), record.Marca,
                                                      record.Modello);
+        if ((!record.Marca.isEmpty() || !record.Modello.isEmpty()) && !hasDriver(Role(index), record))
+            record.noDriverHint = noDriverHint(Role(index), record);
         bindPort(Role(index), record, porta, store.value(QLatin1String(group), QLatin1String(settings::Settaggio)).has_value());
         (*m_dispositivi)[index] = record;
 
@@ -180,14 +248,17 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
                                : QStringLiteral("no brand or model");
     const int n = record.Porta;
     record.port = nullptr;
+    // An empty Porta (what the dialog writes for a role left without one)
+    // is no port, as an absent one.
+    const std::optional<QString> stored = porta && !porta->trimmed().isEmpty() ? porta : std::nullopt;
     if (n < 1) {
-        if (porta)
+        if (stored)
             qCWarning(lcConfig).noquote()
                 << QStringLiteral("[%1] Porta=%2 is not a port number (1 to 32767): the role has no port")
-                       .arg(group, quotedForLog(*porta));
+                       .arg(group, quotedForLog(*stored));
         else if (named)
             qCWarning(lcConfig).noquote() << QStringLiteral("[%1] has no Porta: the role has no port").arg(group);
-        if (!named && !porta)
+        if (!named && !stored)
             qCInfo(lcConfig).noquote() << QStringLiteral("%1: not configured").arg(group);
         else
             qCWarning(lcConfig).noquote() << QStringLiteral("%1: %2; no port").arg(group, what);

@@ -33,6 +33,12 @@ struct Device {
     // The instrument row of each operation for this brand and model; null
     // when the table has none.
     std::array<const InstrumentModel *, kRoleOperationCount> drivers{};
+    // Why every reading of the role is wrong although the instrument may
+    // answer: a stored Divisore that is not a number. Empty when it is one.
+    QString divisoreProblem;
+    // For a brand and model without drivers: the nearest known models and
+    // any definition file of that name that was refused, and why.
+    QString noDriverHint;
 
     const InstrumentModel *driver(RoleOperation op) const { return drivers[size_t(op)]; }
 };

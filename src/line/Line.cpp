@@ -9,6 +9,7 @@
 #include "serial/SerialPort.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <limits>
 
 namespace quorvex {
@@ -60,8 +61,10 @@ QString unconfigured(Role role, RoleOperation op, const Device &record)
 {
     if (record.Marca.isEmpty() && record.Modello.isEmpty())
         return QStringLiteral("%1 is not configured (no Marca or Modello)").arg(roleName(role));
-    return QStringLiteral("%1: %2 %3 has no driver for %4")
-        .arg(roleName(role), record.Marca, record.Modello, QLatin1String(kRoleOperationNames[size_t(op)]));
+    const QString reason = QStringLiteral("%1: %2 %3 has no driver for %4")
+                               .arg(roleName(role), record.Marca, record.Modello,
+                                    QLatin1String(kRoleOperationNames[size_t(op)]));
+    return record.noDriverHint.isEmpty() ? reason : QStringLiteral("%1 (%2)").arg(reason, record.noDriverHint);
 }
 
 // One line for a failure that ended in an error.
@@ -140,6 +143,7 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
     // The record as it is now: a reload during the reading does not change it.
     const Device record = device(role);
     double result = 0;
+    bool reached = false; // the exchange was tried: it counts
     try {
         const InstrumentModel *driver = record.driver(op);
         if (!driver || driver->exchange->givesText) {
@@ -147,8 +151,11 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
         } else if (!record.port) {
             why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));
         } else {
+            reached = true;
             const QVariant value = co_await runExchange(*driver, record.port, {}, roleName(role), &why);
             result = readingValue(value) * record.Divisore;
+            if (why.isEmpty() && op != RoleOperation::AzzeraLunghezza)
+                why = record.divisoreProblem;
             if (why.isEmpty())
                 emit readingTaken(role, op, result);
         }
@@ -162,6 +169,8 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
             why = QStringLiteral("the reading failed");
         result = 0;
     }
+    if (reached)
+        count(role, why.isEmpty());
     co_return result;
 }
 
@@ -172,14 +181,17 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
     why.clear();
     const Device record = device(role);
     QString result;
+    bool reached = false; // the exchange was tried: it counts
     try {
         const InstrumentModel *driver = record.driver(op);
         if (!driver || !driver->exchange->givesText)
             why = unconfigured(role, op, record);
         else if (!record.port)
             why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));
-        else
+        else {
+            reached = true;
             result = (co_await runExchange(*driver, record.port, std::move(parametri), roleName(role), &why)).toString();
+        }
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);
         if (why.isEmpty())
@@ -190,21 +202,101 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
             why = QStringLiteral("the command failed");
         result.clear();
     }
+    if (reached)
+        count(role, why.isEmpty());
     co_return result;
 }
 
-void Line::reloadConfiguration(const QString &why)
+void Line::count(Role role, bool valid)
+{
+    ReadingCounts &counts = m_counts[size_t(role)];
+    ++(valid ? counts.valid : counts.failed);
+    emit healthChanged();
+}
+
+namespace {
+
+double medianMs(QList<qint64> microseconds)
+{
+    std::sort(microseconds.begin(), microseconds.end());
+    const qsizetype n = microseconds.size();
+    const double middle = n % 2 ? double(microseconds[n / 2]) : (microseconds[n / 2 - 1] + microseconds[n / 2]) / 2.0;
+    return middle / 1000;
+}
+
+} // namespace
+
+QList<RoleHealth> Line::health() const
+{
+    QList<RoleHealth> roles;
+    if (!m_dispositivi)
+        return roles;
+    for (int index = 0; index < kRoleCount; ++index) {
+        const Role role = Role(index);
+        const Device &record = (*m_dispositivi)[size_t(index)];
+        if (record.Marca.isEmpty() && record.Modello.isEmpty() && record.Porta < 1)
+            continue;
+        RoleHealth h;
+        h.role = role;
+        h.brand = record.Marca;
+        h.model = record.Modello;
+        h.port = record.Porta > 0 ? record.Porta : 0;
+        h.readings = m_counts[size_t(index)].valid;
+        h.failedReadings = m_counts[size_t(index)].failed;
+        const bool driven = std::any_of(record.drivers.begin(), record.drivers.end(),
+                                        [](const InstrumentModel *driver) { return driver != nullptr; });
+        const PortControl *port = record.port.get();
+        if (port) {
+            h.device = port->devicePath();
+            h.settings = port->Settings();
+        }
+        if (!driven || !port) {
+            h.state = HealthState::Unconfigured;
+            if (driven)
+                h.lastError = QStringLiteral("no port (Porta)");
+            else if (record.Marca.isEmpty() && record.Modello.isEmpty())
+                h.lastError = QStringLiteral("no Marca or Modello");
+            else
+                h.lastError = QStringLiteral("no known model %1 %2").arg(record.Marca, record.Modello);
+            roles.append(h);
+            continue;
+        }
+        const PortControl::Health &health = port->health();
+        if (!port->PortOpen())
+            h.state = port->deviceThere() ? HealthState::Closed : HealthState::Gone;
+        else
+            h.state = health.silentExchanges > 0 ? HealthState::Silent : HealthState::Ok;
+        h.lastError = !health.lastError.isEmpty() ? health.lastError : port->lastErrorText();
+        const QList<PortControl::ExchangeTime> times = health.times.value(roleName(role));
+        if (!times.isEmpty()) {
+            QList<qint64> elapsed, wire;
+            for (const PortControl::ExchangeTime &t : times) {
+                elapsed.append(t.elapsedUs);
+                wire.append(t.wireUs);
+            }
+            h.timedExchanges = int(times.size());
+            h.exchangeMs = medianMs(elapsed);
+            h.wireMs = medianMs(wire);
+        }
+        roles.append(h);
+    }
+    return roles;
+}
+
+QStringList Line::reloadConfiguration(const QString &why)
 {
     // With no client the ports are not loaded: the next client loads the
     // configuration as it is then.
     if (m_closed || !m_portHost) {
         qCInfo(lcServer).noquote() << QStringLiteral("configuration not reloaded (%1): no client, nothing is loaded")
                                           .arg(why);
-        return;
+        return {};
     }
     qCInfo(lcServer).noquote() << QStringLiteral("reloading the configuration (%1)").arg(why);
+    const WarningCollector collector;
     emit aboutToReload();
     CaricaDispositivi();
+    return collector.warnings();
 }
 
 ResolvedPort Line::resolvePort(const QString &text)

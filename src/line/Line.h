@@ -6,6 +6,7 @@
 #include "common/KeepAlive.h"
 #include "line/Device.h"
 #include "line/HeightSettings.h"
+#include "line/InstrumentHealth.h"
 #include "line/PortHost.h"
 
 #include <QCoro/QCoroTask>
@@ -59,8 +60,9 @@ public:
     // The reading of the role's instrument for op times its Divisore; every
     // failure below the record look-up (no driver, a closed port, a reply
     // that does not convert) gives 0. problem, when given, is cleared for a
-    // valid reading and otherwise set to one line saying why there was none;
-    // it must outlive the call.
+    // valid reading and otherwise set to one line saying why there was none
+    // (a Divisore that is not a number among the reasons, except for the
+    // zero command, which is not scaled); it must outlive the call.
     QCoro::Task<double> LeggiValore(Role role, RoleOperation op, QString *problem = nullptr);
     // The same for the role that serves op.
     QCoro::Task<double> LeggiValore(RoleOperation op, QString *problem = nullptr)
@@ -78,8 +80,9 @@ public:
     // one place a reload happens (SIGHUP, Diagnostics.Reload, the dialog).
     // why says who asked, for the log line. Those who keep more than the
     // line's records (definitions read from files) reload theirs on
-    // aboutToReload, before the records are read.
-    void reloadConfiguration(const QString &why);
+    // aboutToReload, before the records are read. Gives every warning the
+    // reload logged (what it could not use), empty for a clean load.
+    QStringList reloadConfiguration(const QString &why);
 
     // A client's port reference: NotFound for a port number without a port
     // object (0 among them); a device the server holds open is that port;
@@ -89,6 +92,10 @@ public:
 
     // What the last load read; only a load changes it.
     const HeightSettings &height() const { return m_height; }
+
+    // The health of every configured role (one with a brand, a model or a
+    // port number), in role order; empty before the first load.
+    QList<RoleHealth> health() const;
 
     // Live Global instances, the server's own one included.
     int NumeroIstanze() const { return m_numeroIstanze; }
@@ -111,6 +118,9 @@ signals:
     // A role's instrument gave this reading (scaled, as its caller gets it)
     // for op. Readings that failed are not told.
     void readingTaken(quorvex::Role role, quorvex::RoleOperation op, double value);
+    // A role's exchange ended, with or without a reading: its health may
+    // have changed.
+    void healthChanged();
 
 private:
     void retireTemporaries();
@@ -125,6 +135,13 @@ private:
     // The loaded port host keeps the process alive, like a loaded window.
     KeepAliveToken m_portHostLoaded;
     int m_numeroIstanze = 0;
+    // Valid and failed readings of each role since start, across reloads.
+    struct ReadingCounts {
+        quint64 valid = 0;
+        quint64 failed = 0;
+    };
+    std::array<ReadingCounts, kRoleCount> m_counts{};
+    void count(Role role, bool valid);
     // Ports opened for a single call, while that call runs.
     std::vector<std::weak_ptr<PortControl>> m_temporaries;
     bool m_closed = false;

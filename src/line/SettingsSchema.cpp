@@ -83,6 +83,9 @@ std::vector<SettingRow> makeSchema()
          {"Impianto", "File pass&word", "TxtImpiantoFilePassword", 26, "file con la password (prima riga)"}},
         {Impianto, FileCA, K::Text, "", nullptr, {"Impianto", "File &CA", "TxtImpiantoFileCA", 27, "vuoto: senza TLS"}},
         {Impianto, Keepalive, K::WholeNumber, "60", nullptr, {"Impianto", "&Keepalive (s)", "TxtImpiantoKeepalive", 28}},
+        // The Sparkplug B edge node: set in the file, not shown by the dialog.
+        {Impianto, Sparkplug, K::Boolean, "0", nullptr},
+        {Impianto, Gruppo, K::Text, "quorvex", nullptr},
     });
     return rows;
 }

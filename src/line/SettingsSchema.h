@@ -35,6 +35,8 @@ inline constexpr char Utente[] = "Utente";
 inline constexpr char FilePassword[] = "FilePassword";
 inline constexpr char FileCA[] = "FileCA";
 inline constexpr char Keepalive[] = "Keepalive";
+inline constexpr char Sparkplug[] = "Sparkplug"; // 1: a Sparkplug B edge node beside the JSON topics
+inline constexpr char Gruppo[] = "Gruppo";       // its group id
 // A window's placement, under the group named after the window.
 inline constexpr char Width[] = "Width";
 inline constexpr char Height[] = "Height";

@@ -39,6 +39,13 @@ std::optional<LineSettings> LineSettings::parse(const QString &text)
     return s;
 }
 
+double LineSettings::characterMicroseconds() const
+{
+    const double stop = stopBits == QLatin1String("1.5") ? 1.5 : stopBits == QLatin1String("2") ? 2 : 1;
+    const double bits = 1 + dataBits + (parity == 'N' ? 0 : 1) + stop;
+    return baud > 0 ? bits * 1e6 / baud : 0;
+}
+
 QString LineSettings::toString() const
 {
     return QStringLiteral("%1,%2,%3,%4").arg(baud).arg(QLatin1Char(parity)).arg(dataBits).arg(stopBits);

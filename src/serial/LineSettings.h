@@ -17,6 +17,9 @@ struct LineSettings {
     // Parses the text; nullopt when it is not valid line settings.
     static std::optional<LineSettings> parse(const QString &text);
     QString toString() const;
+    // How long one character takes on the wire: start bit, data bits,
+    // parity bit and stop bits at the baud rate.
+    double characterMicroseconds() const;
     bool operator==(const LineSettings &) const = default;
 };
 

@@ -18,6 +18,8 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QStringList>
 #include <QVariant>
@@ -92,13 +94,31 @@ public:
     // How the instrument on the line has been answering, as the exchanges
     // saw it: exchanges in a row that heard nothing, when the last reply
     // came (invalid before any), and the last error an exchange met.
+    // Timed exchanges: from the request written to the reply complete,
+    // beside the time request and reply take on the wire at the line's
+    // speed; the last kTimedExchanges of each role, newest last.
+    struct ExchangeTime {
+        qint64 elapsedUs = 0;
+        qint64 wireUs = 0;
+    };
+    static constexpr int kTimedExchanges = 15;
     struct Health {
         int silentExchanges = 0;
         QDateTime lastReply;
         QString lastError;
+        QHash<QString, QList<ExchangeTime>> times; // by role ("" for direct calls)
     };
     Health &health() { return m_health; }
     const Health &health() const { return m_health; }
+
+    // The time bytes take on the wire at the port's line settings.
+    qint64 wireMicroseconds(qsizetype bytes) const
+    {
+        return qint64(double(bytes) * m_settings.characterMicroseconds());
+    }
+    // Whether its device is there to be opened (a port whose device was
+    // unplugged is not).
+    bool deviceThere() const { return devicePresent(); }
 
     // A port object whose host has gone: every operation fails from now on.
     void retire();

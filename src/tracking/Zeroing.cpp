@@ -40,7 +40,8 @@ private:
 
 } // namespace
 
-QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misuraMedia, Sampler *sampler)
+QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misuraMedia, Sampler *sampler,
+                                                   QString *notZeroed)
 {
     PauseGuard held(misuraMedia ? sampler : nullptr);
     // A tick that has already read the counter must store its length before
@@ -48,8 +49,14 @@ QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misu
     if (held.get())
         co_await held.get()->waitForTickToFinish();
 
-    if (steps.zeroCounter)
-        co_await steps.zeroCounter();
+    if (steps.zeroCounter) {
+        const QString why = co_await steps.zeroCounter();
+        if (!why.isEmpty()) {
+            if (notZeroed)
+                *notZeroed = why;
+            co_return std::nullopt;
+        }
+    }
     // A precise timer: the default coarse one may end the wait 5% early,
     // before the counter has had its time to settle.
     QTimer settle;

@@ -4,6 +4,7 @@
 // height tracking is on, the coil's average and the rebased buffer, with
 // the sampler held meanwhile.
 #include <QCoro/QCoroTask>
+#include <QString>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -14,8 +15,9 @@ class Sampler;
 struct FinishedCoil;
 
 struct ZeroingSteps {
-    // Sends the counter its zero command; a failed command is not an error.
-    std::function<QCoro::Task<>()> zeroCounter;
+    // Sends the counter its zero command; gives why the counter did not
+    // zero (no answer, a refused write, no port, ...), empty when it did.
+    std::function<QCoro::Task<QString>()> zeroCounter;
     // Reads the counter now (never the sampler's cached length); failures 0.
     std::function<QCoro::Task<double>()> readLengthForced;
     // A reading below this ends the wait for the zero.
@@ -33,8 +35,12 @@ struct ZeroingSteps {
 // and gives nullopt. With it on, the sampler (when there is one) is paused
 // for the whole sequence, a tick in flight is let finish before the zero
 // command, and the result is the finished coil's average height (0 without
-// a sampler). The sampler is resumed even when a step throws; the error
-// then goes on to the caller.
-QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misuraMedia, Sampler *sampler);
+// a sampler). A zero command that was not done ends the zeroing at once:
+// the counter still counts the same coil, so no coil is closed, the buffer
+// stays as it is, the result is nullopt and notZeroed (when given) says
+// why. The sampler is resumed even when a step throws; the error then goes
+// on to the caller.
+QCoro::Task<std::optional<double>> AzzeraLunghezza(ZeroingSteps steps, bool misuraMedia, Sampler *sampler,
+                                                   QString *notZeroed = nullptr);
 
 } // namespace quorvex

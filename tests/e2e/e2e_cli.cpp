@@ -185,9 +185,12 @@ TEST_F(Cli, TimeoutEndsTheWaitForASilentScale)
     // answers; the client gives up after half a second.
     d400->setSilent(true);
     startHeldServer();
-    const ClientRun run = runClient({"--timeout", "0.5", "LeggiPeso_BILANCIAI_D400", "3"});
+    ClientRun run = runClient({"--timeout", "0.5", "LeggiPeso_BILANCIAI_D400", "3"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(run.err.startsWith("quorvex: org.freedesktop.DBus.Error.NoReply: ")) << run.err.toStdString();
+    EXPECT_EQ(run.err, "quorvex: no answer from the Quorvex server within 0.5 s (--timeout SECS waits longer)\n");
+    // -v adds the bus's own error.
+    run = runClient({"-v", "--timeout", "0.5", "LeggiPeso_BILANCIAI_D400", "3"});
+    EXPECT_TRUE(run.err.contains("\nquorvex: D-Bus error: org.freedesktop.DBus.Error.NoReply: ")) << run.err.toStdString();
 }
 
 TEST_F(Cli, EmptyVariantResultPrintsEmpty)

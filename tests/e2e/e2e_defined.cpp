@@ -110,7 +110,14 @@ TEST_F(Defined, TextScaleReadsScaledAndABrokenOrTakenDefinitionIsOneWarningEach)
     QProcess reload;
     reload.start(clientPath(), {QStringLiteral("reload")});
     ASSERT_TRUE(reload.waitForFinished(10000));
-    EXPECT_EQ(reload.exitCode(), 0) << reload.readAllStandardError().toStdString();
+    // What the load still refuses is said to whoever reloaded.
+    const QString reloadErr = QString::fromLocal8Bit(reload.readAllStandardError());
+    EXPECT_EQ(reload.exitCode(), 4) << reloadErr.toStdString();
+    EXPECT_TRUE(reloadErr.contains(QStringLiteral("quorvex: reload: instrument definition %1/d400.ini: [Strumento] "
+                                                  "Marca/Modello BILANCIAI D400 is already a built-in model")
+                                       .arg(folder())))
+        << reloadErr.toStdString();
+    EXPECT_FALSE(reloadErr.contains(QStringLiteral("broken.ini"))) << reloadErr.toStdString();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 50);
     EXPECT_EQ(m_server.processId(), pid);
 }

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <csignal>
 
@@ -128,6 +129,53 @@ TEST_F(Feed, OnlineRetainedReadingsOfEachRoleNewestWinsKeptRunningOfflineWhenKil
     ::kill(pid_t(m_server.processId()), SIGKILL);
     ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 2));
     EXPECT_EQ(sub.on("quorvex/L1/stato").last().payload, "offline");
+}
+
+TEST_F(Feed, EachRolesHealthRetainedOnSaluteInPortsAndInTheClient)
+{
+    scale->setWeightField("   12,340");
+    // A scale that takes 30 ms to answer, its reply paced at the line's speed.
+    scale->setPacing(9600);
+    scale->setReplyDelay(std::chrono::milliseconds(30));
+    startServer();
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
+
+    const QVariantMap health = instrumentHealth("Bilancia");
+    EXPECT_EQ(health.value("state").toString(), "ok");
+    EXPECT_EQ(health.value("model").toString(), "D400");
+    EXPECT_EQ(health.value("port").toInt(), 3);
+    EXPECT_EQ(health.value("readings").toULongLong(), 3u);
+    EXPECT_EQ(health.value("failedReadings").toULongLong(), 0u);
+    EXPECT_EQ(health.value("timedExchanges").toInt(), 3);
+    // "XB" CR and a 15-byte reply, 10 bits a character at 9600 baud.
+    EXPECT_NEAR(health.value("wireMs").toDouble(), 18.75, 0.01);
+    EXPECT_GE(health.value("exchangeMs").toDouble(), 30);
+    EXPECT_EQ(instrumentHealth("Contametri").value("state").toString(), "ok");
+
+    // Retained: a late subscriber has it, with the figures within 5 s.
+    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/salute"));
+    const auto lastScale = [&] {
+        const QList<mqtt::Message> messages = sub.on("quorvex/L1/salute");
+        return messages.isEmpty() ? QJsonObject()
+                                  : json(messages.last().payload).value("roles").toObject().value("Bilancia").toObject();
+    };
+    ASSERT_TRUE(waitUntil([&] { return lastScale().value("readings").toInt() == 3; }, 15000));
+    EXPECT_TRUE(sub.on("quorvex/L1/salute").first().retained);
+    EXPECT_NEAR(lastScale().value("wireMs").toDouble(), 18.75, 0.01);
+
+    // The scale falls silent: the new state is published, and told by the client.
+    scale->setSilent(true);
+    callDouble("LeggiPeso");
+    ASSERT_TRUE(waitUntil([&] { return lastScale().value("state").toString() == "silent"; }));
+    EXPECT_EQ(lastScale().value("failedReadings").toInt(), 1);
+    EXPECT_TRUE(lastScale().value("lastError").toString().contains("no answer")) << qPrintable(lastScale().value("lastError").toString());
+    QProcess client;
+    client.start(clientPath(), {QStringLiteral("ports")});
+    ASSERT_TRUE(client.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(client.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QRegularExpression("Bilancia +silent +3 +3 +1"))) << out.toStdString();
 }
 
 TEST_F(Feed, WrongPasswordIsLoggedReadingsUnaffectedOrderlyExitSaysOffline)

@@ -23,6 +23,7 @@
 #include <QDBusPendingCall>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSettings>
@@ -133,6 +134,12 @@ protected:
     {
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
         server.reset();
+        // A box of the load's warnings outlives its dialog, as the operator
+        // has not closed it: it must not take the next test's keyboard.
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QMessageBox *>(window))
+                window->close();
+        }
     }
 
     void startInProcess() { server = std::make_unique<InProcessServer>(); }

@@ -109,13 +109,14 @@ struct Message {
 class Subscriber {
 public:
     // Subscribes to filter at QoS 1; with an id, in a persistent session
-    // that keeps what arrives while the broker is restarted.
+    // that keeps what arrives while the broker is restarted. With hex, each
+    // payload is kept as hexadecimal text (binary payloads).
     Subscriber(int port, const QString &filter, const QString &user = {}, const QString &password = {},
-               const QString &persistentId = {})
+               const QString &persistentId = {}, bool hex = false)
     {
         QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
                          QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), filter,
-                         QStringLiteral("-F"), QStringLiteral("%r %t %p")};
+                         QStringLiteral("-F"), hex ? QStringLiteral("%r %t %x") : QStringLiteral("%r %t %p")};
         if (!user.isEmpty())
             args << QStringLiteral("-u") << user << QStringLiteral("-P") << password;
         if (!persistentId.isEmpty())

@@ -52,6 +52,15 @@ QVariantMap portInfo(int n)
     return {};
 }
 
+QVariantMap instrumentHealth(const QString &role)
+{
+    const QDBusMessage reply = diagnostics(QStringLiteral("Ports"));
+    for (const QVariantMap &entry : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(1)))
+        if (entry.value(QStringLiteral("role")).toString() == role)
+            return entry;
+    return {};
+}
+
 QVariantMap feedStatus()
 {
     qDBusRegisterMetaType<QVariantMap>();

@@ -30,6 +30,9 @@ QDBusMessage diagnostics(const QString &method, const QVariantList &args = {});
 QDBusMessage history(const QString &method, const QVariantList &args = {});
 // What Diagnostics.Ports() says about port number n; empty when it lists none.
 QVariantMap portInfo(int n);
+// What Diagnostics.Ports() says about the health of role ("Bilancia", ...);
+// empty when it lists none.
+QVariantMap instrumentHealth(const QString &role);
 // Diagnostics.Feed(): the plant feed's state.
 QVariantMap feedStatus();
 // Connects slot of receiver to signal name of interface, sent by the server.

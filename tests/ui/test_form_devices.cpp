@@ -67,6 +67,7 @@ class TestFormDevices : public QObject {
     Line *m_server = nullptr;
     LoadedWindow<FormDevices> m_window; // as the server holds its dialog
     int m_reloads = 0;
+    QStringList m_loadWarnings; // what the next reload says
     int m_samplerShown = 0;
     int m_holdsBefore = 0;
     // The window holds the process alive while loaded.
@@ -92,6 +93,7 @@ class TestFormDevices : public QObject {
         h.reloadConfiguration = [this] {
             ++m_reloads;
             m_server->CaricaDispositivi();
+            return std::exchange(m_loadWarnings, {});
         };
         h.samplerWasOnAtLastLoad = [this] { return m_server->height().MisuraMedia; };
         h.showSampler = [this] { ++m_samplerShown; };
@@ -161,6 +163,7 @@ private slots:
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir->path());
         QLocale::setDefault(QLocale(QLocale::English));
         m_reloads = m_samplerShown = 0;
+        m_loadWarnings.clear();
         m_server = new Line([](const QString &) { return std::make_shared<MemoryPort>(); });
         m_server->loadPortHost(); // as in the server: the dialog's reloads find it loaded
         m_holdsBefore = KeepAlive::process().count();
@@ -379,6 +382,28 @@ private slots:
         waitClosed(w);
         QCOMPARE(SettingsStore().value("Bilancia", "Marca"), std::optional<QString>("nuova"));
         QCOMPARE(m_reloads, 1);
+    }
+
+    // A load that could not use everything is shown like a failed save, in
+    // a box that stays after the dialog has closed.
+    void loadWarningsAfterOkAreShown()
+    {
+        m_loadWarnings = {QStringLiteral("[Bilancia] Divisor is not a key of [Bilancia] and is not read")};
+        QPointer<FormDevices> w = show();
+        press(Qt::Key_Return);
+        waitClosed(w);
+        QCOMPARE(m_reloads, 1);
+        QMessageBox *box = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == QStringLiteral("LoadWarningsMessage"))
+                box = qobject_cast<QMessageBox *>(top);
+        }
+        QVERIFY(box);
+        QTRY_VERIFY(box->isVisible());
+        QVERIFY(box->informativeText().contains(QStringLiteral("Divisor is not a key")));
+        QVERIFY(box->informativeText().contains(fileName()));
+        QVERIFY(!box->accessibleName().isEmpty());
+        box->accept();
     }
 
     // The brand and model fields offer the models that serve the role; a

@@ -3,6 +3,7 @@
 #include "api/DbusBinding.h"
 #include "api/Global.h"
 #include "api/History.h"
+#include "api/Interfaces.h"
 #include "common/AutomationError.h"
 #include "drivers/Exchanges.h"
 #include "drivers/LineExchange.h"
@@ -14,6 +15,7 @@
 #include "RunTask.h"
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -179,6 +181,7 @@ TEST(Interface, OperationTableComesWholeFromTheInterfaceFile)
     for (const Operation &op : operations()) {
         EXPECT_EQ(op.slot, ++slot);
         EXPECT_TRUE(op.driver() || op.generic || op.roleOperation) << op.name.toStdString() << " runs nothing";
+        EXPECT_EQ(op.takesPort(), op.driver()) << op.name.toStdString() << ": the client would call it otherwise";
     }
     // Optional parameters and their defaults.
     const Operation *force = findOperation(QStringLiteral("LeggiLunghezza"));
@@ -188,6 +191,22 @@ TEST(Interface, OperationTableComesWholeFromTheInterfaceFile)
     EXPECT_TRUE(findOperation(0x6003000b)->params.at(0).defaultValue) << "ShowSampler shows by default";
     EXPECT_EQ(findOperation(QStringLiteral("ScriviServizio_CTM_MELSEC"))->requiredCount(), 2);
     EXPECT_TRUE(interfaceXml().contains("VELKARO - Comunicazione con dispositivi seriali"));
+}
+
+// What introspection serves is each file's <interface> element, byte for
+// byte, as the tables generated from the files carry it.
+TEST(Interface, IntrospectionServesTheFilesElements)
+{
+    ASSERT_EQ(interfaces().size(), 3u);
+    for (const Interface &interface : interfaces()) {
+        QFile file(QStringLiteral(QUORVEX_SOURCE_DIR "/data/%1.xml").arg(interface.name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << interface.name.toStdString();
+        const QString text = QString::fromUtf8(file.readAll());
+        const qsizetype begin = text.indexOf(QLatin1String("<interface"));
+        const qsizetype end = text.lastIndexOf(QLatin1String("</interface>")) + 12;
+        EXPECT_EQ(interface.element, text.mid(begin, end - begin) + QLatin1Char('\n')) << interface.name.toStdString();
+    }
+    EXPECT_EQ(interfaceXml(), interfaces().front().element);
 }
 
 TEST(Interface, EveryMethodOfTheInterfaceFilesHasAHandler)

@@ -183,10 +183,10 @@ protected:
     bool heldAtZero = false;
     ZeroingSteps steps(std::chrono::milliseconds settle = 10ms)
     {
-        return {[this]() -> QCoro::Task<> {
+        return {[this]() -> QCoro::Task<QString> {
                     seenAtZero = sampler.UltimaLunghezza();
                     heldAtZero = !sampler.isRunning() && !sampler.isTickRunning();
-                    co_return;
+                    co_return QString();
                 },
                 [this]() -> QCoro::Task<double> {
                     co_return counter[std::min<std::size_t>(std::size_t(forcedReads++), counter.size() - 1)];
@@ -222,9 +222,9 @@ TEST_F(ZeroingTest, TheSettleWaitIsNeverShort)
     QElapsedTimer sinceZero;
     qint64 waited = -1;
     ZeroingSteps s = steps(500ms);
-    s.zeroCounter = [&]() -> QCoro::Task<> {
+    s.zeroCounter = [&]() -> QCoro::Task<QString> {
         sinceZero.start();
-        co_return;
+        co_return QString();
     };
     s.readLengthForced = [&]() -> QCoro::Task<double> {
         waited = sinceZero.elapsed();
@@ -265,14 +265,27 @@ TEST_F(ZeroingTest, TwoZeroingsAtOnceRebaseOnceHandOverOneCoilAndResume)
     EXPECT_EQ(coils[0].samples[2].Altezza, 7);
 }
 
-TEST_F(ZeroingTest, AFailedZeroCommandStillResumesTheSampler)
+TEST_F(ZeroingTest, AFailedZeroCommandClosesNoCoilAndStillResumesTheSampler)
 {
     ZeroingSteps s = steps();
-    s.zeroCounter = []() -> QCoro::Task<> {
+    s.zeroCounter = []() -> QCoro::Task<QString> {
         throw std::runtime_error("no counter");
-        co_return;
+        co_return QString();
     };
     EXPECT_THROW(runTask(AzzeraLunghezza(s, true, &sampler)), std::runtime_error);
     EXPECT_TRUE(sampler.isRunning());
     EXPECT_EQ(sampler.campioni().size(), 5);
+
+    // A counter that did not zero: the coil goes on, nothing is handed over.
+    int coils = 0;
+    s.zeroCounter = []() -> QCoro::Task<QString> { co_return QStringLiteral("no answer within 2000 ms"); };
+    s.coilFinished = [&coils](const FinishedCoil &) { ++coils; };
+    QString why;
+    EXPECT_FALSE(runTask(AzzeraLunghezza(s, true, &sampler, &why)));
+    EXPECT_EQ(why, "no answer within 2000 ms");
+    EXPECT_EQ(coils, 0);
+    EXPECT_EQ(forcedReads, 0);
+    EXPECT_EQ(sampler.campioni().size(), 5);
+    EXPECT_EQ(sampler.UltimaLunghezza(), 12.5);
+    EXPECT_TRUE(sampler.isRunning());
 }

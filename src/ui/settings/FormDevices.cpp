@@ -298,8 +298,9 @@ void FormDevices::CmdAction_Click(int Index)
             reportSaveFailure(why);
             return;
         }
-        if (m_hooks.reloadConfiguration)
-            m_hooks.reloadConfiguration();
+        const QStringList warnings = m_hooks.reloadConfiguration ? m_hooks.reloadConfiguration() : QStringList();
+        if (!warnings.isEmpty())
+            reportLoadWarnings(warnings);
         accept();
     } else if (tag == QLatin1String("CANCEL")) {
         reject();
@@ -322,6 +323,22 @@ void FormDevices::reportSaveFailure(const QString &why)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->open();
+}
+
+// Saved and loaded, but the load could not use everything: said in a box
+// of its own, which stays after the dialog has closed (the settings are in
+// use; what the warnings name is mended in the dialog or the file).
+void FormDevices::reportLoadWarnings(const QStringList &warnings)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                QStringLiteral("Le impostazioni sono state salvate e caricate, con avvisi."),
+                                QMessageBox::Ok, parentWidget());
+    box->setObjectName(QStringLiteral("LoadWarningsMessage"));
+    box->setAccessibleName(QStringLiteral("Avvisi del caricamento"));
+    box->setInformativeText(QStringLiteral("File: %1\n\n%2").arg(SettingsStore().fileName(),
+                                                                 warnings.join(QLatin1Char('\n'))));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
 }
 
 // Ctrl+Tab and Ctrl+Shift+Tab change the tab wherever the focus is, the

@@ -50,6 +50,7 @@ private:
     void updatePortsTab();
     void CmdAction_Click(int Index);
     void reportSaveFailure(const QString &why);
+    void reportLoadWarnings(const QStringList &warnings);
 
     FormDevicesHooks m_hooks;
     QTabWidget *m_tabs = nullptr;

@@ -3,13 +3,15 @@
 // so the window depends on nothing above the configured line.
 #include "ui/settings/SerialDevices.h"
 
+#include <QStringList>
 #include <functional>
 
 namespace quorvex {
 
 struct FormDevicesHooks {
-    // Reloads the configuration from the store (CaricaDispositivi).
-    std::function<void()> reloadConfiguration;
+    // Reloads the configuration from the store (CaricaDispositivi); gives
+    // the warnings the load logged, empty for a clean load.
+    std::function<QStringList()> reloadConfiguration;
     // MisuraMedia as the last configuration load read it.
     std::function<bool()> samplerWasOnAtLastLoad;
     // Opens the sampler window through the server's own instance.

@@ -1,0 +1,89 @@
+#pragma once
+// The line as a Sparkplug B edge node: a second MQTT connection to the
+// plant's broker, beside the JSON topics, with its own Last Will.
+//   spBv1.0/<Gruppo>/NBIRTH/<Linea>            bdSeq, Node Control/Rebirth, Properties/Version
+//   spBv1.0/<Gruppo>/DBIRTH/<Linea>/<device>   every metric of a device with its value
+//   spBv1.0/<Gruppo>/DDATA/<Linea>/<device>    a reading, a change of state, a coil record
+//   spBv1.0/<Gruppo>/DDEATH/<Linea>/<device>   a role no longer configured
+//   spBv1.0/<Gruppo>/NDEATH/<Linea>            the Last Will (and an orderly end)
+//   spBv1.0/<Gruppo>/NCMD/<Linea>              read: Node Control/Rebirth only
+// Devices: the configured roles Bilancia, Contametri and Altezza, and
+// Bobine. Births, data and device deaths are QoS 0, not retained; the
+// death is QoS 1, not retained. Nothing received is ever written to the
+// line: every command but a rebirth is refused.
+#include "feed/FeedSettings.h"
+#include "feed/MqttClient.h"
+#include "feed/ReadingThrottle.h"
+#include "history/CoilRecord.h"
+#include "line/InstrumentHealth.h"
+
+#include <QObject>
+#include <QVariantMap>
+#include <array>
+#include <functional>
+#include <optional>
+
+namespace quorvex::sparkplug {
+class Payload;
+}
+
+namespace quorvex {
+
+class SparkplugNode : public QObject {
+    Q_OBJECT
+public:
+    struct Sources {
+        std::function<QList<RoleHealth>()> health;
+        std::function<std::optional<CoilRecord>()> lastCoil; // with its profile
+    };
+
+    explicit SparkplugNode(Sources sources, QObject *parent = nullptr);
+    ~SparkplugNode() override;
+
+    // Starts, moves or ends the node as the settings say (Server set and
+    // Sparkplug=1). Unchanged settings change nothing.
+    void configure(const FeedSettings &settings);
+    bool enabled() const { return m_settings.sparkplugEnabled(); }
+
+    void takeReading(Role role, RoleOperation op, double value);
+    void coilRecorded(const CoilRecord &record);
+    // A role's health may have changed, or the configuration was loaded.
+    void healthChanged();
+    // An orderly end: NDEATH, then a clean disconnect.
+    void shutdown();
+
+    // "off", "connecting", "connected" or "waiting", and the bdSeq of the
+    // connection.
+    QVariantMap status() const;
+
+    // The bdSeq of the connection now (or being made).
+    int bdSeq() const { return m_bdSeq; }
+
+private:
+    void onConnected();
+    void onReceived(const QByteArray &topic, const QByteArray &payload);
+    void sendReading(Role role, const FeedReading &reading);
+    void birth();
+    void deviceBirth(const RoleHealth &role);
+    void coilBirth();
+    QByteArray deathPayload() const;
+    QByteArray topic(const char *type, const QString &device = {}) const;
+    // Publishes a payload with the next seq.
+    void publish(const QByteArray &topic, sparkplug::Payload &payload);
+    // The roles that are devices: Bilancia, Contametri, Altezza when configured.
+    static QList<RoleHealth> devices(const QList<RoleHealth> &health);
+
+    Sources m_sources;
+    FeedSettings m_settings;
+    MqttClient m_client;
+    ReadingThrottle m_readings;
+    QTimer m_healthTick;
+    int m_seq = 0;
+    int m_bdSeq = 0;        // this connection's, as its Last Will says
+    int m_nextBdSeq = 0;    // the next connection's
+    bool m_born = false;    // NBIRTH sent on this connection
+    QList<RoleHealth> m_bornDevices; // the role devices born, with the state they last told
+    std::array<std::optional<FeedReading>, kRoleOperationCount> m_last; // the last value of each reading
+};
+
+} // namespace quorvex

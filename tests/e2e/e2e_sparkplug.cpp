@@ -1,0 +1,223 @@
+// The Sparkplug B edge node end to end: the server publishing to a real
+// mosquitto broker, what it publishes decoded by python3-protobuf with the
+// classes protoc makes from the node's .proto, commands sent with
+// mosquitto_pub.
+#include "tests/e2e/Harness.h"
+#include "tests/support/MqttBroker.h"
+
+#include "sim/instruments/CtmCounter.h"
+#include "sim/instruments/D400.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
+#include <memory>
+
+using namespace e2e;
+
+namespace {
+
+const QString kPrefix = QStringLiteral("spBv1.0/quorvex/");
+
+class Sparkplug : public ServerTest {
+protected:
+    mqtt::Broker broker;
+    sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
+    sim::Handle<sim::CtmCounter> counter = sim::launch<sim::CtmCounter>();
+    sim::Handle<sim::CtmCounter> height = sim::launch<sim::CtmCounter>();
+    std::unique_ptr<mqtt::Subscriber> sub;
+
+    void SetUp() override
+    {
+        qputenv("XDG_DATA_HOME", (configHome() + "/data").toLocal8Bit());
+        ASSERT_TRUE(broker.start());
+        mapPort(3, scale->slavePath());
+        mapPort(4, counter->slavePath());
+        mapPort(5, height->slavePath());
+        configureRole("Bilancia", "BILANCIAI", "D400", 3, "1");
+        configureRole("Contametri", "CTM", "1", 4, "1");
+        configureRole("Altezza", "CTM", "1", 5, "1");
+        setSetting("Impianto", "Server", "127.0.0.1");
+        setSetting("Impianto", "Porta", QString::number(broker.port()));
+        setSetting("Impianto", "Linea", "L1");
+        setSetting("Impianto", "Sparkplug", "1");
+        // Births are not retained: the subscriber listens before the server starts.
+        sub = std::make_unique<mqtt::Subscriber>(broker.port(), QStringLiteral("spBv1.0/#"), QString(), QString(),
+                                                 QString(), true);
+        waitUntil([] { return false; }, 500);
+    }
+    void TearDown() override { stopServer(); }
+
+    static QString topic(const QString &type, const QString &device = {})
+    {
+        return kPrefix + type + QStringLiteral("/L1") + (device.isEmpty() ? QString() : QLatin1Char('/') + device);
+    }
+    bool waitFor(const QString &type, const QString &device, int n)
+    {
+        return sub->waitForCount(topic(type, device), n);
+    }
+
+    // Every message so far, decoded: {"topic", "timestamp", "seq", "metrics": {name: {...}}}.
+    QList<QJsonObject> decoded()
+    {
+        QByteArray input;
+        for (const mqtt::Message &m : sub->messages())
+            input += m.topic.toUtf8() + ' ' + m.payload + '\n';
+        QProcess python;
+        python.start(QStringLiteral(SYSTEM_PYTHON),
+                     {QStringLiteral(SPARKPLUG_SCRIPT), QStringLiteral(SPARKPLUG_PY_DIR), QStringLiteral("decode")});
+        python.write(input);
+        python.closeWriteChannel();
+        python.waitForFinished(30000);
+        EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+        QList<QJsonObject> messages;
+        for (const QByteArray &line : python.readAllStandardOutput().split('\n'))
+            if (!line.isEmpty())
+                messages.append(QJsonDocument::fromJson(line).object());
+        return messages;
+    }
+    QList<QJsonObject> on(const QString &type, const QString &device = {})
+    {
+        QList<QJsonObject> found;
+        for (const QJsonObject &m : decoded())
+            if (m.value("topic").toString() == topic(type, device))
+                found.append(m);
+        return found;
+    }
+    static QJsonObject metric(const QJsonObject &message, const QString &name)
+    {
+        return message.value("metrics").toObject().value(name).toObject();
+    }
+
+    // A command to the node, as a host application sends it.
+    void command(const QString &metricName, const QString &onTopic)
+    {
+        const QString file = configHome() + "/command.bin";
+        ASSERT_EQ(QProcess::execute(QStringLiteral(SYSTEM_PYTHON), {QStringLiteral(SPARKPLUG_SCRIPT),
+                                                                    QStringLiteral(SPARKPLUG_PY_DIR),
+                                                                    QStringLiteral("command"), metricName, file}),
+                  0);
+        ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_pub"),
+                                    {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                     QString::number(broker.port()), QStringLiteral("-t"), onTopic,
+                                     QStringLiteral("-f"), file}),
+                  0);
+    }
+
+    // Every message of the connection after its NBIRTH numbered one more
+    // than the one before, 255 followed by 0.
+    void expectConsecutiveSeq()
+    {
+        int last = -1;
+        for (const QJsonObject &m : decoded()) {
+            const QString t = m.value("topic").toString();
+            if (t.contains("/NDEATH/") || t.contains("CMD/"))
+                continue; // no seq, or not the node's
+            const int seq = m.value("seq").toInt(-1);
+            if (t.contains("/NBIRTH/"))
+                EXPECT_EQ(seq, 0) << t.toStdString();
+            else
+                EXPECT_EQ(seq, (last + 1) % 256) << t.toStdString();
+            last = seq;
+        }
+    }
+};
+
+TEST_F(Sparkplug, BirthsReadingsStateRebirthRefusedCommandsAndDeathWhenKilled)
+{
+    scale->setWeightField("   12,340");
+    startServer();
+    ASSERT_TRUE(waitFor("DBIRTH", "Bobine", 1));
+
+    const QJsonObject nbirth = on("NBIRTH").first();
+    EXPECT_EQ(nbirth.value("seq").toInt(-1), 0);
+    EXPECT_EQ(metric(nbirth, "bdSeq").value("value").toInteger(-1), 0);
+    EXPECT_EQ(metric(nbirth, "bdSeq").value("datatype").toInt(), 4); // Int64
+    EXPECT_EQ(metric(nbirth, "Node Control/Rebirth").value("value").toBool(true), false);
+    EXPECT_FALSE(metric(nbirth, "Properties/Version").value("value").toString().isEmpty());
+
+    const QJsonObject scaleBirth = on("DBIRTH", "Bilancia").first();
+    EXPECT_EQ(metric(scaleBirth, "Stato").value("value").toString(), "ok");
+    EXPECT_EQ(metric(scaleBirth, "LeggiPeso").value("datatype").toInt(), 10); // Double
+    EXPECT_TRUE(metric(scaleBirth, "LeggiPeso").value("is_null").toBool());
+    EXPECT_TRUE(metric(scaleBirth, "LeggiTara").contains("datatype"));
+    EXPECT_TRUE(metric(on("DBIRTH", "Contametri").first(), "LeggiLunghezza").contains("datatype"));
+    EXPECT_TRUE(metric(on("DBIRTH", "Altezza").first(), "LeggiAltezza").contains("datatype"));
+    const QJsonObject coilBirth = on("DBIRTH", "Bobine").first();
+    EXPECT_TRUE(metric(coilBirth, "Id").value("is_null").toBool());
+    const QJsonObject profile = metric(coilBirth, "Profilo").value("value").toObject();
+    EXPECT_EQ(metric(coilBirth, "Profilo").value("datatype").toInt(), 16); // DataSet
+    EXPECT_EQ(profile.value("columns").toArray(), QJsonArray({"Lunghezza", "Altezza"}));
+    EXPECT_EQ(profile.value("types").toArray(), QJsonArray({10, 10}));
+
+    // A reading: DDATA with the reading's time.
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
+    ASSERT_TRUE(waitFor("DDATA", "Bilancia", 1));
+    const QJsonObject weight = metric(on("DDATA", "Bilancia").first(), "LeggiPeso");
+    EXPECT_DOUBLE_EQ(weight.value("value").toDouble(), 12.34);
+    EXPECT_GE(weight.value("timestamp").toInteger(), before - 1000);
+
+    // The scale stops answering: its state changes.
+    scale->setSilent(true);
+    callDouble("LeggiPeso");
+    ASSERT_TRUE(waitFor("DDATA", "Bilancia", 2));
+    EXPECT_EQ(metric(on("DDATA", "Bilancia").last(), "Stato").value("value").toString(), "silent");
+
+    // A command that would write is refused; a rebirth is answered with
+    // every birth again, the same bdSeq.
+    command("Node Control/Reboot", topic("NCMD"));
+    command("LeggiTara", topic("DCMD", "Bilancia"));
+    command("Node Control/Rebirth", topic("NCMD"));
+    ASSERT_TRUE(waitFor("DBIRTH", "Bobine", 2));
+    const QList<QJsonObject> births = on("NBIRTH");
+    ASSERT_EQ(births.size(), 2) << "a refused command caused a birth";
+    EXPECT_EQ(births.last().value("seq").toInt(-1), 0);
+    EXPECT_EQ(metric(births.last(), "bdSeq").value("value").toInteger(-1), 0);
+    EXPECT_EQ(metric(on("DBIRTH", "Bilancia").last(), "Stato").value("value").toString(), "silent");
+    EXPECT_DOUBLE_EQ(metric(on("DBIRTH", "Bilancia").last(), "LeggiPeso").value("value").toDouble(), 12.34);
+    expectConsecutiveSeq();
+
+    // Killed: the broker publishes the NDEATH registered for this connection.
+    ::kill(pid_t(m_server.processId()), SIGKILL);
+    ASSERT_TRUE(waitFor("NDEATH", {}, 1));
+    EXPECT_EQ(metric(on("NDEATH").first(), "bdSeq").value("value").toInteger(-1), 0);
+}
+
+TEST_F(Sparkplug, EachCoilRecordAndANewConnectionWithTheNextBdSeq)
+{
+    setSetting("Altezza", "MisuraMedia", "1");
+    setSetting("Altezza", "IntervalloDiCampionamento", "10");
+    height->setCount(50);
+    startServer();
+    ASSERT_TRUE(waitFor("DBIRTH", "Bobine", 1));
+    for (long i = 1; i <= 4; ++i) {
+        height->setCount(50 + i);
+        counter->setCount(10 * i);
+        const int n = counter->readRequests();
+        ASSERT_TRUE(waitUntil([&] { return counter->readRequests() >= n + 2; }));
+    }
+    callDouble("AzzeraLunghezza");
+    ASSERT_TRUE(waitFor("DDATA", "Bobine", 1));
+    const QJsonObject coil = on("DDATA", "Bobine").first();
+    EXPECT_DOUBLE_EQ(metric(coil, "Lunghezza").value("value").toDouble(), 40);
+    EXPECT_TRUE(metric(coil, "Peso").value("is_null").toBool());
+    const qint64 id = metric(coil, "Id").value("value").toInteger();
+    EXPECT_GT(id, 0);
+    EXPECT_GE(metric(coil, "Profilo").value("value").toObject().value("rows").toArray().size(), 2);
+
+    // New settings, a new connection: the old one ends with its NDEATH,
+    // the new one is born with the next bdSeq and the last coil.
+    setSetting("Impianto", "Keepalive", "30");
+    diagnostics("Reload");
+    ASSERT_TRUE(waitFor("DBIRTH", "Bobine", 2));
+    ASSERT_EQ(on("NDEATH").size(), 1);
+    EXPECT_EQ(metric(on("NDEATH").first(), "bdSeq").value("value").toInteger(-1), 0);
+    EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), 1);
+    EXPECT_EQ(metric(on("DBIRTH", "Bobine").last(), "Id").value("value").toInteger(), id);
+}
+
+} // namespace

@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Sparkplug B payloads through python3-protobuf, for the end-to-end tests.
+
+  sparkplug.py MODULE_DIR decode            lines "<topic> <payload in hex>" on stdin,
+                                            one JSON object a line on stdout
+  sparkplug.py MODULE_DIR command NAME FILE an NCMD payload setting the Boolean
+                                            metric NAME to true, written to FILE
+
+MODULE_DIR holds sparkplug_b_pb2.py, made by protoc --python_out.
+"""
+import json
+import sys
+import time
+
+sys.path.insert(0, sys.argv[1])
+import sparkplug_b_pb2 as sp  # noqa: E402
+
+
+def value(holder):
+    field = holder.WhichOneof("value")
+    if field is None:
+        return None
+    if field == "dataset_value":
+        ds = holder.dataset_value
+        return {"num_of_columns": ds.num_of_columns, "columns": list(ds.columns), "types": list(ds.types),
+                "rows": [[value(e) for e in row.elements] for row in ds.rows]}
+    return getattr(holder, field)
+
+
+def decode(line):
+    topic, hexed = line.split(" ", 1)
+    payload = sp.Payload()
+    payload.ParseFromString(bytes.fromhex(hexed.strip()))
+    metrics = {}
+    for m in payload.metrics:
+        metrics[m.name] = {"datatype": m.datatype, "timestamp": m.timestamp if m.HasField("timestamp") else None,
+                           "is_null": m.is_null, "value": value(m)}
+    return {"topic": topic, "timestamp": payload.timestamp if payload.HasField("timestamp") else None,
+            "seq": payload.seq if payload.HasField("seq") else None, "metrics": metrics}
+
+
+if sys.argv[2] == "decode":
+    for line in sys.stdin:
+        if line.strip():
+            print(json.dumps(decode(line)))
+elif sys.argv[2] == "command":
+    payload = sp.Payload()
+    payload.timestamp = int(time.time() * 1000)
+    metric = payload.metrics.add()
+    metric.name = sys.argv[3]
+    metric.datatype = sp.Boolean
+    metric.boolean_value = True
+    with open(sys.argv[4], "wb") as out:
+        out.write(payload.SerializeToString())
