@@ -30,6 +30,10 @@ install(FILES ${CMAKE_BINARY_DIR}/compressed/quorvex-instruments.7.gz DESTINATIO
 install(FILES data/Quorvex.ini.example docs/plant-feed.md docs/instruments.md docs/models.md data/copyright
   ${CMAKE_BINARY_DIR}/compressed/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
 
+# udev rules for the usual USB-serial adapters: ModemManager leaves them
+# alone and FTDI's latency timer is 1 ms. Under the prefix, as the user unit.
+install(FILES data/60-quorvex-serial.rules DESTINATION lib/udev/rules.d)
+
 # Bash completion of the client, generated from the introspection XML.
 set(QUORVEX_COMPLETION ${CMAKE_BINARY_DIR}/completion/quorvex)
 add_custom_command(OUTPUT ${QUORVEX_COMPLETION}

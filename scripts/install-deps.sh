@@ -17,6 +17,7 @@ packages=(
   libprotobuf-dev
   protobuf-compiler
   python3-protobuf
+  libsystemd-dev
 )
 
 missing=()

@@ -32,6 +32,7 @@ for file in usr/bin/quorvexd usr/bin/quorvex usr/bin/quorvex-sim \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Global.xml \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Diagnostics.xml \
     usr/lib/systemd/user/quorvex.service usr/share/bash-completion/completions/quorvex \
+    usr/lib/udev/rules.d/60-quorvex-serial.rules \
     usr/share/doc/quorvex/Quorvex.ini.example usr/share/doc/quorvex/plant-feed.md \
     usr/share/doc/quorvex/copyright usr/share/doc/quorvex/changelog.gz; do
     [[ -e "$root/$file" ]] || fail "missing /$file"
@@ -65,6 +66,19 @@ done
 
 unit="$root/usr/lib/systemd/user/quorvex.service"
 grep -q '^ExecStart=/usr/bin/quorvexd ' "$unit" || fail "the unit does not start /usr/bin/quorvexd"
+grep -q '^Type=notify$' "$unit" && grep -q '^WatchdogSec=' "$unit" || fail "the unit is not Type=notify with a watchdog"
+grep -q '^SystemdService=quorvex.service$' "$root/usr/share/dbus-1/services/com.velkaro.Quorvex.service" \
+    || fail "D-Bus activation does not go through the user unit"
+# The udev rules: ModemManager leaves each listed bridge alone, FTDI's latency timer is 1 ms.
+rules="$root/usr/lib/udev/rules.d/60-quorvex-serial.rules"
+for vendor in 0403 067b 10c4 1a86; do
+    grep -q "ATTRS{idVendor}==\"$vendor\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"" "$rules" \
+        || fail "the udev rules do not keep ModemManager off vendor $vendor"
+done
+grep -q 'DRIVER=="ftdi_sio", ATTR{latency_timer}="1"' "$rules" || fail "the udev rules leave FTDI's latency timer alone"
+if command -v udevadm >/dev/null && udevadm verify --help >/dev/null 2>&1; then
+    report="$(udevadm verify "$rules" 2>&1)" || fail "udevadm verify: $report"
+fi
 grep -q '^Exec=/usr/bin/quorvexd ' "$root/usr/share/dbus-1/services/com.velkaro.Quorvex.service" \
     || fail "the D-Bus service file does not start /usr/bin/quorvexd"
 if command -v systemd-analyze >/dev/null; then

@@ -2,6 +2,7 @@
 
 #include "drivers/ExchangeKind.h"
 #include "drivers/InstrumentModel.h"
+#include "drivers/line/RlcControllerFrame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
 #include "line/Device.h"
 
@@ -35,6 +36,23 @@ QString decimalMark(const InstrumentModel &op)
     if (op.decimalMark == 0)
         return QStringLiteral("none (\".\" groups digits and is dropped)");
     return QStringLiteral("\"%1\"").arg(QLatin1Char(op.decimalMark));
+}
+
+// How a number in the model's own format becomes the reading; empty where
+// the decimal mark says it all.
+QString readingText(const InstrumentModel &op)
+{
+    if (op.check == rlcChecksumMatches) {
+        return QStringLiteral("the status block starts after the reply's first `(` (at its first character when it "
+                              "has none): 8 hexadecimal digits of the length, 8 of the weight, 2 status characters, "
+                              "then 2 hexadecimal digits equal to the sum of the codes of the 18 characters before "
+                              "them, modulo 256. The %1's digits (either case) are a whole number h of the "
+                              "controller's counts; the reading is (h + 9) / 10 rounded to the nearest whole number, "
+                              "a half to the even one (h = 0 reads 1, h = 6 reads 2, h = 1234 reads 124), which the "
+                              "role's Divisore turns into the line's unit. h of 7FFFFFF7 or more is the overflow error")
+            .arg(qstrcmp(op.operation, "LeggiPeso") == 0 ? QStringLiteral("weight") : QStringLiteral("length"));
+    }
+    return {};
 }
 
 // What can go wrong with a model that a reader should know, each limit
@@ -81,6 +99,8 @@ std::vector<Block> pageBlocks()
             blocks.push_back({Block::Field, QStringLiteral("Exchange"), words.exchange});
             if (op->parse || words.ownNumberFormat)
                 blocks.push_back({Block::Field, QStringLiteral("Decimal mark"), decimalMark(*op)});
+            if (const QString reading = readingText(*op); !reading.isEmpty())
+                blocks.push_back({Block::Field, QStringLiteral("Reading"), reading});
         }
         const QStringList limits = limitsOf(row);
         if (!limits.isEmpty()) {

@@ -7,6 +7,7 @@
 #include "drivers/ProbeModels.h"
 #include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
+#include "serial/StableDeviceName.h"
 
 #include <QDBusArgument>
 #include <QDBusPendingCallWatcher>
@@ -42,8 +43,11 @@ int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap>
         return kExitNothingFound;
     }
     SettingsStore store;
-    const ProbeApplication a = applicationFor(request.applyRole, request.probeDevice, *result,
-                                              store.value(request.applyRole, QLatin1String(settings::Porta)));
+    ProbeApplication a = applicationFor(request.applyRole, request.probeDevice, *result,
+                                        store.value(request.applyRole, QLatin1String(settings::Porta)));
+    // The adapter's own name keeps the role when it comes back as another ttyUSBn.
+    if (const QString stable = stableDeviceName(a.devicePath); !a.devicePath.isEmpty() && !stable.isEmpty())
+        a.devicePath = stable;
     QList<SettingsStore::Change> changes{{a.group, QLatin1String(settings::Marca), a.brand},
                                          {a.group, QLatin1String(settings::Modello), a.model},
                                          {a.group, QLatin1String(settings::Settaggio), a.settings},

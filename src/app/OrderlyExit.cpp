@@ -90,6 +90,7 @@ void OrderlyExit::releaseName()
     if (m_nameReleased)
         return;
     m_nameReleased = true;
+    emit ending();
     // Blocking on purpose: once the bus has answered, every call it routed
     // here under the name is already in this process's queue.
     m_bus.unregisterService(QLatin1String(kServiceName));

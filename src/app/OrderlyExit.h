@@ -33,6 +33,10 @@ public:
     // flight ends at once, and end. why goes into the last log line.
     void stop(const QString &why);
 
+signals:
+    // The process is on its way out: the bus name has gone.
+    void ending();
+
 private:
     void releaseName();
     void quitWhenIdle();

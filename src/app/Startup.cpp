@@ -7,6 +7,7 @@
 #include "app/HeightTracking.h"
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
+#include "app/SystemdNotifier.h"
 #include "history/CoilStore.h"
 #include "common/Logging.h"
 #include "line/Line.h"
@@ -79,9 +80,12 @@ int runServer(int argc, char **argv, const char *version)
     if (!bus.registerService(QLatin1String(kServiceName)))
         return 0;
 
+    SystemdNotifier systemd(line, &feed);
     line.CaricaDispositivi();
     OrderlyExit exit(bus, line, binding, windows);
+    QObject::connect(&exit, &OrderlyExit::ending, &systemd, &SystemdNotifier::stopping);
     exit.handleStopSignals();
+    systemd.ready();
     return app.exec();
 }
 

@@ -19,6 +19,7 @@ GlobalServices serverServices(HeightTracking &tracking, ServerWindows &windows, 
 //  3. Load the configuration and open the ports.
 //  4. With MisuraMedia on, create the server's own instance (and, once it
 //     exists, load the sampler window hidden).
+//  5. Under systemd, say that the server is ready (SystemdNotifier.h).
 // Then serve clients until no instance and no window is left.
 // version goes into the start's log line.
 int runServer(int argc, char **argv, const char *version);

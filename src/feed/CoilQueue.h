@@ -13,6 +13,12 @@ inline QString payloadTime(qint64 msecsSinceEpoch)
     return QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
 }
 
+// A number in the feed's payloads: at most 15 significant digits, so a
+// value that arithmetic left a hair off its decimal (61.200000000000024)
+// is written as the decimal it stands for (61.2). Any 15-digit decimal
+// survives the trip through a double, so nothing a reading carried is lost.
+double payloadNumber(double value);
+
 struct CoilMessage {
     qint64 id = 0;
     QJsonObject record; // the record's fields as published, without the line

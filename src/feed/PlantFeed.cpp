@@ -6,7 +6,21 @@
 #include <QDateTime>
 #include <QJsonDocument>
 
+#include <charconv>
+#include <cmath>
+
 namespace quorvex {
+
+double payloadNumber(double value)
+{
+    if (!std::isfinite(value))
+        return value;
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
+    double rounded = value;
+    std::from_chars(text, written.ptr, rounded);
+    return rounded;
+}
 
 namespace {
 
@@ -149,7 +163,7 @@ QByteArray PlantFeed::healthPayload(const QList<RoleHealth> &roles, qint64 msecs
 
 QByteArray PlantFeed::readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch)
 {
-    const QJsonObject reading{{QStringLiteral("value"), value},
+    const QJsonObject reading{{QStringLiteral("value"), payloadNumber(value)},
                               {QStringLiteral("operation"), QLatin1String(kRoleOperationNames[size_t(op)])},
                               {QStringLiteral("time"), payloadTime(msecsSinceEpoch)}};
     return QJsonDocument(reading).toJson(QJsonDocument::Compact);

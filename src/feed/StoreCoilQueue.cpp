@@ -28,15 +28,15 @@ QJsonObject StoreCoilQueue::recordJson(const CoilRecord &record)
 {
     QJsonArray profile;
     for (const QPointF &sample : record.profile)
-        profile.append(QJsonArray{sample.x(), sample.y()});
+        profile.append(QJsonArray{payloadNumber(sample.x()), payloadNumber(sample.y())});
     const bool weighed = record.weight.has_value();
     return {
         {QStringLiteral("closed"), payloadTime(record.closedUs / 1000)},
         {QStringLiteral("closedUs"), record.closedUs},
-        {QStringLiteral("length"), record.length},
-        {QStringLiteral("averageHeight"), record.averageHeight},
+        {QStringLiteral("length"), payloadNumber(record.length)},
+        {QStringLiteral("averageHeight"), payloadNumber(record.averageHeight)},
         {QStringLiteral("samples"), qint64(record.samples)},
-        {QStringLiteral("weight"), weighed ? QJsonValue(*record.weight) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("weight"), weighed ? QJsonValue(payloadNumber(*record.weight)) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("weightRead"), weighed ? QJsonValue(payloadTime(record.weightReadUs / 1000)) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("profile"), profile},
     };

@@ -1,11 +1,16 @@
 #include "serial/SerialPort.h"
 
+#include "common/Logging.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace quorvex {
@@ -40,6 +45,26 @@ QString lockHolder(const QString &lockFile)
                           "by this user: remove it")
         .arg(lockFile)
         .arg(pid);
+}
+
+// Asks the driver to hand received bytes on at once: USB bridges turn this
+// into their shortest latency timer (FTDI's 1 ms instead of 16 ms), which on
+// a real line is most of a reading's time. A driver without the request (a
+// pseudo-terminal, many on-board UARTs) keeps its behaviour.
+void requestLowLatency(int fd, const QString &device)
+{
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        qCDebug(lcPort).noquote() << QStringLiteral("%1: no low-latency request: %2")
+                                         .arg(device, QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    if (serial.flags & ASYNC_LOW_LATENCY)
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0)
+        qCDebug(lcPort).noquote() << QStringLiteral("%1: low latency refused: %2")
+                                         .arg(device, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 QSerialPort::Parity parityOf(char letter)
@@ -144,6 +169,7 @@ bool SerialPort::openDevice(QString *why)
         m_port.close();
         return false;
     }
+    requestLowLatency(int(m_port.handle()), m_openPath);
     m_port.clear(QSerialPort::Input);
     return true;
 }

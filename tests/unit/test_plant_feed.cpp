@@ -1,8 +1,11 @@
 // The plant feed's coil records against a real mosquitto on a local port:
 // sent oldest first, never more than the window of them unacknowledged, and
 // marked sent only on the broker's acknowledgement, so that what a lost
-// connection left unacknowledged goes out again on the next one.
+// connection left unacknowledged goes out again on the next one. Also the
+// payloads' numbers.
 #include "feed/PlantFeed.h"
+#include "feed/StoreCoilQueue.h"
+#include "history/CoilRecord.h"
 #include "tests/support/MqttBroker.h"
 
 #include <QJsonDocument>
@@ -95,4 +98,24 @@ TEST(PlantFeed, CoilRecordsGoInOrderWithinTheWindowAndWhatWasNotAcknowledgedGoes
     EXPECT_TRUE(support::waitUntil([&] { return queue.unsentCount() == 0; }, 15000))
         << "the next connection did not send them again";
     EXPECT_EQ(queue.marked.mid(20), range(21, 23));
+}
+
+// Numbers arithmetic left a hair off their decimal are written as that
+// decimal; integers of 16 digits (closedUs) stay exact.
+TEST(PlantFeed, PayloadNumbersHaveAtMostFifteenSignificantDigits)
+{
+    CoilRecord record;
+    record.closedUs = 1796811611402113;
+    record.length = 0.1 + 0.2;
+    record.averageHeight = 61.200000000000024;
+    record.weight = 812.4000000000001;
+    record.profile = {{-2.0000000000000004, 1.0 / 3.0}};
+    const QByteArray coil = QJsonDocument(StoreCoilQueue::recordJson(record)).toJson(QJsonDocument::Compact);
+    EXPECT_TRUE(coil.contains(R"("averageHeight":61.2,)")) << coil.constData();
+    EXPECT_TRUE(coil.contains(R"("length":0.3,)")) << coil.constData();
+    EXPECT_TRUE(coil.contains(R"("weight":812.4,)")) << coil.constData();
+    EXPECT_TRUE(coil.contains(R"("closedUs":1796811611402113,)")) << coil.constData();
+    EXPECT_TRUE(coil.contains(R"("profile":[[-2,0.333333333333333]])")) << coil.constData();
+    const QByteArray reading = PlantFeed::readingPayload(12.340000000000002, RoleOperation::LeggiPeso, 0);
+    EXPECT_TRUE(reading.contains(R"("value":12.34})")) << reading.constData();
 }

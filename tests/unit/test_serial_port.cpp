@@ -1,5 +1,5 @@
 // The port object: line settings, what it refuses, its input buffer, and a
-// real serial device (a pty) carrying DC1/DC3 as data.
+// real serial device (a pty) carrying DC1/DC3 as data; a device's by-id name.
 #include "common/AutomationError.h"
 #include "serial/LineSettings.h"
 #include "support/MemoryPort.h"
@@ -7,11 +7,14 @@
 #include "RunTask.h"
 #include "drivers/Exchanges.h"
 #include "serial/SerialPort.h"
+#include "serial/StableDeviceName.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -363,4 +366,31 @@ TEST(SerialPort, StaleLockOfAnEndedProcessDoesNotBlockAndALiveOneIsNamed)
     EXPECT_TRUE(port.PortOpen());
     port.setPortOpen(false);
     QFile::remove(lockFile);
+}
+
+// The by-id name of a device: the link that leads to it, found however the
+// device is named (its path, another link to it), and none for a device no
+// link leads to, a device that is not there, or a folder that is not there.
+TEST(StableDeviceName, IsTheLinkThatLeadsToTheDevice)
+{
+    QTemporaryDir dir;
+    const QString devices = dir.path() + QStringLiteral("/dev");
+    const QString byId = dir.path() + QStringLiteral("/by-id");
+    ASSERT_TRUE(QDir().mkpath(devices) && QDir().mkpath(byId) && QDir().mkpath(dir.path() + "/by-path"));
+    for (const char *name : {"ttyUSB0", "ttyUSB1", "ttyS0"})
+        ASSERT_TRUE(QFile(devices + '/' + name).open(QIODevice::WriteOnly));
+    // As udev makes them: relative links, one absolute, one left dangling.
+    ASSERT_TRUE(QFile::link("../dev/ttyUSB1", byId + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+    ASSERT_TRUE(QFile::link(devices + "/ttyUSB0", byId + "/usb-Prolific_USB-Serial_Controller-if00-port0"));
+    ASSERT_TRUE(QFile::link("../dev/ttyUSB9", byId + "/usb-gone-if00-port0"));
+    ASSERT_TRUE(QFile::link("../dev/ttyUSB1", dir.path() + "/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"));
+
+    const QString ftdi = byId + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    EXPECT_EQ(stableDeviceName(devices + "/ttyUSB1", byId), ftdi);
+    EXPECT_EQ(stableDeviceName(devices + "/ttyUSB0", byId), byId + "/usb-Prolific_USB-Serial_Controller-if00-port0");
+    EXPECT_EQ(stableDeviceName(dir.path() + "/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", byId), ftdi);
+    EXPECT_EQ(stableDeviceName(ftdi, byId), ftdi);
+    EXPECT_EQ(stableDeviceName(devices + "/ttyS0", byId), QString());
+    EXPECT_EQ(stableDeviceName(devices + "/ttyUSB9", byId), QString());
+    EXPECT_EQ(stableDeviceName(devices + "/ttyUSB1", dir.path() + "/none"), QString());
 }

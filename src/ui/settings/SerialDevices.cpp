@@ -1,28 +1,13 @@
 #include "ui/settings/SerialDevices.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include "serial/StableDeviceName.h"
+
 #include <QSerialPortInfo>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace quorvex {
-
-namespace {
-
-// The /dev/serial/by-id link that leads to device, or device itself: the
-// link names the adapter and survives replugging, ttyUSBn does not.
-QString stablePath(const QString &device)
-{
-    const QString target = QFileInfo(device).canonicalFilePath();
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo &link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (!target.isEmpty() && link.canonicalFilePath() == target)
-            return link.absoluteFilePath();
-    }
-    return device;
-}
-
-} // namespace
 
 QList<SerialDeviceChoice> presentSerialDevices()
 {
@@ -35,8 +20,14 @@ QList<SerialDeviceChoice> presentSerialDevices()
             about << info.manufacturer();
         if (!info.serialNumber().isEmpty())
             about << QStringLiteral("S/N %1").arg(info.serialNumber());
-        devices.append({stablePath(info.systemLocation()), about.join(QStringLiteral(", "))});
+        // The link names the adapter and survives replugging, ttyUSBn does not.
+        const QString stable = stableDeviceName(info.systemLocation());
+        devices.append({stable.isEmpty() ? info.systemLocation() : stable, about.join(QStringLiteral(", "))});
     }
+    // Adapters with such a name first: those are the ones to choose.
+    std::stable_partition(devices.begin(), devices.end(), [](const SerialDeviceChoice &d) {
+        return d.path.startsWith(QLatin1String(kSerialByIdFolder) + QLatin1Char('/'));
+    });
     return devices;
 }
 
