@@ -3,13 +3,14 @@
 // converts or ends in the type-mismatch error.
 #include "FuzzLocale.h"
 #include "common/AutomationError.h"
+#include "drivers/scales/ContinuousScaleExchange.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView text = fuzzReply(data, size);
     for (const quorvex::InstrumentModel &scale : quorvex::instrumentModels()) {
-        if (scale.exchange != quorvex::Exchange::StreamWindow)
+        if (scale.exchange != &quorvex::exchanges::streamWindow)
             continue;
         const int m = quorvex::findMarker(text, scale);
         if (m < 0 || m > scale.replyLength || m > text.size())

@@ -8,12 +8,14 @@
 #include "common/ByteText.h"
 #include "drivers/DriverSupport.h"
 #include "drivers/InstrumentDefinitions.h"
+#include "drivers/LineExchange.h"
 #include "drivers/ModbusRtuFrame.h"
 #include "serial/LineSettings.h"
 
+#include <algorithm>
 #include <optional>
 
-namespace quorvex {
+namespace quorvex::exchanges {
 
 namespace {
 
@@ -83,9 +85,7 @@ QString shownBytes(const QByteArray &bytes)
     return QString::fromStdString(escapedBytes(std::string_view(bytes.left(64))));
 }
 
-} // namespace
-
-QCoro::Task<QVariant> definedText(LineExchange &line, const InstrumentModel &model)
+QCoro::Task<QVariant> runText(LineExchange &line, const InstrumentModel &model, const QString &)
 {
     const DefinedOperation &op = *model.defined;
     const bool awaits = !op.end.isEmpty() || op.length > 0;
@@ -117,7 +117,7 @@ QCoro::Task<QVariant> definedText(LineExchange &line, const InstrumentModel &mod
     co_return QVariant(0.0);
 }
 
-QCoro::Task<QVariant> modbusRtu(LineExchange &line, const InstrumentModel &model)
+QCoro::Task<QVariant> runModbus(LineExchange &line, const InstrumentModel &model, const QString &)
 {
     const DefinedOperation &op = *model.defined;
     const std::optional<LineSettings> settings = LineSettings::parse(line.port().Settings());
@@ -150,4 +150,96 @@ QCoro::Task<QVariant> modbusRtu(LineExchange &line, const InstrumentModel &model
     co_return QVariant(0.0);
 }
 
-} // namespace quorvex
+// Bytes awaited for a defined text reply that ends with a marker.
+constexpr int kTextReplyBound = 64;
+
+std::optional<ProbeTry> probeText(const InstrumentModel &model)
+{
+    const DefinedOperation &op = *model.defined;
+    // A reply framed by its end has no length: a bounded wait for one.
+    const int length = model.replyLength > 0 ? model.replyLength : std::max<int>(op.example.size(), kTextReplyBound);
+    return ProbeTry{op.request, {}, length};
+}
+
+// A defined text reply anywhere in bytes: each window of its length, or
+// each piece up to its end.
+std::optional<double> textReading(const InstrumentModel &model, QByteArrayView bytes)
+{
+    const DefinedOperation &op = *model.defined;
+    if (isEcho(bytes, op.request))
+        return std::nullopt;
+    if (op.length > 0) {
+        for (qsizetype at = 0; at + op.length <= bytes.size(); ++at) {
+            if (const std::optional<double> value = definedNumber(bytes.sliced(at, op.length), op))
+                return value;
+        }
+        return std::nullopt;
+    }
+    qsizetype from = 0;
+    for (qsizetype end = bytes.indexOf(op.end); end >= 0; end = bytes.indexOf(op.end, from)) {
+        if (const std::optional<double> value = definedNumber(bytes.sliced(from, end + op.end.size() - from), op))
+            return value;
+        from = end + op.end.size();
+    }
+    return std::nullopt;
+}
+
+// Unit, function, byte count, the registers, CRC.
+int modbusReadReplyLength(const DefinedOperation &op)
+{
+    return 5 + 2 * op.registerCount();
+}
+
+// Reads only: a write function is never sent by a probe.
+std::optional<ProbeTry> probeModbus(const InstrumentModel &model)
+{
+    const DefinedOperation &op = *model.defined;
+    if (op.function != 3 && op.function != 4)
+        return std::nullopt;
+    return ProbeTry{.request = modbusRequestFrame(op),
+                    .replyLength = modbusReadReplyLength(op),
+                    .crcChecked = true,
+                    .quietCharacters = 3.5};
+}
+
+// A whole reply frame, with its CRC, anywhere in bytes.
+std::optional<double> modbusReading(const InstrumentModel &model, QByteArrayView bytes)
+{
+    const DefinedOperation &op = *model.defined;
+    if (isEcho(bytes, modbusRequestFrame(op)))
+        return std::nullopt;
+    const int length = modbusReadReplyLength(op);
+    for (qsizetype at = 0; at + length <= bytes.size(); ++at) {
+        const ModbusReading reading = readModbusReply(bytes.sliced(at, length), op);
+        if (reading.value)
+            return reading.value;
+    }
+    return std::nullopt;
+}
+
+// Defined models are not on the page of built-in models; their file says
+// what they do.
+PageWords definedPage(const InstrumentModel &)
+{
+    return {QStringLiteral("as its definition file says"), {}};
+}
+
+} // namespace
+
+const ExchangeKind definedText{
+    .run = runText,
+    .sharesIdenticalReads = true,
+    .probeTry = probeText,
+    .probeReading = textReading,
+    .pageWords = definedPage,
+};
+
+const ExchangeKind modbusRtu{
+    .run = runModbus,
+    .sharesIdenticalReads = true,
+    .probeTry = probeModbus,
+    .probeReading = modbusReading,
+    .pageWords = definedPage,
+};
+
+} // namespace quorvex::exchanges

@@ -1,11 +1,11 @@
 #pragma once
-// The engines of defined instruments: a text exchange (requested or
-// continuous) and one Modbus RTU transaction.
-#include "drivers/LineExchange.h"
+// The kinds of exchange of models defined in files: a text exchange
+// (requested or continuous) and one Modbus RTU transaction.
+#include "drivers/ExchangeKind.h"
 
-namespace quorvex {
+namespace quorvex::exchanges {
 
-QCoro::Task<QVariant> definedText(LineExchange &line, const InstrumentModel &model);
-QCoro::Task<QVariant> modbusRtu(LineExchange &line, const InstrumentModel &model);
+extern const ExchangeKind definedText;
+extern const ExchangeKind modbusRtu;
 
-} // namespace quorvex
+} // namespace quorvex::exchanges

@@ -5,6 +5,7 @@
 #include "common/ByteText.h"
 #include "common/IniLines.h"
 #include "common/Logging.h"
+#include "drivers/DefinedExchanges.h"
 #include "drivers/FieldConversion.h"
 #include "drivers/Roles.h"
 #include "serial/LineSettings.h"
@@ -218,7 +219,7 @@ void readTextOperation(Keys &keys, const QString &group, bool zeroing, DefinedOp
     op.example = keys.bytes("Esempio");
     if (!op.example.isEmpty() && !zeroing && !definedNumber(op.example, op))
         fail(group, QStringLiteral("Esempio"), QStringLiteral("does not match Formato, or its number does not read"));
-    recipe.exchange = Exchange::DefinedText;
+    recipe.exchange = &exchanges::definedText;
     recipe.request = op.request.constData();
     recipe.replyLength = op.length;
     recipe.attempts = keys.whole("Tentativi", 1, 1, 100);
@@ -248,7 +249,7 @@ void readModbusOperation(Keys &keys, const QString &group, bool zeroing, Defined
     op.value = keys.whole("Valore", op.function == 5 ? 1 : 0, -32768, 65535);
     if (op.address + op.registerCount() > 65536)
         fail(group, QStringLiteral("Registro"), QStringLiteral("leaves no room for the value"));
-    recipe.exchange = Exchange::ModbusRtu;
+    recipe.exchange = &exchanges::modbusRtu;
     recipe.attempts = keys.whole("Tentativi", 1, 1, 100);
 }
 

@@ -2,10 +2,10 @@
 // The instrument models: one row per model (brand, model, the line settings
 // it is usually found at, its operations), and for each operation a recipe:
 // what is written, what is awaited, where the value stands in the reply and
-// how it is read. The recipes are plain data; one engine per kind of
-// exchange runs them (Exchanges.h). Adding a model of a protocol family that
-// exists is one row in InstrumentModels.cpp; a model defined in a file
-// (InstrumentDefinitions.h) is a row of the same kind.
+// how it is read. The recipes are plain data; each names its kind of
+// exchange (ExchangeKind.h), which runs it. Adding a model of a protocol
+// family that exists is one row in InstrumentModels.cpp; a model defined in
+// a file (InstrumentDefinitions.h) is a row of the same kind.
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
@@ -17,21 +17,10 @@ namespace quorvex {
 
 struct InstrumentModel;
 struct DefinedOperation;
+struct ExchangeKind;
 
 // Operations one built-in model serves at most.
 inline constexpr int kMaxOperationsPerModel = 4;
-
-// How an exchange runs.
-enum class Exchange {
-    Request,           // write the request once, wait once for the reply
-    RequestUntilValid, // request again while the reply fails its check, `attempts` times at most
-    Command,           // write and do not wait: whatever comes back is dropped
-    StreamWindow,      // nothing written: look for the marker in windows of the stream
-    Ps11Stream,        // start the stream, collect a whole frame, stop the stream
-    Handshake,         // enquiry, acknowledgement, then the command frame (a service text)
-    DefinedText,       // a text exchange described by a definition file (`defined`)
-    ModbusRtu,         // one Modbus RTU transaction described by a definition file (`defined`)
-};
 
 // What an exchange gives when the instrument stays silent, or when a stream
 // shows no marker in any window.
@@ -46,15 +35,15 @@ enum class Fallback {
 // driver's error (type mismatch, invalid argument, overflow) when it does
 // not read.
 using ReplyParser = double (*)(QByteArrayView reply, const InstrumentModel &model);
-// Whether a reply is whole and valid, for RequestUntilValid.
+// Whether a reply is whole and valid, for a request asked again until valid.
 using ReplyCheck = bool (*)(QByteArrayView reply);
 
 struct InstrumentModel {
     const char *operation = nullptr;   // the generic operation served: "LeggiPeso"
     const char *brand = "";            // Marca as configured: "BILANCIAI"
     const char *model = "";            // Modello as configured: "D400"
-    Exchange exchange = Exchange::Request;                 // the engine that runs it
-    const char *request = "";          // bytes written (the command, for Command)
+    const ExchangeKind *exchange = nullptr; // its kind of exchange; every recipe names one
+    const char *request = "";          // bytes written (for a command, the command)
     int replyLength = 0;               // characters awaited; for a stream, one window
     // The wait for the line's turn at most, and then each wait for a reply,
     // counted from the moment the request is written (for a stream, from
@@ -66,11 +55,11 @@ struct InstrumentModel {
     int fieldLength = 0;               // characters of the value
     char decimalMark = '.';            // the instrument's decimal mark; 0: "." groups digits
     ReplyParser parse = nullptr;       // the value in the reply; none: the result is 0
-    ReplyCheck check = nullptr;        // RequestUntilValid: the reply's check
+    ReplyCheck check = nullptr;        // a request asked again until valid: the reply's check
     Fallback onSilence = Fallback::Zero;
     Fallback onNoMarker = Fallback::Zero; // stream: no marker in any window
     bool actsOnInstrument = false;     // a command (zeroing): never shares an exchange with another call
-    const DefinedOperation *defined = nullptr; // DefinedText, ModbusRtu: the definition's settings
+    const DefinedOperation *defined = nullptr; // a defined model's recipe: the definition's settings
 };
 
 // One model: who makes it, its name, where it is usually found and what it serves.

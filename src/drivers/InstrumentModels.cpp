@@ -5,9 +5,13 @@
 
 #include "drivers/FieldConversion.h"
 #include "drivers/InstrumentDefinitions.h"
+#include "drivers/PolledExchanges.h"
 #include "drivers/line/ComarProfaceFrame.h"
 #include "drivers/line/CtmCounterFrame.h"
+#include "drivers/line/MelsecExchange.h"
+#include "drivers/line/Ps11Exchange.h"
 #include "drivers/line/RlcControllerFrame.h"
+#include "drivers/scales/ContinuousScaleExchange.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
 
 #include <vector>
@@ -35,32 +39,32 @@ struct BuiltInModel {
 const BuiltInModel kBuiltIn[] = {
     // Scales that answer a request with the weight in the leading characters.
     {"BILANCIAI", "D400", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "XB\r", .replyLength = 15, .timeout = 2s,
+     {{.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "XB\r", .replyLength = 15, .timeout = 2s,
        .fieldStart = 1, .fieldLength = 9, .decimalMark = ',', .parse = parseFixedField},
-      {.operation = "LeggiTara", .exchange = Exchange::Request, .request = "XT\r", .replyLength = 15, .timeout = 2s,
+      {.operation = "LeggiTara", .exchange = &exchanges::request, .request = "XT\r", .replyLength = 15, .timeout = 2s,
        .fieldStart = 1, .fieldLength = 9, .decimalMark = ',', .parse = parseFixedField}}},
     {"EUROBIL", "BC100M", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "$", .replyLength = 8,
+     {{.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "$", .replyLength = 8,
        .timeout = 22s, // the BC100M answers only once its weight has settled
        .fieldStart = 1, .fieldLength = 7, .parse = parseFixedField}}},
 
     // Scales that transmit on their own: the weight stands fieldStart
     // characters after the marker, searched in up to ten windows.
     {"EUROBIL", "FLYTN", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = Exchange::StreamWindow, .replyLength = 12, .timeout = 2s, .attempts = 10,
+     {{.operation = "LeggiPeso", .exchange = &exchanges::streamWindow, .replyLength = 12, .timeout = 2s, .attempts = 10,
        .marker = '\r', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField}}},
     {"PAVONE", "MC100", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = Exchange::StreamWindow, .replyLength = 38, .timeout = 2s, .attempts = 10,
+     {{.operation = "LeggiPeso", .exchange = &exchanges::streamWindow, .replyLength = 38, .timeout = 2s, .attempts = 10,
        .marker = '\x02', .fieldStart = 8, .fieldLength = 6,
        .decimalMark = 0, // "." groups digits and is dropped
        .parse = parseStreamField}}},
     {"BMC", "507", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = Exchange::StreamWindow, .replyLength = 43,
+     {{.operation = "LeggiPeso", .exchange = &exchanges::streamWindow, .replyLength = 43,
        .timeout = 22s, // a window may wait for a slow frame rate
        .attempts = 10, .marker = '$', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField,
        .onSilence = Fallback::Empty, .onNoMarker = Fallback::WholeZero}}},
     {"ALFABILICI", "807", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = Exchange::StreamWindow, .replyLength = 43,
+     {{.operation = "LeggiPeso", .exchange = &exchanges::streamWindow, .replyLength = 43,
        .timeout = 22s, // a window may wait for a slow frame rate
        .attempts = 10, .marker = '$', .fieldStart = 1, .fieldLength = 7, .parse = parseStreamField,
        .onSilence = Fallback::Empty, .onNoMarker = Fallback::WholeZero}}},
@@ -68,30 +72,31 @@ const BuiltInModel kBuiltIn[] = {
     // The CTM counter: the count under a check character, asked for again
     // while the check fails; the height sensor of the same make reads alike.
     {"CTM", "1", "9600,N,8,1",
-     {{.operation = "LeggiLunghezza", .exchange = Exchange::RequestUntilValid, .request = "\x02P\r", .replyLength = 8,
+     {{.operation = "LeggiLunghezza", .exchange = &exchanges::requestUntilValid, .request = "\x02P\r", .replyLength = 8,
        .timeout = 2s, .attempts = 10, .parse = ctmCount, .check = ctmReplyChecks},
-      {.operation = "LeggiAltezza", .exchange = Exchange::RequestUntilValid, .request = "\x02P\r", .replyLength = 8,
+      {.operation = "LeggiAltezza", .exchange = &exchanges::requestUntilValid, .request = "\x02P\r", .replyLength = 8,
        .timeout = 2s, .attempts = 10, .parse = ctmCount, .check = ctmReplyChecks},
-      {.operation = "AzzeraLunghezza", .exchange = Exchange::Command, .request = "\x02" "A\r"}}},
+      {.operation = "AzzeraLunghezza", .exchange = &exchanges::command, .request = "\x02" "A\r"}}},
     // The PS11 weight stream: binary frames between DC1 and DC3; replyLength
     // bytes always hold the start of a frame.
     {"CTM", "PS11", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = Exchange::Ps11Stream, .replyLength = 21, .timeout = 2s, .attempts = 10}}},
+     {{.operation = "LeggiPeso", .exchange = &exchanges::ps11Stream, .replyLength = 21, .timeout = 2s,
+       .attempts = 10}}},
 
     // ELAP counters: one text protocol; the models differ in where the
     // value stands. The weight operation reads the same value.
     {"ELAP", "CM78", "9600,N,8,1",
-     {{.operation = "LeggiLunghezza", .exchange = Exchange::Request, .request = "@r01\r", .replyLength = 18,
+     {{.operation = "LeggiLunghezza", .exchange = &exchanges::request, .request = "@r01\r", .replyLength = 18,
        .timeout = 2s, .fieldStart = 7, .fieldLength = 8, .parse = parseFixedField},
-      {.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "@r01\r", .replyLength = 18, .timeout = 2s,
+      {.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "@r01\r", .replyLength = 18, .timeout = 2s,
        .fieldStart = 7, .fieldLength = 8, .parse = parseFixedField},
-      {.operation = "AzzeraLunghezza", .exchange = Exchange::Command, .request = "@R01\r"}}},
+      {.operation = "AzzeraLunghezza", .exchange = &exchanges::command, .request = "@R01\r"}}},
     {"ELAP", "CM78A", "9600,N,8,1",
-     {{.operation = "LeggiLunghezza", .exchange = Exchange::Request, .request = "@r01\r", .replyLength = 13,
+     {{.operation = "LeggiLunghezza", .exchange = &exchanges::request, .request = "@r01\r", .replyLength = 13,
        .timeout = 2s, .fieldStart = 3, .fieldLength = 7, .parse = parseFixedField},
-      {.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "@r01\r", .replyLength = 13, .timeout = 2s,
+      {.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "@r01\r", .replyLength = 13, .timeout = 2s,
        .fieldStart = 3, .fieldLength = 7, .parse = parseFixedField},
-      {.operation = "AzzeraLunghezza", .exchange = Exchange::Command, .request = "@R01\r"}}},
+      {.operation = "AzzeraLunghezza", .exchange = &exchanges::command, .request = "@R01\r"}}},
 
     // The RLC controller: length and weight in one status reply under a
     // checksum. Silence is an error, so a direct caller can tell it from 0.
@@ -99,28 +104,29 @@ const BuiltInModel kBuiltIn[] = {
     // The zero is written once (a repeated zero could land after the line
     // moved on); its answer carries nothing used.
     {"RLC", "1", "9600,N,8,1",
-     {{.operation = "LeggiLunghezza", .exchange = Exchange::RequestUntilValid, .request = "<0161>", .replyLength = 22,
+     {{.operation = "LeggiLunghezza", .exchange = &exchanges::requestUntilValid, .request = "<0161>", .replyLength = 22,
        .timeout = 20s, .attempts = 10, .parse = rlcLength, .check = rlcChecksumMatches,
        .onSilence = Fallback::TypeMismatch},
-      {.operation = "LeggiPeso", .exchange = Exchange::RequestUntilValid, .request = "<0161>", .replyLength = 22,
+      {.operation = "LeggiPeso", .exchange = &exchanges::requestUntilValid, .request = "<0161>", .replyLength = 22,
        .timeout = 20s, .attempts = 10, .parse = rlcWeight, .check = rlcChecksumMatches,
        .onSilence = Fallback::TypeMismatch},
-      {.operation = "AzzeraLunghezza", .exchange = Exchange::Request, .request = "<0262>", .replyLength = 6,
+      {.operation = "AzzeraLunghezza", .exchange = &exchanges::request, .request = "<0262>", .replyLength = 6,
        .timeout = 20s, .onSilence = Fallback::TypeMismatch, .actsOnInstrument = true}}},
 
     // The COMAR PROFACE: readings as a 16-bit number in bytes 6 and 7; the
     // zero command's answer is consumed and not looked at.
     {"COMAR", "PROFACE", "9600,N,8,1",
-     {{.operation = "LeggiPeso", .exchange = Exchange::Request, .request = "@2\r", .replyLength = 9, .timeout = 2s,
+     {{.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "@2\r", .replyLength = 9, .timeout = 2s,
        .parse = profaceReading},
-      {.operation = "LeggiLunghezza", .exchange = Exchange::Request, .request = "@1\r", .replyLength = 9,
+      {.operation = "LeggiLunghezza", .exchange = &exchanges::request, .request = "@1\r", .replyLength = 9,
        .timeout = 2s, .parse = profaceReading},
-      {.operation = "AzzeraLunghezza", .exchange = Exchange::Request, .request = "@3\r", .replyLength = 10,
+      {.operation = "AzzeraLunghezza", .exchange = &exchanges::request, .request = "@3\r", .replyLength = 10,
        .timeout = 2s, .actsOnInstrument = true}}},
 
     // The MELSEC service command: ENQ, ACK, then the frame the parameters
     // select; never retried, the result is always the empty text.
-    {"CTM", "MELSEC", "9600,N,8,1", {{.operation = "ScriviServizio", .exchange = Exchange::Handshake, .timeout = 2s}}},
+    {"CTM", "MELSEC", "9600,N,8,1",
+     {{.operation = "ScriviServizio", .exchange = &exchanges::handshake, .timeout = 2s}}},
 };
 
 // The recipes with their brand and model filled in, and the model rows

@@ -90,11 +90,30 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
 
 
 LineExchange::LineExchange(PortControl &port, const InstrumentModel &model, QString role)
-    : m_port(port), m_model(model), m_role(std::move(role)), m_deadline(model.timeout)
+    : m_port(port), m_model(&model), m_turnWait(model.timeout), m_replyWait(model.timeout), m_role(std::move(role)),
+      m_deadline(model.timeout)
+{
+}
+
+LineExchange::LineExchange(PortControl &port, std::chrono::milliseconds turnWait, std::chrono::milliseconds replyWait)
+    : m_port(port), m_turnWait(turnWait), m_replyWait(replyWait), m_deadline(replyWait)
 {
 }
 
 LineExchange::~LineExchange()
+{
+    if (m_ownSettings) {
+        try {
+            m_port.setSettings(*m_ownSettings);
+            m_port.setInBufferCount(0); // nothing of the probe's is left for the next exchange
+        } catch (const AutomationError &) {
+        }
+    }
+    if (m_model)
+        tellHealth();
+}
+
+void LineExchange::tellHealth()
 {
     PortControl::Health &health = m_port.health();
     if (m_heard) {
@@ -114,7 +133,7 @@ LineExchange::~LineExchange()
                 times.removeFirst();
         }
     } else if (m_silent) {
-        const QString silence = QStringLiteral("no answer within %1 ms").arg(m_model.timeout.count());
+        const QString silence = QStringLiteral("no answer within %1 ms").arg(m_replyWait.count());
         // Once when it stops answering; nothing per call after that.
         if (++health.silentExchanges == 1)
             qCWarning(lcHealth).noquote() << QStringLiteral("%1 stopped answering: %2").arg(who(), silence);
@@ -125,16 +144,19 @@ LineExchange::~LineExchange()
 QString LineExchange::who() const
 {
     const QString path = m_port.devicePath();
-    return QStringLiteral("%1 on port %2%3, %4 %5")
-        .arg(m_role.isEmpty() ? QStringLiteral("a direct call") : m_role)
-        .arg(m_port.CommPort())
-        .arg(path.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(path), QLatin1String(m_model.brand),
-             QLatin1String(m_model.model));
+    const QString where = QStringLiteral("on port %1%2")
+                              .arg(m_port.CommPort())
+                              .arg(path.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(path));
+    if (!m_model)
+        return QStringLiteral("a probe ") + where;
+    return QStringLiteral("%1 %2, %3 %4")
+        .arg(m_role.isEmpty() ? QStringLiteral("a direct call") : m_role, where, QLatin1String(m_model->brand),
+             QLatin1String(m_model->model));
 }
 
 QCoro::Task<bool> LineExchange::begin()
 {
-    m_line = co_await m_port.turn().take(m_model.timeout);
+    m_line = co_await m_port.turn().take(m_turnWait);
     if (!m_line)
         co_return false;
     // A device another process still holds (a server that is ending hands
@@ -151,6 +173,18 @@ QCoro::Task<bool> LineExchange::begin()
         }
         co_await QCoro::sleepFor(50ms);
     }
+}
+
+bool LineExchange::useSettings(const QString &settings)
+{
+    if (!m_ownSettings)
+        m_ownSettings = m_port.Settings();
+    try {
+        m_port.setSettings(settings);
+    } catch (const AutomationError &) {
+        return false;
+    }
+    return true;
 }
 
 void LineExchange::discard()
@@ -170,7 +204,7 @@ void LineExchange::send(QByteArrayView bytes)
 
 void LineExchange::restartClock()
 {
-    m_deadline.setRemainingTime(m_model.timeout);
+    m_deadline.setRemainingTime(m_replyWait);
 }
 
 QCoro::Task<bool> LineExchange::waitFor(int n)
@@ -181,7 +215,7 @@ QCoro::Task<bool> LineExchange::waitFor(int n)
     if (arrived && m_requestClock.isValid())
         m_replyCompleteNs = m_requestClock.nsecsElapsed();
     if (!arrived)
-        fail(QStringLiteral("no answer within %1 ms").arg(m_model.timeout.count()));
+        fail(QStringLiteral("no answer within %1 ms").arg(m_replyWait.count()));
     co_return arrived;
 }
 
@@ -204,6 +238,20 @@ QCoro::Task<> LineExchange::quietFor(std::chrono::microseconds silence)
     const qint64 left = silence.count() * 1000 - m_port.nsecsSinceTraffic();
     if (left > 0)
         co_await QCoro::sleepFor(std::chrono::microseconds(left / 1000 + 1));
+}
+
+QCoro::Task<> LineExchange::waitForQuietLine(std::chrono::milliseconds quiet, std::chrono::milliseconds limit)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const qint64 left = std::chrono::nanoseconds(quiet).count() - m_port.nsecsSinceTraffic();
+        if (left <= 0 || waited.elapsed() >= limit.count())
+            break;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::chrono::nanoseconds(left));
+        co_await waitForBytes(m_port, m_port.InBufferCount() + 1, wait);
+    }
+    discard();
 }
 
 void LineExchange::problem(const QString &why)

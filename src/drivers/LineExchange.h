@@ -11,6 +11,10 @@
 // answered (PortControl::Health): one warning when the instrument stops
 // answering, one info line when it answers again, and the time of its last
 // request and reply beside their time on the wire.
+//
+// A probe's try is an exchange too, with bounds of its own and no word to
+// the port's health: its silence says nothing of the instrument configured
+// there.
 #include "drivers/InstrumentModel.h"
 #include "serial/PortControl.h"
 
@@ -19,6 +23,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QVariant>
+#include <optional>
 
 namespace quorvex {
 
@@ -27,6 +32,9 @@ public:
     // role: who asked ("Bilancia"), for the health messages; empty for a
     // call that named its port itself.
     LineExchange(PortControl &port, const InstrumentModel &model, QString role);
+    // A probe's try: the turn waited for at most turnWait at each begin(),
+    // each reply at most replyWait.
+    LineExchange(PortControl &port, std::chrono::milliseconds turnWait, std::chrono::milliseconds replyWait);
     ~LineExchange();
     LineExchange(const LineExchange &) = delete;
     LineExchange &operator=(const LineExchange &) = delete;
@@ -35,6 +43,11 @@ public:
     // did not come (nothing was touched). Then opens the port again if its
     // device came back (see PortControl::ensureOpen); throws its error if not.
     QCoro::Task<bool> begin();
+
+    // Puts the port at these line settings for this exchange only: they are
+    // undone, and whatever came in dropped, before the turn goes. False
+    // when the device refuses them.
+    bool useSettings(const QString &settings);
 
     // Drops whatever was received: a late answer to an earlier request must
     // not be taken for this one.
@@ -50,6 +63,10 @@ public:
     // Until nothing has been written or received for the given time (a
     // silence between frames); it does not count against the reply clock.
     QCoro::Task<> quietFor(std::chrono::microseconds silence);
+    // Until nothing has been written or received for quiet, bytes that keep
+    // coming waited out for at most limit; then drops what came. For a
+    // frame that must not follow other bytes too closely.
+    QCoro::Task<> waitForQuietLine(std::chrono::milliseconds quiet, std::chrono::milliseconds limit);
     // The instrument answered, but not with a reading: the port's last
     // error, so Diagnostics tells why the reading was 0.
     void problem(const QString &why);
@@ -63,10 +80,14 @@ public:
 
 private:
     QString who() const;
+    void tellHealth();
 
     PortControl &m_port;
-    const InstrumentModel &m_model;
+    const InstrumentModel *m_model = nullptr; // none for a probe's try
+    std::chrono::milliseconds m_turnWait;
+    std::chrono::milliseconds m_replyWait;
     QString m_role;
+    std::optional<QString> m_ownSettings; // the port's settings while a probe's are in use
     LineTurn::Holder m_line;
     QDeadlineTimer m_deadline;
     bool m_heard = false;  // some wait got its bytes

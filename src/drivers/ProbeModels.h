@@ -2,7 +2,7 @@
 // What a probe needs of the instrument table, in one place: the models that
 // can serve a role, the read request of each (never a zeroing, a tare or a
 // service command), and whether bytes heard after it are a valid reading.
-#include "drivers/InstrumentModel.h"
+#include "drivers/ExchangeKind.h"
 #include "drivers/Roles.h"
 
 #include <QByteArray>
@@ -20,9 +20,7 @@ struct ProbeModel {
     QString operation;        // the reading it was found by: "LeggiPeso"
     const InstrumentModel *row = nullptr;
     QString usualSettings;    // the line settings it is first tried at
-    QByteArray request;       // written for a reading; empty: the model transmits, it is listened to
-    QByteArray afterReading;  // written once the reply is in (a stream's stop), if anything
-    int replyLength = 0;      // bytes awaited
+    ProbeTry probe;           // what is written and awaited, as its kind of exchange says
 };
 
 // The reading operation of a reading role ("Bilancia" -> "LeggiPeso",

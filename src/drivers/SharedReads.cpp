@@ -1,6 +1,7 @@
 #include "drivers/SharedReads.h"
 
 #include "common/AutomationError.h"
+#include "drivers/ExchangeKind.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -65,11 +66,7 @@ private:
 
 bool sharesIdenticalReads(const InstrumentModel &model)
 {
-    if (model.actsOnInstrument)
-        return false;
-    return model.exchange == Exchange::Request || model.exchange == Exchange::RequestUntilValid
-        || model.exchange == Exchange::StreamWindow || model.exchange == Exchange::DefinedText
-        || model.exchange == Exchange::ModbusRtu;
+    return !model.actsOnInstrument && model.exchange->sharesIdenticalReads;
 }
 
 SharedRead::SharedRead(const PortControl &port, const InstrumentModel &model, const QString &parametri)

@@ -4,7 +4,8 @@
 // and has not started joins it and gets its result, or its error. Nothing
 // joins an exchange that has started, so every answer comes from a request
 // written after the call arrived. Only rows that merely read take part
-// (sharesIdenticalReads): commands that act on the instrument never merge.
+// (sharesIdenticalReads): their kind of exchange allows it, and commands
+// that act on the instrument never merge.
 #include "drivers/InstrumentModel.h"
 
 #include <QCoro/QCoroTask>

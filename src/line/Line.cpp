@@ -2,6 +2,7 @@
 
 #include "common/AutomationError.h"
 #include "common/Logging.h"
+#include "drivers/ExchangeKind.h"
 #include "drivers/Exchanges.h"
 #include "line/PortDirectory.h"
 #include "serial/PortReference.h"
@@ -147,7 +148,7 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
     bool reached = false; // the exchange was tried: it counts
     try {
         const InstrumentModel *driver = record.driver(op);
-        if (!driver || driver->exchange == Exchange::Handshake) {
+        if (!driver || driver->exchange->givesText) {
             why = unconfigured(role, op, record);
         } else if (!record.port) {
             why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));
@@ -185,7 +186,7 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
     bool reached = false; // the exchange was tried: it counts
     try {
         const InstrumentModel *driver = record.driver(op);
-        if (!driver || driver->exchange != Exchange::Handshake)
+        if (!driver || !driver->exchange->givesText)
             why = unconfigured(role, op, record);
         else if (!record.port)
             why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));

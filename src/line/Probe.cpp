@@ -6,10 +6,9 @@
 #include "drivers/ProbeModels.h"
 #include "serial/LineSettings.h"
 
-#include <QElapsedTimer>
-
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <set>
@@ -30,11 +29,12 @@ constexpr auto kTurnWait = 2500ms;
 constexpr int kTurnAttempts = 4;
 // A listen gathers at most this many bytes.
 constexpr int kListenBytes = 512;
-// Before a Modbus frame that follows other bytes on the line, the line stays
-// quiet at least this long (and at least 3.5 characters), so the slave
-// does not read the frame as the tail of what came before; still-arriving
-// bytes are waited out for at most kQuietLimit.
-constexpr auto kQuietAfterText = 100ms;
+// Before a frame told apart by the silence before it (Modbus RTU) that
+// follows other bytes on the line, the line stays quiet at least this long
+// (and at least the frame's own silence), so the instrument does not read
+// the frame as the tail of what came before; still-arriving bytes are
+// waited out for at most kQuietLimit.
+constexpr auto kQuietAfterOther = 100ms;
 constexpr auto kQuietLimit = 1000ms;
 
 // Models that share one request (or that are all listened to) share each try.
@@ -43,7 +43,8 @@ struct Group {
     QByteArray afterReading;
     int replyLength = 0;
     std::chrono::milliseconds timeout{kTryLimit};
-    bool modbus = false; // a Modbus RTU request, CRC-checked
+    bool crcChecked = false;     // its replies carry a CRC
+    double quietCharacters = 0;  // characters of silence its frame needs before it
     std::vector<const ProbeModel *> models;
 };
 
@@ -51,53 +52,38 @@ std::vector<Group> groupsOf(const std::vector<ProbeModel> &models)
 {
     std::vector<Group> groups;
     for (const ProbeModel &model : models) {
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group &g) { return g.request == model.request; });
+        const ProbeTry &probe = model.probe;
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group &g) { return g.request == probe.request; });
         if (group == groups.end()) {
-            groups.push_back({model.request, model.afterReading, 0, model.row->timeout,
-                              model.row->exchange == Exchange::ModbusRtu, {}});
+            groups.push_back({probe.request, probe.afterReading, 0, model.row->timeout, probe.crcChecked,
+                              probe.quietCharacters, {}});
             group = groups.end() - 1;
         }
-        group->replyLength = std::max(group->replyLength, model.replyLength);
+        group->replyLength = std::max(group->replyLength, probe.replyLength);
         group->timeout = std::max(group->timeout, model.row->timeout);
         group->models.push_back(&model);
     }
     // Listening first: what it hears tells whether the instrument transmits
-    // by itself. Then the Modbus requests, before any text request: a slave
-    // whose input holds a text request's bytes may take a frame as their
-    // tail, and a reply with a wrong CRC is never mistaken for an answer.
-    std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.modbus; });
+    // by itself. Then the requests whose replies carry a CRC (Modbus),
+    // before any text request: a slave whose input holds a text request's
+    // bytes may take a frame as their tail, and a reply with a wrong CRC is
+    // never mistaken for an answer.
+    std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.crcChecked; });
     std::stable_partition(groups.begin(), groups.end(), [](const Group &g) { return g.request.isEmpty(); });
     return groups;
 }
 
-// How long the line stays quiet before a Modbus frame: 3.5 characters at
-// the settings, and after anything but one of the probe's own Modbus
-// exchanges at least kQuietAfterText.
-std::chrono::milliseconds quietBefore(const Group &group, const QString &settings, bool afterModbus)
+// How long the line stays quiet before the group's request: the silence its
+// frame needs at the settings, and after anything but another such frame of
+// the probe's at least kQuietAfterOther. 0 for a request that needs none.
+std::chrono::milliseconds quietBefore(const Group &group, const QString &settings, bool afterQuietFramed)
 {
-    if (!group.modbus)
+    if (group.quietCharacters <= 0)
         return 0ms;
     const auto parsed = LineSettings::parse(settings);
     const qint64 baud = parsed ? std::max<qint32>(parsed->baud, 50) : 1200;
-    const auto chars = std::chrono::milliseconds((35 * 11 * 1000 / 10 + baud - 1) / baud);
-    return afterModbus ? chars : std::max<std::chrono::milliseconds>(chars, kQuietAfterText);
-}
-
-// Waits until nothing was written or received on the line for quiet
-// (bytes that keep coming are waited out within kQuietLimit), then drops
-// what came.
-QCoro::Task<void> waitForQuietLine(PortControl &port, std::chrono::milliseconds quiet)
-{
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        const qint64 left = std::chrono::nanoseconds(quiet).count() - port.nsecsSinceTraffic();
-        if (left <= 0 || waited.elapsed() >= kQuietLimit.count())
-            break;
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::chrono::nanoseconds(left));
-        co_await waitForBytes(port, port.InBufferCount() + 1, wait);
-    }
-    port.setInBufferCount(0);
+    const auto chars = std::chrono::milliseconds(qint64(std::ceil(group.quietCharacters * 11 * 1000 / double(baud))));
+    return afterQuietFramed ? chars : std::max<std::chrono::milliseconds>(chars, kQuietAfterOther);
 }
 
 // The reply wait of one try: the time the request and reply take on the
@@ -111,46 +97,32 @@ std::chrono::milliseconds tryWait(const Group &group, const QString &settings)
     return std::min({group.timeout, std::chrono::milliseconds(kTryLimit), wire + kAnswerMargin});
 }
 
-// One try: the line's turn, the probe's settings, the request (if any), the
-// wait, the bytes heard; the port's settings back before the turn goes.
-// nullopt when the device refuses the settings.
+// One try, as one exchange on the line: the line's turn, the probe's
+// settings, a quiet line if the request needs one, the request (if any),
+// the wait, the bytes heard; the port's settings are back before the turn
+// goes. nullopt when the device refuses the settings.
 QCoro::Task<std::optional<QByteArray>> tryOnce(PortControl &port, const Group &group, QString settings,
                                                std::chrono::milliseconds quiet)
 {
-    LineTurn::Holder turn;
-    for (int attempt = 0; attempt < kTurnAttempts && !turn; ++attempt)
-        turn = co_await port.turn().take(kTurnWait);
-    if (!turn)
+    LineExchange line(port, kTurnWait, tryWait(group, settings));
+    bool mine = false;
+    for (int attempt = 0; attempt < kTurnAttempts && !mine; ++attempt)
+        mine = co_await line.begin();
+    if (!mine)
         co_return QByteArray(); // the line stayed busy: heard nothing
-    port.ensureOpen();
-    const QString own = port.Settings();
-    struct Restore {
-        PortControl &port;
-        QString settings;
-        ~Restore()
-        {
-            try {
-                port.setSettings(settings);
-                port.setInBufferCount(0); // nothing of the probe's is left for the next exchange
-            } catch (const AutomationError &) {
-            }
-        }
-    } restore{port, own};
-    try {
-        port.setSettings(settings);
-    } catch (const AutomationError &) {
+    if (!line.useSettings(settings))
         co_return std::nullopt;
-    }
-    port.setInBufferCount(0);
+    line.discard();
     if (quiet > 0ms)
-        co_await waitForQuietLine(port, quiet);
-    if (!group.request.isEmpty())
-        port.Output(group.request);
-    const int awaited = group.request.isEmpty() ? kListenBytes : group.replyLength;
-    co_await waitForBytes(port, awaited, tryWait(group, settings));
-    QByteArray heard = port.takeInput();
+        co_await line.waitForQuietLine(quiet, kQuietLimit);
+    if (group.request.isEmpty())
+        line.restartClock();
+    else
+        line.send(group.request);
+    co_await line.waitFor(group.request.isEmpty() ? kListenBytes : group.replyLength);
+    QByteArray heard = line.take();
     if (!group.afterReading.isEmpty())
-        port.Output(group.afterReading);
+        line.send(group.afterReading);
     co_return heard;
 }
 
@@ -229,7 +201,7 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
     // bytes after a request would be its stream, not an answer.
     bool silentStream = false;
     bool streaming = false;
-    bool afterModbus = false;     // the last try was a Modbus exchange of this probe
+    bool afterQuietFramed = false; // the last try's frame was one told apart by silence
     int done = 0;
     QString round;               // the settings of the entries being tried
     for (const PlanEntry &entry : plan) {
@@ -245,8 +217,8 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
         if (progress)
             progress({entry.models.front()->brand, entry.models.front()->model, entry.settings, done, total});
         const std::optional<QByteArray> first = co_await tryOnce(
-            *port, *entry.group, entry.settings, quietBefore(*entry.group, entry.settings, afterModbus));
-        afterModbus = entry.group->modbus;
+            *port, *entry.group, entry.settings, quietBefore(*entry.group, entry.settings, afterQuietFramed));
+        afterQuietFramed = entry.group->quietCharacters > 0;
         if (!first) {
             refused.insert(entry.settings);
             qCInfo(lcConfig).noquote() << QStringLiteral("probe of %1: the device refuses %2").arg(device, entry.settings);

@@ -7,6 +7,7 @@
 #include "common/AutomationError.h"
 #include "drivers/Exchanges.h"
 #include "drivers/LineExchange.h"
+#include "drivers/PolledExchanges.h"
 #include "history/CoilStore.h"
 #include "support/MemoryPort.h"
 #include "line/SettingsStore.h"
@@ -122,7 +123,7 @@ TEST_F(Dispatch, DriverCalledDirectlyReportsItsError)
 TEST(InstrumentTable, ARowWrittenHereRunsLikeTheTablesOwn)
 {
     const InstrumentModel madeUp{
-        .operation = "LeggiPeso", .brand = "TEST", .model = "W1", .exchange = Exchange::Request,
+        .operation = "LeggiPeso", .brand = "TEST", .model = "W1", .exchange = &exchanges::request,
         .request = "?W\r", .replyLength = 10, .fieldStart = 3, .fieldLength = 6, .decimalMark = ',',
         .parse = parseFixedField};
     auto port = std::make_shared<MemoryPort>();

@@ -1,9 +1,10 @@
 // One exchange at a time on a line: turns in the order asked, handed on when
 // the holder ends by an error, and through a port that has closed; a wait
 // for the turn that gives up at its bound; identical queued reads sharing
-// one exchange, commands never.
+// one exchange, commands never; a probe's try at settings of its own.
 #include "RunTask.h"
 #include "common/AutomationError.h"
+#include "drivers/LineExchange.h"
 #include "support/Drivers.h"
 #include "support/MemoryPort.h"
 
@@ -141,6 +142,38 @@ TEST(SharedReads, IdenticalQueuedReadsShareOneExchangeAndCommandsNeverDo)
     ASSERT_EQ(weights.size(), 7u);
     for (int i = 0; i < 6; ++i)
         EXPECT_DOUBLE_EQ(weights[size_t(i)], 12.5) << "read " << i;
+}
+
+// A probe's try holds the turn like any exchange, and leaves the port as it
+// found it: its own settings back, nothing of the probe's in the input, and
+// its silence not counted against the instrument configured there.
+TEST(ProbeTry, RunsAtItsOwnSettingsAndLeavesThePortAsItWas)
+{
+    auto port = std::make_shared<MemoryPort>();
+    port->setPortOpen(true);
+    port->setSettings(QStringLiteral("9600,N,8,1"));
+    bool queuedBehind = false;
+    auto probe = [&]() -> QCoro::Task<> {
+        LineExchange line(*port, 100ms, 20ms);
+        EXPECT_TRUE(co_await line.begin());
+        EXPECT_FALSE(line.useSettings(QStringLiteral("fast")));
+        EXPECT_TRUE(line.useSettings(QStringLiteral("19200,E,7,1")));
+        EXPECT_EQ(port->Settings(), QStringLiteral("19200,E,7,1"));
+        line.send("?");
+        EXPECT_FALSE(co_await line.waitFor(1));
+        port->feed("late");
+    };
+    auto next = [&]() -> QCoro::Task<> {
+        const LineTurn::Holder turn = co_await port->turn().take();
+        queuedBehind = port->Settings() == QLatin1String("9600,N,8,1") && port->InBufferCount() == 0;
+    };
+    std::vector<QCoro::Task<>> tasks;
+    tasks.push_back(probe());
+    tasks.push_back(next());
+    runTask(all(std::move(tasks)));
+    EXPECT_TRUE(queuedBehind) << "the next exchange found the probe's settings or bytes";
+    EXPECT_EQ(port->health().silentExchanges, 0);
+    EXPECT_TRUE(port->health().lastError.isEmpty());
 }
 
 } // namespace

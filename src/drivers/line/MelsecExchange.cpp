@@ -1,13 +1,16 @@
 #include "drivers/line/MelsecExchange.h"
 
 #include "common/Logging.h"
+#include "drivers/LineExchange.h"
 #include "drivers/line/MelsecFrame.h"
 
-namespace quorvex {
+namespace quorvex::exchanges {
+
+namespace {
 
 // ENQ, wait for the controller; on ACK send the frame the parameters
 // select; then wait once more for the controller's answer and drop it.
-QCoro::Task<QVariant> handshake(LineExchange &line, const QString &parametri)
+QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &, const QString &parametri)
 {
     const QString result;
     const QByteArray frame = melsecCommandFrame(parametri);
@@ -33,4 +36,26 @@ QCoro::Task<QVariant> handshake(LineExchange &line, const QString &parametri)
     co_return QVariant(result);
 }
 
-} // namespace quorvex
+PageWords pageWords(const InstrumentModel &recipe)
+{
+    QStringList accepted;
+    for (const char *p : {"1", "2", "3"})
+        accepted << QStringLiteral("\"%1\" sends `%2`")
+                        .arg(QLatin1String(p), pageBytes(melsecCommandFrame(QLatin1String(p))));
+    return {QStringLiteral("writes `<ENQ>`; on `<ACK>` sends the frame the parameter selects: %1; any other "
+                           "parameter sends no frame. The answer is dropped, never retried; the result is "
+                           "always the empty text; time-out %2 each wait")
+                .arg(accepted.join(QStringLiteral(", ")), pageSeconds(recipe.timeout)),
+            {}};
+}
+
+} // namespace
+
+// A probe never sends it: it acts on the controller.
+const ExchangeKind handshake{
+    .run = run,
+    .givesText = true,
+    .pageWords = pageWords,
+};
+
+} // namespace quorvex::exchanges

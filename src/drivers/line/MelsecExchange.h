@@ -1,11 +1,10 @@
 #pragma once
-// The engine of the MELSEC service command (the Handshake row).
-#include "drivers/LineExchange.h"
+// The MELSEC service command: enquiry, acknowledgement, then the command
+// frame the parameters select; the result is always the empty text.
+#include "drivers/ExchangeKind.h"
 
-namespace quorvex {
+namespace quorvex::exchanges {
 
-// Enquiry, acknowledgement, then the command frame parametri selects; the
-// result is always the empty text.
-QCoro::Task<QVariant> handshake(LineExchange &line, const QString &parametri);
+extern const ExchangeKind handshake;
 
-} // namespace quorvex
+} // namespace quorvex::exchanges

@@ -1,21 +1,24 @@
 #include "drivers/line/Ps11Exchange.h"
 
+#include "drivers/LineExchange.h"
 #include "drivers/line/Ps11Frame.h"
 
-namespace quorvex {
+namespace quorvex::exchanges {
+
+namespace {
 
 // Started once with DC1; each attempt takes a chunk of the stream and looks
 // for a whole, valid frame in it. Every ending that gives a value writes
 // DC3 first, so the scale is left quiet.
-QCoro::Task<QVariant> ps11Stream(LineExchange &line, const InstrumentModel &model)
+QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &recipe, const QString &)
 {
     Ps11Buffer buffer{};
     line.discard();
     line.send(QByteArrayView(&kPs11Start, 1));
-    for (int attempt = 0; attempt < model.attempts; ++attempt) {
+    for (int attempt = 0; attempt < recipe.attempts; ++attempt) {
         if (attempt > 0)
             line.restartClock();
-        const bool arrived = co_await line.waitFor(model.replyLength);
+        const bool arrived = co_await line.waitFor(recipe.replyLength);
         if (!arrived)
             break;
         const QByteArray bytes = line.take();
@@ -31,8 +34,46 @@ QCoro::Task<QVariant> ps11Stream(LineExchange &line, const InstrumentModel &mode
         co_return QVariant(weight);
     }
     line.send(QByteArrayView(&kPs11Stop, 1));
-    line.fail(QStringLiteral("no whole, valid frame in %1 chunks of the stream").arg(model.attempts));
+    line.fail(QStringLiteral("no whole, valid frame in %1 chunks of the stream").arg(recipe.attempts));
     co_return QVariant(0.0);
 }
 
-} // namespace quorvex
+// A probe starts the stream, and stops it once the bytes are in.
+std::optional<ProbeTry> probeTry(const InstrumentModel &recipe)
+{
+    return ProbeTry{QByteArray(1, kPs11Start), QByteArray(1, kPs11Stop), recipe.replyLength};
+}
+
+// A whole, valid frame starting anywhere in the bytes.
+std::optional<double> probeReading(const InstrumentModel &, QByteArrayView bytes)
+{
+    for (qsizetype from = 0; from + kPs11FrameLength <= bytes.size(); ++from) {
+        Ps11Buffer buffer{};
+        if (collectPs11Frame(bytes.sliced(from), buffer) && ps11FrameValid(buffer))
+            return ps11Weight(buffer);
+    }
+    return std::nullopt;
+}
+
+PageWords pageWords(const InstrumentModel &recipe)
+{
+    PageWords words;
+    words.exchange = QStringLiteral("starts the stream with `<DC1>`, collects a whole binary frame (%1 bytes hold "
+                                    "its start; %2 windows at most, time-out %3 each), stops it with `<DC3>`")
+                         .arg(recipe.replyLength)
+                         .arg(recipe.attempts)
+                         .arg(pageSeconds(recipe.timeout));
+    words.ownNumberFormat = true;
+    return words;
+}
+
+} // namespace
+
+const ExchangeKind ps11Stream{
+    .run = run,
+    .probeTry = probeTry,
+    .probeReading = probeReading,
+    .pageWords = pageWords,
+};
+
+} // namespace quorvex::exchanges

@@ -1,10 +1,10 @@
 #pragma once
-// The engine of the PS11 weight stream (the Ps11Stream row).
-#include "drivers/LineExchange.h"
+// The PS11 weight stream: started with DC1, a whole valid binary frame
+// collected, stopped with DC3.
+#include "drivers/ExchangeKind.h"
 
-namespace quorvex {
+namespace quorvex::exchanges {
 
-// Starts the stream, collects a whole valid frame, stops the stream.
-QCoro::Task<QVariant> ps11Stream(LineExchange &line, const InstrumentModel &model);
+extern const ExchangeKind ps11Stream;
 
-} // namespace quorvex
+} // namespace quorvex::exchanges

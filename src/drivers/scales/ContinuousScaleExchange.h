@@ -1,11 +1,11 @@
 #pragma once
-// The engine of the scales that transmit on their own (StreamWindow rows).
-#include "drivers/LineExchange.h"
+// The scales that transmit on their own: nothing is written, the recipe's
+// marker is looked for in up to `attempts` windows of the stream and the
+// field after it is read.
+#include "drivers/ExchangeKind.h"
 
-namespace quorvex {
+namespace quorvex::exchanges {
 
-// Nothing written: looks for the row's marker in up to `attempts` windows
-// of the stream and reads the field after it.
-QCoro::Task<QVariant> streamWindow(LineExchange &line, const InstrumentModel &model);
+extern const ExchangeKind streamWindow;
 
-} // namespace quorvex
+} // namespace quorvex::exchanges
