@@ -118,7 +118,9 @@ TEST_F(Systemd, ReadyStatusReloadWatchdogAndStopReachTheServiceManager)
     QProcess client;
     client.start(clientPath(), {"reload"});
     ASSERT_TRUE(client.waitForFinished(60000));
-    EXPECT_EQ(client.exitCode(), 0) << client.readAllStandardError().toStdString();
+    // The counter's port is missing and the height role has no driver: the
+    // load warns, so reload says so with exit status 4.
+    EXPECT_EQ(client.exitCode(), 4) << client.readAllStandardError().toStdString();
     ASSERT_TRUE(waitUntil([&] { return manager.find("READY=1", ready + 1) >= 0; }))
         << manager.messages().join('|').toStdString();
     const int reloading = manager.find("RELOADING=1", ready + 1);
