@@ -15,23 +15,23 @@ namespace quorvex {
 
 namespace {
 
-enum StatoFinestra : int { Normale = 0, Ridotta = 1, Ingrandita = 2 };
+enum StoredWindowState : int { NormalWindow = 0, MinimizedWindow = 1, MaximizedWindow = 2 };
 
-int statoDi(const QWidget &w)
+int storedStateOf(const QWidget &w)
 {
     if (w.isMinimized())
-        return Ridotta;
+        return MinimizedWindow;
     if (w.isMaximized())
-        return Ingrandita;
-    return Normale;
+        return MaximizedWindow;
+    return NormalWindow;
 }
 
-void impostaStato(QWidget &w, int stato)
+void applyWindowState(QWidget &w, int state)
 {
     Qt::WindowStates states = w.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
-    if (stato == Ridotta)
+    if (state == MinimizedWindow)
         states |= Qt::WindowMinimized;
-    else if (stato == Ingrandita)
+    else if (state == MaximizedWindow)
         states |= Qt::WindowMaximized;
     w.setWindowState(states);
 }
@@ -63,7 +63,7 @@ int pixelsOf(float twips)
 void RipristinaPosizione(QWidget &w, const SettingsStore &store)
 {
     const QByteArray group = w.objectName().toLatin1();
-    impostaStato(w, Normale);
+    applyWindowState(w, NormalWindow);
 
     // Width and height are outer sizes: the frame, when there is one, is
     // taken off before sizing the client area. The native window is made
@@ -86,21 +86,21 @@ void RipristinaPosizione(QWidget &w, const SettingsStore &store)
     if (w.windowHandle() && !w.isVisible())
         w.windowHandle()->setGeometry(w.geometry());
 
-    const auto statoNoto = [](const QString &text) -> std::optional<int> {
-        const auto stato = toWholeNumber(text);
-        if (stato && *stato >= Normale && *stato <= Ingrandita)
-            return *stato;
+    const auto knownState = [](const QString &text) -> std::optional<int> {
+        const auto state = toWholeNumber(text);
+        if (state && *state >= NormalWindow && *state <= MaximizedWindow)
+            return *state;
         return std::nullopt;
     };
-    if (const auto stato = readSetting(store, group.constData(), settings::WindowState, statoNoto,
-                                       wholeNumberProblem(Normale, Ingrandita), QStringLiteral("it is not applied")))
-        impostaStato(w, *stato);
+    if (const auto state = readSetting(store, group.constData(), settings::WindowState, knownState,
+                                       wholeNumberProblem(NormalWindow, MaximizedWindow), QStringLiteral("it is not applied")))
+        applyWindowState(w, *state);
 }
 
 void SalvaPosizione(QWidget &w, SettingsStore &store)
 {
     const QString group = w.objectName();
-    store.setValue(group, QLatin1String(settings::WindowState), QString::number(statoDi(w)));
+    store.setValue(group, QLatin1String(settings::WindowState), QString::number(storedStateOf(w)));
 
     // The normal rectangle, whatever the state: a window system may apply
     // the state change later, so it is taken from the normal geometry.
@@ -110,7 +110,7 @@ void SalvaPosizione(QWidget &w, SettingsStore &store)
     const QMargins margins(current.left() - frame.left(), current.top() - frame.top(),
                            frame.right() - current.right(), frame.bottom() - current.bottom());
     const QRect outer = (client.isValid() ? client : current).marginsAdded(margins);
-    impostaStato(w, Normale);
+    applyWindowState(w, NormalWindow);
 
     const auto scrivi = [&](const char *key, int pixels) {
         store.setValue(group, QLatin1String(key), testoNumero(float(toTwips(pixels)), 7));
