@@ -1,12 +1,32 @@
 #include "tests/e2e/Harness.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 
 namespace e2e {
 
 QString clientPath()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/../../tools/quorvex");
+}
+
+ClientRun runClient(const QStringList &args, const QProcessEnvironment &env)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(clientPath(), args);
+    process.closeWriteChannel();
+    ClientRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "the client did not finish";
+        return run;
+    }
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
 }
 
 ServerTest::ServerTest()

@@ -7,6 +7,9 @@
 #include "tests/support/ServerProcess.h"
 #include "tests/support/Wait.h"
 
+#include <QProcessEnvironment>
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
 namespace e2e {
@@ -32,5 +35,17 @@ protected:
 
 // The client program quorvex of the same build tree.
 QString clientPath();
+
+// What a run of the client gave: its exit status (-1 when it did not end
+// normally) and what it printed.
+struct ClientRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the client to its end (at most 2 minutes) with args, in env.
+ClientRun runClient(const QStringList &args,
+                    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
 } // namespace e2e

@@ -19,11 +19,6 @@ using namespace e2e;
 
 namespace {
 
-struct ClientRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
 
 class Cli : public ServerTest {
 protected:
@@ -51,24 +46,10 @@ protected:
     // printed with the locale's comma would show.
     static ClientRun runClient(const QStringList &args)
     {
-        QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("it_IT.UTF-8"));
         env.insert(QStringLiteral("LANG"), QStringLiteral("it_IT.UTF-8"));
-        process.setProcessEnvironment(env);
-        process.start(clientPath(), args);
-        process.closeWriteChannel();
-        ClientRun run;
-        if (!process.waitForFinished(120000)) {
-            process.kill();
-            process.waitForFinished();
-            ADD_FAILURE() << "the client did not finish";
-            return run;
-        }
-        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        run.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return run;
+        return e2e::runClient(args, env);
     }
 };
 

@@ -17,29 +17,7 @@ using namespace e2e;
 
 namespace {
 
-struct ClientRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
 
-ClientRun runClient(const QStringList &args)
-{
-    QProcess process;
-    process.start(clientPath(), args);
-    process.closeWriteChannel();
-    ClientRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << "the client did not finish";
-        return run;
-    }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
 
 // Diagnostics.Read's problem for a generic operation without arguments.
 QString readProblem(const QString &operation)
