@@ -51,8 +51,8 @@ void printRoundTrip(const char *label, const std::vector<double> &ms, int wireBy
 {
     const Stats s = stats(ms);
     const double wire = wireMs(wireBytes, baud);
-    std::printf("%-40s median %8.2f ms  p99 %8.2f ms  wire %7.2f ms (%d bytes at %d baud)  median/wire %.2f\n",
-                label, s.median, s.p99, wire, wireBytes, baud, s.median / wire);
+    std::printf("%-40s median %8.2f ms  p99 %8.2f ms  wire %7.2f ms (%d bytes at %d baud)  median/wire %.2f\n", label,
+                s.median, s.p99, wire, wireBytes, baud, s.median / wire);
     std::fflush(stdout);
 }
 

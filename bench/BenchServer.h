@@ -42,8 +42,8 @@ void printRoundTrip(const char *label, const std::vector<double> &ms, int wireBy
 // role, starts the server and prints the round trip of calls of method.
 template<class Instrument>
 void roundTrip(const char *label, Instrument &instrument, const QString &group, const QString &brand,
-               const QString &model, const QString &method, const QVariantList &args, int wireBytes,
-               int baud = 9600, int calls = 100)
+               const QString &model, const QString &method, const QVariantList &args, int wireBytes, int baud = 9600,
+               int calls = 100)
 {
     instrument.setPacing(baud);
     BenchServer server;

@@ -87,9 +87,8 @@ void sideBySide(const char *label, const std::vector<std::string> &a, const std:
             ratios.push_back(fa / fb);
     }
     const auto base = [](const std::string &path) { return path.substr(path.rfind('/') + 1); };
-    std::printf("%-38s %s: %s %6.1f ms, %s %6.1f ms, ratio %.2f (median of %zu pairs)\n", label,
-                cpu ? "cpu " : "wall", base(a[0]).c_str(), median(as), base(b[0]).c_str(), median(bs), median(ratios),
-                as.size());
+    std::printf("%-38s %s: %s %6.1f ms, %s %6.1f ms, ratio %.2f (median of %zu pairs)\n", label, cpu ? "cpu " : "wall",
+                base(a[0]).c_str(), median(as), base(b[0]).c_str(), median(bs), median(ratios), as.size());
 }
 
 } // namespace

@@ -101,8 +101,8 @@ void feedCodePath(mqtt::Broker &broker)
             QCoreApplication::processEvents(); // the socket drains as it would between readings
     }
     const double published = (processCpuMs() - start) / n;
-    std::printf("Feed code, %d readings each: CPU per reading taken %.4f ms, per reading published %.4f ms\n", n,
-                taken, published);
+    std::printf("Feed code, %d readings each: CPU per reading taken %.4f ms, per reading published %.4f ms\n", n, taken,
+                published);
 }
 
 } // namespace
@@ -135,9 +135,8 @@ int main(int argc, char **argv)
 
     std::printf("LeggiPeso round trip, D400 at 9600 baud, %d calls (median, p99; ratio of medians to off)\n", calls);
     const auto line = [&](const char *label, const Run &r) {
-        std::printf("  %-40s median %7.2f ms  p99 %7.2f ms  %+.2f %%  server CPU %6.1f ms\n", label,
-                    r.roundTrip.median, r.roundTrip.p99, (r.roundTrip.median / off.roundTrip.median - 1) * 100,
-                    r.cpuMs);
+        std::printf("  %-40s median %7.2f ms  p99 %7.2f ms  %+.2f %%  server CPU %6.1f ms\n", label, r.roundTrip.median,
+                    r.roundTrip.p99, (r.roundTrip.median / off.roundTrip.median - 1) * 100, r.cpuMs);
     };
     line("feed off", off);
     line("feed on, broker reachable", on);

@@ -43,7 +43,8 @@ void silentWaitCpu()
         server.call("LeggiPeso");
     const double wallMs = double(wall.nsecsElapsed()) / 1e6;
     const double cpu = server.cpuMs() - cpuBefore;
-    std::printf("silent-scale wait (%d reads of 2 s)          wall %8.1f ms  server CPU %6.1f ms  = %.3f%% of wall (tick 10 ms) "
+    std::printf("silent-scale wait (%d reads of 2 s)          wall %8.1f ms  server CPU %6.1f ms  = %.3f%% of wall "
+                "(tick 10 ms) "
                 "(target < 2%%)\n",
                 reads, wallMs, cpu, 100.0 * cpu / wallMs);
 }
@@ -85,17 +86,18 @@ void replyLatency()
         QEventLoop loop;
         Clock::rep returned = 0;
         auto read = [&]() -> QCoro::Task<> {
-            co_await quorvex::runExchange(*quorvex::findInstrumentModel(QStringLiteral("LeggiPeso_BILANCIAI_D400")), port);
+            co_await quorvex::runExchange(*quorvex::findInstrumentModel(QStringLiteral("LeggiPeso_BILANCIAI_D400")),
+                                          port);
             returned = Clock::now().time_since_epoch().count();
             loop.quit();
         };
         auto task = read();
         if (!returned)
             loop.exec();
-        us.push_back(double(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                Clock::duration(returned - lastByte.load()))
-                                .count())
-                     / 1000.0);
+        us.push_back(
+            double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::duration(returned - lastByte.load()))
+                       .count())
+            / 1000.0);
     }
     stop = true;
     answerer.join();

@@ -135,7 +135,8 @@ void listFigures(const QString &dir)
         const auto a = store.coils(0, 0, 100);
         newest.push_back(t.nsecsElapsed() / 1e6);
         t.restart();
-        const auto b = store.coils(1'700'000'000'000'000 + 50000LL * 60'000'000, 1'700'000'000'000'000 + 50200LL * 60'000'000, 100);
+        const auto b = store.coils(1'700'000'000'000'000 + 50000LL * 60'000'000,
+                                   1'700'000'000'000'000 + 50200LL * 60'000'000, 100);
         bounded.push_back(t.nsecsElapsed() / 1e6);
         if (a.size() != 100 || b.size() != 100)
             std::printf("unexpected row counts %lld %lld\n", qlonglong(a.size()), qlonglong(b.size()));

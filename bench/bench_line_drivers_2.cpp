@@ -21,20 +21,20 @@ int main(int argc, char **argv)
         rlc->setLength(0x4D2);
         // "<0161>" 6 bytes, status reply 22 bytes.
         bench::roundTrip("LeggiLunghezza via D-Bus, RLC 1 at 9600 baud", *rlc, "Contametri", "RLC", "1",
-                  "LeggiLunghezza", {}, 6 + 22);
+                         "LeggiLunghezza", {}, 6 + 22);
     }
     {
         auto proface = sim::launch<sim::Proface>();
         proface->setWeight(1234);
         // "@2" CR 3 bytes, reply 9 bytes.
         bench::roundTrip("LeggiPeso via D-Bus, COMAR PROFACE at 9600 baud", *proface, "Bilancia", "COMAR", "PROFACE",
-                  "LeggiPeso", {}, 3 + 9);
+                         "LeggiPeso", {}, 3 + 9);
     }
     {
         auto plc = sim::launch<sim::Melsec>();
         // ENQ, ACK, 9-byte frame, ACK.
         bench::roundTrip("ScriviServizio(\"1\") via D-Bus, MELSEC at 9600 baud", *plc, "Servizio", "CTM", "MELSEC",
-                  "ScriviServizio", {QStringLiteral("1")}, 1 + 1 + 9 + 1);
+                         "ScriviServizio", {QStringLiteral("1")}, 1 + 1 + 9 + 1);
     }
     return 0;
 }

@@ -31,7 +31,8 @@ void reading(int baud)
                "[LeggiLunghezza]\nRegistro=0\nTipo=UINT32\n");
     file.close();
     server.mapPort(3, bus.slavePath());
-    server.configureRole(QStringLiteral("Contametri"), QStringLiteral("BENCH"), QStringLiteral("MB"), 3, QString(), settings);
+    server.configureRole(QStringLiteral("Contametri"), QStringLiteral("BENCH"), QStringLiteral("MB"), 3, QString(),
+                         settings);
     if (!server.start()) {
         std::printf("Modbus RTU at %d baud: server did not start\n", baud);
         return;

@@ -122,8 +122,8 @@ void portHook()
     nsPerChunk(port, request, reply); // warm up
     const double none = nsPerChunk(port, request, reply);
     long seen = 0;
-    quorvex::PortControl::setTrafficTap([&](const quorvex::PortControl &, quorvex::PortControl::Direction,
-                                            const QByteArray &) { ++seen; });
+    quorvex::PortControl::setTrafficTap(
+        [&](const quorvex::PortControl &, quorvex::PortControl::Direction, const QByteArray &) { ++seen; });
     const double tapped = nsPerChunk(port, request, reply);
     quorvex::PortControl::setTrafficTap({});
     const double noneAgain = nsPerChunk(port, request, reply);

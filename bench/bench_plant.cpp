@@ -27,8 +27,8 @@
 #include <QSet>
 #include <QTcpServer>
 #include <QTimer>
-#include <memory>
 #include <csignal>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -139,8 +139,8 @@ void startServer(PlantLine &line)
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     line.runner.setProcessEnvironment(env);
     line.runner.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    line.runner.start(QStringLiteral("dbus-run-session"), {QStringLiteral("--"), QStringLiteral(QUORVEXD_PATH),
-                                                           QStringLiteral("--serve")});
+    line.runner.start(QStringLiteral("dbus-run-session"),
+                      {QStringLiteral("--"), QStringLiteral(QUORVEXD_PATH), QStringLiteral("--serve")});
     line.runner.waitForStarted(10000);
 }
 
@@ -202,8 +202,9 @@ int main(int argc, char **argv)
     QProcess subscriber;
     QObject::connect(&subscriber, &QProcess::readyReadStandardOutput,
                      [&] { received.take(subscriber.readAllStandardOutput()); });
-    subscriber.start(QStringLiteral("mosquitto_sub"),
-                     {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t", "quorvex/#", "-F", "%t %p"});
+    subscriber.start(
+        QStringLiteral("mosquitto_sub"),
+        {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t", "quorvex/#", "-F", "%t %p"});
     subscriber.waitForStarted(5000);
 
     std::vector<std::unique_ptr<PlantLine>> lines;
@@ -219,12 +220,14 @@ int main(int argc, char **argv)
         line->plc->setConnectionParameter(QModbusDevice::NetworkPortParameter, line->modbusPort);
         line->plc->setTimeout(5000);
         line->plc->setNumberOfRetries(0);
-        support::waitUntil([&] {
-            if (line->plc->state() == QModbusDevice::UnconnectedState)
-                line->plc->connectDevice();
-            runFor(100);
-            return line->plc->state() == QModbusDevice::ConnectedState;
-        }, 30000);
+        support::waitUntil(
+            [&] {
+                if (line->plc->state() == QModbusDevice::UnconnectedState)
+                    line->plc->connectDevice();
+                runFor(100);
+                return line->plc->state() == QModbusDevice::ConnectedState;
+            },
+            30000);
         line->pid = serverPid(line->runner.processId());
     }
     int connected = 0;
@@ -270,7 +273,8 @@ int main(int argc, char **argv)
         coilTimers.push_back(std::make_unique<QTimer>());
         QTimer *timer = coilTimers.back().get();
         QObject::connect(timer, &QTimer::timeout, [&line] {
-            QModbusReply *reply = line.plc->sendWriteRequest(QModbusDataUnit(QModbusDataUnit::Coils, 0, QList<quint16>{1}), 1);
+            QModbusReply *reply =
+                line.plc->sendWriteRequest(QModbusDataUnit(QModbusDataUnit::Coils, 0, QList<quint16>{1}), 1);
             if (!reply)
                 return;
             QObject::connect(reply, &QModbusReply::finished, [&line, reply] {
@@ -331,7 +335,8 @@ int main(int argc, char **argv)
                     qPrintable(line->name), line->pid, rssMiB(line->pid), cpu / elapsedS / 10.0, line->coilsWritten,
                     line->recordsKept);
     }
-    std::printf("per line on average: RSS %.1f MiB, CPU %.2f %% of one core\n", rssSum / n, cpuSum / elapsedS / 10.0 / n);
+    std::printf("per line on average: RSS %.1f MiB, CPU %.2f %% of one core\n", rssSum / n,
+                cpuSum / elapsedS / 10.0 / n);
 
     winders.stop();
     for (auto &line : lines) {

@@ -116,10 +116,11 @@ void queues(sim::D400 &scale, sim::D400 &other)
     const int n = 8;
     std::vector<std::pair<QString, QVariantList>> same(n, {QStringLiteral("LeggiPeso"), {}});
     const double total = concurrently(same);
-    std::printf("%d clients on one port (exchange %.1f ms): total %.1f ms, ratio to %d exchanges %.3f\n", n, one,
-                total, n, total / (n * one));
+    std::printf("%d clients on one port (exchange %.1f ms): total %.1f ms, ratio to %d exchanges %.3f\n", n, one, total,
+                n, total / (n * one));
 
-    std::vector<std::pair<QString, QVariantList>> onFour(n, {QStringLiteral("LeggiPeso_BILANCIAI_D400"), {QStringLiteral("4")}});
+    std::vector<std::pair<QString, QVariantList>> onFour(
+        n, {QStringLiteral("LeggiPeso_BILANCIAI_D400"), {QStringLiteral("4")}});
     const double slower = std::max(concurrently(same), concurrently(onFour));
     std::vector<std::pair<QString, QVariantList>> both = same;
     both.insert(both.end(), onFour.begin(), onFour.end());
@@ -205,7 +206,8 @@ void liveScale(sim::D400 &scale)
                 bench::stats(viaBus).median, direct, bench::stats(viaBus).median / direct);
     const int n = 8;
     const qulonglong before = requestsWritten(3);
-    const double last = concurrently(std::vector<std::pair<QString, QVariantList>>(n, {QStringLiteral("LeggiPeso"), {}}));
+    const double last =
+        concurrently(std::vector<std::pair<QString, QVariantList>>(n, {QStringLiteral("LeggiPeso"), {}}));
     std::printf("live D400 at 9600 baud, %d clients at once: %llu exchanges on the wire (goal <= 3),"
                 " last answer %.1f ms = %.2f exchange times (goal <= 3)\n",
                 n, requestsWritten(3) - before, last, last / one);

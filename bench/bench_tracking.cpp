@@ -30,9 +30,9 @@ struct Line {
 
     explicit Line(int baud)
     {
-        for (sim::Instrument *i : {static_cast<sim::Instrument *>(counter.get()),
-                                   static_cast<sim::Instrument *>(sensor.get()),
-                                   static_cast<sim::Instrument *>(scale.get())})
+        for (sim::Instrument *i :
+             {static_cast<sim::Instrument *>(counter.get()), static_cast<sim::Instrument *>(sensor.get()),
+              static_cast<sim::Instrument *>(scale.get())})
             i->setPacing(baud);
         counter->setTickInterval(10ms);
         sensor->setCount(250);
@@ -76,8 +76,8 @@ void ticksAndCpu(int baud)
     const double ticks = (line.counter->readRequests() - reads0) / 10.0;
     const double samples = (line.sensor->readRequests() - samples0) / 10.0;
     const double cpu = (server.cpuMs() - cpu0) / 10000.0 * 100.0;
-    std::printf("sampler at %5d baud: %5.1f ticks/s, %5.1f samples/s, server CPU %5.2f%% of one core over 10 s\n",
-                baud, ticks, samples, cpu);
+    std::printf("sampler at %5d baud: %5.1f ticks/s, %5.1f samples/s, server CPU %5.2f%% of one core over 10 s\n", baud,
+                ticks, samples, cpu);
     std::fflush(stdout);
 }
 

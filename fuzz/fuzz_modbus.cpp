@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (reading.value.has_value() == !reading.problem.isEmpty())
             __builtin_trap();
         if (reading.value && reply.size() >= 2) {
-            const quint16 crc = quint16(quint8(reply[reply.size() - 2])) | quint16(quint8(reply[reply.size() - 1])) << 8;
+            const quint16 crc =
+                quint16(quint8(reply[reply.size() - 2])) | quint16(quint8(reply[reply.size() - 1])) << 8;
             if (quorvex::modbusCrc(reply.first(reply.size() - 2)) != crc)
                 __builtin_trap();
         }

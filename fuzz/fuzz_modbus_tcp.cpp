@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (length < 8 || length > 260 || frame.request.size() != length - 7)
             __builtin_trap();
         taken += length;
-        (void)quorvex::modbus::responseFrame(frame.transaction, frame.unit, QModbusResponse(frame.request.functionCode(), frame.request.data()));
+        (void)quorvex::modbus::responseFrame(frame.transaction, frame.unit,
+                                             QModbusResponse(frame.request.functionCode(), frame.request.data()));
     }
     if (taken + buffer.size() != qsizetype(size))
         __builtin_trap();

@@ -42,19 +42,15 @@ std::string traceLine(bool sent, std::string_view bytes)
     tm local{};
     localtime_r(&now.tv_sec, &local);
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min,
-                  local.tm_sec, now.tv_nsec / 1'000'000);
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec,
+                  now.tv_nsec / 1'000'000);
     return std::string(stamp) + (sent ? " tx " : " rx ") + std::to_string(bytes.size()) + " \""
         + quorvex::escapedBytes(bytes) + "\"";
 }
 
 Console::Console(Instrument &instrument, const ModelInfo &model, double weight, double drift)
-    : m_instrument(instrument)
-    , m_model(model)
-    , m_weight(weight)
-    , m_drift(drift)
-{
-}
+        : m_instrument(instrument), m_model(model), m_weight(weight), m_drift(drift)
+{}
 
 void Console::feed(std::string_view bytes)
 {
@@ -132,9 +128,8 @@ void Console::setVerbose(bool on)
         m_instrument.setMonitor(nullptr);
         return;
     }
-    m_instrument.setMonitor([](bool sent, std::string_view bytes) {
-        std::fprintf(stderr, "%s\n", traceLine(sent, bytes).c_str());
-    });
+    m_instrument.setMonitor(
+        [](bool sent, std::string_view bytes) { std::fprintf(stderr, "%s\n", traceLine(sent, bytes).c_str()); });
 }
 
 void Console::printHelp() const
@@ -142,21 +137,20 @@ void Console::printHelp() const
     std::string options(m_model.options); // "--weight X  --tare X" -> "weight X  tare X"
     for (auto dashes = options.find("--"); dashes != std::string::npos; dashes = options.find("--"))
         options.erase(dashes, 2);
-    std::printf(
-        "Commands (one a line; the options of the command line without \"--\"):\n"
-        "  help                 this list\n"
-        "  quit                 end the simulator\n"
-        "  verbose on|off       trace the bytes on the line to stderr\n"
-        "  silent on|off        stop or resume answering\n"
-        "  delay MS             answer MS milliseconds late\n"
-        "  noise N              N random bytes before every answer\n"
-        "  noise-text TEXT      TEXT before every answer\n"
-        "  pace BAUD | chunk N | chunk-gap MS | tick MS\n"
-        "  drift X              change the weight by X per second (scales)\n"
-        "Model %.*s: %.*s\n"
-        "Each applied command answers \"ok\"; a refused one prints an error on stderr.\n",
-        static_cast<int>(m_model.name.size()), m_model.name.data(),
-        static_cast<int>(options.size()), options.data());
+    std::printf("Commands (one a line; the options of the command line without \"--\"):\n"
+                "  help                 this list\n"
+                "  quit                 end the simulator\n"
+                "  verbose on|off       trace the bytes on the line to stderr\n"
+                "  silent on|off        stop or resume answering\n"
+                "  delay MS             answer MS milliseconds late\n"
+                "  noise N              N random bytes before every answer\n"
+                "  noise-text TEXT      TEXT before every answer\n"
+                "  pace BAUD | chunk N | chunk-gap MS | tick MS\n"
+                "  drift X              change the weight by X per second (scales)\n"
+                "Model %.*s: %.*s\n"
+                "Each applied command answers \"ok\"; a refused one prints an error on stderr.\n",
+                static_cast<int>(m_model.name.size()), m_model.name.data(), static_cast<int>(options.size()),
+                options.data());
     std::fflush(stdout);
 }
 

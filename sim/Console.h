@@ -13,8 +13,7 @@ namespace sim {
 
 struct ModelInfo;
 
-class Console
-{
+class Console {
 public:
     Console(Instrument &instrument, const ModelInfo &model, double weight, double drift);
 

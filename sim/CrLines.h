@@ -8,12 +8,10 @@
 
 namespace sim {
 
-class CrLines
-{
+class CrLines {
 public:
     // Calls onLine(line) for every line completed by these bytes.
-    template<class OnLine>
-    void feed(std::string_view bytes, OnLine &&onLine)
+    template<class OnLine> void feed(std::string_view bytes, OnLine &&onLine)
     {
         for (char c : bytes) {
             if (c == '\n')

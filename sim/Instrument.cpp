@@ -27,10 +27,7 @@ constexpr Milliseconds kHangupBackoff{50};
 constexpr std::chrono::seconds kStalledWriteLimit{2};
 } // namespace
 
-Instrument::Instrument(std::string model)
-    : m_model(std::move(model))
-{
-}
+Instrument::Instrument(std::string model) : m_model(std::move(model)) {}
 
 Instrument::~Instrument()
 {
@@ -191,8 +188,7 @@ void Instrument::send(std::string bytes, Milliseconds delay)
         gap = m_chunkGap;
     }
     // One byte on the wire: start bit, 8 data bits, stop bit.
-    const auto perByte = baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud)
-                                  : std::chrono::nanoseconds(0);
+    const auto perByte = baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud) : std::chrono::nanoseconds(0);
     // Paced output goes out byte by byte, each when it has "arrived".
     const std::size_t step = chunkSize ? chunkSize : (baud > 0 ? 1 : bytes.size());
     {
@@ -346,8 +342,7 @@ bool Instrument::setOption(std::string_view key, std::string_view value)
     return true;
 }
 
-template<class Hook>
-void Instrument::callHook(const char *name, Hook &&hook)
+template<class Hook> void Instrument::callHook(const char *name, Hook &&hook)
 {
     // A faulty simulator must not take the test process down with it.
     try {

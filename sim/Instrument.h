@@ -34,8 +34,7 @@ class Link;
 
 using Milliseconds = std::chrono::milliseconds;
 
-class Instrument
-{
+class Instrument {
 public:
     explicit Instrument(std::string model);
     virtual ~Instrument();
@@ -123,16 +122,14 @@ protected:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Pending
-    {
+    struct Pending {
         Clock::time_point due;
         std::string bytes;
         bool garbled = false; // already framing garbage
     };
 
     // State of the simulator thread's loop, kept between its rounds.
-    struct LoopState
-    {
+    struct LoopState {
         bool blocked = false; // last write hit EAGAIN; wait for POLLOUT
         Clock::time_point blockedSince{};
         Clock::time_point hangupUntil{};
@@ -143,24 +140,23 @@ private:
     void run();
     bool waitForEvents(int fd, LoopState &state);
     bool planWait(LoopState &state, int &timeoutMs, bool &watchLine);
-    bool readInput(int fd);           // returns true on a hang-up
+    bool readInput(int fd); // returns true on a hang-up
     void flushOutput(int fd, LoopState &state);
     void runTick(LoopState &state);
     void notifyMonitor(bool sent, std::string_view bytes);
     bool lineMatches(int fd) const;
-    template<class Hook>
-    void callHook(const char *name, Hook &&hook);
+    template<class Hook> void callHook(const char *name, Hook &&hook);
     void wake();
 
     const std::string m_model;
     std::unique_ptr<Link> m_pty;
     int m_wakeFd = -1;
-    std::thread m_thread;               // guarded by m_controlMutex
-    std::mutex m_controlMutex;          // serialises start() and stop()
-    mutable std::mutex m_ptyMutex;      // m_pty; never held while joining
+    std::thread m_thread; // guarded by m_controlMutex
+    std::mutex m_controlMutex; // serialises start() and stop()
+    mutable std::mutex m_ptyMutex; // m_pty; never held while joining
     std::atomic<bool> m_running{false};
     std::atomic<std::thread::id> m_threadId{};
-    bool m_stopRequested = false;   // guarded by m_outMutex
+    bool m_stopRequested = false; // guarded by m_outMutex
 
     // configuration
     mutable std::mutex m_cfgMutex;
@@ -173,8 +169,8 @@ private:
     std::size_t m_randomNoise = 0;
     Milliseconds m_tickInterval{0};
     bool m_lineChecked = false;
-    unsigned m_lineSpeed = 0;  // speed_t of the expected settings
-    unsigned m_lineFrame = 0;  // their CSIZE, PARENB, PARODD and CSTOPB bits
+    unsigned m_lineSpeed = 0; // speed_t of the expected settings
+    unsigned m_lineFrame = 0; // their CSIZE, PARENB, PARODD and CSTOPB bits
     std::mt19937 m_rng{std::random_device{}()};
     std::shared_ptr<const Monitor> m_monitor;
 
@@ -190,8 +186,7 @@ private:
 };
 
 // Deleter that stops the simulator thread before destroying the instrument.
-struct Stopper
-{
+struct Stopper {
     void operator()(Instrument *instrument) const
     {
         if (instrument) {
@@ -201,19 +196,16 @@ struct Stopper
     }
 };
 
-template<class T>
-using Handle = std::unique_ptr<T, Stopper>;
+template<class T> using Handle = std::unique_ptr<T, Stopper>;
 
 // Creates an instrument without starting it.
-template<class T, class... Args>
-Handle<T> make(Args &&...args)
+template<class T, class... Args> Handle<T> make(Args &&...args)
 {
     return Handle<T>(new T(std::forward<Args>(args)...));
 }
 
 // Creates and starts an instrument; slavePath() is valid on return.
-template<class T, class... Args>
-Handle<T> launch(Args &&...args)
+template<class T, class... Args> Handle<T> launch(Args &&...args)
 {
     auto instrument = make<T>(std::forward<Args>(args)...);
     instrument->start();

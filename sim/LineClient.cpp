@@ -68,15 +68,13 @@ std::string LineClient::read(std::size_t count, std::chrono::milliseconds timeou
     return out;
 }
 
-std::string LineClient::readUntilQuiet(std::chrono::milliseconds quiet,
-                                       std::chrono::milliseconds limit)
+std::string LineClient::readUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds limit)
 {
     std::string out;
     const auto deadline = Clock::now() + limit;
     while (m_fd >= 0 && Clock::now() < deadline) {
         pollfd p{m_fd, POLLIN, 0};
-        const int rc = ::poll(&p, 1, std::min<int>(static_cast<int>(quiet.count()),
-                                                   remainingMs(deadline)));
+        const int rc = ::poll(&p, 1, std::min<int>(static_cast<int>(quiet.count()), remainingMs(deadline)));
         if (rc < 0 && errno == EINTR)
             continue;
         if (rc <= 0)

@@ -8,8 +8,7 @@
 
 namespace sim {
 
-class LineClient
-{
+class LineClient {
 public:
     LineClient() = default;
     explicit LineClient(const std::string &path) { open(path); }

@@ -7,8 +7,7 @@
 
 namespace sim {
 
-class Link
-{
+class Link {
 public:
     virtual ~Link() = default;
     // Non-blocking, close-on-exec descriptor the simulator reads and writes.

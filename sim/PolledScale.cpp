@@ -6,11 +6,8 @@
 namespace sim {
 
 PolledScale::PolledScale(std::string model, Layout layout)
-    : Instrument(std::move(model))
-    , m_layout(std::move(layout))
-    , m_decimals(m_layout.decimals)
-{
-}
+        : Instrument(std::move(model)), m_layout(std::move(layout)), m_decimals(m_layout.decimals)
+{}
 
 void PolledScale::setWeight(double weight)
 {
@@ -75,8 +72,7 @@ std::string PolledScale::formatField(double value, int decimals) const
     return field;
 }
 
-std::string PolledScale::frame(const std::optional<std::string> &raw, double value,
-                               const std::string &trailer) const
+std::string PolledScale::frame(const std::optional<std::string> &raw, double value, const std::string &trailer) const
 {
     std::string out = raw ? *raw : formatField(value, m_decimals);
     out += trailer;
@@ -103,8 +99,7 @@ bool PolledScale::setOption(std::string_view key, std::string_view value)
         setTareField(std::string(value));
     else if (key == "length" && parseInt(value, integer) && integer >= 0)
         setReplyLength(static_cast<std::size_t>(integer));
-    else if (key == "weight" || key == "tare" || key == "decimals" || key == "tare-field"
-             || key == "length")
+    else if (key == "weight" || key == "tare" || key == "decimals" || key == "tare-field" || key == "length")
         return false;
     else
         return Instrument::setOption(key, value);

@@ -12,16 +12,14 @@
 
 namespace sim {
 
-class PolledScale : public Instrument
-{
+class PolledScale : public Instrument {
 public:
-    struct Layout
-    {
-        std::size_t fieldWidth;   // characters of the weight field
-        char decimalMark;         // ',' or '.'
-        int decimals;             // default number of decimals
+    struct Layout {
+        std::size_t fieldWidth; // characters of the weight field
+        char decimalMark; // ',' or '.'
+        int decimals; // default number of decimals
         std::string weightTrailer; // bytes after the field in a weight frame
-        std::string tareTrailer;   // same for a tare frame; empty = no tare
+        std::string tareTrailer; // same for a tare frame; empty = no tare
     };
 
     PolledScale(std::string model, Layout layout);
@@ -49,8 +47,7 @@ protected:
     std::string formatField(double value, int decimals) const;
 
 private:
-    std::string frame(const std::optional<std::string> &raw, double value,
-                      const std::string &trailer) const;
+    std::string frame(const std::optional<std::string> &raw, double value, const std::string &trailer) const;
 
     const Layout m_layout;
     mutable std::mutex m_mutex;

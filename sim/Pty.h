@@ -12,8 +12,7 @@
 
 namespace sim {
 
-class Pty : public Link
-{
+class Pty : public Link {
 public:
     // Opens the pair. Throws std::system_error when the system has no pty left.
     Pty();

@@ -11,11 +11,10 @@
 
 namespace sim {
 
-struct ModelInfo
-{
-    std::string_view name;        // command-line name, lower case
+struct ModelInfo {
+    std::string_view name; // command-line name, lower case
     std::string_view description; // one line
-    std::string_view options;     // model-specific options, for --help
+    std::string_view options; // model-specific options, for --help
     std::function<Handle<Instrument>()> create;
 };
 

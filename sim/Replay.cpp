@@ -15,9 +15,7 @@ constexpr auto kStreamLookAhead = std::chrono::milliseconds(60);
 } // namespace
 
 Replay::Replay(const quorvex::capture::Capture &capture, int port, bool loop)
-    : Instrument("replay")
-    , m_port(port)
-    , m_loop(loop)
+        : Instrument("replay"), m_port(port), m_loop(loop)
 {
     std::vector<const Chunk *> chunks;
     for (const Chunk &chunk : capture.chunks) {
@@ -105,7 +103,8 @@ void Replay::onTick()
                 return;
             // Over again, one recorded gap after the last chunk.
             const auto gap = m_stream.size() > 1 ? m_stream[1].after - m_stream[0].after : microseconds(20000);
-            m_streamStart += std::chrono::duration_cast<std::chrono::steady_clock::duration>(m_stream.back().after + gap);
+            m_streamStart +=
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(m_stream.back().after + gap);
             m_streamNext = 0;
         }
         const Piece &piece = m_stream[m_streamNext];

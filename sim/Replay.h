@@ -18,8 +18,7 @@
 
 namespace sim {
 
-class Replay : public Instrument
-{
+class Replay : public Instrument {
 public:
     // The chunks of `port` in the capture (-1: the port of the first chunk).
     // Throws std::invalid_argument when the capture has none for it.
@@ -36,14 +35,12 @@ protected:
     void onTick() override;
 
 private:
-    struct Piece
-    {
+    struct Piece {
         std::chrono::microseconds after; // since the request (or the stream's start)
         std::string bytes;
     };
     using Answer = std::vector<Piece>;
-    struct Answers
-    {
+    struct Answers {
         std::vector<Answer> recorded;
         std::size_t next = 0;
     };

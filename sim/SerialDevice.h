@@ -11,8 +11,7 @@
 
 namespace sim {
 
-class SerialDevice : public Link
-{
+class SerialDevice : public Link {
 public:
     // Opens the device raw with the given line settings ("9600,N,8,1"; see
     // applyLineSettings). Throws std::system_error if it cannot be opened and

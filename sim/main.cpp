@@ -8,8 +8,8 @@
 #include "sim/SerialDevice.h"
 #include "sim/defined/ServeDefinition.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -31,8 +31,7 @@ namespace {
 
 constexpr int kExitUsage = 2;
 
-struct Options
-{
+struct Options {
     std::string link;
     std::string device;
     std::string settings = "9600,N,8,1";
@@ -45,49 +44,48 @@ struct Options
 void printUsage(std::FILE *out)
 {
     std::fprintf(out,
-        "Usage: quorvex-sim <model> [options]\n"
-        "       quorvex-sim --definition FILE [options]\n"
-        "       quorvex-sim --replay FILE [--port N] [--loop] [options]\n"
-        "       quorvex-sim --list | --help | --version\n"
-        "\n"
-        "Opens a pseudo-terminal (or the --device), prints its path on the first\n"
-        "line of stdout and simulates <model> on it until SIGINT/SIGTERM. Lines on\n"
-        "stdin are commands that change the simulator while it runs (\"help\"\n"
-        "lists them).\n"
-        "\n"
-        "--definition FILE serves the instrument an instrument definition file\n"
-        "describes: a text one answers its Esempio (console: number TEXT), a Modbus\n"
-        "RTU one is a Qt Serial Bus server (console: OPERATION VALUE).\n"
-        "\n"
-        "General options:\n"
-        "  --device PATH      serve on this serial device instead of a pty\n"
-        "  --settings TEXT    line settings of the device (default 9600,N,8,1)\n"
-        "  --verbose          print every transfer on the line to stderr\n"
-        "  --link PATH        also make PATH a symlink to the path\n"
-        "  --stdin-exit       exit when stdin is closed\n"
-        "  --drift X          change the weight by X per second (scales)\n"
-        "  --pace BAUD        send at BAUD (10 bits per byte); 0 = full speed\n"
-        "  --chunk N          split each transmission into writes of N bytes\n"
-        "  --chunk-gap MS     pause between chunks (default 5)\n"
-        "  --delay MS         answer MS milliseconds late\n"
-        "  --silent           never answer\n"
-        "  --noise N          N random bytes before every answer\n"
-        "  --noise-text TEXT  TEXT before every answer\n"
-        "  --tick MS          tick interval of continuous instruments\n"
-        "  --line SETTINGS    answer only while the pty is set to SETTINGS\n"
-        "                     (\"19200,N,8,1\"); framing garbage otherwise\n"
-        "Options take their value as the next argument or as --key=value.\n"
-        "\n"
-        "--replay plays the instrument's side of a capture made with\n"
-        "'quorvex monitor --save' (of port N, else of the first port in it):\n"
-        "a recorded request gets the next recorded answer to it, unasked bytes\n"
-        "are played with their recorded timing; --loop starts over at the end.\n"
-        "\n"
-        "Models (see --list):\n");
+                 "Usage: quorvex-sim <model> [options]\n"
+                 "       quorvex-sim --definition FILE [options]\n"
+                 "       quorvex-sim --replay FILE [--port N] [--loop] [options]\n"
+                 "       quorvex-sim --list | --help | --version\n"
+                 "\n"
+                 "Opens a pseudo-terminal (or the --device), prints its path on the first\n"
+                 "line of stdout and simulates <model> on it until SIGINT/SIGTERM. Lines on\n"
+                 "stdin are commands that change the simulator while it runs (\"help\"\n"
+                 "lists them).\n"
+                 "\n"
+                 "--definition FILE serves the instrument an instrument definition file\n"
+                 "describes: a text one answers its Esempio (console: number TEXT), a Modbus\n"
+                 "RTU one is a Qt Serial Bus server (console: OPERATION VALUE).\n"
+                 "\n"
+                 "General options:\n"
+                 "  --device PATH      serve on this serial device instead of a pty\n"
+                 "  --settings TEXT    line settings of the device (default 9600,N,8,1)\n"
+                 "  --verbose          print every transfer on the line to stderr\n"
+                 "  --link PATH        also make PATH a symlink to the path\n"
+                 "  --stdin-exit       exit when stdin is closed\n"
+                 "  --drift X          change the weight by X per second (scales)\n"
+                 "  --pace BAUD        send at BAUD (10 bits per byte); 0 = full speed\n"
+                 "  --chunk N          split each transmission into writes of N bytes\n"
+                 "  --chunk-gap MS     pause between chunks (default 5)\n"
+                 "  --delay MS         answer MS milliseconds late\n"
+                 "  --silent           never answer\n"
+                 "  --noise N          N random bytes before every answer\n"
+                 "  --noise-text TEXT  TEXT before every answer\n"
+                 "  --tick MS          tick interval of continuous instruments\n"
+                 "  --line SETTINGS    answer only while the pty is set to SETTINGS\n"
+                 "                     (\"19200,N,8,1\"); framing garbage otherwise\n"
+                 "Options take their value as the next argument or as --key=value.\n"
+                 "\n"
+                 "--replay plays the instrument's side of a capture made with\n"
+                 "'quorvex monitor --save' (of port N, else of the first port in it):\n"
+                 "a recorded request gets the next recorded answer to it, unasked bytes\n"
+                 "are played with their recorded timing; --loop starts over at the end.\n"
+                 "\n"
+                 "Models (see --list):\n");
     for (const auto &model : sim::models())
-        std::fprintf(out, "  %-8.*s %.*s\n", static_cast<int>(model.name.size()),
-                     model.name.data(), static_cast<int>(model.options.size()),
-                     model.options.data());
+        std::fprintf(out, "  %-8.*s %.*s\n", static_cast<int>(model.name.size()), model.name.data(),
+                     static_cast<int>(model.options.size()), model.options.data());
 }
 
 void listModels()
@@ -106,8 +104,7 @@ const sim::ModelInfo *findModel(const std::string &name)
 }
 
 // One option: the program's own, else the instrument's.
-bool applyOption(Options &options, sim::Instrument &instrument, const std::string &key,
-                 const std::string &value)
+bool applyOption(Options &options, sim::Instrument &instrument, const std::string &key, const std::string &value)
 {
     if (key == "link" || key == "device" || key == "settings") {
         (key == "link" ? options.link : key == "device" ? options.device : options.settings) = value;
@@ -128,8 +125,7 @@ bool applyOption(Options &options, sim::Instrument &instrument, const std::strin
 
 // Reads the options after the model name. Returns an exit status when the
 // program is to end at once (help, a bad option), nothing to go on.
-std::optional<int> parseOptions(const std::vector<std::string> &args, Options &options,
-                                sim::Instrument &instrument)
+std::optional<int> parseOptions(const std::vector<std::string> &args, Options &options, sim::Instrument &instrument)
 {
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::string key = args[i];
@@ -150,13 +146,12 @@ std::optional<int> parseOptions(const std::vector<std::string> &args, Options &o
         if (auto eq = key.find('='); eq != std::string::npos) {
             value = key.substr(eq + 1);
             key.resize(eq);
-        } else if (key != "verbose" && key != "stdin-exit" && i + 1 < args.size()
-                   && args[i + 1].rfind("--", 0) != 0) {
+        } else if (key != "verbose" && key != "stdin-exit" && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
             value = args[++i];
         }
         if (!applyOption(options, instrument, key, value)) {
-            std::fprintf(stderr, "quorvex-sim: bad option --%s '%s' for model %s\n", key.c_str(),
-                         value.c_str(), args[0].c_str());
+            std::fprintf(stderr, "quorvex-sim: bad option --%s '%s' for model %s\n", key.c_str(), value.c_str(),
+                         args[0].c_str());
             return kExitUsage;
         }
     }
@@ -197,12 +192,11 @@ bool startInstrument(sim::Instrument &instrument, const Options &options)
     }
     if (options.link.empty())
         return true;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(options.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
         ::unlink(options.link.c_str());
     if (::symlink(instrument.slavePath().c_str(), options.link.c_str()) != 0) {
-        std::fprintf(stderr, "quorvex-sim: cannot link %s: %s\n", options.link.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "quorvex-sim: cannot link %s: %s\n", options.link.c_str(), std::strerror(errno));
         return false;
     }
     return true;

@@ -23,8 +23,7 @@ using namespace std::chrono_literals;
 namespace {
 
 // The program with pipes on stdin, stdout and stderr.
-class Program
-{
+class Program {
 public:
     explicit Program(std::vector<std::string> args)
     {
@@ -58,7 +57,8 @@ public:
     // Reads stdout until it has a line; returns it without the newline.
     std::string line(std::chrono::milliseconds timeout = 5s)
     {
-        const bool whole = readUntil(m_out, m_stdout, timeout, [&] { return m_stdout.find('\n') != std::string::npos; });
+        const bool whole =
+            readUntil(m_out, m_stdout, timeout, [&] { return m_stdout.find('\n') != std::string::npos; });
         const auto eol = m_stdout.find('\n');
         std::string first = whole ? m_stdout.substr(0, eol) : std::string();
         m_stdout.erase(0, whole ? eol + 1 : 0);
@@ -84,7 +84,8 @@ private:
     {
         const auto end = std::chrono::steady_clock::now() + timeout;
         while (!done()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             pollfd p{fd, POLLIN, 0};
             if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0)
                 return false;

@@ -19,7 +19,8 @@ QString howItStarts()
 
 QString raw(const QString &name, const QString &message)
 {
-    return QStringLiteral("%1: %2").arg(name.isEmpty() ? QStringLiteral("org.freedesktop.DBus.Error.Failed") : name, message);
+    return QStringLiteral("%1: %2").arg(name.isEmpty() ? QStringLiteral("org.freedesktop.DBus.Error.Failed") : name,
+                                        message);
 }
 
 // The failure in words, or an empty string for an error to show as it is.
@@ -78,7 +79,8 @@ QString callFailure(const QDBusMessage &reply, int timeoutMs, const QString &con
 
 QString noServerRunning()
 {
-    return kPrefix + QStringLiteral("no Quorvex server is running, and this command does not start one; ") + howItStarts();
+    return kPrefix + QStringLiteral("no Quorvex server is running, and this command does not start one; ")
+        + howItStarts();
 }
 
 QString noSessionBus(const QString &address, const QDBusError &error, unsigned uid, bool busSocketExists)

@@ -436,9 +436,7 @@ QVariantList convertArguments(const Request &request)
         const Parameter &p = op.params[i];
         const QString &text = request.args.at(i);
         switch (p.type) {
-        case ValueType::Boolean:
-            values << parseBoolean(text, p.name);
-            break;
+        case ValueType::Boolean: values << parseBoolean(text, p.name); break;
         case ValueType::Double: {
             bool ok = false;
             const double d = QLocale::c().toDouble(text, &ok);
@@ -493,18 +491,12 @@ QString formatValue(const QVariant &raw)
         return QStringLiteral("(%1)").arg(argument.currentSignature());
     }
     switch (value.typeId()) {
-    case QMetaType::Double:
-        return QString::number(value.toDouble(), 'g', 15);
-    case QMetaType::Float:
-        return QString::number(value.toFloat(), 'g', 7);
-    case QMetaType::Bool:
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    case QMetaType::QVariantList:
-        return formatList(value.toList());
-    case QMetaType::QStringList:
-        return value.toStringList().join(QStringLiteral(", "));
-    default:
-        return value.toString();
+    case QMetaType::Double: return QString::number(value.toDouble(), 'g', 15);
+    case QMetaType::Float: return QString::number(value.toFloat(), 'g', 7);
+    case QMetaType::Bool: return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QMetaType::QVariantList: return formatList(value.toList());
+    case QMetaType::QStringList: return value.toStringList().join(QStringLiteral(", "));
+    default: return value.toString();
     }
 }
 
@@ -550,7 +542,13 @@ QString listModels()
         ops = std::max(ops, row->operationNames().join(QLatin1Char(',')).size());
     }
     const auto line = [&](const QString &b, const QString &m, const QString &s, const QString &o, const QString &t) {
-        return QStringLiteral("%1  %2  %3  %4  %5").arg(b, -int(brand)).arg(m, -int(model)).arg(s, -int(source)).arg(o, -int(ops)).arg(t).trimmed()
+        return QStringLiteral("%1  %2  %3  %4  %5")
+                   .arg(b, -int(brand))
+                   .arg(m, -int(model))
+                   .arg(s, -int(source))
+                   .arg(o, -int(ops))
+                   .arg(t)
+                   .trimmed()
             + QLatin1Char('\n');
     };
     QString out = line(QStringLiteral("BRAND"), QStringLiteral("MODEL"), QStringLiteral("SOURCE"),
@@ -563,103 +561,102 @@ QString listModels()
 
 QString usageText()
 {
-    return QStringLiteral(
-        "Usage: quorvex [options] <Operation> [arguments...]\n"
-        "       quorvex [options] --id <dispatch-id> [arguments...]\n"
-        "       quorvex --list\n"
-        "       quorvex ports\n"
-        "       quorvex reload\n"
-        "       quorvex models [--markdown | --man]\n"
-        "       quorvex monitor [PORT]\n"
-        "       quorvex monitor --save FILE [PORT...]\n"
-        "       quorvex probe DEVICE [--role ROLE] [--apply ROLE]\n"
-        "       quorvex coils [--since WHEN] [--until WHEN] [--limit N] [--csv]\n"
-        "       quorvex coil ID [--csv]\n"
-        "       quorvex history\n"
-        "\n"
-        "Calls an operation of the Quorvex server (com.velkaro.Quorvex on the\n"
-        "D-Bus session bus) and prints its result.\n"
-        "\n"
-        "Options:\n"
-        "  --id ID          call through Invoke by dispatch identifier (0x60030002 or decimal)\n"
-        "  --timeout SECS   wait at most SECS seconds for the answer (default 60)\n"
-        "  --watch MS       repeat the call every MS milliseconds, one timestamped\n"
-        "                   line each time, until Ctrl-C; a line whose reading\n"
-        "                   failed ends with a tab and \"# no reading: <why>\"\n"
-        "  --list           list the operations: slot, dispatch identifier, parameters\n"
-        "  -v, --verbose    a failure also shows the raw D-Bus error\n"
-        "  -h, --help       this text\n"
-        "  --version        the client's version\n"
-        "  --               end of options (for arguments that start with '-')\n"
-        "\n"
-        "Arguments follow the operation's parameters: boolean as true/false/1/0,\n"
-        "text as given, port as a port number (\"3\") or a device path with optional\n"
-        "line settings (\"/dev/ttyUSB0:9600,N,8,1\"). Optional parameters, shown in\n"
-        "[brackets] by --list, may be left out.\n"
-        "\n"
-        "Results: numbers with up to 15 significant digits, text as is, \"Empty\"\n"
-        "for the empty value; operations without result print nothing.\n"
-        "\n"
-        "models lists the instrument models a role can name: brand, model, where it\n"
-        "is defined (a definition file or built-in), its operations and the line\n"
-        "settings it is usually found at. It reads the definition folders itself.\n"
-        "With --markdown or --man it prints the reference page of the built-in\n"
-        "models instead (docs/models.md, quorvex-instruments(7)).\n"
-        "ports lists the server's port objects (number, state, line settings, bytes\n"
-        "in and out, whether the instrument answers or how many exchanges in a row\n"
-        "it stayed silent, its last reply, device, last error), each configured\n"
-        "role's instrument (state ok, silent, closed, gone or unconfigured, readings\n"
-        "and failed readings since start, the median time of its last exchanges\n"
-        "next to the time their bytes take on the wire), the plant feed's\n"
-        "broker link (connected or why not, coil records unsent) and the serial\n"
-        "devices present by their stable /dev/serial/by-id names. monitor prints\n"
-        "every chunk of bytes the\n"
-        "server sends (TX) or receives (RX), in hexadecimal and as text, on all\n"
-        "ports or on PORT (a port number or a device path), until Ctrl-C. With\n"
-        "--save it writes the chunks of the PORTs (all when none) to FILE instead,\n"
-        "as a capture that quorvex-sim --replay plays back (docs/capture.md).\n"
-        "Neither starts the server: without one they say so and exit with 1.\n"
-        "reload makes the server read its settings file again, as the settings\n"
-        "dialog's OK and SIGHUP do, and prints every warning that load logged\n"
-        "(exit status 4 when there was one). reload, probe and every operation\n"
-        "start the server by D-Bus activation when it is not running.\n"
-        "\n"
-        "probe finds what answers on DEVICE (a port number of the server or a\n"
-        "device path): every instrument model that serves ROLE (Bilancia,\n"
-        "Contametri, Altezza; all when none) at its usual line settings, then at\n"
-        "every speed and framing, with its read request only. It prints where it\n"
-        "is while it runs and one line per instrument found; exit status 3 when\n"
-        "nothing answered. --apply ROLE writes what was found for ROLE (Marca,\n"
-        "Modello, Settaggio, Porta and the port's [Porte] entry, the device by its\n"
-        "/dev/serial/by-id name where it has one) into the settings file and has\n"
-        "the server load it.\n"
-        "\n"
-        "A generic operation with a result (LeggiPeso, ...) is called through the\n"
-        "server's Diagnostics.Read: it prints the same value as the operation does,\n"
-        "and when the instrument gave no valid reading it also says why on standard\n"
-        "error (\"quorvex: LeggiPeso: no answer within 2000 ms\") and exits with 3.\n"
-        "So does AzzeraLunghezza when the counter did not zero (no coil was closed).\n"
-        "\n"
-        "coils lists the recorded coils, newest first (at most N, default 100),\n"
-        "closed from WHEN (today, yesterday, 2026-03-01, 2026-03-01T08:30; local\n"
-        "time) until before WHEN; coil ID prints one coil's samples (length,\n"
-        "height). --csv prints CSV with a header and ISO 8601 UTC times instead.\n"
-        "history opens the server's history window.\n"
-        "\n"
-        "Exit status: 0 success, 1 the call failed (no server, no session bus or no\n"
-        "answer in time are said in words; the server's own errors are printed as\n"
-        "\"quorvex: <error name>: <message>\"), 2 the command line is wrong, 3 the\n"
-        "reading failed (its value, 0, is still printed), the zeroing was not done\n"
-        "or probe found nothing, 4 reload's load logged warnings.\n"
-        "\n"
-        "Examples:\n"
-        "  quorvex LeggiPeso\n"
-        "  quorvex LeggiLunghezza true\n"
-        "  quorvex LeggiPeso_BILANCIAI_D400 3\n"
-        "  quorvex --id 0x60030002\n"
-        "  quorvex --watch 500 LeggiPeso\n"
-        "  quorvex monitor 3\n"
-        "  quorvex coils --since today --csv > coils.csv\n");
+    return QStringLiteral("Usage: quorvex [options] <Operation> [arguments...]\n"
+                          "       quorvex [options] --id <dispatch-id> [arguments...]\n"
+                          "       quorvex --list\n"
+                          "       quorvex ports\n"
+                          "       quorvex reload\n"
+                          "       quorvex models [--markdown | --man]\n"
+                          "       quorvex monitor [PORT]\n"
+                          "       quorvex monitor --save FILE [PORT...]\n"
+                          "       quorvex probe DEVICE [--role ROLE] [--apply ROLE]\n"
+                          "       quorvex coils [--since WHEN] [--until WHEN] [--limit N] [--csv]\n"
+                          "       quorvex coil ID [--csv]\n"
+                          "       quorvex history\n"
+                          "\n"
+                          "Calls an operation of the Quorvex server (com.velkaro.Quorvex on the\n"
+                          "D-Bus session bus) and prints its result.\n"
+                          "\n"
+                          "Options:\n"
+                          "  --id ID          call through Invoke by dispatch identifier (0x60030002 or decimal)\n"
+                          "  --timeout SECS   wait at most SECS seconds for the answer (default 60)\n"
+                          "  --watch MS       repeat the call every MS milliseconds, one timestamped\n"
+                          "                   line each time, until Ctrl-C; a line whose reading\n"
+                          "                   failed ends with a tab and \"# no reading: <why>\"\n"
+                          "  --list           list the operations: slot, dispatch identifier, parameters\n"
+                          "  -v, --verbose    a failure also shows the raw D-Bus error\n"
+                          "  -h, --help       this text\n"
+                          "  --version        the client's version\n"
+                          "  --               end of options (for arguments that start with '-')\n"
+                          "\n"
+                          "Arguments follow the operation's parameters: boolean as true/false/1/0,\n"
+                          "text as given, port as a port number (\"3\") or a device path with optional\n"
+                          "line settings (\"/dev/ttyUSB0:9600,N,8,1\"). Optional parameters, shown in\n"
+                          "[brackets] by --list, may be left out.\n"
+                          "\n"
+                          "Results: numbers with up to 15 significant digits, text as is, \"Empty\"\n"
+                          "for the empty value; operations without result print nothing.\n"
+                          "\n"
+                          "models lists the instrument models a role can name: brand, model, where it\n"
+                          "is defined (a definition file or built-in), its operations and the line\n"
+                          "settings it is usually found at. It reads the definition folders itself.\n"
+                          "With --markdown or --man it prints the reference page of the built-in\n"
+                          "models instead (docs/models.md, quorvex-instruments(7)).\n"
+                          "ports lists the server's port objects (number, state, line settings, bytes\n"
+                          "in and out, whether the instrument answers or how many exchanges in a row\n"
+                          "it stayed silent, its last reply, device, last error), each configured\n"
+                          "role's instrument (state ok, silent, closed, gone or unconfigured, readings\n"
+                          "and failed readings since start, the median time of its last exchanges\n"
+                          "next to the time their bytes take on the wire), the plant feed's\n"
+                          "broker link (connected or why not, coil records unsent) and the serial\n"
+                          "devices present by their stable /dev/serial/by-id names. monitor prints\n"
+                          "every chunk of bytes the\n"
+                          "server sends (TX) or receives (RX), in hexadecimal and as text, on all\n"
+                          "ports or on PORT (a port number or a device path), until Ctrl-C. With\n"
+                          "--save it writes the chunks of the PORTs (all when none) to FILE instead,\n"
+                          "as a capture that quorvex-sim --replay plays back (docs/capture.md).\n"
+                          "Neither starts the server: without one they say so and exit with 1.\n"
+                          "reload makes the server read its settings file again, as the settings\n"
+                          "dialog's OK and SIGHUP do, and prints every warning that load logged\n"
+                          "(exit status 4 when there was one). reload, probe and every operation\n"
+                          "start the server by D-Bus activation when it is not running.\n"
+                          "\n"
+                          "probe finds what answers on DEVICE (a port number of the server or a\n"
+                          "device path): every instrument model that serves ROLE (Bilancia,\n"
+                          "Contametri, Altezza; all when none) at its usual line settings, then at\n"
+                          "every speed and framing, with its read request only. It prints where it\n"
+                          "is while it runs and one line per instrument found; exit status 3 when\n"
+                          "nothing answered. --apply ROLE writes what was found for ROLE (Marca,\n"
+                          "Modello, Settaggio, Porta and the port's [Porte] entry, the device by its\n"
+                          "/dev/serial/by-id name where it has one) into the settings file and has\n"
+                          "the server load it.\n"
+                          "\n"
+                          "A generic operation with a result (LeggiPeso, ...) is called through the\n"
+                          "server's Diagnostics.Read: it prints the same value as the operation does,\n"
+                          "and when the instrument gave no valid reading it also says why on standard\n"
+                          "error (\"quorvex: LeggiPeso: no answer within 2000 ms\") and exits with 3.\n"
+                          "So does AzzeraLunghezza when the counter did not zero (no coil was closed).\n"
+                          "\n"
+                          "coils lists the recorded coils, newest first (at most N, default 100),\n"
+                          "closed from WHEN (today, yesterday, 2026-03-01, 2026-03-01T08:30; local\n"
+                          "time) until before WHEN; coil ID prints one coil's samples (length,\n"
+                          "height). --csv prints CSV with a header and ISO 8601 UTC times instead.\n"
+                          "history opens the server's history window.\n"
+                          "\n"
+                          "Exit status: 0 success, 1 the call failed (no server, no session bus or no\n"
+                          "answer in time are said in words; the server's own errors are printed as\n"
+                          "\"quorvex: <error name>: <message>\"), 2 the command line is wrong, 3 the\n"
+                          "reading failed (its value, 0, is still printed), the zeroing was not done\n"
+                          "or probe found nothing, 4 reload's load logged warnings.\n"
+                          "\n"
+                          "Examples:\n"
+                          "  quorvex LeggiPeso\n"
+                          "  quorvex LeggiLunghezza true\n"
+                          "  quorvex LeggiPeso_BILANCIAI_D400 3\n"
+                          "  quorvex --id 0x60030002\n"
+                          "  quorvex --watch 500 LeggiPeso\n"
+                          "  quorvex monitor 3\n"
+                          "  quorvex coils --since today --csv > coils.csv\n");
 }
 
 } // namespace quorvex::cli

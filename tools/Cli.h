@@ -44,10 +44,10 @@ struct Request {
     bool verbose = false; // -v: a failure also shows the raw D-Bus error
     QString monitorPort; // monitor: a port number or device path; empty for all
     QStringList monitorPorts; // monitor --save: the ports to capture; empty for all
-    QString savePath;         // monitor --save: the capture file
-    QString probeDevice;      // probe: a port number or device path
-    QString probeRole;        // probe --role: empty for every reading role
-    QString applyRole;        // probe --apply: the role to configure with what was found
+    QString savePath; // monitor --save: the capture file
+    QString probeDevice; // probe: a port number or device path
+    QString probeRole; // probe --role: empty for every reading role
+    QString applyRole; // probe --apply: the role to configure with what was found
     HistoryRequest history; // coils, coil, history
     enum class Page { None, Markdown, Man };
     Page modelsPage = Page::None; // models --markdown / --man: the reference page

@@ -124,8 +124,8 @@ qint64 parseWhen(const QString &text)
     else
         when = QDateTime::fromString(QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODateWithMs);
     if (!when.isValid())
-        throw UsageError(QStringLiteral("'%1' is not a time: give today, yesterday, 2026-03-01 or 2026-03-01T08:30")
-                             .arg(text));
+        throw UsageError(
+            QStringLiteral("'%1' is not a time: give today, yesterday, 2026-03-01 or 2026-03-01T08:30").arg(text));
     return when.toMSecsSinceEpoch() * 1000;
 }
 
@@ -170,8 +170,9 @@ std::optional<HistoryRequest> parseHistoryCommand(const QStringList &arguments)
 
 QString formatCoils(const QDBusMessage &reply, bool csv)
 {
-    QString out = csv ? QStringLiteral("id,closed,length,averageHeight,samples,weight,weightRead\n")
-                      : QStringLiteral("    id  closed                  length  average height   samples      weight\n");
+    QString out = csv
+        ? QStringLiteral("id,closed,length,averageHeight,samples,weight,weightRead\n")
+        : QStringLiteral("    id  closed                  length  average height   samples      weight\n");
     for (const QVariantMap &c : coilMaps(reply))
         out += (csv ? csvRow(c) : humanRow(c)) + QLatin1Char('\n');
     return out;

@@ -30,7 +30,6 @@ namespace {
 
 constexpr int kBytesPerLine = 16;
 
-
 QString localTime(quint64 us)
 {
     const QDateTime time = QDateTime::fromMSecsSinceEpoch(qint64(us / 1000));
@@ -93,7 +92,7 @@ bool matchesPort(const QString &filter, const TrafficChunk &chunk)
 bool matchesAnyPort(const QStringList &filters, const TrafficChunk &chunk)
 {
     return filters.isEmpty()
-           || std::any_of(filters.begin(), filters.end(), [&](const QString &f) { return matchesPort(f, chunk); });
+        || std::any_of(filters.begin(), filters.end(), [&](const QString &f) { return matchesPort(f, chunk); });
 }
 
 QByteArray captureLine(const TrafficChunk &chunk)
@@ -135,7 +134,8 @@ QString formatPorts(const QList<QVariantMap> &ports)
 {
     QString out;
     QTextStream stream(&out);
-    stream << QStringLiteral("PORT  STATE   SETTINGS        BYTES IN  BYTES OUT  LINE        LAST REPLY  ROLES       DEVICE\n");
+    stream << QStringLiteral(
+        "PORT  STATE   SETTINGS        BYTES IN  BYTES OUT  LINE        LAST REPLY  ROLES       DEVICE\n");
     for (const QVariantMap &port : ports) {
         QStringList errors;
         for (const char *key : {"error", "lastExchangeError"}) {
@@ -147,10 +147,10 @@ QString formatPorts(const QList<QVariantMap> &ports)
                << (port.value(QStringLiteral("open")).toBool() ? QStringLiteral("open  ") : QStringLiteral("closed"))
                << QStringLiteral("  ") << port.value(QStringLiteral("settings")).toString().leftJustified(14)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesIn")).toULongLong(), 10)
-               << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesOut")).toULongLong(), 11) << QStringLiteral("  ")
-               << lineHealth(port).leftJustified(10) << QStringLiteral("  ") << lastReply(port).leftJustified(10)
-               << QStringLiteral("  ") << roles(port).leftJustified(10) << QStringLiteral("  ")
-               << port.value(QStringLiteral("device")).toString();
+               << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesOut")).toULongLong(), 11)
+               << QStringLiteral("  ") << lineHealth(port).leftJustified(10) << QStringLiteral("  ")
+               << lastReply(port).leftJustified(10) << QStringLiteral("  ") << roles(port).leftJustified(10)
+               << QStringLiteral("  ") << port.value(QStringLiteral("device")).toString();
         if (!errors.isEmpty())
             stream << QStringLiteral("  (") << errors.join(QStringLiteral("; ")) << QLatin1Char(')');
         stream << QLatin1Char('\n');
@@ -182,7 +182,8 @@ QString formatInstruments(const QList<QVariantMap> &roles)
                << QStringLiteral("  ") << ms(role, "exchangeMs").leftJustified(10) << QStringLiteral("  ")
                << ms(role, "wireMs").leftJustified(10) << QStringLiteral("  ")
                << (role.value(QStringLiteral("brand")).toString() + QLatin1Char(' ')
-                   + role.value(QStringLiteral("model")).toString()).trimmed();
+                   + role.value(QStringLiteral("model")).toString())
+                      .trimmed();
         const QString error = role.value(QStringLiteral("lastError")).toString();
         if (!error.isEmpty())
             stream << QStringLiteral("  (") << error << QLatin1Char(')');
@@ -223,11 +224,11 @@ QString formatModbusFace(const QVariantMap &face)
         return QStringLiteral("Modbus TCP: not listening on %1: %2\n")
             .arg(where, face.value(QStringLiteral("problem")).toString());
     const QStringList clients = face.value(QStringLiteral("clients")).toStringList();
-    QString out = QStringLiteral("Modbus TCP: listening on %1%2; %3 client(s)\n")
-                      .arg(where,
-                           face.value(QStringLiteral("writable")).toBool() ? QStringLiteral(", coil 0 writable")
-                                                                          : QString())
-                      .arg(clients.size());
+    QString out =
+        QStringLiteral("Modbus TCP: listening on %1%2; %3 client(s)\n")
+            .arg(where,
+                 face.value(QStringLiteral("writable")).toBool() ? QStringLiteral(", coil 0 writable") : QString())
+            .arg(clients.size());
     for (const QString &client : clients)
         out += QStringLiteral("  client %1\n").arg(client);
     return out;
@@ -262,7 +263,8 @@ int runPorts(QDBusConnection &bus, int timeoutMs)
         std::printf("Instruments:\n%s\n", qPrintable(formatInstruments(roles)));
     } else {
         const bool noServer = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
-        const QString why = noServer ? noServerRunning() : callFailure(reply, timeoutMs, QStringLiteral("the server's ports"));
+        const QString why =
+            noServer ? noServerRunning() : callFailure(reply, timeoutMs, QStringLiteral("the server's ports"));
         std::fprintf(stderr, "%s\n", qPrintable(why));
         status = 1;
     }
@@ -278,9 +280,8 @@ int runPorts(QDBusConnection &bus, int timeoutMs)
 }
 
 TrafficMonitor::TrafficMonitor(QDBusConnection bus, QStringList filters, Sink out, Print note, QObject *parent)
-    : QObject(parent), m_bus(bus), m_filters(std::move(filters)), m_out(std::move(out)), m_note(std::move(note))
-{
-}
+        : QObject(parent), m_bus(bus), m_filters(std::move(filters)), m_out(std::move(out)), m_note(std::move(note))
+{}
 
 bool TrafficMonitor::start()
 {
@@ -288,10 +289,9 @@ bool TrafficMonitor::start()
                        QStringLiteral("Traffic"), this, SLOT(onTraffic(QDBusMessage))))
         return false;
     // Watched before looking, so a server that appears in between is seen.
-    auto *watcher = new QDBusServiceWatcher(QLatin1String(kServiceName), m_bus,
-                                            QDBusServiceWatcher::WatchForRegistration
-                                                | QDBusServiceWatcher::WatchForUnregistration,
-                                            this);
+    auto *watcher = new QDBusServiceWatcher(
+        QLatin1String(kServiceName), m_bus,
+        QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &TrafficMonitor::askForTraffic);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
             [this] { m_note(QStringLiteral("the server has ended; waiting for it to start again")); });
@@ -309,7 +309,8 @@ void TrafficMonitor::learnSettings()
     if (reply.type() != QDBusMessage::ReplyMessage)
         return;
     for (const QVariantMap &port : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0)))
-        m_settings.insert(port.value(QStringLiteral("number")).toInt(), port.value(QStringLiteral("settings")).toString());
+        m_settings.insert(port.value(QStringLiteral("number")).toInt(),
+                          port.value(QStringLiteral("settings")).toString());
 }
 
 void TrafficMonitor::askForTraffic()

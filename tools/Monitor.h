@@ -6,8 +6,8 @@
 // the unit tests run it without a server.
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QObject>
 #include <QHash>
+#include <QObject>
 #include <QVariantMap>
 #include <functional>
 
@@ -24,9 +24,9 @@ struct TrafficChunk {
     int port = -1; // -1: a device the server opened for a single call
     QString device;
     quint64 timestampUs = 0; // microseconds since the epoch
-    bool sent = false;       // true: to the instrument
+    bool sent = false; // true: to the instrument
     QByteArray bytes;
-    QString settings;        // the port's line settings, when the server told them
+    QString settings; // the port's line settings, when the server told them
 };
 
 // Lines of 16 bytes: local time with microseconds, the port, TX or RX, the

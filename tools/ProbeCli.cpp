@@ -23,7 +23,6 @@ namespace {
 constexpr int kProbeTimeoutMs = 300000;
 constexpr int kReloadTimeoutMs = 30000;
 
-
 void printErr(const QString &text)
 {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
@@ -61,10 +60,11 @@ int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap>
     }
     std::printf("%s: %s %s at %s on port %s%s (written to %s)\n", qPrintable(a.group), qPrintable(a.brand),
                 qPrintable(a.model), qPrintable(a.settings), qPrintable(a.port),
-                a.devicePath.isEmpty() ? "" : qPrintable(QStringLiteral(" = ") + a.devicePath), qPrintable(store.fileName()));
+                a.devicePath.isEmpty() ? "" : qPrintable(QStringLiteral(" = ") + a.devicePath),
+                qPrintable(store.fileName()));
     std::fflush(stdout);
-    const QDBusMessage reload = bus.call(diagnosticsCall(QStringLiteral("Reload"), ServerStart::ByActivation),
-                                         QDBus::Block, kReloadTimeoutMs);
+    const QDBusMessage reload =
+        bus.call(diagnosticsCall(QStringLiteral("Reload"), ServerStart::ByActivation), QDBus::Block, kReloadTimeoutMs);
     if (reload.type() != QDBusMessage::ReplyMessage) {
         printErr(callFailure(reload, kReloadTimeoutMs, QStringLiteral("the server did not reload")));
         return kExitCallFailed;
@@ -88,9 +88,12 @@ QString formatProbeResult(const QVariantMap &result)
 ProbeApplication applicationFor(const QString &role, const QString &device, const QVariantMap &result,
                                 const std::optional<QString> &rolePort)
 {
-    ProbeApplication a{role, result.value(QStringLiteral("brand")).toString(),
+    ProbeApplication a{role,
+                       result.value(QStringLiteral("brand")).toString(),
                        result.value(QStringLiteral("model")).toString(),
-                       result.value(QStringLiteral("settings")).toString(), {}, {}};
+                       result.value(QStringLiteral("settings")).toString(),
+                       {},
+                       {}};
     bool number = false;
     const int n = device.toInt(&number);
     if (number && n > 0) {

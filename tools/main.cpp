@@ -7,9 +7,9 @@
 #include "ModelsPage.h"
 #include "Monitor.h"
 #include "ProbeCli.h"
-#include "common/Capture.h"
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
+#include "common/Capture.h"
 #include "drivers/InstrumentDefinitions.h"
 
 #include <QCoreApplication>
@@ -18,11 +18,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusSignature>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDateTime>
 #include <QFile>
 #include <QSocketNotifier>
@@ -186,7 +186,8 @@ int monitor(QCoreApplication &app, QDBusConnection &bus, const Request &request)
     QStringList ports = request.monitorPort.isEmpty() ? QStringList() : QStringList(request.monitorPort);
     if (!request.savePath.isEmpty()) {
         if (!capture.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            writeLine(stderr, QStringLiteral("quorvex: cannot write %1: %2").arg(request.savePath, capture.errorString()));
+            writeLine(stderr,
+                      QStringLiteral("quorvex: cannot write %1: %2").arg(request.savePath, capture.errorString()));
             return kExitCallFailed;
         }
         capture.write(QByteArray::fromStdString(quorvex::capture::header()));
@@ -196,14 +197,15 @@ int monitor(QCoreApplication &app, QDBusConnection &bus, const Request &request)
         // or a crash keeps everything up to its last chunk.
         out = [&capture](const TrafficChunk &chunk) {
             if (capture.write(captureLine(chunk)) < 0 || !capture.flush()) {
-                writeLine(stderr, QStringLiteral("quorvex: cannot write %1: %2")
-                                      .arg(capture.fileName(), capture.errorString()));
+                writeLine(
+                    stderr,
+                    QStringLiteral("quorvex: cannot write %1: %2").arg(capture.fileName(), capture.errorString()));
                 QCoreApplication::exit(kExitCallFailed);
             }
         };
     }
-    TrafficMonitor monitor(
-        bus, ports, out, [](const QString &note) { writeLine(stderr, QStringLiteral("quorvex: ") + note); });
+    TrafficMonitor monitor(bus, ports, out,
+                           [](const QString &note) { writeLine(stderr, QStringLiteral("quorvex: ") + note); });
     if (!monitor.start()) {
         writeLine(stderr, QStringLiteral("quorvex: cannot subscribe to the traffic: ") + bus.lastError().message());
         return kExitCallFailed;
@@ -229,15 +231,9 @@ int main(int argc, char **argv)
     }
 
     switch (request.mode) {
-    case Request::Mode::Help:
-        std::fputs(usageText().toLocal8Bit().constData(), stdout);
-        return kExitOk;
-    case Request::Mode::Version:
-        std::printf("quorvex %s\n", QUORVEX_VERSION);
-        return kExitOk;
-    case Request::Mode::List:
-        std::fputs(listOperations().toLocal8Bit().constData(), stdout);
-        return kExitOk;
+    case Request::Mode::Help: std::fputs(usageText().toLocal8Bit().constData(), stdout); return kExitOk;
+    case Request::Mode::Version: std::printf("quorvex %s\n", QUORVEX_VERSION); return kExitOk;
+    case Request::Mode::List: std::fputs(listOperations().toLocal8Bit().constData(), stdout); return kExitOk;
     case Request::Mode::Models:
         if (request.modelsPage != Request::Page::None) {
             const QString page = request.modelsPage == Request::Page::Markdown ? quorvex::cli::modelsMarkdown()
@@ -253,8 +249,7 @@ int main(int argc, char **argv)
     case Request::Mode::Monitor:
     case Request::Mode::History:
     case Request::Mode::Probe:
-    case Request::Mode::Reload:
-        break;
+    case Request::Mode::Reload: break;
     }
 
     setVerboseErrors(request.verbose);
@@ -262,22 +257,17 @@ int main(int argc, char **argv)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         const unsigned uid = ::getuid();
-        writeLine(stderr, noSessionBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), bus.lastError(), uid,
-                                       QFile::exists(QStringLiteral("/run/user/%1/bus").arg(uid))));
+        writeLine(stderr,
+                  noSessionBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), bus.lastError(), uid,
+                               QFile::exists(QStringLiteral("/run/user/%1/bus").arg(uid))));
         return kExitCallFailed;
     }
     switch (request.mode) {
-    case Request::Mode::Ports:
-        return runPorts(bus, request.timeoutMs);
-    case Request::Mode::Monitor:
-        return monitor(app, bus, request);
-    case Request::Mode::History:
-        return runHistory(bus, request.history, request.timeoutMs);
-    case Request::Mode::Probe:
-        return runProbe(bus, request);
-    case Request::Mode::Reload:
-        return reload(bus, request.timeoutMs);
-    default:
-        return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
+    case Request::Mode::Ports: return runPorts(bus, request.timeoutMs);
+    case Request::Mode::Monitor: return monitor(app, bus, request);
+    case Request::Mode::History: return runHistory(bus, request.history, request.timeoutMs);
+    case Request::Mode::Probe: return runProbe(bus, request);
+    case Request::Mode::Reload: return reload(bus, request.timeoutMs);
+    default: return request.watchMs > 0 ? watch(app, bus, request) : callOnce(bus, request);
     }
 }

@@ -34,10 +34,10 @@ std::string usageError(std::initializer_list<const char *> words)
     return {};
 }
 
-#define EXPECT_USAGE_ERROR(words, fragment)                                              \
-    do {                                                                                 \
-        const std::string message = usageError words;                                    \
-        EXPECT_NE(message.find(fragment), std::string::npos) << "got: '" << message << "'"; \
+#define EXPECT_USAGE_ERROR(words, fragment)                                                                            \
+    do {                                                                                                               \
+        const std::string message = usageError words;                                                                  \
+        EXPECT_NE(message.find(fragment), std::string::npos) << "got: '" << message << "'";                            \
     } while (0)
 
 TEST(CommandLine, OperationByNameWithOptionsBeforeAndAfter)
@@ -239,7 +239,8 @@ TEST(Results, VariantsAndText)
 TEST(Results, OperationWithoutResultPrintsNothing)
 {
     const Request r = parse({"--id", "0x60030003"}); // AzzeraLunghezza
-    QDBusMessage reply = buildCall(r).createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(QVariantList()))));
+    QDBusMessage reply =
+        buildCall(r).createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(QVariantList()))));
     EXPECT_EQ(formatReply(r, reply), "");
 
     const Request weight = parse({"LeggiPeso"});
@@ -270,7 +271,8 @@ TEST(Listing, ModelsPagesComeFromTheTable)
     for (const ModelRow &row : builtInModels())
         EXPECT_TRUE(page.contains(QStringLiteral("\n## %1 %2\n").arg(row.brand, row.model))) << row.model.toStdString();
     const QString proface = page.section(QStringLiteral("## COMAR PROFACE"), 1).section(QStringLiteral("\n## "), 0, 0);
-    EXPECT_TRUE(proface.contains(QLatin1String("LeggiPeso, LeggiLunghezza: the reply carries no check"))) << proface.toStdString();
+    EXPECT_TRUE(proface.contains(QLatin1String("LeggiPeso, LeggiLunghezza: the reply carries no check")))
+        << proface.toStdString();
     EXPECT_TRUE(page.contains(QLatin1String("\"2\" sends `<STX>70608<ETX>08`")));
     EXPECT_TRUE(modelsManPage().startsWith(QLatin1String(".TH QUORVEX\\-INSTRUMENTS 7")));
 }
@@ -297,7 +299,9 @@ TEST(Monitor, TraceLinesAndPortFilter)
     chunk.device = QStringLiteral("/dev/ttyUSB0");
     chunk.timestampUs = 1'000'000'123'456;
     chunk.sent = false;
-    chunk.bytes = QByteArray("\x02" "0123456789abcdefXY\xff", 20);
+    chunk.bytes = QByteArray("\x02"
+                             "0123456789abcdefXY\xff",
+                             20);
     const QStringList lines = formatTraffic(chunk).split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].contains(QLatin1String("123456  /dev/ttyUSB0  RX  02 30 31")));
@@ -324,15 +328,17 @@ TEST(Monitor, TraceLinesAndPortFilter)
 
 TEST(CliHistory, CommandsTakeTheirOwnOptionsAndRejectWhatTheyCannotUse)
 {
-    const Request coils = parseCommandLine({"--timeout", "5", "coils", "--since", "2026-03-01", "--limit", "7", "--csv"});
+    const Request coils =
+        parseCommandLine({"--timeout", "5", "coils", "--since", "2026-03-01", "--limit", "7", "--csv"});
     ASSERT_EQ(coils.mode, Request::Mode::History);
     EXPECT_EQ(coils.timeoutMs, 5000);
     EXPECT_EQ(coils.history.sinceUs, QDate(2026, 3, 1).startOfDay().toMSecsSinceEpoch() * 1000);
     EXPECT_EQ(coils.history.limit, 7u);
     EXPECT_TRUE(coils.history.csv);
     EXPECT_EQ(parseCommandLine({"coil", "42"}).history.id, 42);
-    for (const QStringList &bad : {QStringList{"coils", "--limit", "-1"}, QStringList{"coils", "--since", "soon"},
-                                   QStringList{"coil"}, QStringList{"coil", "0"}, QStringList{"coil", "1", "--since", "today"},
-                                   QStringList{"history", "--csv"}, QStringList{"coils", "--until"}})
+    for (const QStringList &bad :
+         {QStringList{"coils", "--limit", "-1"}, QStringList{"coils", "--since", "soon"}, QStringList{"coil"},
+          QStringList{"coil", "0"}, QStringList{"coil", "1", "--since", "today"}, QStringList{"history", "--csv"},
+          QStringList{"coils", "--until"}})
         EXPECT_THROW(parseCommandLine(bad), UsageError) << bad.join(' ').toStdString();
 }

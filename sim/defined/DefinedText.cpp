@@ -7,8 +7,7 @@ namespace sim {
 using quorvex::DefinedOperation;
 using quorvex::InstrumentDefinition;
 
-DefinedText::DefinedText(const InstrumentDefinition &definition)
-    : Instrument("defined"), m_definition(definition)
+DefinedText::DefinedText(const InstrumentDefinition &definition) : Instrument("defined"), m_definition(definition)
 {
     for (int i = 0; i < definition.count; ++i) {
         if (definition.operations[i].request.isEmpty() && !definition.operations[i].example.isEmpty())
@@ -38,7 +37,8 @@ std::string DefinedText::replyOf(const std::string &operation) const
         if (number != m_numbers.end() && op.format.isValid()) {
             const QRegularExpressionMatch match = op.format.match(QString::fromLatin1(example));
             if (match.hasMatch() && match.capturedStart(1) >= 0)
-                example.replace(match.capturedStart(1), match.capturedLength(1), QByteArray::fromStdString(number->second));
+                example.replace(match.capturedStart(1), match.capturedLength(1),
+                                QByteArray::fromStdString(number->second));
         }
         return example.toStdString();
     }

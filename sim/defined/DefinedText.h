@@ -14,8 +14,7 @@
 
 namespace sim {
 
-class DefinedText : public Instrument
-{
+class DefinedText : public Instrument {
 public:
     // definition must be a text (ASCII) one and outlive the simulator.
     explicit DefinedText(const quorvex::InstrumentDefinition &definition);
@@ -35,7 +34,7 @@ private:
     const quorvex::InstrumentDefinition &m_definition;
     mutable std::mutex m_mutex;
     std::map<std::string, std::string> m_numbers; // operation -> number text
-    std::string m_pending;                        // simulator thread only
+    std::string m_pending; // simulator thread only
 };
 
 } // namespace sim

@@ -29,7 +29,7 @@ void writeAll(int fd, const char *data, ssize_t n)
 }
 
 // Runs f in the thread of obj and waits for it.
-template <typename F> void inThread(QObject *obj, F f)
+template<typename F> void inThread(QObject *obj, F f)
 {
     QMetaObject::invokeMethod(obj, f, Qt::BlockingQueuedConnection);
 }
@@ -37,7 +37,7 @@ template <typename F> void inThread(QObject *obj, F f)
 } // namespace
 
 ModbusRtuBus::ModbusRtuBus(std::vector<int> addresses, int first, const std::string &settings)
-    : m_addresses(std::move(addresses))
+        : m_addresses(std::move(addresses))
 {
     const auto parts = QString::fromStdString(settings).split(QLatin1Char(','));
     const int baud = parts.value(0).toInt();
@@ -81,12 +81,16 @@ ModbusRtuBus::~ModbusRtuBus()
     ::close(m_wake[0]);
     ::close(m_wake[1]);
     for (QModbusRtuSerialServer *server : m_units) {
-        QMetaObject::invokeMethod(server, [server] {
-            server->disconnectDevice();
-            delete server;
-        }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            server,
+            [server] {
+                server->disconnectDevice();
+                delete server;
+            },
+            Qt::BlockingQueuedConnection);
     }
-    QMetaObject::invokeMethod(m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
 }

@@ -19,8 +19,7 @@ class QModbusRtuSerialServer;
 
 namespace sim {
 
-class ModbusRtuBus
-{
+class ModbusRtuBus {
 public:
     // One unit per address; every unit has 100 holding and 100 input
     // registers from `first` and 16 coils from `first`.

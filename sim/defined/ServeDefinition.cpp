@@ -86,8 +86,10 @@ int serveModbus(const InstrumentDefinition &def, const std::vector<std::string> 
     }
     std::printf("%s\n", bus.slavePath().c_str());
     std::fflush(stdout);
-    std::fprintf(stderr, "Modbus RTU unit %d (Qt Serial Bus). Commands: OPERATION VALUE (e.g. LeggiLunghezza 12.5), "
-                         "quit\n", def.operations[0].unit);
+    std::fprintf(stderr,
+                 "Modbus RTU unit %d (Qt Serial Bus). Commands: OPERATION VALUE (e.g. LeggiLunghezza 12.5), "
+                 "quit\n",
+                 def.operations[0].unit);
     std::string line;
     while (std::getline(std::cin, line)) {
         const auto space = line.find(' ');

@@ -9,13 +9,9 @@
 
 namespace sim {
 
-class BC100M : public PolledScale
-{
+class BC100M : public PolledScale {
 public:
-    BC100M()
-        : PolledScale("bc100m", {7, '.', 2, "\r", ""})
-    {
-    }
+    BC100M() : PolledScale("bc100m", {7, '.', 2, "\r", ""}) {}
 
 protected:
     void onReceived(std::string_view bytes) override

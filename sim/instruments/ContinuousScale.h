@@ -17,23 +17,19 @@
 
 namespace sim {
 
-class ContinuousScale : public Instrument
-{
+class ContinuousScale : public Instrument {
 public:
-    struct Layout
-    {
-        std::string head;     // before the marker
+    struct Layout {
+        std::string head; // before the marker
         char marker;
-        std::string filler;   // between the marker and the field
+        std::string filler; // between the marker and the field
         int fieldWidth;
-        bool zeroPadded;      // "012.50" rather than " 12.50"
+        bool zeroPadded; // "012.50" rather than " 12.50"
         int decimals;
-        std::string tail;     // after the field
+        std::string tail; // after the field
     };
 
-    ContinuousScale(std::string model, Layout layout)
-        : Instrument(std::move(model))
-        , m_layout(std::move(layout))
+    ContinuousScale(std::string model, Layout layout) : Instrument(std::move(model)), m_layout(std::move(layout))
     {
         setTickInterval(Milliseconds(20));
     }
@@ -132,8 +128,8 @@ private:
         } else {
             // to_chars ignores the C library's locale: '.' is always the mark.
             char buf[64];
-            const auto end = std::to_chars(buf, buf + sizeof buf, m_weight,
-                                           std::chars_format::fixed, m_layout.decimals).ptr;
+            const auto end =
+                std::to_chars(buf, buf + sizeof buf, m_weight, std::chars_format::fixed, m_layout.decimals).ptr;
             field.assign(buf, end);
             const auto width = static_cast<std::size_t>(m_layout.fieldWidth);
             if (field.size() < width) {
@@ -142,8 +138,7 @@ private:
                 field.insert(at, width - field.size(), m_layout.zeroPadded ? '0' : ' ');
             }
         }
-        return m_layout.head + (m_markerless ? ' ' : m_layout.marker) + m_layout.filler + field
-            + m_layout.tail;
+        return m_layout.head + (m_markerless ? ' ' : m_layout.marker) + m_layout.filler + field + m_layout.tail;
     }
 
     const Layout m_layout;
@@ -157,29 +152,25 @@ private:
 };
 
 // FLYTN: CR, LF, 6-character field, " kg " (12 characters).
-class Flytn : public ContinuousScale
-{
+class Flytn : public ContinuousScale {
 public:
     Flytn() : ContinuousScale("flytn", {"", '\r', "\n", 6, false, 2, " kg "}) {}
 };
 
 // MC100: STX, 7 status characters, zero-padded 6-character field, "kg", CR, LF.
-class Mc100 : public ContinuousScale
-{
+class Mc100 : public ContinuousScale {
 public:
     Mc100() : ContinuousScale("mc100", {"", '\x02', "ST,GS, ", 6, true, 2, "kg\r\n"}) {}
 };
 
 // BMC 507: "$", a status character, 6-character field, " kg G  ", CR, LF.
-class Bmc507 : public ContinuousScale
-{
+class Bmc507 : public ContinuousScale {
 public:
     Bmc507() : ContinuousScale("bmc507", {"", '$', "G", 6, false, 2, " kg    \r\n"}) {}
 };
 
 // ALFABILICI 807: "$", 7-character field, " kg", CR, LF.
-class Alfabilici807 : public ContinuousScale
-{
+class Alfabilici807 : public ContinuousScale {
 public:
     Alfabilici807() : ContinuousScale("alfabilici807", {"", '$', "", 7, false, 2, " kg\r\n"}) {}
 };

@@ -15,8 +15,7 @@
 
 namespace sim {
 
-class CtmCounter : public Instrument
-{
+class CtmCounter : public Instrument {
 public:
     CtmCounter() : Instrument("ctm1") {}
 

@@ -12,13 +12,9 @@
 
 namespace sim {
 
-class D400 : public PolledScale
-{
+class D400 : public PolledScale {
 public:
-    D400()
-        : PolledScale("d400", {9, ',', 3, " kg  \r", " kg  \r"})
-    {
-    }
+    D400() : PolledScale("d400", {9, ',', 3, " kg  \r", " kg  \r"}) {}
 
 protected:
     void onReceived(std::string_view bytes) override

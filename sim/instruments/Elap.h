@@ -17,11 +17,9 @@
 
 namespace sim {
 
-class ElapCounter : public Instrument
-{
+class ElapCounter : public Instrument {
 public:
-    struct Layout
-    {
+    struct Layout {
         std::string head;
         int fieldWidth;
         int decimals;
@@ -66,8 +64,8 @@ public:
         } else {
             // to_chars ignores the C library's locale: '.' is the point.
             char buf[64];
-            const auto end = std::to_chars(buf, buf + sizeof buf, m_value, std::chars_format::fixed,
-                                           m_layout.decimals).ptr;
+            const auto end =
+                std::to_chars(buf, buf + sizeof buf, m_value, std::chars_format::fixed, m_layout.decimals).ptr;
             field.assign(buf, end);
             const auto width = static_cast<std::size_t>(m_layout.fieldWidth);
             if (field.size() < width)
@@ -124,14 +122,12 @@ private:
     CrLines m_lines; // only touched on the simulator thread
 };
 
-class Cm78 : public ElapCounter
-{
+class Cm78 : public ElapCounter {
 public:
     Cm78() : ElapCounter("cm78", {"@r01 =", 8, 3, " m\r\n"}) {}
 };
 
-class Cm78A : public ElapCounter
-{
+class Cm78A : public ElapCounter {
 public:
     Cm78A() : ElapCounter("cm78a", {"@=", 7, 3, " m\r\n"}) {}
 };

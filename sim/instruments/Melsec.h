@@ -12,28 +12,47 @@
 
 namespace sim {
 
-class Melsec : public Instrument
-{
+class Melsec : public Instrument {
 public:
     enum class EnqAnswer { Ack, Refuse, None };
 
     Melsec() : Instrument("melsec") {}
 
-    void setEnqAnswer(EnqAnswer answer) { std::lock_guard lock(m_mutex); m_enqAnswer = answer; }
+    void setEnqAnswer(EnqAnswer answer)
+    {
+        std::lock_guard lock(m_mutex);
+        m_enqAnswer = answer;
+    }
     // Bytes sent right after the ACK to ENQ, in the same transmission.
-    void setAckExtra(std::string bytes) { std::lock_guard lock(m_mutex); m_ackExtra = std::move(bytes); }
+    void setAckExtra(std::string bytes)
+    {
+        std::lock_guard lock(m_mutex);
+        m_ackExtra = std::move(bytes);
+    }
     // Every complete frame received, STX to the last checksum character.
-    std::vector<std::string> frames() const { std::lock_guard lock(m_mutex); return m_frames; }
-    int enquiries() const { std::lock_guard lock(m_mutex); return m_enquiries; }
+    std::vector<std::string> frames() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_frames;
+    }
+    int enquiries() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_enquiries;
+    }
 
     // Keys: enq (ack, refuse, none), ack-extra; then the Instrument keys.
     bool setOption(std::string_view key, std::string_view value) override
     {
         if (key == "enq") {
-            if (value == "ack") setEnqAnswer(EnqAnswer::Ack);
-            else if (value == "refuse") setEnqAnswer(EnqAnswer::Refuse);
-            else if (value == "none") setEnqAnswer(EnqAnswer::None);
-            else return false;
+            if (value == "ack")
+                setEnqAnswer(EnqAnswer::Ack);
+            else if (value == "refuse")
+                setEnqAnswer(EnqAnswer::Refuse);
+            else if (value == "none")
+                setEnqAnswer(EnqAnswer::None);
+            else
+                return false;
             return true;
         }
         if (key == "ack-extra") {
@@ -54,7 +73,10 @@ protected:
                 else if (c == '\x03')
                     m_afterEtx = 0;
                 if (m_afterEtx == 2 || m_frame.size() > 256) {
-                    { std::lock_guard lock(m_mutex); m_frames.push_back(m_frame); }
+                    {
+                        std::lock_guard lock(m_mutex);
+                        m_frames.push_back(m_frame);
+                    }
                     m_inFrame = false;
                     reply("\x06");
                 }

@@ -17,20 +17,43 @@
 
 namespace sim {
 
-class Proface : public Instrument
-{
+class Proface : public Instrument {
 public:
     Proface() : Instrument("proface") {}
 
-    void setWeight(std::uint16_t value) { std::lock_guard lock(m_mutex); m_weight = value; }
-    void setLength(std::uint16_t value) { std::lock_guard lock(m_mutex); m_length = value; }
-    std::uint16_t length() const { std::lock_guard lock(m_mutex); return m_length; }
+    void setWeight(std::uint16_t value)
+    {
+        std::lock_guard lock(m_mutex);
+        m_weight = value;
+    }
+    void setLength(std::uint16_t value)
+    {
+        std::lock_guard lock(m_mutex);
+        m_length = value;
+    }
+    std::uint16_t length() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_length;
+    }
     // Total length of a reading reply: shorter truncates it, longer appends
     // blanks. 0 = natural length (9).
-    void setReplyLength(std::size_t length) { std::lock_guard lock(m_mutex); m_replyLength = length; }
+    void setReplyLength(std::size_t length)
+    {
+        std::lock_guard lock(m_mutex);
+        m_replyLength = length;
+    }
     // The six bytes before the value; must be six long.
-    void setHeader(std::string six) { std::lock_guard lock(m_mutex); m_header = std::move(six); }
-    int zeroCommands() const { std::lock_guard lock(m_mutex); return m_zeroCommands; }
+    void setHeader(std::string six)
+    {
+        std::lock_guard lock(m_mutex);
+        m_header = std::move(six);
+    }
+    int zeroCommands() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_zeroCommands;
+    }
 
     std::string readingFrame(char command) const
     {
@@ -58,9 +81,12 @@ public:
         if (key == "weight" || key == "length" || key == "reply-length") {
             if (!parseInt(value, n) || n < 0 || (key != "reply-length" && n > 0xFFFF))
                 return false;
-            if (key == "weight") setWeight(std::uint16_t(n));
-            else if (key == "length") setLength(std::uint16_t(n));
-            else setReplyLength(std::size_t(n));
+            if (key == "weight")
+                setWeight(std::uint16_t(n));
+            else if (key == "length")
+                setLength(std::uint16_t(n));
+            else
+                setReplyLength(std::size_t(n));
             return true;
         }
         return Instrument::setOption(key, value);

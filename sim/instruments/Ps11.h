@@ -16,8 +16,7 @@
 
 namespace sim {
 
-class Ps11 : public Instrument
-{
+class Ps11 : public Instrument {
 public:
     Ps11() : Instrument("ps11") { setTickInterval(Milliseconds(20)); }
 

@@ -19,29 +19,72 @@
 
 namespace sim {
 
-class Rlc1 : public Instrument
-{
+class Rlc1 : public Instrument {
 public:
     Rlc1() : Instrument("rlc1") {}
 
     // Raw counts as the instrument sends them (the server reads (h + 9) / 10).
-    void setLength(std::uint32_t raw) { std::lock_guard lock(m_mutex); m_length = raw; }
-    std::uint32_t length() const { std::lock_guard lock(m_mutex); return m_length; }
-    void setWeight(std::uint32_t raw) { std::lock_guard lock(m_mutex); m_weight = raw; }
+    void setLength(std::uint32_t raw)
+    {
+        std::lock_guard lock(m_mutex);
+        m_length = raw;
+    }
+    std::uint32_t length() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_length;
+    }
+    void setWeight(std::uint32_t raw)
+    {
+        std::lock_guard lock(m_mutex);
+        m_weight = raw;
+    }
     // The two characters after the weight, counted in the checksum.
-    void setStatus(std::string two) { std::lock_guard lock(m_mutex); m_status = std::move(two); }
+    void setStatus(std::string two)
+    {
+        std::lock_guard lock(m_mutex);
+        m_status = std::move(two);
+    }
     // The next k replies carry a checksum one too high.
-    void setBadChecksums(int k) { std::lock_guard lock(m_mutex); m_badChecksums = k; }
+    void setBadChecksums(int k)
+    {
+        std::lock_guard lock(m_mutex);
+        m_badChecksums = k;
+    }
     // Sends these characters in place of the checksum digits; nullopt = computed.
-    void setChecksumText(std::optional<std::string> text) { std::lock_guard lock(m_mutex); m_checksumText = std::move(text); }
-    void setLowerCase(bool lower) { std::lock_guard lock(m_mutex); m_lower = lower; }
+    void setChecksumText(std::optional<std::string> text)
+    {
+        std::lock_guard lock(m_mutex);
+        m_checksumText = std::move(text);
+    }
+    void setLowerCase(bool lower)
+    {
+        std::lock_guard lock(m_mutex);
+        m_lower = lower;
+    }
     // Answers every status request with exactly this text; nullopt = the frame.
-    void setRawReply(std::optional<std::string> raw) { std::lock_guard lock(m_mutex); m_raw = std::move(raw); }
+    void setRawReply(std::optional<std::string> raw)
+    {
+        std::lock_guard lock(m_mutex);
+        m_raw = std::move(raw);
+    }
     // What follows the checksum; ")" by default.
-    void setTrailer(std::string trailer) { std::lock_guard lock(m_mutex); m_trailer = std::move(trailer); }
+    void setTrailer(std::string trailer)
+    {
+        std::lock_guard lock(m_mutex);
+        m_trailer = std::move(trailer);
+    }
 
-    int statusRequests() const { std::lock_guard lock(m_mutex); return m_statusRequests; }
-    int zeroCommands() const { std::lock_guard lock(m_mutex); return m_zeroCommands; }
+    int statusRequests() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_statusRequests;
+    }
+    int zeroCommands() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_zeroCommands;
+    }
 
     // The next status reply; consumes one wrong checksum if any are pending.
     std::string statusFrame()
@@ -70,17 +113,35 @@ public:
     bool setOption(std::string_view key, std::string_view value) override
     {
         long long n = 0;
-        if (key == "status") { setStatus(std::string(value)); return true; }
-        if (key == "checksum") { setChecksumText(std::string(value)); return true; }
-        if (key == "raw") { setRawReply(std::string(value)); return true; }
-        if (key == "trailer") { setTrailer(std::string(value)); return true; }
-        if (key == "lower") { setLowerCase(value.empty() || value == "1" || value == "on"); return true; }
+        if (key == "status") {
+            setStatus(std::string(value));
+            return true;
+        }
+        if (key == "checksum") {
+            setChecksumText(std::string(value));
+            return true;
+        }
+        if (key == "raw") {
+            setRawReply(std::string(value));
+            return true;
+        }
+        if (key == "trailer") {
+            setTrailer(std::string(value));
+            return true;
+        }
+        if (key == "lower") {
+            setLowerCase(value.empty() || value == "1" || value == "on");
+            return true;
+        }
         if (key == "length" || key == "weight" || key == "bad-checksums") {
             if (!parseInt(value, n) || n < 0 || n > 0xFFFFFFFFLL)
                 return false;
-            if (key == "length") setLength(std::uint32_t(n));
-            else if (key == "weight") setWeight(std::uint32_t(n));
-            else setBadChecksums(int(n));
+            if (key == "length")
+                setLength(std::uint32_t(n));
+            else if (key == "weight")
+                setWeight(std::uint32_t(n));
+            else
+                setBadChecksums(int(n));
             return true;
         }
         return Instrument::setOption(key, value);
@@ -98,7 +159,10 @@ protected:
             const std::string_view line(m_line);
             if (line.ends_with("<0161>")) {
                 m_line.clear();
-                { std::lock_guard lock(m_mutex); ++m_statusRequests; }
+                {
+                    std::lock_guard lock(m_mutex);
+                    ++m_statusRequests;
+                }
                 reply(statusFrame());
             } else if (line.ends_with("<0262>")) {
                 m_line.clear();

@@ -26,11 +26,14 @@ AutomationError badArguments(const QString &why)
 bool isWholeNumber(const QVariant &v)
 {
     switch (v.typeId()) {
-    case QMetaType::Short: case QMetaType::UShort: case QMetaType::Int: case QMetaType::UInt:
-    case QMetaType::LongLong: case QMetaType::ULongLong: case QMetaType::UChar:
-        return true;
-    default:
-        return false;
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::UChar: return true;
+    default: return false;
     }
 }
 
@@ -39,10 +42,8 @@ bool isWholeNumber(const QVariant &v)
 void checkArgumentCount(const Operation &op, const QVariantList &values)
 {
     if (values.size() < op.requiredCount() || values.size() > int(op.params.size()))
-        throw badArguments(QStringLiteral("%1 takes %2 to %3 arguments")
-                               .arg(op.name)
-                               .arg(op.requiredCount())
-                               .arg(op.params.size()));
+        throw badArguments(
+            QStringLiteral("%1 takes %2 to %3 arguments").arg(op.name).arg(op.requiredCount()).arg(op.params.size()));
 }
 
 // Converts the client's arguments (already in the operation's order) to a
@@ -68,8 +69,7 @@ CallArgs convertArguments(const Operation &op, const QVariantList &values, Line 
                 throw badArguments(QStringLiteral("MSCObj must be a port reference"));
             args.port = line.resolvePort(v.toString());
             break;
-        default:
-            break;
+        default: break;
         }
     }
     return args;
@@ -88,9 +88,8 @@ QVariant readingForBus(const QVariant &value)
 
 QDBusMessage errorReply(const QDBusMessage &message, const AutomationError &error)
 {
-    return message.createErrorReply(
-        QLatin1String(kErrorPrefix) + QLatin1String(errorKindName(error.kind())),
-        QStringLiteral("%1: %2").arg(error.number()).arg(error.text()));
+    return message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String(errorKindName(error.kind())),
+                                    QStringLiteral("%1: %2").arg(error.number()).arg(error.text()));
 }
 
 // What a call whose signature its method does not take is told.
@@ -116,8 +115,8 @@ QDBusMessage unknownMethod(const QDBusMessage &message)
 } // namespace
 
 DbusBinding::DbusBinding(Line &line, QDBusConnection connection, const GlobalServices *services, QObject *parent)
-    : QDBusVirtualObject(parent), m_line(line), m_services(services), m_connection(connection),
-      m_watcher(new QDBusServiceWatcher(this)), m_diagnostics(new Diagnostics(line, connection, services, this))
+        : QDBusVirtualObject(parent), m_line(line), m_services(services), m_connection(connection),
+          m_watcher(new QDBusServiceWatcher(this)), m_diagnostics(new Diagnostics(line, connection, services, this))
 {
     m_watcher->setConnection(m_connection);
     m_watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
@@ -196,9 +195,11 @@ QCoro::Task<QDBusMessage> DbusBinding::invoke(QDBusMessage message)
     const quint32 dispId = values.at(0).toUInt();
     const Operation *op = findOperation(dispId);
     if (!op)
-        co_return errorReply(message, AutomationError(ErrorKind::NotFound, 438,
-                                                      QStringLiteral("No operation with dispatch identifier 0x%1")
-                                                          .arg(dispId, 8, 16, QLatin1Char('0'))));
+        co_return errorReply(
+            message,
+            AutomationError(
+                ErrorKind::NotFound, 438,
+                QStringLiteral("No operation with dispatch identifier 0x%1").arg(dispId, 8, 16, QLatin1Char('0'))));
     QVariantList args;
     for (const QVariant &v : qdbus_cast<QVariantList>(values.at(1)))
         args.append(unwrapDbusVariant(v));
@@ -236,13 +237,13 @@ QCoro::Task<QDBusMessage> DbusBinding::serve(const Operation *op, QVariantList v
             args.problem = &problem;
         const QVariant result = co_await instance->call(*op, std::move(args));
         if (form == ReplyForm::Read) {
-            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
-                                                                 : readingForBus(result);
+            const QVariant inner =
+                op->result == ValueType::None ? QVariant::fromValue(QVariantList()) : readingForBus(result);
             co_return message.createReply(QVariantList{QVariant::fromValue(QDBusVariant(inner)), problem});
         }
         if (form == ReplyForm::Invoke) {
-            const QVariant inner = op->result == ValueType::None ? QVariant::fromValue(QVariantList())
-                                                                 : readingForBus(result);
+            const QVariant inner =
+                op->result == ValueType::None ? QVariant::fromValue(QVariantList()) : readingForBus(result);
             co_return message.createReply(QVariant::fromValue(QDBusVariant(inner)));
         }
         if (op->result == ValueType::Any)
@@ -254,8 +255,9 @@ QCoro::Task<QDBusMessage> DbusBinding::serve(const Operation *op, QVariantList v
         // Read says why instead of failing, with the 0 of a failed reading;
         // arguments it cannot take are still refused.
         if (form == ReplyForm::Read && error.kind() != ErrorKind::InvalidArgument)
-            co_return message.createReply(QVariantList{QVariant::fromValue(QDBusVariant(0.0)),
-                                                       QStringLiteral("%1 (%2)").arg(error.text()).arg(error.number())});
+            co_return message.createReply(
+                QVariantList{QVariant::fromValue(QDBusVariant(0.0)),
+                             QStringLiteral("%1 (%2)").arg(error.text()).arg(error.number())});
         co_return errorReply(message, error);
     } catch (const std::exception &error) {
         co_return message.createErrorReply(QLatin1String(kErrorPrefix) + QLatin1String("Failed"),

@@ -1,8 +1,8 @@
 #include "api/Diagnostics.h"
 
 #include "api/BusNames.h"
-#include "common/WallClock.h"
 #include "common/KeepAlive.h"
+#include "common/WallClock.h"
 #include "line/Line.h"
 #include "line/Probe.h"
 
@@ -29,9 +29,9 @@ QVariantMap describePort(int number, const PortControl &port)
         {QStringLiteral("bytesIn"), QVariant::fromValue(qulonglong(port.bytesReceived()))},
         {QStringLiteral("bytesOut"), QVariant::fromValue(qulonglong(port.bytesSent()))},
         {QStringLiteral("silentExchanges"), port.health().silentExchanges},
-        {QStringLiteral("lastReply"), port.health().lastReply.isValid()
-                                          ? QVariant::fromValue(qlonglong(port.health().lastReply.toMSecsSinceEpoch()))
-                                          : QVariant::fromValue(qlonglong(0))},
+        {QStringLiteral("lastReply"),
+         port.health().lastReply.isValid() ? QVariant::fromValue(qlonglong(port.health().lastReply.toMSecsSinceEpoch()))
+                                           : QVariant::fromValue(qlonglong(0))},
         {QStringLiteral("lastExchangeError"), port.health().lastError},
         {QStringLiteral("roles"), port.roles()},
     };
@@ -40,7 +40,8 @@ QVariantMap describePort(int number, const PortControl &port)
 } // namespace
 
 Diagnostics::Diagnostics(Line &line, QDBusConnection connection, const GlobalServices *services, QObject *parent)
-    : QObject(parent), m_line(line), m_services(services), m_connection(connection), m_watcher(new QDBusServiceWatcher(this))
+        : QObject(parent), m_line(line), m_services(services), m_connection(connection),
+          m_watcher(new QDBusServiceWatcher(this))
 {
     qDBusRegisterMetaType<PortList>();
     m_watcher->setConnection(m_connection);
@@ -173,9 +174,8 @@ QCoro::Task<QDBusMessage> Diagnostics::probe(QDBusMessage message)
     const auto progress = [self, device](const ProbeStep &step) {
         if (!self)
             return;
-        QDBusMessage signal = QDBusMessage::createSignal(QLatin1String(kObjectPath),
-                                                         QLatin1String(kDiagnosticsInterface),
-                                                         QStringLiteral("ProbeProgress"));
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QLatin1String(kObjectPath), QLatin1String(kDiagnosticsInterface), QStringLiteral("ProbeProgress"));
         signal << device << step.brand << step.model << step.settings << uint(step.number) << uint(step.total);
         self->m_connection.send(signal);
     };

@@ -12,9 +12,9 @@
 #include "api/GlobalServices.h"
 #include "serial/PortControl.h"
 
+#include <QCoro/QCoroTask>
 #include <QDBusConnection>
 #include <QHash>
-#include <QCoro/QCoroTask>
 #include <QObject>
 
 class QDBusServiceWatcher;

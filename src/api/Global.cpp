@@ -6,7 +6,6 @@
 #include "tracking/Sampler.h"
 #include "tracking/Zeroing.h"
 
-
 namespace quorvex {
 
 Global::Global(Line &line, const GlobalServices *services) : m_line(line), m_services(services)
@@ -25,9 +24,10 @@ QCoro::Task<double> Global::LeggiAltezza(bool Force, QString *problem)
 {
     if (m_line.height().MisuraMedia && !Force) {
         if (problem)
-            *problem = altezzaMediaSet ? QString()
-                                       : QStringLiteral("height tracking is on: unforced, this is the caller's last coil"
-                                                        " average, and it has zeroed no coil yet");
+            *problem = altezzaMediaSet
+                ? QString()
+                : QStringLiteral("height tracking is on: unforced, this is the caller's last coil"
+                                 " average, and it has zeroed no coil yet");
         co_return AltezzaMedia;
     }
     co_return co_await m_line.LeggiValore(RoleOperation::LeggiAltezza, problem);
@@ -120,7 +120,7 @@ QCoro::Task<QVariant> Global::call(const Operation &op, CallArgs args)
 
 namespace {
 
-template <typename T> QCoro::Task<QVariant> asVariant(QCoro::Task<T> task)
+template<typename T> QCoro::Task<QVariant> asVariant(QCoro::Task<T> task)
 {
     co_return QVariant(co_await task);
 }
@@ -144,11 +144,20 @@ struct GenericEntry {
 };
 const GenericEntry kGeneric[] = {
     {"LeggiAltezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezza(*a.flag, a.problem)); }},
-    {"LeggiAltezzaAlPuntoDiOsservazione", [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione(a.problem)); }},
+    {"LeggiAltezzaAlPuntoDiOsservazione",
+     [](Global &g, CallArgs a) { return asVariant(g.LeggiAltezzaAlPuntoDiOsservazione(a.problem)); }},
     {"AzzeraLunghezza", [](Global &g, CallArgs a) { return afterwards(g.AzzeraLunghezza(a.problem)); }},
     {"LeggiLunghezza", [](Global &g, CallArgs a) { return asVariant(g.LeggiLunghezza(*a.flag, a.problem)); }},
-    {"ShowSettings", [](Global &g, CallArgs) { g.ShowSettings(); return ready(); }},
-    {"ShowSampler", [](Global &g, CallArgs a) { g.ShowSampler(*a.flag); return ready(); }},
+    {"ShowSettings",
+     [](Global &g, CallArgs) {
+         g.ShowSettings();
+         return ready();
+     }},
+    {"ShowSampler",
+     [](Global &g, CallArgs a) {
+         g.ShowSampler(*a.flag);
+         return ready();
+     }},
     {"LeggiServizio", [](Global &g, CallArgs a) { return ready(g.LeggiServizio(a.text)); }},
     {"ImpostaServizio", [](Global &g, CallArgs a) { return ready(g.ImpostaServizio(a.text)); }},
 };

@@ -18,8 +18,8 @@ namespace quorvex {
 // The arguments of one call, already converted from the client's form.
 struct CallArgs {
     std::optional<bool> flag; // Force / Show, when given
-    ResolvedPort port;        // MSCObj; a device opened for the call closes with it
-    QString text;             // parametri
+    ResolvedPort port; // MSCObj; a device opened for the call closes with it
+    QString text; // parametri
     // When set, why a reading gave no valid value (empty for a valid one);
     // it must outlive the call.
     QString *problem = nullptr;

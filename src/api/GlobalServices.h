@@ -11,8 +11,8 @@ class Sampler;
 struct FinishedCoil;
 
 struct GlobalServices {
-    std::function<Sampler *()> sampler;    // the loaded sampler, or null
-    std::function<void()> showSettings;    // opens the settings dialog, without blocking
+    std::function<Sampler *()> sampler; // the loaded sampler, or null
+    std::function<void()> showSettings; // opens the settings dialog, without blocking
     std::function<void(bool)> showSampler; // shows (loading it if needed) or hides the sampler window
     // Records a coil a zeroing has closed; the zeroing answers its caller
     // after it returns (the write takes about a millisecond, outside the

@@ -40,7 +40,7 @@ QDBusMessage storeFailed(const QDBusMessage &message, const QString &why)
 } // namespace
 
 History::History(CoilStore &store, QDBusConnection connection, std::function<void()> showHistory, QObject *parent)
-    : QObject(parent), m_store(store), m_connection(connection), m_showHistory(std::move(showHistory))
+        : QObject(parent), m_store(store), m_connection(connection), m_showHistory(std::move(showHistory))
 {
     qDBusRegisterMetaType<CoilList>();
     qDBusRegisterMetaType<ProfileList>();

@@ -16,8 +16,7 @@ class CoilStore;
 class History : public QObject {
     Q_OBJECT
 public:
-    History(CoilStore &store, QDBusConnection connection, std::function<void()> showHistory,
-            QObject *parent = nullptr);
+    History(CoilStore &store, QDBusConnection connection, std::function<void()> showHistory, QObject *parent = nullptr);
 
     // Serves the interface's methods through dispatch.
     void serveOn(Dispatch &dispatch);

@@ -25,14 +25,21 @@ ValueType valueType(QLatin1String signature, QLatin1String name)
 
 Interface readInterface(const generated::InterfaceFile &file)
 {
-    Interface interface{QLatin1String(file.name), QString::fromUtf8(file.element), {}};
+    Interface interface {
+        QLatin1String(file.name), QString::fromUtf8(file.element), {}
+    };
     for (const generated::InterfaceMethod &row : std::span(file.methods, size_t(file.methodCount))) {
-        Method method{QLatin1String(row.name), row.slot, row.dispId, {},
-                      valueType(QLatin1String(row.result), QLatin1String()), {}};
+        Method method{QLatin1String(row.name),
+                      row.slot,
+                      row.dispId,
+                      {},
+                      valueType(QLatin1String(row.result), QLatin1String()),
+                      {}};
         for (const generated::InterfaceArg &arg : std::span(row.args, size_t(row.argCount))) {
             method.signature += QLatin1String(arg.type);
-            method.params.push_back({QLatin1String(arg.name), valueType(QLatin1String(arg.type), QLatin1String(arg.name)),
-                                     false, arg.defaultValue});
+            method.params.push_back({QLatin1String(arg.name),
+                                     valueType(QLatin1String(arg.type), QLatin1String(arg.name)), false,
+                                     arg.defaultValue});
         }
         interface.methods.push_back(std::move(method));
     }
@@ -47,7 +54,8 @@ std::vector<Operation> makeOperations()
     for (const Method &method : findInterface(QLatin1String(kInterfaceName))->methods) {
         if (method.slot == 0)
             continue; // Invoke, which is not an operation of the class
-        auto same = std::find_if(table.begin(), table.end(), [&](const Operation &op) { return op.name == method.name; });
+        auto same =
+            std::find_if(table.begin(), table.end(), [&](const Operation &op) { return op.name == method.name; });
         if (same == table.end()) {
             table.push_back({method.slot, method.name, method.dispId, method.params, method.result, {}, {}, {}});
             continue;

@@ -22,7 +22,7 @@ struct Method {
 };
 
 struct Interface {
-    QString name;    // kInterfaceName, kDiagnosticsInterface, kHistoryInterface
+    QString name; // kInterfaceName, kDiagnosticsInterface, kHistoryInterface
     QString element; // its <interface> element, as introspection gives it
     std::vector<Method> methods;
 };

@@ -25,7 +25,7 @@ enum class ValueType { None, Boolean, Double, Text, Any, Port };
 struct Parameter {
     QString name;
     ValueType type;
-    bool optional = false;     // an overload without it exists
+    bool optional = false; // an overload without it exists
     bool defaultValue = false; // Boolean parameters only
 };
 

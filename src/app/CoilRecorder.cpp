@@ -34,15 +34,15 @@ std::optional<int> daysToKeep()
 {
     int days = 0; // every coil is kept
     readInto(SettingsStore(), settings::Storico, settings::Giorni, days,
-             wholeNumberIn(0, std::numeric_limits<int>::max()), QStringLiteral("is not a whole number of days, 0 or more"),
-             lcHistory);
+             wholeNumberIn(0, std::numeric_limits<int>::max()),
+             QStringLiteral("is not a whole number of days, 0 or more"), lcHistory);
     if (days == 0)
         return std::nullopt;
     return days;
 }
 
 CoilRecorder::CoilRecorder(Line &line, CoilStore &store, std::function<bool()> zeroingRunning, QObject *parent)
-    : QObject(parent), m_store(store), m_zeroingRunning(std::move(zeroingRunning))
+        : QObject(parent), m_store(store), m_zeroingRunning(std::move(zeroingRunning))
 {
     connect(&line, &Line::readingTaken, this, [this](Role role, RoleOperation op, double value) {
         if (role == Role::Bilancia && op == RoleOperation::LeggiPeso)

@@ -2,8 +2,8 @@
 
 #include "feed/FeedSettings.h"
 #include "feed/StoreCoilQueue.h"
-#include "history/CoilStore.h"
 #include "history/CoilRecord.h"
+#include "history/CoilStore.h"
 #include "line/Line.h"
 #include "line/SettingsStore.h"
 
@@ -24,7 +24,8 @@ std::optional<CoilRecord> withProfile(CoilStore &coils, std::optional<CoilRecord
 } // namespace
 
 FeedLink::FeedLink(Line &line, CoilStore &coils, QObject *parent)
-    : QObject(parent), m_coils(std::make_unique<StoreCoilQueue>(coils)), m_feed(std::make_unique<PlantFeed>(m_coils.get()))
+        : QObject(parent), m_coils(std::make_unique<StoreCoilQueue>(coils)),
+          m_feed(std::make_unique<PlantFeed>(m_coils.get()))
 {
     SparkplugNode::Sources sources;
     sources.health = [&line] { return line.health(); };

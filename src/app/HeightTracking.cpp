@@ -7,7 +7,7 @@
 namespace quorvex {
 
 HeightTracking::HeightTracking(Line &line, CoilStore &store, QObject *parent)
-    : QObject(parent), m_line(line), m_recorder(line, store, [this] { return zeroingRunning(); })
+        : QObject(parent), m_line(line), m_recorder(line, store, [this] { return zeroingRunning(); })
 {
     connect(&m_line, &Line::configurationLoaded, this, &HeightTracking::configurationLoaded);
 }

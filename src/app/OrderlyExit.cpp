@@ -30,9 +30,8 @@ void onSignalArrived(int number)
 
 } // namespace
 
-OrderlyExit::OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, ServerWindows &windows,
-                         QObject *parent)
-    : QObject(parent), m_bus(bus), m_line(line), m_binding(binding), m_windows(windows)
+OrderlyExit::OrderlyExit(QDBusConnection bus, Line &line, DbusBinding &binding, ServerWindows &windows, QObject *parent)
+        : QObject(parent), m_bus(bus), m_line(line), m_binding(binding), m_windows(windows)
 {
     m_grace.setSingleShot(true);
     m_grace.setInterval(200ms);

@@ -26,7 +26,8 @@ void grabWhenShown(QWidget *window)
         // Written under a temporary name and renamed: whoever waits for the
         // file never sees half a PNG.
         const QString path = QDir(dir).filePath(window->objectName() + QStringLiteral(".png"));
-        const QString partial = QDir(dir).filePath(QStringLiteral(".") + window->objectName() + QStringLiteral(".png.part"));
+        const QString partial =
+            QDir(dir).filePath(QStringLiteral(".") + window->objectName() + QStringLiteral(".png.part"));
         if (window->grab().save(partial, "PNG")) {
             QFile::remove(path);
             QFile::rename(partial, path);
@@ -37,7 +38,7 @@ void grabWhenShown(QWidget *window)
 } // namespace
 
 ServerWindows::ServerWindows(Line &line, HeightTracking &tracking, CoilStore *store, QObject *parent)
-    : QObject(parent), m_line(line), m_tracking(tracking), m_coilStore(store)
+        : QObject(parent), m_line(line), m_tracking(tracking), m_coilStore(store)
 {
     connect(&m_tracking, &HeightTracking::samplerLoaded, this, &ServerWindows::loadSamplerWindow);
 }

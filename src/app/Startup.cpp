@@ -9,8 +9,8 @@
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
 #include "app/SystemdNotifier.h"
-#include "history/CoilStore.h"
 #include "common/Logging.h"
+#include "history/CoilStore.h"
 #include "line/Line.h"
 #include "line/SettingsStore.h"
 

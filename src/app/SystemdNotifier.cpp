@@ -53,20 +53,22 @@ QString serverStatusLine(const Line &line, FeedLink *feed)
         if (line.portHost() && roleFailing(*record))
             failing << QLatin1String(kRoles[index].group);
     }
-    QString text = configured == 1 ? QStringLiteral("1 role configured") : QStringLiteral("%1 roles configured").arg(configured);
+    QString text =
+        configured == 1 ? QStringLiteral("1 role configured") : QStringLiteral("%1 roles configured").arg(configured);
     if (configured > 0 && !line.portHost())
         text += QStringLiteral(", ports closed until a client comes");
     else if (configured > 0)
-        text += QStringLiteral(", %1 failing%2")
-                    .arg(failing.size())
-                    .arg(failing.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(failing.join(QStringLiteral(", "))));
+        text +=
+            QStringLiteral(", %1 failing%2")
+                .arg(failing.size())
+                .arg(failing.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(failing.join(QStringLiteral(", "))));
     if (feed)
         text += QStringLiteral("; plant feed %1").arg(feed->feed().status().value(QStringLiteral("state")).toString());
     return text;
 }
 
 SystemdNotifier::SystemdNotifier(Line &line, FeedLink *feed, QObject *parent)
-    : QObject(parent), m_line(line), m_feed(feed), m_active(!qEnvironmentVariableIsEmpty("NOTIFY_SOCKET"))
+        : QObject(parent), m_line(line), m_feed(feed), m_active(!qEnvironmentVariableIsEmpty("NOTIFY_SOCKET"))
 {
     if (!m_active)
         return;
@@ -132,7 +134,8 @@ void SystemdNotifier::send(const QByteArray &state)
         return;
     // Said once: without its messages the service manager may take the
     // server for hung and restart it.
-    qCWarning(lcServer).noquote() << QStringLiteral("cannot tell the service manager (NOTIFY_SOCKET) how the server is: %1")
+    qCWarning(lcServer).noquote() << QStringLiteral(
+                                         "cannot tell the service manager (NOTIFY_SOCKET) how the server is: %1")
                                          .arg(QString::fromLocal8Bit(std::strerror(-result)));
 }
 

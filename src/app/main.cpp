@@ -29,18 +29,17 @@ bool printInformation(int argc, char **argv)
     }
     if (!hasArgument(argc, argv, "--help") && !hasArgument(argc, argv, "-h"))
         return false;
-    std::printf(
-        "Usage: quorvexd [argument...]\n"
-        "       quorvexd --help | --version\n"
-        "\n"
-        "Automation server of a coiling line: owns the serial ports of the line's\n"
-        "instruments and serves their readings on the D-Bus session bus as\n"
-        "com.velkaro.Quorvex. Usually started by D-Bus activation when a client\n"
-        "first calls it. Started by hand it runs only with a non-empty command\n"
-        "line (e.g. quorvexd --serve); with none it ends at once.\n"
-        "\n"
-        "Settings: $XDG_CONFIG_HOME/%s/%s.ini\n",
-        quorvex::kOrganization, quorvex::kApplication);
+    std::printf("Usage: quorvexd [argument...]\n"
+                "       quorvexd --help | --version\n"
+                "\n"
+                "Automation server of a coiling line: owns the serial ports of the line's\n"
+                "instruments and serves their readings on the D-Bus session bus as\n"
+                "com.velkaro.Quorvex. Usually started by D-Bus activation when a client\n"
+                "first calls it. Started by hand it runs only with a non-empty command\n"
+                "line (e.g. quorvexd --serve); with none it ends at once.\n"
+                "\n"
+                "Settings: $XDG_CONFIG_HOME/%s/%s.ini\n",
+                quorvex::kOrganization, quorvex::kApplication);
     return true;
 }
 

@@ -8,24 +8,28 @@
 namespace quorvex {
 
 enum class ErrorKind {
-    TypeMismatch,    // 13: a reply field that is not a number
+    TypeMismatch, // 13: a reply field that is not a number
     InvalidArgument, // 5: a reply too short to hold its fields
-    Overflow,        // 6: a value outside the range it must fit
-    NotFound,        // a role, the device collection, a port object or an operation missing
-    PortError,       // the port refused: closed, missing, in use, bad settings
+    Overflow, // 6: a value outside the range it must fit
+    NotFound, // a role, the device collection, a port object or an operation missing
+    PortError, // the port refused: closed, missing, in use, bad settings
 };
 
 class AutomationError : public std::runtime_error {
 public:
     AutomationError(ErrorKind kind, int number, const QString &text)
-        : std::runtime_error(text.toStdString()), m_kind(kind), m_number(number) {}
+            : std::runtime_error(text.toStdString()), m_kind(kind), m_number(number)
+    {}
 
     ErrorKind kind() const { return m_kind; }
     int number() const { return m_number; }
     QString text() const { return QString::fromStdString(what()); }
 
     static AutomationError typeMismatch() { return {ErrorKind::TypeMismatch, 13, QStringLiteral("Type mismatch")}; }
-    static AutomationError invalidArgument() { return {ErrorKind::InvalidArgument, 5, QStringLiteral("Invalid procedure call or argument")}; }
+    static AutomationError invalidArgument()
+    {
+        return {ErrorKind::InvalidArgument, 5, QStringLiteral("Invalid procedure call or argument")};
+    }
     static AutomationError overflow() { return {ErrorKind::Overflow, 6, QStringLiteral("Overflow")}; }
 
 private:

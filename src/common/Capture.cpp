@@ -61,8 +61,7 @@ bool readHex(std::string_view text, std::string &out)
     return true;
 }
 
-template<class Number>
-bool readNumber(std::string_view text, Number &value)
+template<class Number> bool readNumber(std::string_view text, Number &value)
 {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size() && !text.empty();
@@ -98,8 +97,9 @@ bool readHeader(std::string_view line, ParseError *error)
     if (parts.size() != 2 || parts[0] != kMagic || !readNumber(parts[1], version))
         return fail(error, 1, "not a capture: the first line is not \"quorvex-capture VERSION\"");
     if (version < 1 || version > kVersion)
-        return fail(error, 1, "capture version " + std::string(parts[1]) + " is not known (this reads "
-                                  + std::to_string(kVersion) + ")");
+        return fail(error, 1,
+                    "capture version " + std::string(parts[1]) + " is not known (this reads " + std::to_string(kVersion)
+                        + ")");
     return true;
 }
 
@@ -107,8 +107,9 @@ bool readChunk(std::string_view line, int number, Chunk &chunk, ParseError *erro
 {
     const auto parts = fields(line);
     if (parts.size() != 6)
-        return fail(error, number, "expected 6 fields (time port device settings direction bytes), found "
-                                       + std::to_string(parts.size()));
+        return fail(error, number,
+                    "expected 6 fields (time port device settings direction bytes), found "
+                        + std::to_string(parts.size()));
     if (!readNumber(parts[0], chunk.timeUs))
         return fail(error, number, "the time is not a number of microseconds");
     if (!readNumber(parts[1], chunk.port) || chunk.port < -1)
@@ -134,10 +135,9 @@ std::string header()
 
 std::string formatChunk(const Chunk &chunk)
 {
-    std::string out = std::to_string(chunk.timeUs) + ' ' + std::to_string(chunk.port) + ' '
-                      + escapeField(chunk.device) + ' '
-                      + (chunk.settings.empty() ? std::string("-") : escapeField(chunk.settings)) + ' '
-                      + (chunk.sent ? "tx " : "rx ");
+    std::string out = std::to_string(chunk.timeUs) + ' ' + std::to_string(chunk.port) + ' ' + escapeField(chunk.device)
+        + ' ' + (chunk.settings.empty() ? std::string("-") : escapeField(chunk.settings)) + ' '
+        + (chunk.sent ? "tx " : "rx ");
     for (const char c : chunk.bytes)
         appendHex(out, static_cast<unsigned char>(c));
     return out + '\n';

@@ -17,10 +17,10 @@ inline constexpr int kVersion = 1;
 
 struct Chunk {
     std::uint64_t timeUs = 0; // microseconds since 1970-01-01 00:00 UTC
-    int port = -1;            // the server's port number; -1 a device opened for one call
-    std::string device;       // the device path
-    std::string settings;     // "9600,N,8,1"; "-" when not known
-    bool sent = false;        // true: to the instrument ("tx"), false: from it ("rx")
+    int port = -1; // the server's port number; -1 a device opened for one call
+    std::string device; // the device path
+    std::string settings; // "9600,N,8,1"; "-" when not known
+    bool sent = false; // true: to the instrument ("tx"), false: from it ("rx")
     std::string bytes;
 };
 

@@ -11,8 +11,8 @@ namespace quorvex {
 
 struct IniLine {
     enum Kind { Blank, Comment, Group, Key, Other } kind = Other;
-    QString text;  // as in the file, without its line end
-    QString name;  // Group: the text between "[" and "]"; Key: the text before "=", as typed
+    QString text; // as in the file, without its line end
+    QString name; // Group: the text between "[" and "]"; Key: the text before "=", as typed
     QString value; // Key: the text after "=", as typed
     int number = 0; // 1-based
 };

@@ -9,14 +9,14 @@
 
 namespace quorvex {
 
-Q_DECLARE_LOGGING_CATEGORY(lcServer)   // quorvex.server: the server's start, reloads and end
-Q_DECLARE_LOGGING_CATEGORY(lcConfig)   // quorvex.config: what each configuration load made of the store
-Q_DECLARE_LOGGING_CATEGORY(lcPort)     // quorvex.port: devices that went away and came back
-Q_DECLARE_LOGGING_CATEGORY(lcDbus)     // quorvex.dbus: clients arriving and leaving
-Q_DECLARE_LOGGING_CATEGORY(lcDriver)   // quorvex.driver: readings that failed, waits for the line given up
-Q_DECLARE_LOGGING_CATEGORY(lcHealth)   // quorvex.health: instruments that stop answering and answer again
-Q_DECLARE_LOGGING_CATEGORY(lcHistory)  // quorvex.history: the coil record store
-Q_DECLARE_LOGGING_CATEGORY(lcFeed)     // quorvex.feed: the plant feed's broker connection
+Q_DECLARE_LOGGING_CATEGORY(lcServer) // quorvex.server: the server's start, reloads and end
+Q_DECLARE_LOGGING_CATEGORY(lcConfig) // quorvex.config: what each configuration load made of the store
+Q_DECLARE_LOGGING_CATEGORY(lcPort) // quorvex.port: devices that went away and came back
+Q_DECLARE_LOGGING_CATEGORY(lcDbus) // quorvex.dbus: clients arriving and leaving
+Q_DECLARE_LOGGING_CATEGORY(lcDriver) // quorvex.driver: readings that failed, waits for the line given up
+Q_DECLARE_LOGGING_CATEGORY(lcHealth) // quorvex.health: instruments that stop answering and answer again
+Q_DECLARE_LOGGING_CATEGORY(lcHistory) // quorvex.history: the coil record store
+Q_DECLARE_LOGGING_CATEGORY(lcFeed) // quorvex.feed: the plant feed's broker connection
 
 // A value for a log line: in double quotes, control characters (NUL among
 // them) written as \xNN or \n, \r, \t, and cut after kLogValueLength

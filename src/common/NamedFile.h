@@ -12,7 +12,7 @@ struct NamedFile {
     enum class Status { Read, Missing, Refused };
     Status status = Status::Missing;
     QByteArray bytes; // the whole file, when Read
-    QString problem;  // why not, e.g. "is a named pipe (FIFO)"
+    QString problem; // why not, e.g. "is a named pipe (FIFO)"
 };
 
 NamedFile readNamedFile(const QString &path, qint64 maxBytes);

@@ -4,7 +4,13 @@
 namespace quorvex {
 
 constexpr int kTwipsPerPixel = 15;
-constexpr int toPixels(int twips) { return twips / kTwipsPerPixel; }
-constexpr int toTwips(int pixels) { return pixels * kTwipsPerPixel; }
+constexpr int toPixels(int twips)
+{
+    return twips / kTwipsPerPixel;
+}
+constexpr int toTwips(int pixels)
+{
+    return pixels * kTwipsPerPixel;
+}
 
 } // namespace quorvex

@@ -9,9 +9,9 @@ bool isEcho(QByteArrayView heard, QByteArrayView request)
 
 QString pageBytes(QByteArrayView bytes)
 {
-    static const char *const names[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "HT", "LF",
-                                          "VT", "FF", "CR", "SO", "SI", "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-                                          "SYN", "ETB", "CAN", "EM", "SUB", "ESC", "FS", "GS", "RS", "US"};
+    static const char *const names[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
+                                          "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+                                          "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
     QString out;
     for (const char c : bytes) {
         const auto u = static_cast<unsigned char>(c);
@@ -28,14 +28,10 @@ QString pageBytes(QByteArrayView bytes)
 QString pageFallback(Fallback fallback)
 {
     switch (fallback) {
-    case Fallback::Zero:
-        return QStringLiteral("reads 0");
-    case Fallback::WholeZero:
-        return QStringLiteral("reads the integer 0");
-    case Fallback::Empty:
-        return QStringLiteral("reads the empty value");
-    case Fallback::TypeMismatch:
-        return QStringLiteral("is the type-mismatch error");
+    case Fallback::Zero: return QStringLiteral("reads 0");
+    case Fallback::WholeZero: return QStringLiteral("reads the integer 0");
+    case Fallback::Empty: return QStringLiteral("reads the empty value");
+    case Fallback::TypeMismatch: return QStringLiteral("is the type-mismatch error");
     }
     return {};
 }

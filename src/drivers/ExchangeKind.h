@@ -22,9 +22,9 @@ class LineExchange;
 
 // How a probe tries a recipe.
 struct ProbeTry {
-    QByteArray request;      // written for a reading; empty: the instrument transmits, it is listened to
+    QByteArray request; // written for a reading; empty: the instrument transmits, it is listened to
     QByteArray afterReading; // written once the bytes are in (a stream's stop), if anything
-    int replyLength = 0;     // bytes awaited
+    int replyLength = 0; // bytes awaited
     // Its replies carry a CRC, so noise is never taken for one: at each
     // line setting it is tried before any request without one.
     bool crcChecked = false;
@@ -35,8 +35,8 @@ struct ProbeTry {
 
 // What the models page says of a recipe.
 struct PageWords {
-    QString exchange;            // what it writes, awaits and gives
-    QStringList limits;          // what can go wrong that a reader should know
+    QString exchange; // what it writes, awaits and gives
+    QStringList limits; // what can go wrong that a reader should know
     bool ownNumberFormat = false; // gives a number read by the kind itself, not by the recipe's parser
 };
 

@@ -69,8 +69,7 @@ void noteError(PortControl &port, const std::exception_ptr &error)
         std::rethrow_exception(error);
     } catch (const AutomationError &e) {
         port.health().lastError = e.text();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 } // namespace

@@ -101,7 +101,8 @@ Ini parseIni(QByteArrayView bytes)
             continue;
         }
         if (line.text.trimmed().startsWith(QLatin1Char('[')))
-            fail(line.text.trimmed(), QString(), QStringLiteral("line %1: the group name has no \"]\"").arg(lineNumber));
+            fail(line.text.trimmed(), QString(),
+                 QStringLiteral("line %1: the group name has no \"]\"").arg(lineNumber));
         const QString key = line.name.trimmed();
         if (line.kind != IniLine::Key || key.isEmpty())
             fail(group, QString(), QStringLiteral("line %1 is neither a group nor key=value").arg(lineNumber));
@@ -148,7 +149,8 @@ public:
         bool ok = false;
         const int v = t.toInt(&ok);
         if (!ok || v < low || v > high)
-            fail(m_name, QLatin1String(key), QStringLiteral("\"%1\" is not a whole number from %2 to %3").arg(t).arg(low).arg(high));
+            fail(m_name, QLatin1String(key),
+                 QStringLiteral("\"%1\" is not a whole number from %2 to %3").arg(t).arg(low).arg(high));
         return v;
     }
     double decimal(const char *key, double fallback)
@@ -162,7 +164,7 @@ public:
             fail(m_name, QLatin1String(key), QStringLiteral("\"%1\" is not a number (with \".\")").arg(t));
         return v;
     }
-    template <typename T> T choice(const char *key, T fallback, std::initializer_list<std::pair<const char *, T>> names)
+    template<typename T> T choice(const char *key, T fallback, std::initializer_list<std::pair<const char *, T>> names)
     {
         const QString t = text(key);
         if (t.isEmpty())
@@ -173,7 +175,8 @@ public:
                 return value;
             known << QLatin1String(name);
         }
-        fail(m_name, QLatin1String(key), QStringLiteral("\"%1\" is not one of %2").arg(t, known.join(QLatin1Char(' '))));
+        fail(m_name, QLatin1String(key),
+             QStringLiteral("\"%1\" is not one of %2").arg(t, known.join(QLatin1Char(' '))));
     }
     // Every key of the group was asked for.
     void noOthers() const
@@ -208,7 +211,8 @@ void readTextOperation(Keys &keys, const QString &group, bool zeroing, DefinedOp
             fail(group, QStringLiteral("Formato"), QStringLiteral("is missing"));
         op.format = QRegularExpression(pattern);
         if (!op.format.isValid())
-            fail(group, QStringLiteral("Formato"), QStringLiteral("is not a valid pattern: %1").arg(op.format.errorString()));
+            fail(group, QStringLiteral("Formato"),
+                 QStringLiteral("is not a valid pattern: %1").arg(op.format.errorString()));
         if (op.format.captureCount() < 1 && !zeroing)
             fail(group, QStringLiteral("Formato"), QStringLiteral("has no group ( ) around the number"));
     }
@@ -239,12 +243,14 @@ void readModbusOperation(Keys &keys, const QString &group, bool zeroing, Defined
         fail(group, QStringLiteral("Registro"), QStringLiteral("is missing"));
     op.address = keys.whole("Registro", 0, 0, 65535);
     op.type = keys.choice<RegisterType>("Tipo", RegisterType::UInt16,
-                                        {{"INT16", RegisterType::Int16}, {"UINT16", RegisterType::UInt16},
-                                         {"INT32", RegisterType::Int32}, {"UINT32", RegisterType::UInt32},
+                                        {{"INT16", RegisterType::Int16},
+                                         {"UINT16", RegisterType::UInt16},
+                                         {"INT32", RegisterType::Int32},
+                                         {"UINT32", RegisterType::UInt32},
                                          {"FLOAT32", RegisterType::Float32}});
-    op.order = keys.choice<WordOrder>("Ordine", WordOrder::ABCD,
-                                      {{"ABCD", WordOrder::ABCD}, {"CDAB", WordOrder::CDAB},
-                                       {"BADC", WordOrder::BADC}, {"DCBA", WordOrder::DCBA}});
+    op.order = keys.choice<WordOrder>(
+        "Ordine", WordOrder::ABCD,
+        {{"ABCD", WordOrder::ABCD}, {"CDAB", WordOrder::CDAB}, {"BADC", WordOrder::BADC}, {"DCBA", WordOrder::DCBA}});
     op.factor = keys.decimal("Fattore", 1);
     op.value = keys.whole("Valore", op.function == 5 ? 1 : 0, -32768, 65535);
     if (op.address + op.registerCount() > 65536)
@@ -264,12 +270,14 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
     def->row.brand = keys.required("Marca");
     def->row.model = keys.required("Modello");
     def->row.source = source;
-    def->protocol = keys.choice<DefinedProtocol>("Protocollo", DefinedProtocol::Ascii,
-                                                 {{"ASCII", DefinedProtocol::Ascii}, {"MODBUS-RTU", DefinedProtocol::ModbusRtu}});
+    def->protocol =
+        keys.choice<DefinedProtocol>("Protocollo", DefinedProtocol::Ascii,
+                                     {{"ASCII", DefinedProtocol::Ascii}, {"MODBUS-RTU", DefinedProtocol::ModbusRtu}});
     def->row.settings = keys.text("Settaggio", QLatin1String(kUsualLineSettings));
     if (!LineSettings::parse(def->row.settings))
-        fail(QLatin1String(kGroup), QStringLiteral("Settaggio"), QStringLiteral("\"%1\" is not line settings like %2")
-                                                                      .arg(def->row.settings, QLatin1String(kUsualLineSettings)));
+        fail(QLatin1String(kGroup), QStringLiteral("Settaggio"),
+             QStringLiteral("\"%1\" is not line settings like %2")
+                 .arg(def->row.settings, QLatin1String(kUsualLineSettings)));
     const int unit = def->protocol == DefinedProtocol::ModbusRtu ? keys.whole("Indirizzo", 1, 1, 247) : 1;
     keys.noOthers();
     def->brandBytes = def->row.brand.toUtf8();
@@ -301,7 +309,8 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
         ++def->count;
     }
     if (def->count == 0)
-        fail(QLatin1String(operationName(RoleOperation::LeggiPeso)), QString(), QStringLiteral("no operation group: the model would serve nothing"));
+        fail(QLatin1String(operationName(RoleOperation::LeggiPeso)), QString(),
+             QStringLiteral("no operation group: the model would serve nothing"));
     for (int i = 0; i < def->count; ++i)
         def->row.operations.push_back(&def->recipes[i]);
     return def;

@@ -24,20 +24,20 @@ enum class WordOrder { ABCD, CDAB, BADC, DCBA };
 struct DefinedOperation {
     DefinedProtocol protocol = DefinedProtocol::Ascii;
     // Text instruments
-    QByteArray request;          // empty: a continuous instrument
-    QByteArray end;              // a reply ends with these bytes ...
-    int length = 0;              // ... or has exactly this many
-    QRegularExpression format;   // a valid reply matches; group 1 is the number
+    QByteArray request; // empty: a continuous instrument
+    QByteArray end; // a reply ends with these bytes ...
+    int length = 0; // ... or has exactly this many
+    QRegularExpression format; // a valid reply matches; group 1 is the number
     char decimalMark = '.';
     QByteArray example;
     // Modbus RTU
     int unit = 1;
-    int function = 3;            // 3, 4 read; 6, 5 write
+    int function = 3; // 3, 4 read; 6, 5 write
     int address = 0;
     RegisterType type = RegisterType::UInt16;
     WordOrder order = WordOrder::ABCD;
     double factor = 1;
-    int value = 1;               // what a write sends (a coil: 0 off, otherwise on)
+    int value = 1; // what a write sends (a coil: 0 off, otherwise on)
 
     int registerCount() const { return type == RegisterType::Int16 || type == RegisterType::UInt16 ? 1 : 2; }
 };

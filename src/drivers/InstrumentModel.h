@@ -25,9 +25,9 @@ inline constexpr int kMaxOperationsPerModel = 4;
 // What an exchange gives when the instrument stays silent, or when a stream
 // shows no marker in any window.
 enum class Fallback {
-    Zero,         // the reading 0.0
-    WholeZero,    // the 16-bit integer 0
-    Empty,        // the empty reading
+    Zero, // the reading 0.0
+    WholeZero, // the 16-bit integer 0
+    Empty, // the empty reading
     TypeMismatch, // the type-mismatch error, so a direct caller can tell silence from a reading
 };
 
@@ -39,26 +39,26 @@ using ReplyParser = double (*)(QByteArrayView reply, const InstrumentModel &mode
 using ReplyCheck = bool (*)(QByteArrayView reply);
 
 struct InstrumentModel {
-    const char *operation = nullptr;   // the generic operation served: "LeggiPeso"
-    const char *brand = "";            // Marca as configured: "BILANCIAI"
-    const char *model = "";            // Modello as configured: "D400"
+    const char *operation = nullptr; // the generic operation served: "LeggiPeso"
+    const char *brand = ""; // Marca as configured: "BILANCIAI"
+    const char *model = ""; // Modello as configured: "D400"
     const ExchangeKind *exchange = nullptr; // its kind of exchange; every recipe names one
-    const char *request = "";          // bytes written (for a command, the command)
-    int replyLength = 0;               // characters awaited; for a stream, one window
+    const char *request = ""; // bytes written (for a command, the command)
+    int replyLength = 0; // characters awaited; for a stream, one window
     // The wait for the line's turn at most, and then each wait for a reply,
     // counted from the moment the request is written (for a stream, from
     // the start of each window).
     std::chrono::milliseconds timeout{2000};
-    int attempts = 1;                  // requests or stream windows at most
-    char marker = 0;                   // stream: the character that marks a known place
-    int fieldStart = 1;                // 1-based; for a stream, characters after the marker
-    int fieldLength = 0;               // characters of the value
-    char decimalMark = '.';            // the instrument's decimal mark; 0: "." groups digits
-    ReplyParser parse = nullptr;       // the value in the reply; none: the result is 0
-    ReplyCheck check = nullptr;        // a request asked again until valid: the reply's check
+    int attempts = 1; // requests or stream windows at most
+    char marker = 0; // stream: the character that marks a known place
+    int fieldStart = 1; // 1-based; for a stream, characters after the marker
+    int fieldLength = 0; // characters of the value
+    char decimalMark = '.'; // the instrument's decimal mark; 0: "." groups digits
+    ReplyParser parse = nullptr; // the value in the reply; none: the result is 0
+    ReplyCheck check = nullptr; // a request asked again until valid: the reply's check
     Fallback onSilence = Fallback::Zero;
     Fallback onNoMarker = Fallback::Zero; // stream: no marker in any window
-    bool actsOnInstrument = false;     // a command (zeroing): never shares an exchange with another call
+    bool actsOnInstrument = false; // a command (zeroing): never shares an exchange with another call
     const DefinedOperation *defined = nullptr; // a defined model's recipe: the definition's settings
 };
 
@@ -66,8 +66,8 @@ struct InstrumentModel {
 struct ModelRow {
     QString brand;
     QString model;
-    QString settings;       // usual line settings, "9600,N,8,1"
-    QString source;         // the definition file; empty for a built-in model
+    QString settings; // usual line settings, "9600,N,8,1"
+    QString source; // the definition file; empty for a built-in model
     std::vector<const InstrumentModel *> operations;
 
     QStringList operationNames() const;

@@ -22,10 +22,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
-double ctmCount(QByteArrayView reply, const InstrumentModel &) { return parseCtmCount(reply); }
-double rlcLength(QByteArrayView reply, const InstrumentModel &) { return rlcFieldValue(reply, RlcField::Length); }
-double rlcWeight(QByteArrayView reply, const InstrumentModel &) { return rlcFieldValue(reply, RlcField::Weight); }
-double profaceReading(QByteArrayView reply, const InstrumentModel &) { return parseProfaceReading(reply); }
+double ctmCount(QByteArrayView reply, const InstrumentModel &)
+{
+    return parseCtmCount(reply);
+}
+double rlcLength(QByteArrayView reply, const InstrumentModel &)
+{
+    return rlcFieldValue(reply, RlcField::Length);
+}
+double rlcWeight(QByteArrayView reply, const InstrumentModel &)
+{
+    return rlcFieldValue(reply, RlcField::Weight);
+}
+double profaceReading(QByteArrayView reply, const InstrumentModel &)
+{
+    return parseProfaceReading(reply);
+}
 
 // One row per model: its brand and model as configured, the line settings
 // it is usually found at, and one recipe per operation it serves.
@@ -36,6 +48,8 @@ struct BuiltInModel {
     InstrumentModel operations[kMaxOperationsPerModel];
 };
 
+// The table keeps its columns: one model a row, read across.
+// clang-format off
 const BuiltInModel kBuiltIn[] = {
     // Scales that answer a request with the weight in the leading characters.
     {"BILANCIAI", "D400", "9600,N,8,1",
@@ -128,6 +142,7 @@ const BuiltInModel kBuiltIn[] = {
     {"CTM", "MELSEC", "9600,N,8,1",
      {{.operation = "ScriviServizio", .exchange = &exchanges::handshake, .timeout = 2s}}},
 };
+// clang-format on
 
 // The recipes with their brand and model filled in, and the model rows
 // pointing at them; built once, never moved.
@@ -187,8 +202,8 @@ QStringList ModelRow::operationNames() const
 
 QString driverName(const InstrumentModel &model)
 {
-    return QStringLiteral("%1_%2_%3").arg(QLatin1String(model.operation), QLatin1String(model.brand),
-                                          QLatin1String(model.model));
+    return QStringLiteral("%1_%2_%3")
+        .arg(QLatin1String(model.operation), QLatin1String(model.brand), QLatin1String(model.model));
 }
 
 const InstrumentModel *findInstrumentModel(const QString &name)
@@ -204,7 +219,8 @@ const InstrumentModel *findInstrumentModel(const QString &operation, const QStri
 {
     // Joined as the name of a driver operation, so a brand or model with
     // blanks or "_" in it matches exactly what that name would.
-    if (const InstrumentModel *builtIn = findInstrumentModel(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model))
+    if (const InstrumentModel *builtIn =
+            findInstrumentModel(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model))
         return builtIn;
     return findDefinedOperation(operation, brand, model);
 }

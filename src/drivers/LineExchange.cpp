@@ -29,7 +29,8 @@ namespace {
 class InputOrTimeout {
 public:
     InputOrTimeout(PortControl &port, std::chrono::milliseconds timeout)
-        : m_state(std::make_unique<State>(port, timeout)) {}
+            : m_state(std::make_unique<State>(port, timeout))
+    {}
 
     bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> waiter) { m_state->suspend(waiter); }
@@ -46,8 +47,8 @@ private:
             waiter = handle;
             timer.setSingleShot(true);
             QObject::connect(&timer, &QTimer::timeout, &context, [this] { wake(); });
-            QObject::connect(&port, &PortControl::inputChanged, &context, [this] { wake(); },
-                             Qt::QueuedConnection);
+            QObject::connect(
+                &port, &PortControl::inputChanged, &context, [this] { wake(); }, Qt::QueuedConnection);
             timer.start(timeout);
         }
         void wake()
@@ -88,17 +89,14 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
     }
 }
 
-
 LineExchange::LineExchange(PortControl &port, const InstrumentModel &model, QString role)
-    : m_port(port), m_model(&model), m_turnWait(model.timeout), m_replyWait(model.timeout), m_role(std::move(role)),
-      m_deadline(model.timeout)
-{
-}
+        : m_port(port), m_model(&model), m_turnWait(model.timeout), m_replyWait(model.timeout), m_role(std::move(role)),
+          m_deadline(model.timeout)
+{}
 
 LineExchange::LineExchange(PortControl &port, std::chrono::milliseconds turnWait, std::chrono::milliseconds replyWait)
-    : m_port(port), m_turnWait(turnWait), m_replyWait(replyWait), m_deadline(replyWait)
-{
-}
+        : m_port(port), m_turnWait(turnWait), m_replyWait(replyWait), m_deadline(replyWait)
+{}
 
 LineExchange::~LineExchange()
 {
@@ -106,8 +104,7 @@ LineExchange::~LineExchange()
         try {
             m_port.setSettings(*m_ownSettings);
             m_port.setInBufferCount(0); // nothing of the probe's is left for the next exchange
-        } catch (const AutomationError &) {
-        }
+        } catch (const AutomationError &) {}
     }
     if (m_model)
         tellHealth();
@@ -118,9 +115,8 @@ void LineExchange::tellHealth()
     PortControl::Health &health = m_port.health();
     if (m_heard) {
         if (health.silentExchanges > 0)
-            qCInfo(lcHealth).noquote() << QStringLiteral("%1 answers again after %2 silent exchanges")
-                                              .arg(who())
-                                              .arg(health.silentExchanges);
+            qCInfo(lcHealth).noquote()
+                << QStringLiteral("%1 answers again after %2 silent exchanges").arg(who()).arg(health.silentExchanges);
         health.silentExchanges = 0;
         health.lastReply = QDateTime::currentDateTimeUtc();
         // It answers: an error of an earlier exchange is history now, unless

@@ -90,7 +90,7 @@ private:
     std::optional<QString> m_ownSettings; // the port's settings while a probe's are in use
     LineTurn::Holder m_line;
     QDeadlineTimer m_deadline;
-    bool m_heard = false;  // some wait got its bytes
+    bool m_heard = false; // some wait got its bytes
     bool m_silent = false; // some wait ran out
     QString m_problem;
     QString m_badAnswer; // the last answer that was not a reading, if any

@@ -112,12 +112,14 @@ ModbusReading readModbusReply(QByteArrayView reply, const DefinedOperation &op)
         return {std::nullopt, QStringLiteral("Modbus reply from unit %1, not %2").arg(quint8(reply[0])).arg(op.unit)};
     const QModbusResponse pdu(QModbusPdu::FunctionCode(quint8(reply[1])), body.sliced(2).toByteArray());
     if (pdu.isException())
-        return {std::nullopt, QStringLiteral("Modbus exception %1 (%2) from unit %3")
-                                  .arg(int(pdu.exceptionCode()))
-                                  .arg(exceptionName(int(pdu.exceptionCode())))
-                                  .arg(op.unit)};
+        return {std::nullopt,
+                QStringLiteral("Modbus exception %1 (%2) from unit %3")
+                    .arg(int(pdu.exceptionCode()))
+                    .arg(exceptionName(int(pdu.exceptionCode())))
+                    .arg(op.unit)};
     if (int(pdu.functionCode()) != op.function)
-        return {std::nullopt, QStringLiteral("Modbus reply to function %1, not %2").arg(int(pdu.functionCode())).arg(op.function)};
+        return {std::nullopt,
+                QStringLiteral("Modbus reply to function %1, not %2").arg(int(pdu.functionCode())).arg(op.function)};
     if (QModbusResponse::calculateDataSize(pdu) != pdu.dataSize())
         return {std::nullopt, QStringLiteral("Modbus reply of the wrong length")};
     if (op.function == 5 || op.function == 6) {
@@ -128,7 +130,9 @@ ModbusReading readModbusReply(QByteArrayView reply, const DefinedOperation &op)
     }
     const QByteArray data = pdu.data();
     if (quint8(data[0]) != 2 * op.registerCount())
-        return {std::nullopt, QStringLiteral("Modbus reply with %1 data bytes, not %2").arg(quint8(data[0])).arg(2 * op.registerCount())};
+        return {
+            std::nullopt,
+            QStringLiteral("Modbus reply with %1 data bytes, not %2").arg(quint8(data[0])).arg(2 * op.registerCount())};
     QList<quint16> regs;
     for (int i = 0; i < op.registerCount(); ++i)
         regs << qFromBigEndian<quint16>(data.constData() + 1 + 2 * i);

@@ -23,7 +23,7 @@ int modbusReplyLength(QByteArrayView start, const DefinedOperation &op);
 
 struct ModbusReading {
     std::optional<double> value; // the raw value times the factor; a write's 0
-    QString problem;             // why there is none: bad CRC, exception, wrong unit...
+    QString problem; // why there is none: bad CRC, exception, wrong unit...
 };
 
 // What the reply frame says for the operation.

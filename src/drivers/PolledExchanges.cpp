@@ -81,20 +81,19 @@ PageWords requestPage(const InstrumentModel &recipe)
 {
     PageWords words;
     if (!recipe.parse) {
-        words.exchange = QStringLiteral("writes %1 and consumes a reply of %2 characters without looking at it%3; "
-                                        "time-out %4, no retry")
-                             .arg(requestWords(recipe))
-                             .arg(recipe.replyLength)
-                             .arg(recipe.onSilence == Fallback::TypeMismatch
-                                      ? QStringLiteral("; silence is the type-mismatch error")
-                                      : QString(),
-                                  pageSeconds(recipe.timeout));
+        words.exchange =
+            QStringLiteral("writes %1 and consumes a reply of %2 characters without looking at it%3; "
+                           "time-out %4, no retry")
+                .arg(requestWords(recipe))
+                .arg(recipe.replyLength)
+                .arg(recipe.onSilence == Fallback::TypeMismatch ? QStringLiteral("; silence is the type-mismatch error")
+                                                                : QString(),
+                     pageSeconds(recipe.timeout));
         return words;
     }
-    const QString field = recipe.fieldLength ? QStringLiteral("%1 characters from character %2")
-                                                   .arg(recipe.fieldLength)
-                                                   .arg(recipe.fieldStart)
-                                             : QStringLiteral("the model's own frame");
+    const QString field = recipe.fieldLength
+        ? QStringLiteral("%1 characters from character %2").arg(recipe.fieldLength).arg(recipe.fieldStart)
+        : QStringLiteral("the model's own frame");
     words.exchange = QStringLiteral("writes %1, awaits a reply of %2 characters, reads %3; silence %4; "
                                     "time-out %5, no retry")
                          .arg(requestWords(recipe))

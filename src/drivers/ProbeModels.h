@@ -17,10 +17,10 @@ namespace quorvex {
 struct ProbeModel {
     QString brand;
     QString model;
-    QString operation;        // the reading it was found by: "LeggiPeso"
+    QString operation; // the reading it was found by: "LeggiPeso"
     const InstrumentModel *row = nullptr;
-    QString usualSettings;    // the line settings it is first tried at
-    ProbeTry probe;           // what is written and awaited, as its kind of exchange says
+    QString usualSettings; // the line settings it is first tried at
+    ProbeTry probe; // what is written and awaited, as its kind of exchange says
 };
 
 // The reading operation of a reading role ("Bilancia" -> "LeggiPeso",

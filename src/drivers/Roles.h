@@ -20,7 +20,7 @@ enum class RoleOperation { LeggiPeso, LeggiTara, LeggiLunghezza, AzzeraLunghezza
 inline constexpr int kRoleOperationCount = 6;
 
 struct RoleRow {
-    const char *key;   // the role's key among the devices: "BIL"
+    const char *key; // the role's key among the devices: "BIL"
     const char *group; // its settings group, and its name in messages and topics: "Bilancia"
 };
 
@@ -30,26 +30,35 @@ inline constexpr RoleRow kRoles[kRoleCount] = {
 
 struct RoleOperationRow {
     const char *name; // as the interface and the instrument table spell it
-    Role role;        // the role whose instrument serves it
-    bool reading;     // the role's reading: what a probe tries and the feed sends
-    bool definable;   // a definition file may describe it
+    Role role; // the role whose instrument serves it
+    bool reading; // the role's reading: what a probe tries and the feed sends
+    bool definable; // a definition file may describe it
     bool actsOnInstrument; // changes the instrument's state (a zeroing)
 };
 
 // Indexed by RoleOperation.
 inline constexpr RoleOperationRow kRoleOperations[kRoleOperationCount] = {
-    {"LeggiPeso", Role::Bilancia, true, true, false},
-    {"LeggiTara", Role::Bilancia, false, true, false},
-    {"LeggiLunghezza", Role::Contametri, true, true, false},
-    {"AzzeraLunghezza", Role::Contametri, false, true, true},
-    {"LeggiAltezza", Role::Altezza, true, true, false},
-    {"ScriviServizio", Role::Servizio, false, false, false},
+    {"LeggiPeso", Role::Bilancia, true, true, false},        {"LeggiTara", Role::Bilancia, false, true, false},
+    {"LeggiLunghezza", Role::Contametri, true, true, false}, {"AzzeraLunghezza", Role::Contametri, false, true, true},
+    {"LeggiAltezza", Role::Altezza, true, true, false},      {"ScriviServizio", Role::Servizio, false, false, false},
 };
 
-constexpr const RoleOperationRow &rowOf(RoleOperation op) { return kRoleOperations[size_t(op)]; }
-constexpr Role roleOf(RoleOperation op) { return rowOf(op).role; }
-constexpr const char *operationName(RoleOperation op) { return rowOf(op).name; }
-constexpr const char *roleGroup(Role role) { return kRoles[size_t(role)].group; }
+constexpr const RoleOperationRow &rowOf(RoleOperation op)
+{
+    return kRoleOperations[size_t(op)];
+}
+constexpr Role roleOf(RoleOperation op)
+{
+    return rowOf(op).role;
+}
+constexpr const char *operationName(RoleOperation op)
+{
+    return rowOf(op).name;
+}
+constexpr const char *roleGroup(Role role)
+{
+    return kRoles[size_t(role)].group;
+}
 
 // The operation a role's reading is taken by; nullopt for a role without one.
 constexpr std::optional<RoleOperation> readingOf(Role role)

@@ -70,7 +70,7 @@ bool sharesIdenticalReads(const InstrumentModel &model)
 }
 
 SharedRead::SharedRead(const PortControl &port, const InstrumentModel &model, const QString &parametri)
-    : m_state(std::make_shared<State>())
+        : m_state(std::make_shared<State>())
 {
     m_state->port = &port;
     m_state->model = &model;

@@ -38,9 +38,9 @@ QString topicLevel(const QString &name, const char *key)
     for (QChar c : {QLatin1Char('/'), QLatin1Char('+'), QLatin1Char('#')})
         level.replace(c, QLatin1Char('_'));
     if (level != name)
-        qCWarning(lcConfig).noquote()
-            << QStringLiteral("[%1] %2=%3 holds characters a topic level cannot: %4 is used")
-                   .arg(QLatin1String(Impianto), QLatin1String(key), quotedForLog(name), quotedForLog(level));
+        qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=%3 holds characters a topic level cannot: %4 is used")
+                                             .arg(QLatin1String(Impianto), QLatin1String(key), quotedForLog(name),
+                                                  quotedForLog(level));
     return level;
 }
 
@@ -61,17 +61,18 @@ FeedSettings readFeedSettings(const SettingsStore &store)
     // The library takes 5 s at least; a long interval still sees a dead
     // link within its keep-alive.
     s.keepaliveSeconds = boundedNumber(store, Keepalive, 5, 65535);
-    readInto(store, Impianto, Sparkplug, s.sparkplug, toBoolean, QStringLiteral("is neither a number nor true or false"));
+    readInto(store, Impianto, Sparkplug, s.sparkplug, toBoolean,
+             QStringLiteral("is neither a number nor true or false"));
     const QString group = text(store, Gruppo);
     if (!group.isEmpty())
         s.group = topicLevel(group, Gruppo);
     if (s.enabled())
-        qCInfo(lcConfig).noquote() << QStringLiteral("%1: broker %2:%3%4, topics %5")
-                                          .arg(QLatin1String(Impianto), s.server)
-                                          .arg(s.port)
-                                          .arg(s.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"), s.topicPrefix())
-                                      << (s.sparkplug ? QStringLiteral(", Sparkplug B spBv1.0/%1/+/%2").arg(s.group, s.line)
-                                                      : QString());
+        qCInfo(lcConfig).noquote()
+            << QStringLiteral("%1: broker %2:%3%4, topics %5")
+                   .arg(QLatin1String(Impianto), s.server)
+                   .arg(s.port)
+                   .arg(s.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"), s.topicPrefix())
+            << (s.sparkplug ? QStringLiteral(", Sparkplug B spBv1.0/%1/+/%2").arg(s.group, s.line) : QString());
     return s;
 }
 

@@ -8,12 +8,12 @@ namespace quorvex {
 class SettingsStore;
 
 struct FeedSettings {
-    QString server;       // host name or address; empty: the feed is off
-    int port = 0;         // the broker's port; the settings schema holds the default
-    QString line;         // the line's name in topics
+    QString server; // host name or address; empty: the feed is off
+    int port = 0; // the broker's port; the settings schema holds the default
+    QString line; // the line's name in topics
     QString user;
     QString passwordFile; // a file whose first line is the password
-    QString caFile;       // a CA certificate file: TLS on
+    QString caFile; // a CA certificate file: TLS on
     int keepaliveSeconds = 0; // the settings schema holds the default
     bool sparkplug = false; // a Sparkplug B edge node beside the JSON topics
     QString group = QStringLiteral("quorvex"); // its group id

@@ -11,11 +11,11 @@
 #include <mosquitto.h>
 
 #include <cerrno>
-#include <netinet/in.h>
+#include <cstring>
 #include <linux/tcp.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <cstring>
 
 namespace quorvex {
 
@@ -87,7 +87,8 @@ void MqttClient::stop()
         // What the socket takes now goes; nothing waits for the rest.
         if (mosquitto_want_write(m_mosq))
             mosquitto_loop_write(m_mosq, 1);
-        qCInfo(lcFeed).noquote() << m_endpoint.label + QStringLiteral("disconnected from %1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+        qCInfo(lcFeed).noquote() << m_endpoint.label
+                + QStringLiteral("disconnected from %1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
     }
     dropSession();
     m_state = State::Idle;
@@ -163,7 +164,8 @@ bool MqttClient::prepareSession(QString *why)
         const int rc = mosquitto_tls_set(m_mosq, QFile::encodeName(m_endpoint.caFile).constData(), nullptr, nullptr,
                                          nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            *why = QStringLiteral("[Impianto] FileCA=%1 is not usable: %2").arg(m_endpoint.caFile, libraryError(rc, errno));
+            *why = QStringLiteral("[Impianto] FileCA=%1 is not usable: %2")
+                       .arg(m_endpoint.caFile, libraryError(rc, errno));
             return false;
         }
     }
@@ -183,8 +185,8 @@ void MqttClient::connectTo(const QString &address)
         return;
     }
     errno = 0;
-    const int rc = mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_endpoint.port,
-                                           m_endpoint.keepaliveSeconds);
+    const int rc =
+        mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_endpoint.port, m_endpoint.keepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         fail(attemptProblem(rc, errno, false));
         return;
@@ -264,11 +266,15 @@ void MqttClient::afterLibraryCall(int rc, int savedErrno)
     }
     // The library closed the socket: the session has ended.
     if (m_problem.isEmpty() || m_state == State::Connected)
-        m_problem = m_state == State::Connected && rc == MOSQ_ERR_SUCCESS ? QStringLiteral("the connection was closed")
-                                                                           : attemptProblem(rc, savedErrno, m_state == State::Connected || m_peerTookBytes);
+        m_problem = m_state == State::Connected && rc == MOSQ_ERR_SUCCESS
+            ? QStringLiteral("the connection was closed")
+            : attemptProblem(rc, savedErrno, m_state == State::Connected || m_peerTookBytes);
     if (m_state == State::Connected) {
-        qCWarning(lcFeed).noquote()
-            << m_endpoint.label + QStringLiteral("connection to %1:%2 lost: %3").arg(m_endpoint.host).arg(m_endpoint.port).arg(m_problem);
+        qCWarning(lcFeed).noquote() << m_endpoint.label
+                + QStringLiteral("connection to %1:%2 lost: %3")
+                      .arg(m_endpoint.host)
+                      .arg(m_endpoint.port)
+                      .arg(m_problem);
         m_state = State::Waiting;
         dropSession();
         m_failures = 0;
@@ -287,10 +293,14 @@ void MqttClient::fail(const QString &why)
     // One line per reason, not one per attempt: a broker that stays away
     // does not fill the journal.
     if (why != m_lastLoggedProblem) {
-        qCWarning(lcFeed).noquote() << m_endpoint.label + QStringLiteral("cannot connect to %1:%2: %3; trying again in %4 s, then less "
-                                                      "often (up to every %5 s)")
-                                           .arg(m_endpoint.host).arg(m_endpoint.port).arg(why).arg(pause)
-                                           .arg(kLongestPauseSeconds);
+        qCWarning(lcFeed).noquote() << m_endpoint.label
+                + QStringLiteral("cannot connect to %1:%2: %3; trying again in %4 s, then less "
+                                 "often (up to every %5 s)")
+                      .arg(m_endpoint.host)
+                      .arg(m_endpoint.port)
+                      .arg(why)
+                      .arg(pause)
+                      .arg(kLongestPauseSeconds);
         m_lastLoggedProblem = why;
     } else {
         qCDebug(lcFeed).noquote() << QStringLiteral("attempt %1 failed: %2").arg(m_failures).arg(why);
@@ -324,12 +334,12 @@ int MqttClient::publish(const QByteArray &topic, const QByteArray &payload, int 
         return -1;
     int mid = -1;
     errno = 0;
-    const int rc = mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()), payload.constData(), qos,
-                                     retain);
+    const int rc =
+        mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()), payload.constData(), qos, retain);
     const int savedErrno = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
-        qCDebug(lcFeed).noquote() << QStringLiteral("publish on %1 failed: %2")
-                                         .arg(QString::fromUtf8(topic), libraryError(rc, savedErrno));
+        qCDebug(lcFeed).noquote()
+            << QStringLiteral("publish on %1 failed: %2").arg(QString::fromUtf8(topic), libraryError(rc, savedErrno));
         mid = -1;
     }
     afterLibraryCall(rc, savedErrno);
@@ -356,8 +366,8 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
     const QByteArray topic(message->topic);
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
     // Told once the library has returned (a slot may publish or stop).
-    QMetaObject::invokeMethod(client, [client, topic, payload] { emit client->received(topic, payload); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        client, [client, topic, payload] { emit client->received(topic, payload); }, Qt::QueuedConnection);
 }
 
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
@@ -374,10 +384,11 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
     client->m_libraryErrors.clear();
     client->m_lastLoggedProblem.clear();
     client->m_failures = 0;
-    qCInfo(lcFeed).noquote() << client->m_endpoint.label + QStringLiteral("connected to %1:%2%3")
-                                    .arg(client->m_endpoint.host)
-                                    .arg(client->m_endpoint.port)
-                                    .arg(client->m_endpoint.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"));
+    qCInfo(lcFeed).noquote() << client->m_endpoint.label
+            + QStringLiteral("connected to %1:%2%3")
+                  .arg(client->m_endpoint.host)
+                  .arg(client->m_endpoint.port)
+                  .arg(client->m_endpoint.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"));
     // Told once the library has returned (a slot may stop the client).
     QMetaObject::invokeMethod(client, &MqttClient::connected, Qt::QueuedConnection);
 }
@@ -386,7 +397,8 @@ void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<MqttClient *>(self);
     if (rc != 0 && !client->m_connackRefused)
-        client->m_problem = client->attemptProblem(rc, errno, client->m_state == State::Connected || client->m_peerTookBytes);
+        client->m_problem =
+            client->attemptProblem(rc, errno, client->m_state == State::Connected || client->m_peerTookBytes);
 }
 
 bool MqttClient::peerTookBytes(int fd)
@@ -418,12 +430,14 @@ QString MqttClient::attemptProblem(int rc, int savedErrno, bool connected) const
         if (errors.contains(QLatin1String("host name verification failed")))
             return QStringLiteral("the broker's certificate does not name %1 ([Impianto] Server)").arg(m_endpoint.host);
         if (errors.contains(QLatin1String("certificate verify failed")))
-            return QStringLiteral("the broker's certificate is not trusted by [Impianto] FileCA=%1").arg(m_endpoint.caFile);
+            return QStringLiteral("the broker's certificate is not trusted by [Impianto] FileCA=%1")
+                .arg(m_endpoint.caFile);
         if (errors.contains(QLatin1String("wrong version number")) || errors.contains(QLatin1String("packet length"))
             || errors.contains(QLatin1String("unexpected eof")) || errors.contains(QLatin1String("record layer"))
             || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_SUCCESS
             || (rc == MOSQ_ERR_ERRNO && (savedErrno == ECONNRESET || savedErrno == EPIPE)))
-            return QStringLiteral("no TLS on the other side: %1 closed the TLS handshake (a plain MQTT port?)").arg(where);
+            return QStringLiteral("no TLS on the other side: %1 closed the TLS handshake (a plain MQTT port?)")
+                .arg(where);
         if (!errors.isEmpty())
             return QStringLiteral("TLS: %1").arg(errors);
     }
@@ -435,7 +449,8 @@ QString MqttClient::attemptProblem(int rc, int savedErrno, bool connected) const
 void MqttClient::onPublish(mosquitto *, void *self, int mid)
 {
     auto *client = static_cast<MqttClient *>(self);
-    QMetaObject::invokeMethod(client, [client, mid] { emit client->acknowledged(mid); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        client, [client, mid] { emit client->acknowledged(mid); }, Qt::QueuedConnection);
 }
 
 } // namespace quorvex

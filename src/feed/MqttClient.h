@@ -26,7 +26,7 @@ struct MqttEndpoint {
     int port = 0;
     QString user;
     QString passwordFile; // read at every attempt; empty: no password
-    QString caFile;       // TLS when set
+    QString caFile; // TLS when set
     int keepaliveSeconds = 0;
     QByteArray clientId;
     QByteArray willTopic; // QoS 1

@@ -35,8 +35,8 @@ const QByteArray kOffline = "offline";
 } // namespace
 
 PlantFeed::PlantFeed(CoilQueue *coils, QObject *parent)
-    : QObject(parent), m_coils(coils),
-      m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
+        : QObject(parent), m_coils(coils),
+          m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
 {
     connect(&m_client, &MqttClient::connected, this, &PlantFeed::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, &PlantFeed::onDisconnected);
@@ -65,8 +65,8 @@ void PlantFeed::configure(const FeedSettings &settings)
         endpoint.passwordFile = m_settings.passwordFile;
         endpoint.caFile = m_settings.caFile;
         endpoint.keepaliveSeconds = m_settings.keepaliveSeconds;
-        endpoint.clientId = QStringLiteral("quorvex-%1-%2").arg(m_settings.line).arg(QCoreApplication::applicationPid())
-                                .toUtf8();
+        endpoint.clientId =
+            QStringLiteral("quorvex-%1-%2").arg(m_settings.line).arg(QCoreApplication::applicationPid()).toUtf8();
         endpoint.willTopic = topic(QStringLiteral("stato"));
         endpoint.willPayload = kOffline;
         m_client.start(endpoint);
@@ -143,7 +143,8 @@ void PlantFeed::publishHealth(bool force)
             return;
     }
     if (m_client.publish(topic(QStringLiteral("salute")), healthPayload(now, QDateTime::currentMSecsSinceEpoch()), 1,
-                         true) < 0)
+                         true)
+        < 0)
         return;
     m_healthSent = now;
     m_healthClock.start();

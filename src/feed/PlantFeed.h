@@ -76,10 +76,10 @@ private:
     ReadingThrottle m_readings;
     std::function<QList<RoleHealth>()> m_healthSource;
     QList<RoleHealth> m_healthSent; // what salute last said
-    QElapsedTimer m_healthClock;    // since salute was last published
-    QTimer m_healthTick;            // looks again while connected (a device unplugged)
-    QHash<int, qint64> m_inFlight;  // message id -> coil id
-    QSet<qint64> m_acknowledged;    // acknowledged, while the store still lists them unsent
+    QElapsedTimer m_healthClock; // since salute was last published
+    QTimer m_healthTick; // looks again while connected (a device unplugged)
+    QHash<int, qint64> m_inFlight; // message id -> coil id
+    QSet<qint64> m_acknowledged; // acknowledged, while the store still lists them unsent
 };
 
 } // namespace quorvex

@@ -10,7 +10,7 @@ namespace quorvex {
 struct NodeCommand {
     bool decoded = false; // the bytes are a Sparkplug B payload
     bool rebirth = false; // "Node Control/Rebirth" is true
-    QStringList others;   // the names of every other metric, in order
+    QStringList others; // the names of every other metric, in order
 };
 
 NodeCommand decodeNodeCommand(QByteArrayView payload);

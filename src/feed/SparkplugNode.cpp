@@ -20,8 +20,8 @@ constexpr const char *kState = "Stato";
 constexpr const char *kRebirth = "Node Control/Rebirth";
 
 // The readings a role's device carries.
-constexpr RoleOperation kReadings[] = {RoleOperation::LeggiPeso, RoleOperation::LeggiTara, RoleOperation::LeggiLunghezza,
-                                       RoleOperation::LeggiAltezza};
+constexpr RoleOperation kReadings[] = {RoleOperation::LeggiPeso, RoleOperation::LeggiTara,
+                                       RoleOperation::LeggiLunghezza, RoleOperation::LeggiAltezza};
 
 bool isReading(RoleOperation op)
 {
@@ -95,8 +95,8 @@ QByteArray serialized(const sp::Payload &payload)
 } // namespace
 
 SparkplugNode::SparkplugNode(Sources sources, QObject *parent)
-    : QObject(parent), m_sources(std::move(sources)),
-      m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
+        : QObject(parent), m_sources(std::move(sources)),
+          m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
 {
     connect(&m_client, &MqttClient::connected, this, &SparkplugNode::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, [this] {
@@ -135,8 +135,8 @@ void SparkplugNode::configure(const FeedSettings &settings)
     endpoint.passwordFile = m_settings.passwordFile;
     endpoint.caFile = m_settings.caFile;
     endpoint.keepaliveSeconds = m_settings.keepaliveSeconds;
-    endpoint.clientId = QStringLiteral("quorvex-%1-%2-spb").arg(m_settings.line).arg(QCoreApplication::applicationPid())
-                            .toUtf8();
+    endpoint.clientId =
+        QStringLiteral("quorvex-%1-%2-spb").arg(m_settings.line).arg(QCoreApplication::applicationPid()).toUtf8();
     endpoint.willTopic = topic("NDEATH");
     endpoint.willRetained = false;
     endpoint.label = QStringLiteral("Sparkplug B: ");

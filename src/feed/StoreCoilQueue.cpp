@@ -37,7 +37,8 @@ QJsonObject StoreCoilQueue::recordJson(const CoilRecord &record)
         {QStringLiteral("averageHeight"), payloadNumber(record.averageHeight)},
         {QStringLiteral("samples"), qint64(record.samples)},
         {QStringLiteral("weight"), weighed ? QJsonValue(payloadNumber(*record.weight)) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("weightRead"), weighed ? QJsonValue(payloadTime(record.weightReadUs / 1000)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("weightRead"),
+         weighed ? QJsonValue(payloadTime(record.weightReadUs / 1000)) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("profile"), profile},
     };
 }

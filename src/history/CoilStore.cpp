@@ -46,8 +46,7 @@ QString CoilStore::defaultPath()
 }
 
 CoilStore::CoilStore(QString path, QObject *parent)
-    : QObject(parent), m_path(std::move(path)),
-      m_connection(QStringLiteral("coils-%1").arg(quintptr(this), 0, 16))
+        : QObject(parent), m_path(std::move(path)), m_connection(QStringLiteral("coils-%1").arg(quintptr(this), 0, 16))
 {
     m_retry.setInterval(kRetryInterval);
     connect(&m_retry, &QTimer::timeout, this, &CoilStore::writeHeld);

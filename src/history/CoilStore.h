@@ -9,9 +9,9 @@
 #include "history/CoilRecord.h"
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <chrono>
-#include <QString>
 
 namespace quorvex {
 

@@ -28,7 +28,7 @@ namespace quorvex {
 namespace {
 
 // Runs one step; gives the error it ended with, if any.
-template <typename Step> std::optional<AutomationError> tryStep(Step &&step)
+template<typename Step> std::optional<AutomationError> tryStep(Step &&step)
 {
     try {
         step();
@@ -63,15 +63,16 @@ QString describeDrivers(Role role, const Device &record, bool *found)
     for (int op = 0; op < kRoleOperationCount; ++op) {
         if (roleOf(RoleOperation(op)) != role)
             continue;
-        const QString name = QStringLiteral("%1_%2_%3").arg(QLatin1String(operationName(RoleOperation(op))), record.Marca,
-                                                              record.Modello);
+        const QString name = QStringLiteral("%1_%2_%3")
+                                 .arg(QLatin1String(operationName(RoleOperation(op))), record.Marca, record.Modello);
         (record.drivers[size_t(op)] ? drivers : tried) << name;
     }
     *found = !drivers.isEmpty();
     if (*found)
         return QStringLiteral("driver %1").arg(drivers.join(QLatin1String(", ")));
     return QStringLiteral("no driver named %1 (nearest known: %2)")
-        .arg(tried.join(QLatin1String(" or ")), nearestModels(role, record.Marca, record.Modello).join(QLatin1String(", ")));
+        .arg(tried.join(QLatin1String(" or ")),
+             nearestModels(role, record.Marca, record.Modello).join(QLatin1String(", ")));
 }
 
 // What a reading of a role whose brand and model bind no driver says
@@ -163,8 +164,8 @@ void warnAboutUnknownNames(const SettingsStore &store)
         if (keys.contains(key))
             continue;
         if (const QString known = miscased(key, keys); !known.isEmpty())
-            qCWarning(lcConfig).noquote()
-                << QStringLiteral("[%1] %2 is not read: the key is %3, in that case (in %4)").arg(group, key, known, file);
+            qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2 is not read: the key is %3, in that case (in %4)")
+                                                 .arg(group, key, known, file);
         else
             qCWarning(lcConfig).noquote()
                 << QStringLiteral("[%1] %2 is not a key of [%1] and is not read; the nearest known key is %3 (in %4)")
@@ -200,14 +201,16 @@ void Line::CaricaDispositivi()
         const std::optional<QString> divisore = store.value(QLatin1String(group), QLatin1String(settings::Divisore));
         readInto(store, group, settings::Divisore, record.Divisore, toDecimal, decimalProblem());
         if (divisore && !toDecimal(*divisore))
-            record.divisoreProblem = QStringLiteral("[%1] Divisore=%2 is not a number: readings are multiplied by %3")
-                                         .arg(QLatin1String(group), quotedForLog(*divisore), shownSetting(record.Divisore));
+            record.divisoreProblem =
+                QStringLiteral("[%1] Divisore=%2 is not a number: readings are multiplied by %3")
+                    .arg(QLatin1String(group), quotedForLog(*divisore), shownSetting(record.Divisore));
         for (int op = 0; op < kRoleOperationCount; ++op)
-            record.drivers[op] = findInstrumentModel(QLatin1String(operationName(RoleOperation(op))), record.Marca,
-                                                     record.Modello);
+            record.drivers[op] =
+                findInstrumentModel(QLatin1String(operationName(RoleOperation(op))), record.Marca, record.Modello);
         if ((!record.Marca.isEmpty() || !record.Modello.isEmpty()) && !hasDriver(Role(index), record))
             record.noDriverHint = noDriverHint(Role(index), record);
-        bindPort(Role(index), record, porta, store.value(QLatin1String(group), QLatin1String(settings::Settaggio)).has_value());
+        bindPort(Role(index), record, porta,
+                 store.value(QLatin1String(group), QLatin1String(settings::Settaggio)).has_value());
         (*m_dispositivi)[index] = record;
 
         if (Role(index) == Role::Altezza) {
@@ -215,10 +218,10 @@ void Line::CaricaDispositivi()
                      QStringLiteral("is neither a number nor true or false"));
             readInto(store, group, settings::IntervalloDiCampionamento, m_height.IntervalloDiCampionamento, toDecimal,
                      decimalProblem());
-            readInto(store, group, settings::DistanzaSensoreArrotolatore, m_height.DistanzaSensoreArrotolatore, toDecimal,
-                     decimalProblem());
-            readInto(store, group, settings::DistanzaOperatoreArrotolatore, m_height.DistanzaOperatoreArrotolatore, toDecimal,
-                     decimalProblem());
+            readInto(store, group, settings::DistanzaSensoreArrotolatore, m_height.DistanzaSensoreArrotolatore,
+                     toDecimal, decimalProblem());
+            readInto(store, group, settings::DistanzaOperatoreArrotolatore, m_height.DistanzaOperatoreArrotolatore,
+                     toDecimal, decimalProblem());
         }
     }
     emit configurationLoaded();
@@ -236,9 +239,9 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
     const QString group = QLatin1String(kRoles[size_t(role)].group);
     const bool named = !record.Marca.isEmpty() || !record.Modello.isEmpty();
     bool driverFound = false;
-    const QString what = named ? QStringLiteral("%1 %2, %3").arg(record.Marca, record.Modello,
-                                                                 describeDrivers(role, record, &driverFound))
-                               : QStringLiteral("no brand or model");
+    const QString what = named
+        ? QStringLiteral("%1 %2, %3").arg(record.Marca, record.Modello, describeDrivers(role, record, &driverFound))
+        : QStringLiteral("no brand or model");
     const int n = record.Porta;
     record.port = nullptr;
     // An empty Porta (what the dialog writes for a role left without one)
@@ -270,21 +273,21 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
         tryStep([&] { port->setPortOpen(false); });
     tryStep([&] { port->setCommPort(n); }); // refused while open: the number is already n
     if (tryStep([&] { port->setSettings(record.Impostazioni); }) && settaggioStored)
-        qCWarning(lcConfig).noquote()
-            << QStringLiteral("[%1] Settaggio=%2 is not line settings such as %3: the port keeps %4")
-                   .arg(group, quotedForLog(record.Impostazioni), QLatin1String(kUsualLineSettings), port->Settings());
+        qCWarning(lcConfig).noquote() << QStringLiteral(
+                                             "[%1] Settaggio=%2 is not line settings such as %3: the port keeps %4")
+                                             .arg(group, quotedForLog(record.Impostazioni),
+                                                  QLatin1String(kUsualLineSettings), port->Settings());
     const bool wasOpen = port->PortOpen();
-    const std::optional<AutomationError> openError =
-        wasOpen ? std::nullopt : tryStep([&] { port->setPortOpen(true); });
+    const std::optional<AutomationError> openError = wasOpen ? std::nullopt : tryStep([&] { port->setPortOpen(true); });
     record.port = port;
     QStringList roles = port->roles();
     roles.append(group);
     port->setRoles(roles);
 
-    const QString state = port->PortOpen()
-        ? (wasOpen ? QStringLiteral("open") : QStringLiteral("opened"))
-        : QStringLiteral("not open: %1: %2").arg(openError ? openError->number() : 8018)
-              .arg(openError ? openError->text() : QStringLiteral("closed"));
+    const QString state = port->PortOpen() ? (wasOpen ? QStringLiteral("open") : QStringLiteral("opened"))
+                                           : QStringLiteral("not open: %1: %2")
+                                                 .arg(openError ? openError->number() : 8018)
+                                                 .arg(openError ? openError->text() : QStringLiteral("closed"));
     const QString line = QStringLiteral("%1: %2; port %3 -> %4 at %5, %6%7")
                              .arg(group, what)
                              .arg(n)

@@ -5,10 +5,10 @@
 namespace quorvex {
 
 struct HeightSettings {
-    double IntervalloDiCampionamento = 0;     // W: sampling interval and window width
-    double DistanzaSensoreArrotolatore = 0;   // Ds: sensor to coiler
+    double IntervalloDiCampionamento = 0; // W: sampling interval and window width
+    double DistanzaSensoreArrotolatore = 0; // Ds: sensor to coiler
     double DistanzaOperatoreArrotolatore = 0; // Do: observation point to coiler
-    bool MisuraMedia = false;                 // height tracking on
+    bool MisuraMedia = false; // height tracking on
 };
 
 // The settings as the schema's defaults give them.

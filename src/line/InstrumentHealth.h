@@ -14,10 +14,10 @@
 namespace quorvex {
 
 enum class HealthState {
-    Ok,          // the port is open and the instrument answered its last exchange (or none was made yet)
-    Silent,      // the port is open and the instrument did not answer its last exchange
-    Closed,      // the port is not open (it could not be opened, or no client holds the line)
-    Gone,        // the port's device is not there (unplugged)
+    Ok, // the port is open and the instrument answered its last exchange (or none was made yet)
+    Silent, // the port is open and the instrument did not answer its last exchange
+    Closed, // the port is not open (it could not be opened, or no client holds the line)
+    Gone, // the port's device is not there (unplugged)
     Unconfigured // the role has no model the table knows, or no port
 };
 
@@ -32,11 +32,11 @@ struct RoleHealth {
     QString settings;
     HealthState state = HealthState::Unconfigured;
     QString lastError;
-    quint64 readings = 0;       // valid readings since start
+    quint64 readings = 0; // valid readings since start
     quint64 failedReadings = 0; // readings that gave no valid value since start
-    int timedExchanges = 0;     // the exchanges the medians are taken over; 0: none yet
-    double exchangeMs = 0;      // median time from request written to reply complete
-    double wireMs = 0;          // median time request and reply take on the wire
+    int timedExchanges = 0; // the exchanges the medians are taken over; 0: none yet
+    double exchangeMs = 0; // median time from request written to reply complete
+    double wireMs = 0; // median time request and reply take on the wire
 
     QString roleName() const { return QLatin1String(kRoles[size_t(role)].group); }
     // role, brand, model, port, device, settings, state, lastError, readings,

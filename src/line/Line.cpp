@@ -32,8 +32,7 @@ double readingValue(const QVariant &value)
 {
     if (!value.isValid() || value.typeId() == QMetaType::QVariantList)
         return 0;
-    if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Short
-        || value.typeId() == QMetaType::Int)
+    if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Short || value.typeId() == QMetaType::Int)
         return value.toDouble();
     throw AutomationError::typeMismatch();
 }
@@ -53,8 +52,7 @@ QString roleName(Role role)
 void logFailedReading(Role role, RoleOperation op, const AutomationError &error)
 {
     qCDebug(lcDriver).noquote() << QStringLiteral("%1 of %2 failed: %3: %4")
-                                       .arg(QLatin1String(operationName(op)),
-                                            QLatin1String(roleGroup(role)))
+                                       .arg(QLatin1String(operationName(op)), QLatin1String(roleGroup(role)))
                                        .arg(error.number())
                                        .arg(error.text());
 }
@@ -102,14 +100,12 @@ void ResolvedPort::close()
     m_temporary = false;
     try {
         m_port->setPortOpen(false);
-    } catch (const AutomationError &) {
-    }
+    } catch (const AutomationError &) {}
 }
 
 Line::Line(PortFactory factory, QObject *parent)
-    : QObject(parent), m_factory(factory ? std::move(factory) : serialPorts(m_portDevices))
-{
-}
+        : QObject(parent), m_factory(factory ? std::move(factory) : serialPorts(m_portDevices))
+{}
 
 Line::~Line()
 {
@@ -192,7 +188,8 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
             why = QStringLiteral("%1 has no port (Porta)").arg(roleName(role));
         else {
             reached = true;
-            result = (co_await runExchange(*driver, record.port, std::move(parametri), roleName(role), &why)).toString();
+            result =
+                (co_await runExchange(*driver, record.port, std::move(parametri), roleName(role), &why)).toString();
         }
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);
@@ -290,8 +287,8 @@ QStringList Line::reloadConfiguration(const QString &why)
     // With no client the ports are not loaded: the next client loads the
     // configuration as it is then.
     if (m_closed || !m_portHost) {
-        qCInfo(lcServer).noquote() << QStringLiteral("configuration not reloaded (%1): no client, nothing is loaded")
-                                          .arg(why);
+        qCInfo(lcServer).noquote()
+            << QStringLiteral("configuration not reloaded (%1): no client, nothing is loaded").arg(why);
         return {};
     }
     qCInfo(lcServer).noquote() << QStringLiteral("reloading the configuration (%1)").arg(why);

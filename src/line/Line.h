@@ -25,7 +25,8 @@ public:
     ResolvedPort() = default;
     ResolvedPort(PortRef port, bool temporary) : m_port(std::move(port)), m_temporary(temporary) {}
     ResolvedPort(ResolvedPort &&other) noexcept
-        : m_port(std::move(other.m_port)), m_temporary(std::exchange(other.m_temporary, false)) {}
+            : m_port(std::move(other.m_port)), m_temporary(std::exchange(other.m_temporary, false))
+    {}
     ResolvedPort &operator=(ResolvedPort &&other) noexcept;
     ~ResolvedPort() { close(); }
 

@@ -26,8 +26,7 @@ public:
     const std::map<int, PortRef> &elements() const { return m_ports; }
     // The open port whose device is canonicalDevice (compared through
     // canonical), or null.
-    PortRef openPortOn(const QString &canonicalDevice,
-                       const std::function<QString(const QString &)> &canonical) const;
+    PortRef openPortOn(const QString &canonicalDevice, const std::function<QString(const QString &)> &canonical) const;
     // Closes every port in ascending order and retires them all: records
     // that still refer to them fail from then on.
     void unload();

@@ -43,8 +43,8 @@ struct Group {
     QByteArray afterReading;
     int replyLength = 0;
     std::chrono::milliseconds timeout{kTryLimit};
-    bool crcChecked = false;     // its replies carry a CRC
-    double quietCharacters = 0;  // characters of silence its frame needs before it
+    bool crcChecked = false; // its replies carry a CRC
+    double quietCharacters = 0; // characters of silence its frame needs before it
     std::vector<const ProbeModel *> models;
 };
 
@@ -53,10 +53,16 @@ std::vector<Group> groupsOf(const std::vector<ProbeModel> &models)
     std::vector<Group> groups;
     for (const ProbeModel &model : models) {
         const ProbeTry &probe = model.probe;
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group &g) { return g.request == probe.request; });
+        auto group =
+            std::find_if(groups.begin(), groups.end(), [&](const Group &g) { return g.request == probe.request; });
         if (group == groups.end()) {
-            groups.push_back({probe.request, probe.afterReading, 0, model.row->timeout, probe.crcChecked,
-                              probe.quietCharacters, {}});
+            groups.push_back({probe.request,
+                              probe.afterReading,
+                              0,
+                              model.row->timeout,
+                              probe.crcChecked,
+                              probe.quietCharacters,
+                              {}});
             group = groups.end() - 1;
         }
         group->replyLength = std::max(group->replyLength, probe.replyLength);
@@ -195,7 +201,7 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
         total += int(entry.models.size());
 
     QList<ProbeResult> found;
-    std::set<QString> refused;   // settings the device would not take
+    std::set<QString> refused; // settings the device would not take
     // What listening heard: nothing at all, no instrument transmits by itself
     // and listening is done; anything, the instrument transmits unasked and
     // bytes after a request would be its stream, not an answer.
@@ -203,7 +209,7 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
     bool streaming = false;
     bool afterQuietFramed = false; // the last try's frame was one told apart by silence
     int done = 0;
-    QString round;               // the settings of the entries being tried
+    QString round; // the settings of the entries being tried
     for (const PlanEntry &entry : plan) {
         if (entry.settings != round) {
             if (!found.isEmpty())
@@ -221,7 +227,8 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
         afterQuietFramed = entry.group->quietCharacters > 0;
         if (!first) {
             refused.insert(entry.settings);
-            qCInfo(lcConfig).noquote() << QStringLiteral("probe of %1: the device refuses %2").arg(device, entry.settings);
+            qCInfo(lcConfig).noquote()
+                << QStringLiteral("probe of %1: the device refuses %2").arg(device, entry.settings);
             continue;
         }
         if (listening)

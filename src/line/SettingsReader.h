@@ -14,10 +14,22 @@ namespace quorvex {
 using LogCategory = const QLoggingCategory &(*)();
 
 // The value as the text of a warning.
-inline QString shownSetting(const QString &v) { return v; }
-inline QString shownSetting(double v) { return QLocale().toString(v); }
-inline QString shownSetting(int v) { return QLocale().toString(v); }
-inline QString shownSetting(bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); }
+inline QString shownSetting(const QString &v)
+{
+    return v;
+}
+inline QString shownSetting(double v)
+{
+    return QLocale().toString(v);
+}
+inline QString shownSetting(int v)
+{
+    return QLocale().toString(v);
+}
+inline QString shownSetting(bool v)
+{
+    return v ? QStringLiteral("true") : QStringLiteral("false");
+}
 
 // What a decimal that does not convert is not.
 inline QString decimalProblem()
@@ -29,7 +41,7 @@ inline QString decimalProblem()
 // The converted value of group/key; nullopt for an absent key without a
 // default and for a value that does not convert, which is warned about as
 // "[group] key="text" problem: fallback".
-template <typename Convert>
+template<typename Convert>
 auto readSetting(const SettingsStore &store, const char *groupName, const char *key, Convert convert,
                  const QString &problem, const QString &fallback, LogCategory category = lcConfig)
     -> decltype(convert(QString()))
@@ -39,14 +51,14 @@ auto readSetting(const SettingsStore &store, const char *groupName, const char *
     if (auto value = convert(stored.value_or(settingRow(groupName, key).loadDefaultText())))
         return value;
     if (stored)
-        qCWarning(category).noquote()
-            << QStringLiteral("[%1] %2=%3 %4: %5").arg(group, QLatin1String(key), quotedForLog(*stored), problem, fallback);
+        qCWarning(category).noquote() << QStringLiteral("[%1] %2=%3 %4: %5")
+                                             .arg(group, QLatin1String(key), quotedForLog(*stored), problem, fallback);
     return std::nullopt;
 }
 
 // Reads group/key into target; a value that does not convert leaves target
 // as it was, and the warning says that value is used instead.
-template <typename T, typename Convert>
+template<typename T, typename Convert>
 void readInto(const SettingsStore &store, const char *groupName, const char *key, T &target, Convert convert,
               const QString &problem = QString(), LogCategory category = lcConfig)
 {

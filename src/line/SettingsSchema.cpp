@@ -27,6 +27,8 @@ std::vector<SettingRow> roleRows(const char *group, const char *tab, const char 
         names.push_back((prefix + QLatin1String(suffix)).toLatin1());
         return names.back().constData();
     };
+    // The rows keep their columns, one setting a row.
+    // clang-format off
     if (service) {
         // The service device has its own control names, and no multiplier:
         // its divisor is always written as "0".
@@ -102,6 +104,7 @@ std::vector<SettingRow> makeSchema()
     });
     return rows;
 }
+// clang-format on
 
 QString defaultText(const char *text, SettingKind kind)
 {
@@ -141,7 +144,9 @@ const SettingRow &settingRow(const char *group, const char *key)
 
 HeightSettings defaultHeightSettings()
 {
-    const auto number = [](const char *key) { return QLocale::c().toDouble(QLatin1String(settingRow(Altezza, key).loadDefault)); };
+    const auto number = [](const char *key) {
+        return QLocale::c().toDouble(QLatin1String(settingRow(Altezza, key).loadDefault));
+    };
     return {.IntervalloDiCampionamento = number(IntervalloDiCampionamento),
             .DistanzaSensoreArrotolatore = number(DistanzaSensoreArrotolatore),
             .DistanzaOperatoreArrotolatore = number(DistanzaOperatoreArrotolatore),

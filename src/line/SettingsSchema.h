@@ -40,7 +40,7 @@ inline constexpr char FilePassword[] = "FilePassword";
 inline constexpr char FileCA[] = "FileCA";
 inline constexpr char Keepalive[] = "Keepalive";
 inline constexpr char Sparkplug[] = "Sparkplug"; // 1: a Sparkplug B edge node beside the JSON topics
-inline constexpr char Gruppo[] = "Gruppo";       // its group id
+inline constexpr char Gruppo[] = "Gruppo"; // its group id
 inline constexpr char Indirizzo[] = "Indirizzo";
 inline constexpr char Unita[] = "Unita";
 inline constexpr char Client[] = "Client";
@@ -56,33 +56,33 @@ inline constexpr char Giorni[] = "Giorni"; // days of coil records kept; 0: all
 } // namespace settings
 
 enum class SettingKind {
-    Text,         // any text: brand, model, a device path
-    PortNumber,   // a whole number naming a port
-    WholeNumber,  // any other whole number
-    Multiplier,   // a decimal number every reading is multiplied by
-    Decimal,      // any other decimal number of the user's format
+    Text, // any text: brand, model, a device path
+    PortNumber, // a whole number naming a port
+    WholeNumber, // any other whole number
+    Multiplier, // a decimal number every reading is multiplied by
+    Decimal, // any other decimal number of the user's format
     LineSettings, // "9600,N,8,1"
-    Boolean,      // a number (true when not 0) or true/false; the dialog writes "0" or "1"
-    Twips,        // a window dimension
-    Fixed,        // not shown by the dialog; always written as its default
+    Boolean, // a number (true when not 0) or true/false; the dialog writes "0" or "1"
+    Twips, // a window dimension
+    Fixed, // not shown by the dialog; always written as its default
 };
 
 // Where the settings dialog shows a key.
 struct DialogField {
-    const char *tab;        // the tab's caption; tabs come in the order of their first row
-    const char *caption;    // label or check box caption, "&" before the access key
+    const char *tab; // the tab's caption; tabs come in the order of their first row
+    const char *caption; // label or check box caption, "&" before the access key
     const char *objectName; // the control's name
-    int label = -1;         // index in the dialog's label array, -1 for none
+    int label = -1; // index in the dialog's label array, -1 for none
     const char *placeholder = nullptr; // what the empty field says, if anything
 };
 
 struct SettingRow {
     const char *group;
-    const char *key;          // nullptr: the group's keys are not fixed ([Porte])
+    const char *key; // nullptr: the group's keys are not fixed ([Porte])
     SettingKind kind;
-    const char *loadDefault;  // the loader's value for an absent key (numbers in C form); nullptr: none
+    const char *loadDefault; // the loader's value for an absent key (numbers in C form); nullptr: none
     const char *shownDefault; // what the dialog offers for an absent key, where it differs; nullptr: the same
-    DialogField field = {};   // field.tab nullptr: the dialog does not show the key
+    DialogField field = {}; // field.tab nullptr: the dialog does not show the key
 
     bool inDialog() const { return field.tab || kind == SettingKind::Fixed; }
     // The defaults as text, decimals in the user's number format, as the

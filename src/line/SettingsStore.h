@@ -8,9 +8,9 @@
 // file (a FIFO, a folder), too large or not text is a warning with the
 // reason and is neither read (so nothing blocks) nor written: every setting
 // then has its default. Each such state is told once, its end in one line.
+#include <QList>
 #include <QSettings>
 #include <QString>
-#include <QList>
 #include <optional>
 
 namespace quorvex {

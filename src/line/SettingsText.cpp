@@ -97,13 +97,37 @@ QString encodeValue(const QString &value)
     QString body;
     for (const QChar ch : value) {
         switch (ch.unicode()) {
-        case '"': body += QLatin1String("\\\""); quote = true; break;
-        case '\\': body += QLatin1String("\\\\"); quote = true; break;
-        case '\n': body += QLatin1String("\\n"); quote = true; break;
-        case '\r': body += QLatin1String("\\r"); quote = true; break;
-        case '\t': body += QLatin1String("\\t"); quote = true; break;
-        case 0: body += QLatin1String("\\0"); quote = true; break;
-        case ';': case ',': case '=': case '#': body += ch; quote = true; break;
+        case '"':
+            body += QLatin1String("\\\"");
+            quote = true;
+            break;
+        case '\\':
+            body += QLatin1String("\\\\");
+            quote = true;
+            break;
+        case '\n':
+            body += QLatin1String("\\n");
+            quote = true;
+            break;
+        case '\r':
+            body += QLatin1String("\\r");
+            quote = true;
+            break;
+        case '\t':
+            body += QLatin1String("\\t");
+            quote = true;
+            break;
+        case 0:
+            body += QLatin1String("\\0");
+            quote = true;
+            break;
+        case ';':
+        case ',':
+        case '=':
+        case '#':
+            body += ch;
+            quote = true;
+            break;
         default: body += ch; break;
         }
     }
@@ -122,11 +146,11 @@ QString textOf(const QVariant &v)
 // One line of the file as read.
 struct Line {
     enum Kind { Other, Group, Key } kind = Other;
-    QString text;     // as in the file, without its line end
-    QString group;    // Group: its name ("" for [General]); Key: its group
-    QString keyText;  // Key: the text before "=", as typed
-    QString path;     // Key: "group/key"
-    QString value;    // Key: its value
+    QString text; // as in the file, without its line end
+    QString group; // Group: its name ("" for [General]); Key: its group
+    QString keyText; // Key: the text before "=", as typed
+    QString path; // Key: "group/key"
+    QString value; // Key: its value
 };
 
 // Every line is kept (as Other when it is no group or key), so a line reads
@@ -230,9 +254,7 @@ QByteArray mergeSettingsText(const QByteArray &original, const SettingsValues &w
             groupEnd[line.group] = out.size();
             break;
         }
-        case Line::Other:
-            out << line.text;
-            break;
+        case Line::Other: out << line.text; break;
         }
     }
 
@@ -263,7 +285,9 @@ QByteArray mergeSettingsText(const QByteArray &original, const SettingsValues &w
     for (const QString &group : std::as_const(newGroups)) {
         if (!out.isEmpty() && !out.last().trimmed().isEmpty())
             out << QString();
-        const QString header = group.isEmpty() ? kGeneral : group == kGeneral ? QStringLiteral("%General") : encodeName(group);
+        const QString header = group.isEmpty() ? kGeneral
+            : group == kGeneral                ? QStringLiteral("%General")
+                                               : encodeName(group);
         out << QLatin1Char('[') + header + QLatin1Char(']');
         out << added[group];
     }

@@ -8,9 +8,9 @@ namespace quorvex {
 
 namespace {
 // The rates a serial port control offers.
-constexpr std::array<qint32, 16> kBaudRates = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200,
-                                               28800, 38400, 56000, 57600, 115200, 128000, 256000};
-}
+constexpr std::array<qint32, 16> kBaudRates = {110,   300,   600,   1200,  2400,  4800,   9600,   14400,
+                                               19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000};
+} // namespace
 
 std::optional<LineSettings> LineSettings::parse(const QString &text)
 {

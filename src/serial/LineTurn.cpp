@@ -34,8 +34,7 @@ public:
         if (m_waiter.granted) {
             m_turn.m_granted = nullptr;
             m_turn.release();
-        }
-        else {
+        } else {
             m_turn.m_queue.remove(&m_waiter);
             m_turn.m_expired.remove(&m_waiter);
         }

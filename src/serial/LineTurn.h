@@ -54,10 +54,10 @@ private:
     void expire(Waiter *waiter);
 
     bool m_busy = false;
-    std::list<Waiter *> m_queue;   // in the order they asked
+    std::list<Waiter *> m_queue; // in the order they asked
     std::list<Waiter *> m_expired; // gave up waiting, not yet resumed
-    Waiter *m_granted = nullptr;   // handed the line, not yet resumed
-    QObject m_context;           // resumptions are posted to it, and go with it
+    Waiter *m_granted = nullptr; // handed the line, not yet resumed
+    QObject m_context; // resumptions are posted to it, and go with it
 };
 
 } // namespace quorvex

@@ -119,7 +119,8 @@ void PortControl::ensureOpen()
     if (!m_meantOpen || !devicePresent())
         requireOpen(); // throws why the port is closed
     openNow();
-    qCInfo(lcPort).noquote() << QStringLiteral("%1: the device is back, opened again at %2").arg(described(), Settings());
+    qCInfo(lcPort).noquote()
+        << QStringLiteral("%1: the device is back, opened again at %2").arg(described(), Settings());
 }
 
 void PortControl::setInputMode(int mode)
@@ -206,12 +207,12 @@ void PortControl::deviceFailed(const QString &why)
     closeDevice();
     m_buffer.clear();
     const QString reason = why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why);
-    m_lastError = portError(8002, onDevice(QStringLiteral("the device went away%1; it is opened again once it is back")
-                                               .arg(reason)));
+    m_lastError = portError(
+        8002, onDevice(QStringLiteral("the device went away%1; it is opened again once it is back").arg(reason)));
     // One line when it goes and one when it is back (ensureOpen), never one
     // per call that fails meanwhile.
-    qCWarning(lcPort).noquote() << QStringLiteral("%1: the device went away%2; it is opened again once it is back")
-                                       .arg(described(), reason);
+    qCWarning(lcPort).noquote()
+        << QStringLiteral("%1: the device went away%2; it is opened again once it is back").arg(described(), reason);
     emit inputChanged();
 }
 

@@ -138,7 +138,10 @@ public:
     quint64 bytesReceived() const { return m_bytesReceived; }
     // Nanoseconds since a byte was last written or received; a large
     // number when none ever was.
-    qint64 nsecsSinceTraffic() const { return m_lastTraffic.isValid() ? m_lastTraffic.nsecsElapsed() : (qint64(1) << 62); }
+    qint64 nsecsSinceTraffic() const
+    {
+        return m_lastTraffic.isValid() ? m_lastTraffic.nsecsElapsed() : (qint64(1) << 62);
+    }
     QString lastErrorText() const { return m_lastError ? m_lastError->text() : QString(); }
 
 signals:

@@ -13,8 +13,8 @@ namespace quorvex {
 
 struct PortReference {
     std::optional<int> number; // a port number of the server
-    QString devicePath;        // otherwise a device, opened for one call
-    QString settings;          // its line settings, when given
+    QString devicePath; // otherwise a device, opened for one call
+    QString settings; // its line settings, when given
     bool isEmpty() const { return !number && devicePath.isEmpty(); }
 };
 

@@ -63,8 +63,8 @@ void requestLowLatency(int fd, const QString &device)
         return;
     serial.flags |= ASYNC_LOW_LATENCY;
     if (::ioctl(fd, TIOCSSERIAL, &serial) != 0)
-        qCDebug(lcPort).noquote() << QStringLiteral("%1: low latency refused: %2")
-                                         .arg(device, QString::fromLocal8Bit(std::strerror(errno)));
+        qCDebug(lcPort).noquote()
+            << QStringLiteral("%1: low latency refused: %2").arg(device, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 QSerialPort::Parity parityOf(char letter)
@@ -87,7 +87,7 @@ QSerialPort::StopBits stopBitsOf(const QString &text)
 } // namespace
 
 SerialPort::SerialPort(DevicePathForNumber pathForNumber, QObject *parent)
-    : PortControl(parent), m_pathForNumber(std::move(pathForNumber))
+        : PortControl(parent), m_pathForNumber(std::move(pathForNumber))
 {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onError);
@@ -115,10 +115,14 @@ QString SerialPort::lockFilePath(const QString &devicePath)
     QString name = devicePath.startsWith(QLatin1String("/dev/")) ? devicePath.mid(5) : devicePath;
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     name.prepend(QLatin1String("/LCK.."));
-    const QStringList folders = {QStringLiteral("/var/lock"),     QStringLiteral("/etc/locks"),
-                                 QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
-                                 QStringLiteral("/tmp"),          QStringLiteral("/var/tmp"),
-                                 QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock"),
+    const QStringList folders = {QStringLiteral("/var/lock"),
+                                 QStringLiteral("/etc/locks"),
+                                 QStringLiteral("/var/spool/locks"),
+                                 QStringLiteral("/var/spool/uucp"),
+                                 QStringLiteral("/tmp"),
+                                 QStringLiteral("/var/tmp"),
+                                 QStringLiteral("/var/lock/lockdev"),
+                                 QStringLiteral("/run/lock"),
                                  QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
     for (const QString &folder : folders) {
         const QFileInfo info(folder);
@@ -160,8 +164,8 @@ bool SerialPort::openDevice(QString *why)
     m_heldElsewhere = false;
     if (!m_port.open(QIODevice::ReadWrite)) {
         *why = openFailure();
-        m_heldElsewhere = m_port.error() == QSerialPort::PermissionError
-            && liveLockHolder(lockFilePath(m_openPath)) != 0;
+        m_heldElsewhere =
+            m_port.error() == QSerialPort::PermissionError && liveLockHolder(lockFilePath(m_openPath)) != 0;
         return false;
     }
     if (!applySettings(lineSettings())) {

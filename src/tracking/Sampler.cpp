@@ -26,7 +26,7 @@ QCoro::Task<double> readOrZero(const Sampler::Reading &read)
 } // namespace
 
 Sampler::Sampler(Reading readLength, Reading readHeight, QObject *parent)
-    : QObject(parent), m_readLength(std::move(readLength)), m_readHeight(std::move(readHeight))
+        : QObject(parent), m_readLength(std::move(readLength)), m_readHeight(std::move(readHeight))
 {
     m_timer.setParent(this);
     m_timer.setObjectName(QStringLiteral("TmrSamples"));

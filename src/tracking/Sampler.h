@@ -14,9 +14,9 @@ namespace quorvex {
 
 // A coil as it was closed: what its record keeps.
 struct FinishedCoil {
-    qint64 closedUs = 0;   // microseconds since 1970 UTC
-    double length = 0;     // the last length the sampler read
-    double average = 0;    // average height over samples
+    qint64 closedUs = 0; // microseconds since 1970 UTC
+    double length = 0; // the last length the sampler read
+    double average = 0; // average height over samples
     std::vector<Campione> samples;
 };
 

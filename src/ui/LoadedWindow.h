@@ -8,8 +8,7 @@
 
 namespace quorvex {
 
-template <typename Window>
-class LoadedWindow {
+template<typename Window> class LoadedWindow {
 public:
     LoadedWindow() = default;
     LoadedWindow(const LoadedWindow &) = delete;
@@ -21,8 +20,7 @@ public:
 
     // The loaded window, made hidden by make() when there is none: for a
     // window that lives hidden (one that ends on close is shown at once).
-    template <typename Make>
-    Window *load(Make make)
+    template<typename Make> Window *load(Make make)
     {
         if (!get())
             m_window = make();
@@ -31,8 +29,7 @@ public:
 
     // Loads the window as load() does, then shows it, brings it to the front
     // and gives it the focus.
-    template <typename Make>
-    Window *show(Make make)
+    template<typename Make> Window *show(Make make)
     {
         Window *window = load(make);
         window->show();

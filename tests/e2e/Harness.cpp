@@ -44,8 +44,8 @@ void ServerTest::startServer(const QString &locale)
 double ServerTest::callDouble(const QString &method, const QVariantList &args)
 {
     const QDBusMessage reply = call(method, args);
-    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << method.toStdString() << ": "
-                                                         << reply.errorMessage().toStdString();
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+        << method.toStdString() << ": " << reply.errorMessage().toStdString();
     return reply.arguments().value(0).toDouble();
 }
 

@@ -45,7 +45,6 @@ struct ClientRun {
 };
 
 // Runs the client to its end (at most 2 minutes) with args, in env.
-ClientRun runClient(const QStringList &args,
-                    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+ClientRun runClient(const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
 } // namespace e2e

@@ -19,7 +19,6 @@ using namespace e2e;
 
 namespace {
 
-
 class Cli : public ServerTest {
 protected:
     sim::Handle<sim::D400> d400 = sim::launch<sim::D400>();
@@ -53,12 +52,12 @@ protected:
     }
 };
 
-#define EXPECT_PRINTS(args, text)                                                          \
-    do {                                                                                   \
-        const ClientRun run = runClient(args);                                                   \
-        EXPECT_EQ(run.status, 0) << run.err.toStdString();                                 \
-        EXPECT_EQ(run.out, QStringLiteral(text)) << QStringList(args).join(' ').toStdString(); \
-        EXPECT_EQ(run.err, QString());                                                     \
+#define EXPECT_PRINTS(args, text)                                                                                      \
+    do {                                                                                                               \
+        const ClientRun run = runClient(args);                                                                         \
+        EXPECT_EQ(run.status, 0) << run.err.toStdString();                                                             \
+        EXPECT_EQ(run.out, QStringLiteral(text)) << QStringList(args).join(' ').toStdString();                         \
+        EXPECT_EQ(run.err, QString());                                                                                 \
     } while (0)
 
 TEST_F(Cli, ReadingsByNameAndByDispatchIdentifier)
@@ -127,14 +126,14 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndCallNothing)
 {
     startHeldServer();
     const QList<QStringList> cases = {
-        {"LegiPeso"},                      // unknown operation
-        {"LeggiPeso_BILANCIAI_D400"},      // required argument missing
-        {"LeggiPeso", "3"},                // one argument too many
-        {"LeggiAltezza", "maybe"},         // not a Boolean
-        {"--id", "0x6003000fz", "3"},      // not an identifier
-        {"--timeout", "0", "LeggiPeso"},   // no time to wait
-        {"--frobnicate", "LeggiPeso"},     // unknown option
-        {},                                // nothing to call
+        {"LegiPeso"}, // unknown operation
+        {"LeggiPeso_BILANCIAI_D400"}, // required argument missing
+        {"LeggiPeso", "3"}, // one argument too many
+        {"LeggiAltezza", "maybe"}, // not a Boolean
+        {"--id", "0x6003000fz", "3"}, // not an identifier
+        {"--timeout", "0", "LeggiPeso"}, // no time to wait
+        {"--frobnicate", "LeggiPeso"}, // unknown option
+        {}, // nothing to call
     };
     for (const QStringList &args : cases) {
         const ClientRun run = runClient(args);
@@ -171,7 +170,8 @@ TEST_F(Cli, TimeoutEndsTheWaitForASilentScale)
     EXPECT_EQ(run.err, "quorvex: no answer from the Quorvex server within 0.5 s (--timeout SECS waits longer)\n");
     // -v adds the bus's own error.
     run = runClient({"-v", "--timeout", "0.5", "LeggiPeso_BILANCIAI_D400", "3"});
-    EXPECT_TRUE(run.err.contains("\nquorvex: D-Bus error: org.freedesktop.DBus.Error.NoReply: ")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("\nquorvex: D-Bus error: org.freedesktop.DBus.Error.NoReply: "))
+        << run.err.toStdString();
 }
 
 TEST_F(Cli, EmptyVariantResultPrintsEmpty)
@@ -247,7 +247,8 @@ TEST_F(Cli, SighupAndReloadReadTheSettingsAgainInTheSameServer)
 
     setSetting("Bilancia", "Divisore", "2");
     ASSERT_EQ(::kill(pid_t(pid), SIGHUP), 0);
-    EXPECT_TRUE(waitUntil([this] { return serverLog().contains("<6>quorvex.server: reloading the configuration (SIGHUP)"); }, 5000))
+    EXPECT_TRUE(waitUntil(
+        [this] { return serverLog().contains("<6>quorvex.server: reloading the configuration (SIGHUP)"); }, 5000))
         << serverLog().toStdString();
     EXPECT_TRUE(serverLog().startsWith("<6>quorvex.server: quorvexd ")) << serverLog().toStdString();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 24.68);

@@ -37,7 +37,8 @@ ClientRun runClient(const QStringList &args, const QProcessEnvironment &env = QP
         client.waitForFinished();
     }
     return {client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1,
-            QString::fromLocal8Bit(client.readAllStandardOutput()), QString::fromLocal8Bit(client.readAllStandardError())};
+            QString::fromLocal8Bit(client.readAllStandardOutput()),
+            QString::fromLocal8Bit(client.readAllStandardError())};
 }
 
 void stop(QProcess &process)
@@ -82,7 +83,8 @@ TEST_F(Cold, LookingStartsNoServerAndSaysHowOneStarts)
     for (const QStringList &args : {QStringList{QStringLiteral("ports")}, QStringList{QStringLiteral("monitor")}}) {
         const ClientRun run = runClient(args);
         EXPECT_EQ(run.status, 1) << args.join(' ').toStdString();
-        EXPECT_TRUE(run.err.startsWith(QLatin1String("quorvex: no Quorvex server is running"))) << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith(QLatin1String("quorvex: no Quorvex server is running")))
+            << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(QLatin1String("'systemctl --user start quorvex'"))) << run.err.toStdString();
         expectNoDbusErrorName(run);
     }
@@ -100,7 +102,8 @@ TEST_F(Cold, LookingStartsNoServerAndSaysHowOneStarts)
     EXPECT_TRUE(run.err.contains(userBus)) << run.err.toStdString();
     expectNoDbusErrorName(run);
     run = runClient({QStringLiteral("-v"), QStringLiteral("LeggiPeso")}, ssh);
-    EXPECT_TRUE(run.err.contains(QLatin1String("\nquorvex: D-Bus error: org.freedesktop.DBus.Error."))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QLatin1String("\nquorvex: D-Bus error: org.freedesktop.DBus.Error.")))
+        << run.err.toStdString();
 }
 
 TEST_F(Cold, ReloadStartsTheServer)
@@ -123,7 +126,9 @@ public:
     {
         if (QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty())
             return QStringLiteral("socat is not installed");
-        if (QProcess::execute(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")}) != 0)
+        if (QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                              {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")})
+            != 0)
             return QStringLiteral("python3-pymodbus is not installed");
         return QString();
     }
@@ -131,9 +136,12 @@ public:
     // Both ends made and the slave serving unit on the far one; empty, or why not.
     QString start(int unit, const QStringList &registers)
     {
-        m_socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + device(),
-                                                QStringLiteral("pty,raw,echo=0,link=") + m_dir.filePath(QStringLiteral("slave"))});
-        if (!waitUntil([&] { return QFileInfo::exists(device()) && QFileInfo::exists(m_dir.filePath(QStringLiteral("slave"))); }))
+        m_socat.start(QStringLiteral("socat"),
+                      {QStringLiteral("pty,raw,echo=0,link=") + device(),
+                       QStringLiteral("pty,raw,echo=0,link=") + m_dir.filePath(QStringLiteral("slave"))});
+        if (!waitUntil([&] {
+                return QFileInfo::exists(device()) && QFileInfo::exists(m_dir.filePath(QStringLiteral("slave")));
+            }))
             return QStringLiteral("socat made no pseudo-terminals");
         m_slave.start(QStringLiteral("/usr/bin/python3"),
                       QStringList{QStringLiteral(QUORVEX_SOURCE_DIR "/tests/e2e/peers/pymodbus_rtu_slave.py"),
@@ -174,9 +182,11 @@ TEST_F(Cold, ProbeStartsTheServerAndFindsAPymodbusSlaveAmongTextInstruments)
     const QString problem = slave.start(7, {QStringLiteral("100=57920"), QStringLiteral("101=1")});
     ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
 
-    const ClientRun run = runClient({QStringLiteral("probe"), slave.device(), QStringLiteral("--role"), QStringLiteral("Contametri")});
+    const ClientRun run =
+        runClient({QStringLiteral("probe"), slave.device(), QStringLiteral("--role"), QStringLiteral("Contametri")});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_EQ(run.out, QStringLiteral("ACME MC32 at 9600,N,8,1: LeggiLunghezza 1234.56 (2 replies)\n")) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("ACME MC32 at 9600,N,8,1: LeggiLunghezza 1234.56 (2 replies)\n"))
+        << run.err.toStdString();
 }
 
 } // namespace

@@ -56,8 +56,10 @@ TEST_F(ContinuousScales, EveryModelUnderItalianAndEnglishLocales)
         double weight;
     };
     // The MC100 deletes the point: 012.50 reads 1250.
-    const Case cases[] = {{"EUROBIL", "FLYTN", 3, 12.5}, {"PAVONE", "MC100", 4, 1250},
-                          {"BMC", "507", 5, 3.75}, {"ALFABILICI", "807", 6, 123.45}};
+    const Case cases[] = {{"EUROBIL", "FLYTN", 3, 12.5},
+                          {"PAVONE", "MC100", 4, 1250},
+                          {"BMC", "507", 5, 3.75},
+                          {"ALFABILICI", "807", 6, 123.45}};
     for (const char *locale : {"it_IT.UTF-8", "en_US.UTF-8"}) {
         for (const Case &c : cases) {
             configureRole("Bilancia", c.brand, c.model, c.port, "1");

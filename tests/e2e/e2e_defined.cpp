@@ -7,9 +7,9 @@
 #include "sim/defined/ModbusRtuBus.h"
 
 #include <QDBusArgument>
+#include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
-#include <QDBusPendingCall>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -82,7 +82,8 @@ TEST_F(Defined, TextScaleReadsScaledAndABrokenOrTakenDefinitionIsOneWarningEach)
     EXPECT_EQ(log.count(QStringLiteral("broken.ini")), 1) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("broken.ini: [LeggiPeso] Formato is not a valid pattern")))
         << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("d400.ini: [Strumento] Marca/Modello BILANCIAI D400 is already a built-in model")))
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("d400.ini: [Strumento] Marca/Modello BILANCIAI D400 is already a built-in model")))
         << log.toStdString();
 
     // The client lists the same models from the same folders.
@@ -93,9 +94,14 @@ TEST_F(Defined, TextScaleReadsScaledAndABrokenOrTakenDefinitionIsOneWarningEach)
     models.start(clientPath(), {QStringLiteral("models")});
     ASSERT_TRUE(models.waitForFinished(10000));
     const QStringList lines = QString::fromUtf8(models.readAllStandardOutput()).split(QLatin1Char('\n'));
-    const auto line = [&](const QString &start) { return lines.filter(QRegularExpression(QLatin1Char('^') + start)).value(0); };
-    EXPECT_TRUE(line(QStringLiteral("BILANCIAI +D400 +built-in +LeggiPeso,LeggiTara +9600,N,8,1")).size()) << lines.join('\n').toStdString();
-    EXPECT_TRUE(line(QStringLiteral("ACME +W200 +") + QRegularExpression::escape(folder()) + QStringLiteral("/acme-w200.ini +LeggiPeso +9600,N,8,1")).size())
+    const auto line = [&](const QString &start) {
+        return lines.filter(QRegularExpression(QLatin1Char('^') + start)).value(0);
+    };
+    EXPECT_TRUE(line(QStringLiteral("BILANCIAI +D400 +built-in +LeggiPeso,LeggiTara +9600,N,8,1")).size())
+        << lines.join('\n').toStdString();
+    EXPECT_TRUE(line(QStringLiteral("ACME +W200 +") + QRegularExpression::escape(folder())
+                     + QStringLiteral("/acme-w200.ini +LeggiPeso +9600,N,8,1"))
+                    .size())
         << lines.join('\n').toStdString();
     EXPECT_TRUE(line(QStringLiteral("ACME +W300")).isEmpty());
     EXPECT_TRUE(QString::fromUtf8(models.readAllStandardError()).contains(QStringLiteral("broken.ini")));

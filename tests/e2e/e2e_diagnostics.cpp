@@ -76,7 +76,8 @@ TEST_F(Diagnostics, ATypoInAModelAndADeviceWithoutPermissionAreLoggedAndNamed)
                                             "LeggiPeso_BILANCIAI_D40 or LeggiTara_BILANCIAI_D40 (nearest known: "
                                             "BILANCIAI D400")))
         << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("port 3 -> %1 at 9600,N,8,1, opened").arg(QString::fromStdString(scale->slavePath()))))
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("port 3 -> %1 at 9600,N,8,1, opened").arg(QString::fromStdString(scale->slavePath()))))
         << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("[Bilancia] Divisore=\"0.5\" is not a number")));
     EXPECT_TRUE(log.contains(QStringLiteral("Contametri: CTM 1, driver LeggiLunghezza_CTM_1, AzzeraLunghezza_CTM_1; "

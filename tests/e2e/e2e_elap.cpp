@@ -74,7 +74,8 @@ TEST_F(Elap, FieldThatIsNoNumberIsZeroGenericallyAndTypeMismatchDirectly)
     startServer();
     EXPECT_DOUBLE_EQ(callDouble("LeggiLunghezza"), 0);
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 0);
-    for (const auto &[driver, port] : {std::pair{"LeggiLunghezza_ELAP_CM78", "3"}, std::pair{"LeggiPeso_ELAP_CM78A", "4"}}) {
+    for (const auto &[driver, port] :
+         {std::pair{"LeggiLunghezza_ELAP_CM78", "3"}, std::pair{"LeggiPeso_ELAP_CM78A", "4"}}) {
         expectTypeMismatch(QString::fromLatin1(driver), QString::fromLatin1(port));
     }
 }

@@ -17,8 +17,6 @@ using namespace e2e;
 
 namespace {
 
-
-
 // Diagnostics.Read's problem for a generic operation without arguments.
 QString readProblem(const QString &operation)
 {
@@ -80,14 +78,16 @@ Valore=1
         ASSERT_TRUE(waitUntil([&] { return callDouble("LeggiLunghezza") == length; }));
     }
 
-    const QString why = QStringLiteral("the counter did not zero: Modbus exception 2 (illegal data address) from unit 1");
+    const QString why =
+        QStringLiteral("the counter did not zero: Modbus exception 2 (illegal data address) from unit 1");
     const ClientRun run = runClient({"AzzeraLunghezza"});
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, QStringLiteral("quorvex: AzzeraLunghezza: %1\n").arg(why));
     EXPECT_EQ(readProblem(QStringLiteral("AzzeraLunghezza")), why);
-    const QString warning = QStringLiteral("quorvex.driver: AzzeraLunghezza: the counter did not zero (Modbus exception 2 "
-                                           "(illegal data address) from unit 1): the coil was not closed");
+    const QString warning =
+        QStringLiteral("quorvex.driver: AzzeraLunghezza: the counter did not zero (Modbus exception 2 "
+                       "(illegal data address) from unit 1): the coil was not closed");
     EXPECT_TRUE(waitUntil([&] { return serverLog().count(warning) == 2; }, 5000)) << serverLog().toStdString();
     // The coil goes on: no record, the length as it was.
     QList<QVariantMap> coils;
@@ -109,13 +109,15 @@ TEST_F(Failures, ADivisoreNotANumberUnknownKeysAndAModelWithoutDriverAreSaid)
                                            "missing")
                                 .arg(definitionFolder());
     const auto settings = [&](const QByteArray &divisore, const QByteArray &extra) {
-        writeFile(settingsFile(), "[Porte]\n3=" + QByteArray::fromStdString(scale->slavePath())
-                                      + "\n\n[Bilancia]\nMarca=BILANCIAI\nModello=D400\nPorta=3\nDivisore=" + divisore
-                                      + "\nSettaggio=9600,N,8,1\n" + extra);
+        writeFile(settingsFile(),
+                  "[Porte]\n3=" + QByteArray::fromStdString(scale->slavePath())
+                      + "\n\n[Bilancia]\nMarca=BILANCIAI\nModello=D400\nPorta=3\nDivisore=" + divisore
+                      + "\nSettaggio=9600,N,8,1\n" + extra);
     };
     settings("0,5", "");
     startServer(); // under en_US: the decimal mark is "."
-    const QString divisore = QStringLiteral("[Bilancia] Divisore=\"0,5\" is not a number: readings are multiplied by 0");
+    const QString divisore =
+        QStringLiteral("[Bilancia] Divisore=\"0,5\" is not a number: readings are multiplied by 0");
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 0);
     EXPECT_EQ(readProblem(QStringLiteral("LeggiPeso")), divisore);
     ClientRun run = runClient({"LeggiPeso"});
@@ -124,8 +126,9 @@ TEST_F(Failures, ADivisoreNotANumberUnknownKeysAndAModelWithoutDriverAreSaid)
 
     // Keys the groups do not know, a group nobody here owns, and a counter
     // whose definition was refused.
-    settings("0,5", "Divisor=1\n\n[Impianto]\nServr=broker\n\n[Altro]\nFoo=1\n\n"
-                    "[Contametri]\nMarca=ACME\nModello=W200\nPorta=3\n");
+    settings("0,5",
+             "Divisor=1\n\n[Impianto]\nServr=broker\n\n[Altro]\nFoo=1\n\n"
+             "[Contametri]\nMarca=ACME\nModello=W200\nPorta=3\n");
     run = runClient({"reload"});
     EXPECT_EQ(run.status, 4);
     for (const QString &line :

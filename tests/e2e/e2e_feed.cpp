@@ -7,8 +7,8 @@
 #include "sim/instruments/D400.h"
 
 #include <QElapsedTimer>
-#include <QJsonDocument>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 
@@ -96,7 +96,8 @@ TEST_F(Feed, OnlineRetainedReadingsOfEachRoleNewestWinsKeptRunningOfflineWhenKil
         const char *role;
         const char *operation;
         double value;
-    } expected[] = {{"Bilancia", "LeggiPeso", 12.34}, {"Contametri", "LeggiLunghezza", 250}, {"Altezza", "LeggiAltezza", 42}};
+    } expected[] = {
+        {"Bilancia", "LeggiPeso", 12.34}, {"Contametri", "LeggiLunghezza", 250}, {"Altezza", "LeggiAltezza", 42}};
     for (const auto &e : expected) {
         const QString topic = QStringLiteral("quorvex/L1/letture/%1").arg(e.role);
         ASSERT_TRUE(sub.waitForCount(topic, 1)) << e.role;
@@ -158,8 +159,9 @@ TEST_F(Feed, EachRolesHealthRetainedOnSaluteInPortsAndInTheClient)
     mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/salute"));
     const auto lastScale = [&] {
         const QList<mqtt::Message> messages = sub.on("quorvex/L1/salute");
-        return messages.isEmpty() ? QJsonObject()
-                                  : json(messages.last().payload).value("roles").toObject().value("Bilancia").toObject();
+        return messages.isEmpty()
+            ? QJsonObject()
+            : json(messages.last().payload).value("roles").toObject().value("Bilancia").toObject();
     };
     ASSERT_TRUE(waitUntil([&] { return lastScale().value("readings").toInt() == 3; }, 15000));
     EXPECT_TRUE(sub.on("quorvex/L1/salute").first().retained);
@@ -170,7 +172,8 @@ TEST_F(Feed, EachRolesHealthRetainedOnSaluteInPortsAndInTheClient)
     callDouble("LeggiPeso");
     ASSERT_TRUE(waitUntil([&] { return lastScale().value("state").toString() == "silent"; }));
     EXPECT_EQ(lastScale().value("failedReadings").toInt(), 1);
-    EXPECT_TRUE(lastScale().value("lastError").toString().contains("no answer")) << qPrintable(lastScale().value("lastError").toString());
+    EXPECT_TRUE(lastScale().value("lastError").toString().contains("no answer"))
+        << qPrintable(lastScale().value("lastError").toString());
     QProcess client;
     client.start(clientPath(), {QStringLiteral("ports")});
     ASSERT_TRUE(client.waitForFinished(60000));

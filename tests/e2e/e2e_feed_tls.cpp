@@ -7,7 +7,6 @@
 
 #include "sim/instruments/D400.h"
 
-
 using namespace e2e;
 
 namespace {
@@ -39,11 +38,11 @@ protected:
         ext.open(QIODevice::WriteOnly);
         ext.write("subjectAltName=" + san.toUtf8() + "\n");
         ext.close();
-        return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=broker", "-keyout", base + ".key",
-                        "-out", base + ".csr"})
+        return openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=broker", "-keyout", base + ".key", "-out",
+                        base + ".csr"})
             && openssl({"x509", "-req", "-in", base + ".csr", "-CA", certs + "/" + ca + ".pem", "-CAkey",
-                        certs + "/" + ca + ".key", "-CAcreateserial", "-days", "2", "-extfile", base + ".ext",
-                        "-out", base + ".pem"});
+                        certs + "/" + ca + ".key", "-CAcreateserial", "-days", "2", "-extfile", base + ".ext", "-out",
+                        base + ".pem"});
     }
 
     // Starts the server on the given port and CA; the feed's problem once
@@ -58,8 +57,8 @@ protected:
         QString problem;
         EXPECT_TRUE(waitUntil([&] { return !(problem = feedStatus().value("problem").toString()).isEmpty(); }));
         EXPECT_NE(feedStatus().value("state").toString(), "connected");
-        EXPECT_TRUE(waitUntil([&] { return serverLog().contains(problem); }, 3000))
-            << problem.toStdString() << "\n" << serverLog().toStdString();
+        EXPECT_TRUE(waitUntil([&] { return serverLog().contains(problem); }, 3000)) << problem.toStdString() << "\n"
+                                                                                    << serverLog().toStdString();
         stopServer();
         return problem;
     }
@@ -80,7 +79,8 @@ TEST_F(FeedTls, TheRightCaConnectsAndEveryOtherCaseSaysWhy)
     ASSERT_TRUE(broker.start());
 
     EXPECT_TRUE(refusal(broker.tlsPort(), certs + "/other-ca.pem").contains("not trusted by [Impianto] FileCA="));
-    EXPECT_TRUE(refusal(broker.tlsPort(), certs + "/missing.pem").contains("FileCA=" + certs + "/missing.pem does not exist"));
+    EXPECT_TRUE(
+        refusal(broker.tlsPort(), certs + "/missing.pem").contains("FileCA=" + certs + "/missing.pem does not exist"));
     EXPECT_TRUE(refusal(broker.port(), certs + "/ca.pem").contains("no TLS on the other side"));
     {
         QTcpServer probe; // a port nobody listens on

@@ -8,11 +8,11 @@
 #include "sim/instruments/D400.h"
 
 #include <QDBusArgument>
-#include <QRegularExpression>
 #include <QDir>
 #include <QFile>
 #include <QPointF>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <csignal>
@@ -79,10 +79,7 @@ protected:
             standAt(10 * i, 50 + 10 * i);
         standAt(45, 99);
     }
-    void zero()
-    {
-        ASSERT_EQ(call("AzzeraLunghezza").type(), QDBusMessage::ReplyMessage);
-    }
+    void zero() { ASSERT_EQ(call("AzzeraLunghezza").type(), QDBusMessage::ReplyMessage); }
 };
 
 TEST_F(History, TwoCoilsGiveTwoRecordsThatSurviveARestartAndReadAsCsv)
@@ -213,19 +210,20 @@ TEST_F(History, AFullStoreKeepsZeroingAndWritesTheHeldCoilOnceThereIsSpaceAgain)
     QFile filler(folder + "/filler");
     ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
     const QByteArray block(4096, 'x');
-    while (filler.write(block) == block.size() && filler.flush()) {
-    }
+    while (filler.write(block) == block.size() && filler.flush()) {}
     filler.close();
     fillFirstCoil();
     zero();
     EXPECT_DOUBLE_EQ(callDouble("LeggiAltezza"), 55) << "the zeroing did not go on";
-    EXPECT_TRUE(waitUntil([&] { return serverLog().contains("coil not recorded"); }, 5000)) << serverLog().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return serverLog().contains("coil not recorded"); }, 5000))
+        << serverLog().toStdString();
 
     // Space again: the held coil is written without another zeroing.
     ASSERT_TRUE(QFile::remove(filler.fileName()));
     ASSERT_TRUE(waitUntil([&] { return coils().size() == 1; }, 15000)) << serverLog().toStdString();
     EXPECT_EQ(coils().first().value("length").toDouble(), 45);
-    EXPECT_EQ(serverLog().count("coil store"), 1) << "one warning for the failing period: " << serverLog().toStdString();
+    EXPECT_EQ(serverLog().count("coil store"), 1)
+        << "one warning for the failing period: " << serverLog().toStdString();
     EXPECT_FALSE(serverLog().contains("still in use")) << serverLog().toStdString();
 }
 

@@ -117,7 +117,7 @@ TEST_F(Lifecycle, WaitingClientsDoNotHoldBackOthers)
     auto slow = sim::launch<sim::BC100M>();
     auto other = sim::launch<sim::D400>();
     scale->setSilent(true); // port 3: 2 s time-out
-    slow->setSilent(true);  // port 5: 22 s time-out
+    slow->setSilent(true); // port 5: 22 s time-out
     other->setWeightField("   42,000");
     startServer();
 
@@ -127,7 +127,7 @@ TEST_F(Lifecycle, WaitingClientsDoNotHoldBackOthers)
     QElapsedTimer clock;
     clock.start();
     qint64 doneA = -1, doneB = -1;
-    QDBusPendingCallWatcher waitA(asyncCall(a, "LeggiPeso"));                                  // 2 s wait
+    QDBusPendingCallWatcher waitA(asyncCall(a, "LeggiPeso")); // 2 s wait
     QDBusPendingCallWatcher waitB(asyncCall(b, "LeggiPeso_EUROBIL_BC100M", {slowPort})); // 22 s wait
     QObject::connect(&waitA, &QDBusPendingCallWatcher::finished, [&] { doneA = clock.elapsed(); });
     QObject::connect(&waitB, &QDBusPendingCallWatcher::finished, [&] { doneB = clock.elapsed(); });
@@ -157,11 +157,13 @@ TEST_F(Lifecycle, OptionalParametersInvokeAndBadCalls)
     startServer();
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
     // Invoke by dispatch identifier reaches the same operations.
-    QDBusMessage reply = call("Invoke", {QVariant::fromValue(quint32(0x60030002)), QVariant::fromValue(QVariantList())});
+    QDBusMessage reply =
+        call("Invoke", {QVariant::fromValue(quint32(0x60030002)), QVariant::fromValue(QVariantList())});
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     EXPECT_DOUBLE_EQ(qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toDouble(), 12.34);
-    reply = call("Invoke", {QVariant::fromValue(quint32(0x6003000f)),
-                            QVariant::fromValue(QVariantList{QVariant::fromValue(QDBusVariant(QStringLiteral("3")))})});
+    reply = call("Invoke",
+                 {QVariant::fromValue(quint32(0x6003000f)),
+                  QVariant::fromValue(QVariantList{QVariant::fromValue(QDBusVariant(QStringLiteral("3")))})});
     EXPECT_DOUBLE_EQ(qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toDouble(), 12.34);
     reply = call("Invoke", {QVariant::fromValue(quint32(0x60030005)), QVariant::fromValue(QVariantList())});
     EXPECT_EQ(reply.errorName(), "com.velkaro.Quorvex.Error.NotFound") << "0x60030005 falls in a gap";

@@ -29,8 +29,18 @@ protected:
 
 TEST_F(MelsecTest, EachCommandSendsItsFrameUnderBothLocales)
 {
-    const std::pair<const char *, const char *> commands[] = {
-        {"1", "\x02" "70708\x03" "09"}, {"2", "\x02" "70608\x03" "08"}, {"3", "\x02" "70508\x03" "07"}};
+    const std::pair<const char *, const char *> commands[] = {{"1",
+                                                               "\x02"
+                                                               "70708\x03"
+                                                               "09"},
+                                                              {"2",
+                                                               "\x02"
+                                                               "70608\x03"
+                                                               "08"},
+                                                              {"3",
+                                                               "\x02"
+                                                               "70508\x03"
+                                                               "07"}};
     for (const char *locale : {"it_IT.UTF-8", "en_US.UTF-8"}) {
         configureRole("Servizio", "CTM", "MELSEC", 7, QStringLiteral("1"));
         startServer(QString::fromLatin1(locale));
@@ -60,8 +70,9 @@ TEST_F(MelsecTest, ParametersOtherThanTheExactTextsSendNothingAfterTheEnquiry)
     EXPECT_TRUE(plc->frames().empty());
     // Each is a warning that names the parameters the command knows.
     waitUntil([this] { return serverLog().contains(QStringLiteral("not \"4\"")); }, 3000);
-    EXPECT_TRUE(serverLog().contains(QStringLiteral("quorvex.driver: ScriviServizio: the MELSEC service command knows "
-                                                    "the parameters \"1\", \"2\" and \"3\", not \" 1\": no command sent")))
+    EXPECT_TRUE(
+        serverLog().contains(QStringLiteral("quorvex.driver: ScriviServizio: the MELSEC service command knows "
+                                            "the parameters \"1\", \"2\" and \"3\", not \" 1\": no command sent")))
         << serverLog().toStdString();
 }
 
@@ -89,15 +100,19 @@ TEST_F(MelsecTest, DirectCallPacedAckWithExtraBytes)
     plc->setAckExtra("\x15\x15");
     configureRole("Servizio", "CTM", "MELSEC", 7);
     startServer();
-    const QDBusMessage reply = call(QStringLiteral("ScriviServizio_CTM_MELSEC"),
-                                    {QStringLiteral("7"), QStringLiteral("3")});
+    const QDBusMessage reply =
+        call(QStringLiteral("ScriviServizio_CTM_MELSEC"), {QStringLiteral("7"), QStringLiteral("3")});
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     EXPECT_EQ(reply.arguments().value(0).toString(), QString());
     ASSERT_TRUE(plc->waitForReceived(10, 5s));
-    EXPECT_EQ(plc->received(), kEnq + "\x02" "70508\x03" "07");
+    EXPECT_EQ(plc->received(),
+              kEnq
+                  + "\x02"
+                    "70508\x03"
+                    "07");
     // A port number with no port object is an error to a direct caller.
-    const auto [name, message] = callError(QStringLiteral("ScriviServizio_CTM_MELSEC"),
-                                           {QStringLiteral("77"), QStringLiteral("1")});
+    const auto [name, message] =
+        callError(QStringLiteral("ScriviServizio_CTM_MELSEC"), {QStringLiteral("77"), QStringLiteral("1")});
     EXPECT_EQ(name, "com.velkaro.Quorvex.Error.NotFound");
 }
 

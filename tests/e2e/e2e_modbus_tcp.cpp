@@ -118,7 +118,8 @@ TEST_F(ModbusTcp, APeerReadsTheMapAndIsRefusedEveryWrite)
     ports.start(clientPath(), {"ports"});
     ASSERT_TRUE(ports.waitForFinished(60000));
     const QString out = QString::fromLocal8Bit(ports.readAllStandardOutput());
-    EXPECT_TRUE(out.contains(QStringLiteral("Modbus TCP: listening on 127.0.0.1 port %1, unit 1; 1 client(s)").arg(port)))
+    EXPECT_TRUE(
+        out.contains(QStringLiteral("Modbus TCP: listening on 127.0.0.1 port %1, unit 1; 1 client(s)").arg(port)))
         << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("  client 127.0.0.1:"))) << out.toStdString();
 

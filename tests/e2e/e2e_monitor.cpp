@@ -64,10 +64,12 @@ TEST_F(Monitor, TracesTheExchangeAndPortsCountsItsBytes)
 
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
     QString trace;
-    waitUntil([&] {
-        trace += QString::fromLocal8Bit(monitor.readAllStandardOutput());
-        return tracedBytes(trace, QStringLiteral("RX")).size() >= 15 * 3 - 1;
-    }, 5000);
+    waitUntil(
+        [&] {
+            trace += QString::fromLocal8Bit(monitor.readAllStandardOutput());
+            return tracedBytes(trace, QStringLiteral("RX")).size() >= 15 * 3 - 1;
+        },
+        5000);
     monitor.terminate();
     EXPECT_TRUE(monitor.waitForFinished(5000));
     EXPECT_EQ(monitor.exitCode(), 0);
@@ -75,8 +77,8 @@ TEST_F(Monitor, TracesTheExchangeAndPortsCountsItsBytes)
 
     // "XB" CR out, "   12,340 kg  " CR back, with the text beside the hex.
     EXPECT_EQ(tracedBytes(trace, QStringLiteral("TX")), QStringLiteral("58 42 0d")) << trace.toStdString();
-    EXPECT_EQ(tracedBytes(trace, QStringLiteral("RX")),
-              QStringLiteral("20 20 20 31 32 2c 33 34 30 20 6b 67 20 20 0d")) << trace.toStdString();
+    EXPECT_EQ(tracedBytes(trace, QStringLiteral("RX")), QStringLiteral("20 20 20 31 32 2c 33 34 30 20 6b 67 20 20 0d"))
+        << trace.toStdString();
     EXPECT_TRUE(trace.contains(QLatin1String("XB."))) << trace.toStdString();
 
     const QDBusMessage reply = diagnostics(QStringLiteral("Ports"));

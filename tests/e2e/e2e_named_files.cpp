@@ -24,7 +24,8 @@ protected:
         const QDBusMessage reply = call("LeggiPeso");
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
         EXPECT_TRUE(waitUntil([&] { return serverLog().contains(expected); }, 5000))
-            << expected.toStdString() << "\nnot in:\n" << serverLog().toStdString();
+            << expected.toStdString() << "\nnot in:\n"
+            << serverLog().toStdString();
         stopServer();
         m_log.clear();
     }

@@ -12,9 +12,9 @@
 #include "sim/instruments/D400.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QEventLoop>
 #include <QTimer>
 
 using namespace e2e;
@@ -56,13 +56,17 @@ ClientRun runClientServingEvents(const QStringList &args)
         client.waitForFinished();
     }
     return {client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1,
-            QString::fromLocal8Bit(client.readAllStandardOutput()), QString::fromLocal8Bit(client.readAllStandardError())};
+            QString::fromLocal8Bit(client.readAllStandardOutput()),
+            QString::fromLocal8Bit(client.readAllStandardError())};
 }
 
 // Requests that change an instrument: zeroings, the tare, the service handshake.
 void expectOnlyReadRequests(const std::string &log)
 {
-    for (const char *write : {"XT\r", "\x02" "A\r", "@R01\r", "<0262>", "@3\r", "\x05"})
+    for (const char *write : {"XT\r",
+                              "\x02"
+                              "A\r",
+                              "@R01\r", "<0262>", "@3\r", "\x05"})
         EXPECT_EQ(log.find(write), std::string::npos) << "a probe wrote " << QByteArray(write).toHex().toStdString();
 }
 
@@ -87,7 +91,7 @@ TEST_F(Probe, FindsAD400At19200AndApplyMakesLeggiPesoReadIt)
     startServer();
 
     const ClientRun run = runClient({QStringLiteral("probe"), QString::fromStdString(d400->slavePath()),
-                               QStringLiteral("--apply"), QStringLiteral("Bilancia")});
+                                     QStringLiteral("--apply"), QStringLiteral("Bilancia")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains(QLatin1String("BILANCIAI D400 at 19200,N,8,1: LeggiPeso 12.34 (2 replies)")))
         << run.out.toStdString() << run.err.toStdString();
@@ -106,7 +110,7 @@ TEST_F(Probe, FindsAContinuousScaleByListening)
     flytn->setWeight(42.5);
     startServer();
     const ClientRun run = runClient({QStringLiteral("probe"), QString::fromStdString(flytn->slavePath()),
-                               QStringLiteral("--role"), QStringLiteral("Bilancia")});
+                                     QStringLiteral("--role"), QStringLiteral("Bilancia")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     // Its stream after another model's request is no answer of that model.
     EXPECT_EQ(run.out, QStringLiteral("EUROBIL FLYTN at 9600,N,8,1: LeggiPeso 42.5 (2 replies)\n"));
@@ -133,17 +137,19 @@ TEST_F(Probe, FindsAModelDefinedInAFile)
 // Only the read is sent: the zeroing's register keeps its value.
 TEST_F(Probe, FindsADefinedModbusCounterWithoutWritingToIt)
 {
-    writeDefinition(QStringLiteral("acme-mc32.ini"), "[Strumento]\nMarca=ACME\nModello=MC32\nProtocollo=MODBUS-RTU\n"
-                                                     "Settaggio=19200,N,8,1\nIndirizzo=7\n"
-                                                     "[LeggiLunghezza]\nFunzione=3\nRegistro=10\nTipo=UINT16\nFattore=0.5\n"
-                                                     "[AzzeraLunghezza]\nFunzione=6\nRegistro=50\nValore=1\n");
+    writeDefinition(QStringLiteral("acme-mc32.ini"),
+                    "[Strumento]\nMarca=ACME\nModello=MC32\nProtocollo=MODBUS-RTU\n"
+                    "Settaggio=19200,N,8,1\nIndirizzo=7\n"
+                    "[LeggiLunghezza]\nFunzione=3\nRegistro=10\nTipo=UINT16\nFattore=0.5\n"
+                    "[AzzeraLunghezza]\nFunzione=6\nRegistro=50\nValore=1\n");
     sim::ModbusRtuBus bus({7}, 0, "19200,N,8,1");
     bus.setRegister(7, QModbusDataUnit::HoldingRegisters, 10, 300);
     startServer();
     const ClientRun run = runClientServingEvents({QStringLiteral("probe"), QString::fromStdString(bus.slavePath()),
                                                   QStringLiteral("--role"), QStringLiteral("Contametri")});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_EQ(run.out, QStringLiteral("ACME MC32 at 19200,N,8,1: LeggiLunghezza 150 (2 replies)\n")) << run.err.toStdString();
+    EXPECT_EQ(run.out, QStringLiteral("ACME MC32 at 19200,N,8,1: LeggiLunghezza 150 (2 replies)\n"))
+        << run.err.toStdString();
     EXPECT_EQ(bus.registerValue(7, QModbusDataUnit::HoldingRegisters, 50), 0);
 }
 
@@ -166,8 +172,10 @@ TEST_F(Probe, ProbeOfAPolledRolesPortLeavesItsReadingsRight)
     reader.waitForFinished(5000);
 
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.out.contains(QLatin1String("BILANCIAI D400 at 9600,N,8,1: LeggiPeso 12.34"))) << run.out.toStdString();
-    const QStringList readings = QString::fromLocal8Bit(reader.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_TRUE(run.out.contains(QLatin1String("BILANCIAI D400 at 9600,N,8,1: LeggiPeso 12.34")))
+        << run.out.toStdString();
+    const QStringList readings =
+        QString::fromLocal8Bit(reader.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_GE(readings.size(), 5);
     for (const QString &line : readings)
         EXPECT_TRUE(line.endsWith(QLatin1String("\t12.34"))) << line.toStdString();
@@ -181,7 +189,7 @@ TEST_F(Probe, NothingOnThePortIsExitStatus3)
     d400->setSilent(true);
     startServer();
     const ClientRun run = runClient({QStringLiteral("probe"), QString::fromStdString(d400->slavePath()),
-                               QStringLiteral("--role"), QStringLiteral("Altezza")});
+                                     QStringLiteral("--role"), QStringLiteral("Altezza")});
     EXPECT_EQ(run.exitCode, 3) << run.out.toStdString() << run.err.toStdString();
     EXPECT_EQ(run.out, QString());
     EXPECT_TRUE(run.err.contains(QLatin1String("nothing answered"))) << run.err.toStdString();

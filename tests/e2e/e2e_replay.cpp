@@ -72,7 +72,11 @@ QString expectedText(const Expected &expected, const QStringList &readings)
 
 class Replay : public ServerTest {
 protected:
-    void TearDown() override { stopProcess(m_sim); stopProcess(m_monitor); }
+    void TearDown() override
+    {
+        stopProcess(m_sim);
+        stopProcess(m_monitor);
+    }
 
     static void stopProcess(QProcess &process)
     {
@@ -111,14 +115,17 @@ protected:
         quorvex::capture::ParseError error;
         const auto capture = quorvex::capture::readFile(capturePath.toStdString(), &error);
         if (!capture || capture->chunks.empty()) {
-            why = QStringLiteral("%1:%2: %3").arg(capturePath).arg(error.line).arg(QString::fromStdString(error.reason));
+            why =
+                QStringLiteral("%1:%2: %3").arg(capturePath).arg(error.line).arg(QString::fromStdString(error.reason));
             return {};
         }
         const quorvex::capture::Chunk &first = capture->chunks.front();
         stopProcess(m_sim);
-        m_sim.start(QStringLiteral(QUORVEX_SIM_PATH), {QStringLiteral("--replay"), capturePath, QStringLiteral("--loop")});
+        m_sim.start(QStringLiteral(QUORVEX_SIM_PATH),
+                    {QStringLiteral("--replay"), capturePath, QStringLiteral("--loop")});
         if (!m_sim.waitForReadyRead(5000)) {
-            why = QStringLiteral("quorvex-sim --replay did not start: ") + QString::fromLocal8Bit(m_sim.readAllStandardError());
+            why = QStringLiteral("quorvex-sim --replay did not start: ")
+                + QString::fromLocal8Bit(m_sim.readAllStandardError());
             return {};
         }
         const std::string pty = m_sim.readLine().trimmed().toStdString();
@@ -152,7 +159,8 @@ protected:
         stopServer();
         configure(role, 3, sim->slavePath(), QStringLiteral("9600,N,8,1"));
         startServer();
-        m_monitor.start(clientPath(), {QStringLiteral("monitor"), QStringLiteral("--save"), capturePath, QStringLiteral("3")});
+        m_monitor.start(clientPath(),
+                        {QStringLiteral("monitor"), QStringLiteral("--save"), capturePath, QStringLiteral("3")});
         QString notes;
         EXPECT_TRUE(waitUntil([&] {
             notes += QString::fromLocal8Bit(m_monitor.readAllStandardError());
@@ -182,7 +190,8 @@ TEST_F(Replay, EveryCaptureGivesItsReadings)
     for (const QString &name : captures) {
         const QString path = kReplayDir + QLatin1Char('/') + name;
         QString why;
-        const auto expected = readExpected(QString(path).replace(QLatin1String(".capture"), QLatin1String(".expected")), why);
+        const auto expected =
+            readExpected(QString(path).replace(QLatin1String(".capture"), QLatin1String(".expected")), why);
         ASSERT_TRUE(expected) << why.toStdString();
         QStringList wanted;
         for (const auto &read : expected->reads)
@@ -196,7 +205,9 @@ TEST_F(Replay, EveryCaptureGivesItsReadings)
 TEST_F(Replay, CaptureWhileAClientReadsReplaysTheSameReadings)
 {
     const QString path = configHome() + QStringLiteral("/line.capture");
-    const Expected role{QStringLiteral("Bilancia"), QStringLiteral("BILANCIAI"), QStringLiteral("D400"),
+    const Expected role{QStringLiteral("Bilancia"),
+                        QStringLiteral("BILANCIAI"),
+                        QStringLiteral("D400"),
                         {{"LeggiPeso", ""}, {"LeggiPeso", ""}, {"LeggiPeso", ""}}};
     const QStringList onSite = capture(path, role, "d400", {}, "weight", {"12.34", "7.5", "101.25"});
     ASSERT_EQ(onSite, QStringList({"12.34", "7.5", "101.25"}));
@@ -230,7 +241,13 @@ TEST_F(Replay, WriteSeeds)
         {"elap-cm78a", "cm78a", "Contametri", "ELAP", "CM78A", "value", {}, {"12.5", "20.25"}},
         {"rlc-1", "rlc1", "Contametri", "RLC", "1", "length", {}, {"500", "1000"}},
         {"noise-before-answer", "rlc1", "Contametri", "RLC", "1", "length", {{"noise-text", "~?!"}}, {"500", "1000"}},
-        {"noise-between-frames", "flytn", "Bilancia", "EUROBIL", "FLYTN", "weight", {{"noise-text", "~?!"}},
+        {"noise-between-frames",
+         "flytn",
+         "Bilancia",
+         "EUROBIL",
+         "FLYTN",
+         "weight",
+         {{"noise-text", "~?!"}},
          {"42.5", "42.5"}},
         {"cut-frame", "d400", "Bilancia", "BILANCIAI", "D400", "length", {{"weight", "12.34"}}, {"15", "8", "15"}},
     };
@@ -240,8 +257,8 @@ TEST_F(Replay, WriteSeeds)
         Expected role{QLatin1String(seed.group), QLatin1String(seed.brand), QLatin1String(seed.model), {}};
         for (qsizetype i = 0; i < seed.values.size(); ++i)
             role.reads.append({quorvex::readingOperationOf(role.group), QString()});
-        const QStringList readings = capture(base + QStringLiteral(".capture"), role, seed.sim, seed.options, seed.value,
-                                             seed.values);
+        const QStringList readings =
+            capture(base + QStringLiteral(".capture"), role, seed.sim, seed.options, seed.value, seed.values);
         ASSERT_EQ(readings.size(), seed.values.size()) << seed.name;
         QFile expected(base + QStringLiteral(".expected"));
         ASSERT_TRUE(expected.open(QIODevice::WriteOnly | QIODevice::Truncate));

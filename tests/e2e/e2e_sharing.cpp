@@ -232,10 +232,13 @@ TEST_F(Sharing, AWeightStreamAndACounterOnOneLineAreBothReadRight)
         weights.push_back(asyncCall(weigher, "LeggiPeso"));
         lengths.push_back(asyncCall(counter, "LeggiLunghezza", {true}));
     }
-    ASSERT_TRUE(waitUntil([&] {
-        return std::all_of(lengths.begin(), lengths.end(), [](const QDBusPendingCall &c) { return c.isFinished(); })
-            && std::all_of(weights.begin(), weights.end(), [](const QDBusPendingCall &c) { return c.isFinished(); });
-    }, 60000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return std::all_of(lengths.begin(), lengths.end(), [](const QDBusPendingCall &c) { return c.isFinished(); })
+                && std::all_of(weights.begin(), weights.end(),
+                               [](const QDBusPendingCall &c) { return c.isFinished(); });
+        },
+        60000));
     for (int i = 0; i < 10; ++i) {
         EXPECT_DOUBLE_EQ(weights[i].reply().arguments().value(0).toDouble(), 777) << "weight " << i;
         EXPECT_DOUBLE_EQ(lengths[i].reply().arguments().value(0).toDouble(), 1234) << "length " << i;
@@ -251,10 +254,13 @@ TEST_F(Sharing, APortThatVanishesWhileClientsWaitTheirTurnAnswersThemAll)
     for (auto &connection : connections)
         calls.push_back(asyncCall(connection, "LeggiPeso", {}, 20000));
     waitUntil([] { return false; }, 300); // one holds the line, two wait their turn
-    scale->stop();                         // the device goes away
-    ASSERT_TRUE(waitUntil([&] {
-        return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall &c) { return c.isFinished(); });
-    }, 10000)) << "a waiting client hangs";
+    scale->stop(); // the device goes away
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall &c) { return c.isFinished(); });
+        },
+        10000))
+        << "a waiting client hangs";
     for (const QDBusPendingCall &call : calls) {
         ASSERT_EQ(call.reply().type(), QDBusMessage::ReplyMessage) << call.reply().errorMessage().toStdString();
         EXPECT_EQ(call.reply().arguments().value(0).toDouble(), 0.0);
@@ -273,9 +279,11 @@ TEST_F(Sharing, FiveHundredCallsFromFiftyConnectionsAllAnsweredRight)
         for (auto &connection : connections)
             calls.push_back(asyncCall(connection, "LeggiPeso", {}, 120000));
     }
-    ASSERT_TRUE(waitUntil([&] {
-        return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall &c) { return c.isFinished(); });
-    }, 150000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return std::all_of(calls.begin(), calls.end(), [](const QDBusPendingCall &c) { return c.isFinished(); });
+        },
+        150000));
     int weights = 0;
     for (const QDBusPendingCall &call : calls) {
         const QDBusMessage reply = call.reply();

@@ -96,9 +96,9 @@ protected:
     void command(const QString &metricName, const QString &onTopic)
     {
         const QString file = configHome() + "/command.bin";
-        ASSERT_EQ(QProcess::execute(QStringLiteral(SYSTEM_PYTHON), {QStringLiteral(SPARKPLUG_SCRIPT),
-                                                                    QStringLiteral(SPARKPLUG_PY_DIR),
-                                                                    QStringLiteral("command"), metricName, file}),
+        ASSERT_EQ(QProcess::execute(QStringLiteral(SYSTEM_PYTHON),
+                                    {QStringLiteral(SPARKPLUG_SCRIPT), QStringLiteral(SPARKPLUG_PY_DIR),
+                                     QStringLiteral("command"), metricName, file}),
                   0);
         ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_pub"),
                                     {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),

@@ -178,16 +178,16 @@ TEST_F(Tracking, CounterReadTwentyTimesASecondHeightOnlyPerIntervalCachedAndForc
     const int before = counter->readRequests();
     waitUntil([] { return false; }, 2000);
     const int perTwoSeconds = counter->readRequests() - before;
-    EXPECT_GE(perTwoSeconds, 28) << "the sampler reads the counter too seldom; longest pause "
-                                 << longestGapMs() << " ms";
+    EXPECT_GE(perTwoSeconds, 28) << "the sampler reads the counter too seldom; longest pause " << longestGapMs()
+                                 << " ms";
     EXPECT_LE(perTwoSeconds, 42) << "the sampler reads the counter more than 20 times a second";
     EXPECT_EQ(sensor->readRequests(), 0) << "the height was read with no sample due";
 
     // A sample for each interval of length, the height read only then.
-    standAt(10, 51);   // 10 from the last position (0): a sample
-    standAt(15, 52);   // 5: none
-    standAt(20, 53);   // 10 from 10: a sample
-    standAt(35, 54);   // 15: a sample
+    standAt(10, 51); // 10 from the last position (0): a sample
+    standAt(15, 52); // 5: none
+    standAt(20, 53); // 10 from 10: a sample
+    standAt(35, 54); // 15: a sample
     settle();
     EXPECT_EQ(sensor->readRequests(), 3);
 

@@ -50,10 +50,9 @@ bool samplerWindow(const QDir &out)
     QElapsedTimer clock;
     clock.start();
     const auto length = [&] { return std::round(clock.elapsed() * 0.75) / 1000.0; };
-    Sampler sampler([&]() -> QCoro::Task<double> { co_return length(); },
-                    [&]() -> QCoro::Task<double> {
-                        co_return std::round((5 + 0.3 * std::sin(length() * 4)) * 100) / 100;
-                    });
+    Sampler sampler(
+        [&]() -> QCoro::Task<double> { co_return length(); },
+        [&]() -> QCoro::Task<double> { co_return std::round((5 + 0.3 * std::sin(length() * 4)) * 100) / 100; });
     sampler.setSettings({0.2, 3, 1.5});
     FormSamples form(sampler);
     form.ShowSampler(true);

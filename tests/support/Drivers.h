@@ -25,4 +25,8 @@ private:
 
 } // namespace quorvex::testing
 
-#define QUORVEX_DRIVER(name) const quorvex::testing::Driver name{#name}
+#define QUORVEX_DRIVER(name)                                                                                           \
+    const quorvex::testing::Driver name                                                                                \
+    {                                                                                                                  \
+#name                                                                                                          \
+    }

@@ -35,8 +35,8 @@ public:
     void requirePassword(const QString &user, const QString &password)
     {
         const QString file = m_dir.filePath(QStringLiteral("passwords"));
-        QProcess::execute(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"), file, user,
-                                                              password});
+        QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                          {QStringLiteral("-c"), QStringLiteral("-b"), file, user, password});
         m_passwordFile = file;
     }
 
@@ -65,8 +65,9 @@ public:
         // Persistent sessions survive a restart of the broker, with the
         // messages queued for them.
         text += "persistence true\npersistence_location " + QFile::encodeName(m_dir.path()) + "/\n";
-        text += m_passwordFile.isEmpty() ? QByteArray("allow_anonymous true\n")
-                                         : "allow_anonymous false\npassword_file " + QFile::encodeName(m_passwordFile) + "\n";
+        text += m_passwordFile.isEmpty()
+            ? QByteArray("allow_anonymous true\n")
+            : "allow_anonymous false\npassword_file " + QFile::encodeName(m_passwordFile) + "\n";
         config.write(text + m_tls);
         config.close();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -114,8 +115,10 @@ public:
     Subscriber(int port, const QString &filter, const QString &user = {}, const QString &password = {},
                const QString &persistentId = {}, bool hex = false)
     {
-        QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port),
-                         QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), filter,
+        QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                         QStringLiteral("-p"), QString::number(port),
+                         QStringLiteral("-q"), QStringLiteral("1"),
+                         QStringLiteral("-t"), filter,
                          QStringLiteral("-F"), hex ? QStringLiteral("%r %t %x") : QStringLiteral("%r %t %p")};
         if (!user.isEmpty())
             args << QStringLiteral("-u") << user << QStringLiteral("-P") << password;

@@ -12,9 +12,8 @@ namespace support {
 
 QDBusMessage methodCall(const char *interface, const QString &method, const QVariantList &args)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(quorvex::kServiceName),
-                                                          QLatin1String(quorvex::kObjectPath),
-                                                          QLatin1String(interface), method);
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QLatin1String(quorvex::kServiceName), QLatin1String(quorvex::kObjectPath), QLatin1String(interface), method);
     message.setArguments(args);
     return message;
 }
@@ -25,8 +24,7 @@ QDBusMessage callInterface(QDBusConnection &connection, const char *interface, c
     return connection.call(methodCall(interface, method, args), QDBus::Block, timeoutMs);
 }
 
-QDBusPendingCall asyncCall(QDBusConnection &connection, const QString &method, const QVariantList &args,
-                           int timeoutMs)
+QDBusPendingCall asyncCall(QDBusConnection &connection, const QString &method, const QVariantList &args, int timeoutMs)
 {
     return connection.asyncCall(methodCall(quorvex::kInterfaceName, method, args), timeoutMs);
 }

@@ -26,23 +26,35 @@ void fillStore()
 {
     SettingsStore store;
     const QList<SettingsStore::Change> values{
-        {"Bilancia", "Marca", "BILANCIAI"},       {"Bilancia", "Modello", "D400"},
-        {"Bilancia", "Divisore", "0,001"},        {"Bilancia", "Porta", "1"},
-        {"Bilancia", "Settaggio", "9600,N,8,1"},  {"Contametri", "Marca", "CTM"},
-        {"Contametri", "Modello", "CTM"},         {"Contametri", "Divisore", "0,1"},
-        {"Contametri", "Porta", "COM2"},          {"Contametri", "Settaggio", "19200,E,7,1"},
-        {"Altezza", "Marca", "ELAP"},             {"Altezza", "Modello", "CM78"},
-        {"Altezza", "Divisore", "uno"},           {"Altezza", "Porta", "3"},
-        {"Altezza", "Settaggio", "9600,X,8,1"},   {"Altezza", "MisuraMedia", "1"},
+        {"Bilancia", "Marca", "BILANCIAI"},
+        {"Bilancia", "Modello", "D400"},
+        {"Bilancia", "Divisore", "0,001"},
+        {"Bilancia", "Porta", "1"},
+        {"Bilancia", "Settaggio", "9600,N,8,1"},
+        {"Contametri", "Marca", "CTM"},
+        {"Contametri", "Modello", "CTM"},
+        {"Contametri", "Divisore", "0,1"},
+        {"Contametri", "Porta", "COM2"},
+        {"Contametri", "Settaggio", "19200,E,7,1"},
+        {"Altezza", "Marca", "ELAP"},
+        {"Altezza", "Modello", "CM78"},
+        {"Altezza", "Divisore", "uno"},
+        {"Altezza", "Porta", "3"},
+        {"Altezza", "Settaggio", "9600,X,8,1"},
+        {"Altezza", "MisuraMedia", "1"},
         {"Altezza", "IntervalloDiCampionamento", "0,5"},
         {"Altezza", "DistanzaSensoreArrotolatore", "12,5"},
         {"Altezza", "DistanzaOperatoreArrotolatore", "circa 3"},
-        {"Servizio", "Marca", "MELSEC"},          {"Servizio", "Modello", "FX"},
-        {"Servizio", "Porta", "4"},               {"Servizio", "Settaggio", "9600,E,7,1"},
+        {"Servizio", "Marca", "MELSEC"},
+        {"Servizio", "Modello", "FX"},
+        {"Servizio", "Porta", "4"},
+        {"Servizio", "Settaggio", "9600,E,7,1"},
         {"Porte", "1", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3-if00-port0"},
         {"Porte", "4", "/dev/ttyUSB1"},
-        {"Impianto", "Server", "mqtt.impianto.local"}, {"Impianto", "Porta", "8883"},
-        {"Impianto", "Linea", "linea3"},          {"Impianto", "Utente", "linea3"},
+        {"Impianto", "Server", "mqtt.impianto.local"},
+        {"Impianto", "Porta", "8883"},
+        {"Impianto", "Linea", "linea3"},
+        {"Impianto", "Utente", "linea3"},
         {"Impianto", "FilePassword", "/home/operatore/.config/mqtt-password"},
         {"Impianto", "FileCA", "/etc/ssl/certs/impianto-ca.pem"}};
     store.write(values);
@@ -53,11 +65,10 @@ void shoot(const QString &dir, const char *variant, bool samplerOn)
     FormDevicesHooks hooks;
     hooks.samplerWasOnAtLastLoad = [samplerOn] { return samplerOn; };
     hooks.serialDevices = [] {
-        return QList<SerialDeviceChoice>{
-            {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3-if00-port0"),
-             QStringLiteral("FT232R USB UART, FTDI, S/N A10K3")},
-            {QStringLiteral("/dev/serial/by-id/usb-Prolific_PL2303-if00-port0"),
-             QStringLiteral("USB-Serial Controller, Prolific")}};
+        return QList<SerialDeviceChoice>{{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3-if00-port0"),
+                                          QStringLiteral("FT232R USB UART, FTDI, S/N A10K3")},
+                                         {QStringLiteral("/dev/serial/by-id/usb-Prolific_PL2303-if00-port0"),
+                                          QStringLiteral("USB-Serial Controller, Prolific")}};
     };
     auto *w = new FormDevices(hooks);
     w->setAttribute(Qt::WA_DeleteOnClose);
@@ -68,8 +79,8 @@ void shoot(const QString &dir, const char *variant, bool samplerOn)
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
         QTest::qWait(50);
-        const QString name = QStringLiteral("%1/settings-%2-%3.png").arg(dir, QLatin1String(kTabNames[i]),
-                                                                         QLatin1String(variant));
+        const QString name =
+            QStringLiteral("%1/settings-%2-%3.png").arg(dir, QLatin1String(kTabNames[i]), QLatin1String(variant));
         w->grab().save(name);
         std::printf("%s\n", qPrintable(name));
     }

@@ -115,7 +115,7 @@ class TestFormDevices : public QObject {
             qWarning("settings window not active");
         return w;
     }
-    template <typename T = QLineEdit> T *field(FormDevices *w, const char *name)
+    template<typename T = QLineEdit> T *field(FormDevices *w, const char *name)
     {
         return w->findChild<T *>(QLatin1String(name));
     }
@@ -185,20 +185,37 @@ private slots:
         QVERIFY(!field<QPushButton>(w, "CmdActionCAMP")->isVisible());
         QVERIFY(!field<QCheckBox>(w, "ChkAltezzaMedia")->isChecked());
 
-        const QList<std::pair<const char *, QString>> expected{
-            {"Bilancia/Marca", ""},         {"Bilancia/Modello", ""},         {"Bilancia/Divisore", "1"},
-            {"Bilancia/Porta", "1"},        {"Bilancia/Settaggio", "9600,N,8,1"},
-            {"Contametri/Marca", ""},       {"Contametri/Modello", ""},       {"Contametri/Divisore", "1"},
-            {"Contametri/Porta", "2"},      {"Contametri/Settaggio", "9600,N,8,1"},
-            {"Altezza/Marca", ""},          {"Altezza/Modello", ""},          {"Altezza/Divisore", "1"},
-            {"Altezza/Porta", "3"},         {"Altezza/Settaggio", "9600,N,8,1"},
-            {"Altezza/MisuraMedia", "0"},   {"Altezza/IntervalloDiCampionamento", "0,2"},
-            {"Altezza/DistanzaSensoreArrotolatore", "0"}, {"Altezza/DistanzaOperatoreArrotolatore", "0"},
-            {"Servizio/Marca", ""},         {"Servizio/Modello", ""},         {"Servizio/Divisore", "0"},
-            {"Servizio/Porta", ""},         {"Servizio/Settaggio", ""},
-            {"Impianto/Server", ""},        {"Impianto/Porta", "1883"},       {"Impianto/Linea", ""},
-            {"Impianto/Utente", ""},        {"Impianto/FilePassword", ""},    {"Impianto/FileCA", ""},
-            {"Impianto/Keepalive", "60"}};
+        const QList<std::pair<const char *, QString>> expected{{"Bilancia/Marca", ""},
+                                                               {"Bilancia/Modello", ""},
+                                                               {"Bilancia/Divisore", "1"},
+                                                               {"Bilancia/Porta", "1"},
+                                                               {"Bilancia/Settaggio", "9600,N,8,1"},
+                                                               {"Contametri/Marca", ""},
+                                                               {"Contametri/Modello", ""},
+                                                               {"Contametri/Divisore", "1"},
+                                                               {"Contametri/Porta", "2"},
+                                                               {"Contametri/Settaggio", "9600,N,8,1"},
+                                                               {"Altezza/Marca", ""},
+                                                               {"Altezza/Modello", ""},
+                                                               {"Altezza/Divisore", "1"},
+                                                               {"Altezza/Porta", "3"},
+                                                               {"Altezza/Settaggio", "9600,N,8,1"},
+                                                               {"Altezza/MisuraMedia", "0"},
+                                                               {"Altezza/IntervalloDiCampionamento", "0,2"},
+                                                               {"Altezza/DistanzaSensoreArrotolatore", "0"},
+                                                               {"Altezza/DistanzaOperatoreArrotolatore", "0"},
+                                                               {"Servizio/Marca", ""},
+                                                               {"Servizio/Modello", ""},
+                                                               {"Servizio/Divisore", "0"},
+                                                               {"Servizio/Porta", ""},
+                                                               {"Servizio/Settaggio", ""},
+                                                               {"Impianto/Server", ""},
+                                                               {"Impianto/Porta", "1883"},
+                                                               {"Impianto/Linea", ""},
+                                                               {"Impianto/Utente", ""},
+                                                               {"Impianto/FilePassword", ""},
+                                                               {"Impianto/FileCA", ""},
+                                                               {"Impianto/Keepalive", "60"}};
         QCOMPARE(field(w, "TxtIntervalloDiCampionamento")->text(), QStringLiteral("0,2"));
         QCOMPARE(field(w, "TxtContametriPorta")->text(), QStringLiteral("2"));
         const auto changes = w->changesToSave();

@@ -7,7 +7,7 @@
 #include <exception>
 #include <optional>
 
-template <typename T> T runTask(QCoro::Task<T> task)
+template<typename T> T runTask(QCoro::Task<T> task)
 {
     QEventLoop loop;
     std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;

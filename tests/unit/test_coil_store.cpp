@@ -112,10 +112,11 @@ TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordRecoversLaterAndTellsWhatIt
     junk.close();
     static QStringList warnings;
     warnings.clear();
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type == QtWarningMsg)
-            warnings << text;
-    });
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type == QtWarningMsg)
+                warnings << text;
+        });
     {
         CoilStore foreign(junk.fileName());
         EXPECT_FALSE(foreign.append(recordAt(1000)));

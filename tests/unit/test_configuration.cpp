@@ -1,12 +1,12 @@
 // Loading the configuration from a real settings file into device records
 // bound to port objects (in-memory ports, so no hardware is needed).
-#include "support/MemoryPort.h"
+#include "app/CoilRecorder.h"
 #include "common/AutomationError.h"
+#include "feed/FeedSettings.h"
 #include "line/Conversions.h"
 #include "line/Line.h"
 #include "line/SettingsStore.h"
-#include "app/CoilRecorder.h"
-#include "feed/FeedSettings.h"
+#include "support/MemoryPort.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,12 +108,12 @@ TEST_F(Configuration, ValuesConvertAndBadValuesFallBack)
     set("Bilancia", "Porta", "3");
     set("Bilancia", "Settaggio", "19200,E,7,1");
     set("Bilancia", "Divisore", "0,001");
-    set("Contametri", "Porta", "COM4");  // a name, not a number
-    set("Contametri", "Divisore", "");   // present but empty
-    set("Altezza", "Porta", "-2");       // no port object
+    set("Contametri", "Porta", "COM4"); // a name, not a number
+    set("Contametri", "Divisore", ""); // present but empty
+    set("Altezza", "Porta", "-2"); // no port object
     set("Altezza", "MisuraMedia", "1");
     set("Altezza", "DistanzaSensoreArrotolatore", "12,5");
-    set("Servizio", "Porta", "3");       // shares the scale's port
+    set("Servizio", "Porta", "3"); // shares the scale's port
     set("Servizio", "Settaggio", "junk");
     server.CaricaDispositivi();
 
@@ -147,7 +147,7 @@ void keepWarning(QtMsgType type, const QMessageLogContext &context, const QStrin
 TEST_F(Configuration, WhatCannotBeUsedIsLoggedWithWhatIsUsedInstead)
 {
     set("bilancia", "Marca", "BILANCIAI"); // a section in the wrong case is not read
-    set("Contametri", "modello", "1");     // nor a key
+    set("Contametri", "modello", "1"); // nor a key
     set("Contametri", "Marca", "CTM");
     set("Contametri", "Porta", "3");
     set("Contametri", "Settaggio", "9600,Z,8,1");

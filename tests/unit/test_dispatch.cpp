@@ -9,8 +9,8 @@
 #include "drivers/LineExchange.h"
 #include "drivers/PolledExchanges.h"
 #include "history/CoilStore.h"
-#include "support/MemoryPort.h"
 #include "line/SettingsStore.h"
+#include "support/MemoryPort.h"
 
 #include "RunTask.h"
 #include <QCoro/QCoroTask>
@@ -122,10 +122,16 @@ TEST_F(Dispatch, DriverCalledDirectlyReportsItsError)
 // that answers "?W" with the weight in characters 3 to 8.
 TEST(InstrumentTable, ARowWrittenHereRunsLikeTheTablesOwn)
 {
-    const InstrumentModel madeUp{
-        .operation = "LeggiPeso", .brand = "TEST", .model = "W1", .exchange = &exchanges::request,
-        .request = "?W\r", .replyLength = 10, .fieldStart = 3, .fieldLength = 6, .decimalMark = ',',
-        .parse = parseFixedField};
+    const InstrumentModel madeUp{.operation = "LeggiPeso",
+                                 .brand = "TEST",
+                                 .model = "W1",
+                                 .exchange = &exchanges::request,
+                                 .request = "?W\r",
+                                 .replyLength = 10,
+                                 .fieldStart = 3,
+                                 .fieldLength = 6,
+                                 .decimalMark = ',',
+                                 .parse = parseFixedField};
     auto port = std::make_shared<MemoryPort>();
     port->setPortOpen(true);
     port->onWrite = [&](const QByteArray &) { port->feedLater("W= 12,75\r\n", 1); };

@@ -81,7 +81,11 @@ QByteArray ps11Frame(quint16 weight, int spoil = 0)
 
 TEST_F(LineCounters, CtmCountWithItsCheckCharacter)
 {
-    EXPECT_EQ(ctmReply("00123"), QByteArray("\x02" "00123" "0\r")) << "0x30 is the XOR of the digits";
+    EXPECT_EQ(ctmReply("00123"),
+              QByteArray("\x02"
+                         "00123"
+                         "0\r"))
+        << "0x30 is the XOR of the digits";
     answer({ctmReply("00123")});
     EXPECT_EQ(runTask(LeggiLunghezza_CTM_1(port)), QVariant(123.0));
     EXPECT_EQ(port->written(), "\x02P\r");
@@ -122,7 +126,9 @@ TEST_F(LineCounters, CtmZeroWritesTheCommandAndDoesNotWait)
     auto task = AzzeraLunghezza_CTM_1(port);
     EXPECT_TRUE(task.isReady()) << "returns without letting the event loop run";
     EXPECT_EQ(runTask(std::move(task)), QVariant(0.0));
-    EXPECT_EQ(port->written(), "\x02" "A\r");
+    EXPECT_EQ(port->written(),
+              "\x02"
+              "A\r");
     EXPECT_EQ(port->InBufferCount(), 0);
 }
 
@@ -141,7 +147,8 @@ TEST_F(LineCounters, Ps11CollectionRestartsAtEveryDc1)
     // Weight 0x11D2: the DC1 in its high byte starts a new frame that does
     // not check; the next attempt reads fresh bytes.
     {
-        DriverStream stream(*port, {ps11Frame(0x11d2) + ps11Frame(0x11d2).left(9), ps11Frame(500) + QByteArray(9, 'x')});
+        DriverStream stream(*port,
+                            {ps11Frame(0x11d2) + ps11Frame(0x11d2).left(9), ps11Frame(500) + QByteArray(9, 'x')});
         EXPECT_EQ(runTask(LeggiPeso_CTM_PS11(port)), QVariant(500.0));
         EXPECT_EQ(stream.delivered(), 2);
     }
@@ -167,8 +174,9 @@ TEST_F(LineCounters, Ps11FrameCutShortIsNotCompletedByAnOlderFrame)
     // frame for 0x04D2: with the old tail they would check, but the bytes
     // 4..11 never arrived in this frame, so it is rejected.
     QByteArray stale("\x11\x01\x00\x00\xd2\x00\x00\x00\x00\x00\x00\xc6", 12);
-    DriverStream stream(*port, {stale + QByteArray(9, 'x'), QByteArray(17, 'x') + QByteArray("\x11\x01\x00\x04", 4),
-                                ps11Frame(257) + QByteArray(9, 'x')});
+    DriverStream stream(*port,
+                        {stale + QByteArray(9, 'x'), QByteArray(17, 'x') + QByteArray("\x11\x01\x00\x04", 4),
+                         ps11Frame(257) + QByteArray(9, 'x')});
     EXPECT_EQ(runTask(LeggiPeso_CTM_PS11(port)), QVariant(257.0));
 }
 

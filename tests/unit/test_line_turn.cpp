@@ -36,8 +36,7 @@ QCoro::Task<> all(std::vector<QCoro::Task<>> tasks)
     for (auto &task : tasks) {
         try {
             co_await task;
-        } catch (const AutomationError &) {
-        }
+        } catch (const AutomationError &) {}
     }
 }
 

@@ -21,9 +21,15 @@ TEST(MelsecFrame, CommandFramesAndTheirChecksums)
     EXPECT_EQ(melsecCommandFrame("2"), QByteArray::fromHex("023730363038033038"));
     EXPECT_EQ(melsecCommandFrame("3"), QByteArray::fromHex("023730353038033037"));
     // Checksums are two upper-case digits, a leading zero included.
-    EXPECT_EQ(melsecFrame(""), QByteArray("\x02\x03" "03"));
-    EXPECT_EQ(melsecFrame("\x07"), QByteArray("\x02\x07\x03" "0A"));
-    EXPECT_EQ(melsecFrame("\xFF\xFF"), QByteArray("\x02\xFF\xFF\x03" "01"));
+    EXPECT_EQ(melsecFrame(""),
+              QByteArray("\x02\x03"
+                         "03"));
+    EXPECT_EQ(melsecFrame("\x07"),
+              QByteArray("\x02\x07\x03"
+                         "0A"));
+    EXPECT_EQ(melsecFrame("\xFF\xFF"),
+              QByteArray("\x02\xFF\xFF\x03"
+                         "01"));
 }
 
 TEST(MelsecFrame, OnlyTheExactTextsSelectAFrame)
@@ -56,4 +62,3 @@ TEST(MelsecDriver, NoAnswerToTheEnquiryEndsWithoutASecondWait)
     loop.exec();
     EXPECT_EQ(port->InBufferCount(), 1);
 }
-

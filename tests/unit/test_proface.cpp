@@ -22,4 +22,3 @@ TEST(ProfaceFrame, ReadingIsBytesSixAndSevenUnsigned)
         EXPECT_EQ(e.number(), 5);
     }
 }
-

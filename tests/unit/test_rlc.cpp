@@ -75,9 +75,17 @@ TEST(RlcFrame, ChecksumDigits)
 TEST(RlcFrame, ReadingIsRoundedHalfToEven)
 {
     const std::pair<quint32, double> cases[] = {
-        {0, 1}, {1, 1}, {5, 1}, {6, 2}, {10, 2}, {16, 2}, {26, 4}, {36, 4}, {1234, 124},
-        {0x8000, 3278},                    // large fields stay positive
-        {0x7FFFFFF6u, 214748365},          // the largest h + 9 that fits
+        {0, 1},
+        {1, 1},
+        {5, 1},
+        {6, 2},
+        {10, 2},
+        {16, 2},
+        {26, 4},
+        {36, 4},
+        {1234, 124},
+        {0x8000, 3278}, // large fields stay positive
+        {0x7FFFFFF6u, 214748365}, // the largest h + 9 that fits
     };
     for (const auto &[h, expected] : cases)
         EXPECT_EQ(rlcReading(h), expected) << h;
@@ -129,4 +137,3 @@ TEST(RlcDriver, RetriesWhileTheChecksumIsWrongThenReads)
     EXPECT_EQ(rig.port->InBufferCount(), 0) << "what followed the reply is discarded";
     EXPECT_EQ(rig.port->InputMode(), PortControl::Text);
 }
-

@@ -1,13 +1,13 @@
 // The port object: line settings, what it refuses, its input buffer, and a
 // real serial device (a pty) carrying DC1/DC3 as data; a device's by-id name.
-#include "common/AutomationError.h"
-#include "serial/LineSettings.h"
-#include "support/MemoryPort.h"
-#include "serial/PortReference.h"
 #include "RunTask.h"
+#include "common/AutomationError.h"
 #include "drivers/Exchanges.h"
+#include "serial/LineSettings.h"
+#include "serial/PortReference.h"
 #include "serial/SerialPort.h"
 #include "serial/StableDeviceName.h"
+#include "support/MemoryPort.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -25,8 +25,7 @@ using namespace quorvex;
 
 TEST(LineSettings, AcceptsEveryValidForm)
 {
-    for (const char *text : {"9600,N,8,1", "110,E,7,2", "256000,O,5,1.5", "1200,M,6,1", "19200,S,8,2",
-                             "9600,n,8,1"}) {
+    for (const char *text : {"9600,N,8,1", "110,E,7,2", "256000,O,5,1.5", "1200,M,6,1", "19200,S,8,2", "9600,n,8,1"}) {
         const auto s = LineSettings::parse(QLatin1String(text));
         ASSERT_TRUE(s) << text;
     }

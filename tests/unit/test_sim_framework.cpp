@@ -16,8 +16,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class Echo : public sim::Instrument
-{
+class Echo : public sim::Instrument {
 public:
     Echo() : Instrument("echo") {}
     std::atomic<int> ticks{0};
@@ -30,8 +29,7 @@ protected:
 };
 
 // Misbehaving hooks: throws on 't', stops itself on 'q', otherwise echoes.
-class Fragile : public sim::Instrument
-{
+class Fragile : public sim::Instrument {
 public:
     Fragile() : Instrument("fragile") {}
 
@@ -60,8 +58,7 @@ double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace

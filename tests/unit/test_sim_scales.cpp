@@ -13,9 +13,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template<class Scale>
-struct Rig
-{
+template<class Scale> struct Rig {
     sim::Handle<Scale> scale = sim::launch<Scale>();
     sim::LineClient client{scale->slavePath()};
 

@@ -46,8 +46,8 @@ TEST(Campioni, HeightAtTheObservationPoint)
 {
     const Campioni c = firstBuffer();
     EXPECT_DOUBLE_EQ(c.altezzaAlPuntoDiOsservazione(9, {1, 3, 3.5}), 7.5); // p = 12.5, with the next
-    EXPECT_DOUBLE_EQ(c.altezzaAlPuntoDiOsservazione(9, {1, 3, 3.2}), 7);   // p = 12.2, alone
-    EXPECT_DOUBLE_EQ(c.altezzaAlPuntoDiOsservazione(9, {1, 3, 3.25}), 7);  // exactly W/4 away: alone
+    EXPECT_DOUBLE_EQ(c.altezzaAlPuntoDiOsservazione(9, {1, 3, 3.2}), 7); // p = 12.2, alone
+    EXPECT_DOUBLE_EQ(c.altezzaAlPuntoDiOsservazione(9, {1, 3, 3.25}), 7); // exactly W/4 away: alone
     Campioni gap;
     for (auto [p, h] : {std::pair{10.0, 5.0}, {11.0, 6.0}, {15.0, 7.0}, {16.0, 8.0}})
         gap.append({p, h});

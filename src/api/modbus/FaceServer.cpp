@@ -47,8 +47,7 @@ QModbusResponse FaceServer::processRequest(const QModbusPdu &request)
         if (refresh)
             refresh();
         return QModbusTcpServer::processRequest(request);
-    case QModbusPdu::ReadCoils:
-        return QModbusTcpServer::processRequest(request);
+    case QModbusPdu::ReadCoils: return QModbusTcpServer::processRequest(request);
     case QModbusPdu::WriteSingleCoil: {
         if (!coilWritable)
             return refused(request, QModbusExceptionResponse::IllegalFunction);
@@ -63,8 +62,7 @@ QModbusResponse FaceServer::processRequest(const QModbusPdu &request)
         // OFF does nothing; ON is the face's (zeroesLength) and never gets here.
         return QModbusResponse(request.functionCode(), request.data());
     }
-    default:
-        return refused(request, QModbusExceptionResponse::IllegalFunction);
+    default: return refused(request, QModbusExceptionResponse::IllegalFunction);
     }
 }
 

@@ -57,8 +57,8 @@ ModbusFaceSettings readModbusFaceSettings(const SettingsStore &store)
             s.port = *port;
         else
             qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=%3 %4: the Modbus TCP face is off")
-                                                  .arg(QLatin1String(ModbusTCP), QLatin1String(Porta), quotedForLog(*porta),
-                                                       wholeNumberProblem(1, 65535));
+                                                 .arg(QLatin1String(ModbusTCP), QLatin1String(Porta),
+                                                      quotedForLog(*porta), wholeNumberProblem(1, 65535));
     }
     QString address = s.address.toString();
     const auto addressText = [](const QString &text) -> std::optional<QString> {
@@ -74,8 +74,9 @@ ModbusFaceSettings readModbusFaceSettings(const SettingsStore &store)
         if (const std::optional<QHostAddress> address = hostAddress(part))
             s.clients << *address;
         else if (!part.trimmed().isEmpty())
-            qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2: %3 is not an IP address and allows nobody")
-                                                  .arg(QLatin1String(ModbusTCP), QLatin1String(Client), quotedForLog(part));
+            qCWarning(lcConfig).noquote()
+                << QStringLiteral("[%1] %2: %3 is not an IP address and allows nobody")
+                       .arg(QLatin1String(ModbusTCP), QLatin1String(Client), quotedForLog(part));
     }
     // A list of nothing but bad addresses allows nobody rather than everybody.
     if (s.clients.isEmpty() && !clients.trimmed().isEmpty())
@@ -86,7 +87,8 @@ ModbusFaceSettings readModbusFaceSettings(const SettingsStore &store)
                                           .arg(QLatin1String(ModbusTCP), s.address.toString())
                                           .arg(s.port)
                                           .arg(s.unit)
-                                          .arg(s.writable ? QStringLiteral("coil 0 writable") : QStringLiteral("read only"));
+                                          .arg(s.writable ? QStringLiteral("coil 0 writable")
+                                                          : QStringLiteral("read only"));
     return s;
 }
 

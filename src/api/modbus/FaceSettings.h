@@ -9,12 +9,12 @@ namespace quorvex {
 class SettingsStore;
 
 struct ModbusFaceSettings {
-    int port = 0;                     // 0: the face is off
+    int port = 0; // 0: the face is off
     QHostAddress address{QHostAddress::LocalHost};
     int unit = 1;
-    QList<QHostAddress> clients;      // empty: any address may connect
-    int intervalMs = 200;             // 0: only mirror what others read
-    bool writable = false;            // coil 0 zeroes the length
+    QList<QHostAddress> clients; // empty: any address may connect
+    int intervalMs = 200; // 0: only mirror what others read
+    bool writable = false; // coil 0 zeroes the length
 
     bool enabled() const { return port > 0; }
     // Whether a peer at this address may connect.

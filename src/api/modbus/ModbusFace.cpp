@@ -55,7 +55,7 @@ private:
 } // namespace
 
 ModbusFace::ModbusFace(Line &line, CoilStore &coils, const GlobalServices *services, QObject *parent)
-    : QObject(parent), m_line(line), m_coils(coils), m_services(services)
+        : QObject(parent), m_line(line), m_coils(coils), m_services(services)
 {
     m_clock.start();
     m_retry.setSingleShot(true);
@@ -109,7 +109,8 @@ void ModbusFace::listen()
     }
     const QString problem = m_server->errorString();
     if (m_problem.isEmpty())
-        qCWarning(lcModbus).noquote() << QStringLiteral("Modbus TCP face cannot listen on %1: %2; trying again every %3 s")
+        qCWarning(lcModbus).noquote() << QStringLiteral(
+                                             "Modbus TCP face cannot listen on %1: %2; trying again every %3 s")
                                              .arg(where, problem)
                                              .arg(kRetryMs / 1000);
     m_problem = problem.isEmpty() ? QStringLiteral("cannot listen") : problem;
@@ -181,8 +182,8 @@ void ModbusFace::readFrames(Connection &c)
         if (frame.status == modbus::MbapFrame::Status::Incomplete)
             break;
         if (frame.status == modbus::MbapFrame::Status::NotModbusTcp) {
-            qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 sent a frame that is not Modbus TCP: closed")
-                                              .arg(c.peer);
+            qCInfo(lcModbus).noquote()
+                << QStringLiteral("Modbus TCP client %1 sent a frame that is not Modbus TCP: closed").arg(c.peer);
             c.socket->abort(); // drops c
             return;
         }
@@ -200,8 +201,8 @@ void ModbusFace::readFrames(Connection &c)
         send(c, frame.transaction, frame.unit, m_server->answer(frame.request));
     }
     if (c.buffer.size() > kMaxBuffered) {
-        qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 sent more than it waits for: closed")
-                                          .arg(c.peer);
+        qCInfo(lcModbus).noquote()
+            << QStringLiteral("Modbus TCP client %1 sent more than it waits for: closed").arg(c.peer);
         c.socket->abort();
     }
 }
@@ -320,8 +321,8 @@ void ModbusFace::refreshImage()
             const Device &device = m_line.device(role);
             const qint64 last = m_lastValidMs[size_t(role)];
             state = (m_valid[size_t(role)] ? modbus::ReadingValid : 0)
-                    | (device.port && device.port->PortOpen() ? modbus::PortOpen : 0)
-                    | (last < 0 || now - last > staleAfter ? modbus::ReadingStale : 0);
+                | (device.port && device.port->PortOpen() ? modbus::PortOpen : 0)
+                | (last < 0 || now - last > staleAfter ? modbus::ReadingStale : 0);
             if (last >= 0)
                 age = double(std::min<qint64>((now - last) / 100, 65535));
         }
@@ -352,7 +353,7 @@ QVariantMap ModbusFace::status() const
             clients << connection.peer;
     }
     const QString state = !m_settings.enabled() ? QStringLiteral("off")
-                          : m_server            ? QStringLiteral("listening")
+        : m_server                              ? QStringLiteral("listening")
                                                 : QStringLiteral("failed");
     return {
         {QStringLiteral("state"), state},

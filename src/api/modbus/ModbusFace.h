@@ -62,7 +62,7 @@ private:
         QPointer<QTcpSocket> socket;
         QString peer; // "address:port", as it connected
         QByteArray buffer;
-        quint64 serial = 0;   // tells a connection from a later one at the same address
+        quint64 serial = 0; // tells a connection from a later one at the same address
         bool zeroing = false; // a coil 0 write is running: later requests wait
     };
     static constexpr int kOwnReads = 4; // LeggiPeso, LeggiTara, LeggiLunghezza, LeggiAltezza
@@ -92,7 +92,7 @@ private:
     std::map<QTcpSocket *, Connection> m_connections;
     QString m_problem;
     QTimer m_retry; // a listener that failed tries again
-    QTimer m_poll;  // the face's own reads, while a client is connected
+    QTimer m_poll; // the face's own reads, while a client is connected
     QElapsedTimer m_clock;
 
     modbus::ImageValues m_values{};

@@ -49,12 +49,9 @@ quint32 clampedWhole(double value, double high)
 const char *typeName(WireType type)
 {
     switch (type) {
-    case WireType::Float32:
-        return "FLOAT32";
-    case WireType::Uint16:
-        return "UINT16";
-    case WireType::Uint32:
-        return "UINT32";
+    case WireType::Float32: return "FLOAT32";
+    case WireType::Uint16: return "UINT16";
+    case WireType::Uint32: return "UINT32";
     }
     return "";
 }
@@ -68,15 +65,9 @@ QList<quint16> encodeImage(const ImageValues &values)
         const double value = values[size_t(f.field)];
         quint32 bits = 0;
         switch (f.type) {
-        case WireType::Float32:
-            bits = std::bit_cast<quint32>(float(value));
-            break;
-        case WireType::Uint16:
-            words[f.address] = quint16(clampedWhole(value, 65535));
-            continue;
-        case WireType::Uint32:
-            bits = clampedWhole(value, 4294967295.0);
-            break;
+        case WireType::Float32: bits = std::bit_cast<quint32>(float(value)); break;
+        case WireType::Uint16: words[f.address] = quint16(clampedWhole(value, 65535)); continue;
+        case WireType::Uint32: bits = clampedWhole(value, 4294967295.0); break;
         }
         words[f.address] = quint16(bits >> 16);
         words[f.address + 1] = quint16(bits & 0xffff);
@@ -114,8 +105,8 @@ QString registerMapPage()
            "|---|---|---|---|\n";
     for (const RegisterField &f : kRegisterMap) {
         const int words = wordCount(f.type);
-        const QString address = words == 1 ? QString::number(f.address)
-                                           : QStringLiteral("%1–%2").arg(f.address).arg(f.address + words - 1);
+        const QString address =
+            words == 1 ? QString::number(f.address) : QStringLiteral("%1–%2").arg(f.address).arg(f.address + words - 1);
         out << "| " << address << " | " << QString::fromUtf8(f.name) << " | " << typeName(f.type) << " | "
             << QString::fromUtf8(f.meaning) << " |\n";
     }
@@ -123,7 +114,9 @@ QString registerMapPage()
            "valid reading is older than 5 × `Intervallo` (5 s with `Intervallo=0`) or there is none.\n"
            "A role that is not configured reads 0 in every field.\n\n"
            "## Errors and writes\n\n"
-           "- An address outside 0–" << registerCount() - 1 << ": exception 2 (illegal data address); more than\n"
+           "- An address outside 0–"
+        << registerCount() - 1
+        << ": exception 2 (illegal data address); more than\n"
            "  125 registers at once: exception 3.\n"
            "- Writing a register (functions 6, 16, 23): exception 1 (illegal function); nothing changes.\n"
            "- Coil 0 (function 5, value ON, 0xFF00): `AzzeraLunghezza`, only with `Scrittura=1`, otherwise\n"

@@ -5,9 +5,9 @@
 // (function 4) and the holding registers (function 3); 32-bit values are
 // sent high word first.
 #include <QList>
-#include <array>
 #include <QString>
 #include <QtGlobal>
+#include <array>
 
 namespace quorvex::modbus {
 
@@ -36,7 +36,7 @@ struct RegisterField {
     quint16 address;
     WireType type;
     Field field;
-    const char *name;    // as the page names it
+    const char *name; // as the page names it
     const char *meaning; // one line for the page
 };
 
@@ -51,7 +51,7 @@ int wordCount(WireType type);
 // The state word of a role.
 enum StateBit : quint16 {
     ReadingValid = 1 << 0, // the last reading gave a value
-    PortOpen = 1 << 1,     // the role's port is open
+    PortOpen = 1 << 1, // the role's port is open
     ReadingStale = 1 << 2, // the last valid reading is older than 5 x Intervallo (5 s without one)
 };
 

@@ -18,7 +18,8 @@ QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &, const QSt
         qCWarning(lcDriver).noquote() << QStringLiteral("ScriviServizio: the MELSEC service command knows the"
                                                         " parameters \"1\", \"2\" and \"3\", not %1: no command sent")
                                              .arg(quotedForLog(parametri));
-        line.fail(QStringLiteral("unknown service parameter %1 (accepted: \"1\", \"2\", \"3\")").arg(quotedForLog(parametri)));
+        line.fail(QStringLiteral("unknown service parameter %1 (accepted: \"1\", \"2\", \"3\")")
+                      .arg(quotedForLog(parametri)));
     }
     line.discard();
     line.send(QByteArrayView(&kMelsecEnq, 1));

@@ -9,7 +9,7 @@
 namespace quorvex {
 
 constexpr char kPs11Start = 0x11; // DC1, also the first byte of a frame
-constexpr char kPs11Stop = 0x13;  // DC3
+constexpr char kPs11Stop = 0x13; // DC3
 constexpr int kPs11FrameLength = 12;
 
 // Positions 0..12; a frame fills 0..11.

@@ -9,8 +9,8 @@ namespace quorvex {
 
 namespace {
 
-constexpr qsizetype kBlockLength = 18;     // length, weight, two status characters
-constexpr qsizetype kChecksumOffset = 18;  // after the block
+constexpr qsizetype kBlockLength = 18; // length, weight, two status characters
+constexpr qsizetype kChecksumOffset = 18; // after the block
 constexpr qsizetype kFieldDigits = 8;
 
 std::optional<quint32> hexValue(QByteArrayView digits)

@@ -61,8 +61,7 @@ std::optional<double> probeReading(const InstrumentModel &recipe, QByteArrayView
         if (field.size() >= fieldEnd(recipe)) {
             try {
                 return parseStreamField(field, recipe);
-            } catch (const AutomationError &) {
-            }
+            } catch (const AutomationError &) {}
         }
         from += at - 1;
     }

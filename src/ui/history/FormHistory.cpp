@@ -13,8 +13,8 @@
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimeZone>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 
 namespace quorvex {
@@ -25,8 +25,7 @@ namespace {
 // samples is not worth redrawing at the sampler's 20 ticks a second.
 constexpr int kLiveRefreshMs = 1000;
 
-template <typename W>
-W *named(W *widget, const char *objectName, const QString &accessibleName)
+template<typename W> W *named(W *widget, const char *objectName, const QString &accessibleName)
 {
     widget->setObjectName(QLatin1String(objectName));
     widget->setAccessibleName(accessibleName);
@@ -60,7 +59,7 @@ QTableWidgetItem *cell(const QString &text, qint64 id = 0)
 } // namespace
 
 FormHistory::FormHistory(CoilStore &store, Sampler *sampler, QWidget *parent)
-    : QWidget(parent), m_store(store), m_sampler(sampler)
+        : QWidget(parent), m_store(store), m_sampler(sampler)
 {
     named(this, "FormHistory", QStringLiteral("Storico bobine"));
     setWindowTitle(QStringLiteral("Storico bobine"));

@@ -25,8 +25,9 @@ struct ShownRole {
     const char *title;
     const char *valueName;
 };
-constexpr ShownRole kShownRoles[kReadingRoleCount] = {
-    {Role::Contametri, "Contametri", "Lunghezza"}, {Role::Altezza, "Altezza", "Altezza"}, {Role::Bilancia, "Peso", "Peso"}};
+constexpr ShownRole kShownRoles[kReadingRoleCount] = {{Role::Contametri, "Contametri", "Lunghezza"},
+                                                      {Role::Altezza, "Altezza", "Altezza"},
+                                                      {Role::Bilancia, "Peso", "Peso"}};
 
 // Design geometry, in twips.
 struct Design {
@@ -36,7 +37,7 @@ constexpr int kClientWidth = 7395;
 constexpr int kClientHeight = 4530;
 constexpr Design kList{60, 60, 3795, 2040};
 constexpr Design kLbls[6] = {
-    {180, 180, 960, 195},  {180, 480, 1335, 540},  {180, 1680, 615, 195},
+    {180, 180, 960, 195},   {180, 480, 1335, 540}, {180, 1680, 615, 195},
     {180, 1980, 1335, 540}, {180, 3120, 405, 195}, {180, 3420, 1335, 540},
 };
 constexpr Design kValues[3] = {{1620, 240, 5580, 1245}, {1620, 1680, 5580, 1245}, {1620, 3120, 5580, 1245}};
@@ -46,8 +47,7 @@ QRect pixels(const Design &d)
     return QRect(toPixels(d.left), toPixels(d.top), toPixels(d.width), toPixels(d.height));
 }
 
-QFont fontOf(const QStringList &families, double points, bool bold = false,
-             QFont::StyleHint hint = QFont::SansSerif)
+QFont fontOf(const QStringList &families, double points, bool bold = false, QFont::StyleHint hint = QFont::SansSerif)
 {
     QFont f;
     f.setFamilies(families);
@@ -92,8 +92,7 @@ FormSamples::FormSamples(Sampler &sampler, QWidget *parent) : QWidget(parent, Qt
     applyResizeRules();
 
     connect(&m_sampler, &Sampler::lengthRead, this, [this](double L) { m_lblLunghezza->setText(valueText(L)); });
-    connect(&m_sampler, &Sampler::sampleRecorded, this,
-            [this](double h) { m_lblAltezza->setText(valueText(h)); });
+    connect(&m_sampler, &Sampler::sampleRecorded, this, [this](double h) { m_lblAltezza->setText(valueText(h)); });
     connect(&m_sampler, &Sampler::tickFinished, this,
             [this](int count) { setWindowTitle(QStringLiteral("%1 (%2)").arg(kCaptionPrefix).arg(count)); });
     // The end of the process is the window's unload: its placement is saved
@@ -159,8 +158,8 @@ void FormSamples::buildSampleList()
     m_lstSamples = new QListWidget(this);
     m_lstSamples->setObjectName(QStringLiteral("LstSamples"));
     m_lstSamples->setAccessibleName(QStringLiteral("Campioni"));
-    m_lstSamples->setFont(fontOf({QStringLiteral("Courier New"), QStringLiteral("DejaVu Sans Mono")}, 12, false,
-                                 QFont::Monospace));
+    m_lstSamples->setFont(
+        fontOf({QStringLiteral("Courier New"), QStringLiteral("DejaVu Sans Mono")}, 12, false, QFont::Monospace));
     m_lstSamples->setGeometry(pixels(kList));
     m_lstSamples->hide();
     m_lstSamples->installEventFilter(this);

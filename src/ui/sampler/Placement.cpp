@@ -92,8 +92,9 @@ void RipristinaPosizione(QWidget &w, const SettingsStore &store)
             return *state;
         return std::nullopt;
     };
-    if (const auto state = readSetting(store, group.constData(), settings::WindowState, knownState,
-                                       wholeNumberProblem(NormalWindow, MaximizedWindow), QStringLiteral("it is not applied")))
+    if (const auto state =
+            readSetting(store, group.constData(), settings::WindowState, knownState,
+                        wholeNumberProblem(NormalWindow, MaximizedWindow), QStringLiteral("it is not applied")))
         applyWindowState(w, *state);
 }
 
@@ -107,8 +108,8 @@ void SalvaPosizione(QWidget &w, SettingsStore &store)
     const QRect client = w.isMinimized() || w.isMaximized() ? w.normalGeometry() : w.geometry();
     const QRect frame = w.frameGeometry();
     const QRect current = w.geometry();
-    const QMargins margins(current.left() - frame.left(), current.top() - frame.top(),
-                           frame.right() - current.right(), frame.bottom() - current.bottom());
+    const QMargins margins(current.left() - frame.left(), current.top() - frame.top(), frame.right() - current.right(),
+                           frame.bottom() - current.bottom());
     const QRect outer = (client.isValid() ? client : current).marginsAdded(margins);
     applyWindowState(w, NormalWindow);
 

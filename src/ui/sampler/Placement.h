@@ -22,7 +22,7 @@ void RipristinaPosizione(QWidget &window, const SettingsStore &store);
 void SalvaPosizione(QWidget &window, SettingsStore &store);
 
 // The larger of a and b; b when they are equal.
-template <typename T> T Massimo(T a, T b)
+template<typename T> T Massimo(T a, T b)
 {
     return a > b ? a : b;
 }

@@ -37,13 +37,12 @@ QString fieldHint(SettingKind kind, const QString &text)
         if (LineSettings::parse(text))
             return QString();
         return (text.trimmed().isEmpty() ? QStringLiteral("vuoto") : QStringLiteral("settaggio non valido"))
-               + QStringLiteral(": la porta resta com'è");
+            + QStringLiteral(": la porta resta com'è");
     case SettingKind::Text:
     case SettingKind::WholeNumber:
     case SettingKind::Boolean:
     case SettingKind::Twips:
-    case SettingKind::Fixed:
-        break;
+    case SettingKind::Fixed: break;
     }
     return QString();
 }

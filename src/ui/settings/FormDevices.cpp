@@ -7,8 +7,8 @@
 #include "ui/settings/FieldHints.h"
 #include "ui/settings/PortsPage.h"
 
-#include <QCheckBox>
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QCompleter>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -31,7 +31,8 @@ QStringList knownNames(const char *group, bool models, const QString &brand = QS
     QStringList names;
     const std::optional<Role> role = roleOfGroup(QLatin1String(group));
     for (const ModelRow *row : knownModels()) {
-        if (!role || !modelServes(*row, *role) || (models && !brand.isEmpty() && row->brand.compare(brand.trimmed(), Qt::CaseInsensitive) != 0))
+        if (!role || !modelServes(*row, *role)
+            || (models && !brand.isEmpty() && row->brand.compare(brand.trimmed(), Qt::CaseInsensitive) != 0))
             continue;
         const QString name = models ? row->model : row->brand;
         if (!names.contains(name))
@@ -55,8 +56,9 @@ constexpr ActionButton kActions[] = {{"OK", "OK", 4260}, {"Annulla", "CANCEL", 3
 } // namespace
 
 FormDevices::FormDevices(FormDevicesHooks hooks, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      m_hooks(std::move(hooks))
+        : QDialog(parent,
+                  Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+          m_hooks(std::move(hooks))
 {
     setObjectName(QStringLiteral("FormDevices"));
     setWindowTitle(QStringLiteral("Dispositivi esterni"));
@@ -233,7 +235,8 @@ void FormDevices::updatePortsTab()
     QList<std::pair<QString, QString>> rolePorts;
     for (const SettingRow &row : settingsSchema()) {
         if (row.kind == SettingKind::PortNumber && row.field.tab)
-            rolePorts.append({QString::fromUtf8(row.field.tab), m_edits.value(QLatin1String(row.field.objectName))->text()});
+            rolePorts.append(
+                {QString::fromUtf8(row.field.tab), m_edits.value(QLatin1String(row.field.objectName))->text()});
     }
     m_ports->setRolePorts(rolePorts);
 }
@@ -328,8 +331,8 @@ void FormDevices::reportLoadWarnings(const QStringList &warnings)
                                 QMessageBox::Ok, parentWidget());
     box->setObjectName(QStringLiteral("LoadWarningsMessage"));
     box->setAccessibleName(QStringLiteral("Avvisi del caricamento"));
-    box->setInformativeText(QStringLiteral("File: %1\n\n%2").arg(SettingsStore().fileName(),
-                                                                 warnings.join(QLatin1Char('\n'))));
+    box->setInformativeText(
+        QStringLiteral("File: %1\n\n%2").arg(SettingsStore().fileName(), warnings.join(QLatin1Char('\n'))));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
 }

@@ -57,10 +57,10 @@ private:
     PortsPage *m_ports = nullptr;
     QHash<QString, QLineEdit *> m_edits; // by object name
     QHash<QString, QLineEdit *> m_brandEdits; // by settings group
-    QList<QWidget *> m_fieldOrder;       // controls top to bottom, tab by tab
+    QList<QWidget *> m_fieldOrder; // controls top to bottom, tab by tab
     QList<std::function<void()>> m_refreshHints;
     QCheckBox *m_media = nullptr;
-    QList<QPushButton *> m_cmdAction;    // by index: OK, Annulla, Campioni
+    QList<QPushButton *> m_cmdAction; // by index: OK, Annulla, Campioni
     // Loaded, the window keeps the process alive.
     KeepAliveToken m_loaded = KeepAliveToken::take();
 };

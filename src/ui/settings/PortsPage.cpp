@@ -17,7 +17,7 @@
 namespace quorvex {
 
 PortsPage::PortsPage(QList<SerialDeviceChoice> devices, QWidget *parent)
-    : QWidget(parent), m_devices(std::move(devices))
+        : QWidget(parent), m_devices(std::move(devices))
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(6, 6, 6, 6);
@@ -97,10 +97,11 @@ PortsPage::Row PortsPage::makeRow(int number)
     row.about->setFont(small);
     row.about->setIndent(2);
     describe(row.box, row.about);
-    connect(row.box, &QComboBox::editTextChanged, this, [this, number, box = row.box, about = row.about](const QString &text) {
-        m_typed[number] = text;
-        describe(box, about);
-    });
+    connect(row.box, &QComboBox::editTextChanged, this,
+            [this, number, box = row.box, about = row.about](const QString &text) {
+                m_typed[number] = text;
+                describe(box, about);
+            });
     return row;
 }
 
@@ -145,7 +146,8 @@ void PortsPage::describe(QComboBox *box, QLabel *about) const
             text = d.description.isEmpty() ? QStringLiteral("dispositivo presente") : d.description;
     }
     if (text.isEmpty())
-        text = QFileInfo::exists(shown) ? QStringLiteral("dispositivo presente") : QStringLiteral("dispositivo non presente ora");
+        text = QFileInfo::exists(shown) ? QStringLiteral("dispositivo presente")
+                                        : QStringLiteral("dispositivo non presente ora");
     if (path.isEmpty())
         text = QStringLiteral("predefinito, ") + text;
     about->setText(text);

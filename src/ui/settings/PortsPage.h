@@ -44,11 +44,11 @@ private:
     void describe(QComboBox *box, QLabel *about) const;
 
     QList<SerialDeviceChoice> m_devices;
-    QMap<int, QString> m_typed;                 // what each number's box holds, kept when its row goes
+    QMap<int, QString> m_typed; // what each number's box holds, kept when its row goes
     QMap<int, std::optional<QString>> m_stored; // what the store held when first listed
-    QMap<int, Row> m_rows;                      // by port number
+    QMap<int, Row> m_rows; // by port number
     QGridLayout *m_grid = nullptr;
-    QLabel *m_none = nullptr;                   // shown when no role has a port number
+    QLabel *m_none = nullptr; // shown when no role has a port number
 };
 
 } // namespace quorvex

@@ -6,7 +6,7 @@
 namespace quorvex {
 
 struct SerialDeviceChoice {
-    QString path;        // stable /dev/serial/by-id path where there is one (those come first)
+    QString path; // stable /dev/serial/by-id path where there is one (those come first)
     QString description; // adapter, maker and serial number, as known
 };
 
