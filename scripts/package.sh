@@ -27,7 +27,7 @@ deb="${debs[0]}"
 dpkg-deb -x "$deb" "$root"
 echo "package: $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
 
-for file in usr/bin/quorvexd usr/bin/quorvex usr/bin/quorvex-sim \
+for file in usr/bin/quorvexd usr/bin/quorvex usr/bin/quorvex-sim usr/libexec/quorvex/quorvex-models \
     usr/share/dbus-1/services/com.velkaro.Quorvex.service \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Global.xml \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Diagnostics.xml \

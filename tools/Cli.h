@@ -89,9 +89,6 @@ QString formatValue(const QVariant &value);
 // The --list output: one line per operation.
 QString listOperations();
 
-// The `models` output: the known instrument models, built-in then defined.
-QString listModels();
-
 QString usageText();
 
 // The closest operation name to a mistyped one, or an empty string.

@@ -1,12 +1,14 @@
 #include "ModelsPage.h"
 
 #include "drivers/ExchangeKind.h"
+#include "drivers/InstrumentDefinitions.h"
 #include "drivers/InstrumentModel.h"
 #include "drivers/Roles.h"
 #include "drivers/line/RlcControllerFrame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
 
 #include <QStringList>
+#include <algorithm>
 
 namespace quorvex::cli {
 
@@ -153,6 +155,34 @@ QString modelsManPage()
         }
     }
     out += QStringLiteral(".SH SEE ALSO\n.BR quorvex (1),\n.BR quorvexd (1),\n.BR quorvex\\-sim (1)\n");
+    return out;
+}
+
+QString listModels()
+{
+    const std::vector<const ModelRow *> rows = knownModels();
+    qsizetype brand = 5, model = 5, source = 6, ops = 10;
+    for (const ModelRow *row : rows) {
+        brand = std::max(brand, row->brand.size());
+        model = std::max(model, row->model.size());
+        source = std::max(source, (row->source.isEmpty() ? QStringLiteral("built-in") : row->source).size());
+        ops = std::max(ops, row->operationNames().join(QLatin1Char(',')).size());
+    }
+    const auto line = [&](const QString &b, const QString &m, const QString &s, const QString &o, const QString &t) {
+        return QStringLiteral("%1  %2  %3  %4  %5")
+                   .arg(b, -int(brand))
+                   .arg(m, -int(model))
+                   .arg(s, -int(source))
+                   .arg(o, -int(ops))
+                   .arg(t)
+                   .trimmed()
+            + QLatin1Char('\n');
+    };
+    QString out = line(QStringLiteral("BRAND"), QStringLiteral("MODEL"), QStringLiteral("SOURCE"),
+                       QStringLiteral("OPERATIONS"), QStringLiteral("SETTINGS"));
+    for (const ModelRow *row : rows)
+        out += line(row->brand, row->model, row->source.isEmpty() ? QStringLiteral("built-in") : row->source,
+                    row->operationNames().join(QLatin1Char(',')), row->settings);
     return out;
 }
 

@@ -4,7 +4,7 @@
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
 #include "common/Capture.h"
-#include "ui/settings/SerialDevices.h"
+#include "serial/SerialDevices.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>

@@ -4,7 +4,7 @@
 
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
-#include "drivers/ProbeModels.h"
+#include "drivers/Roles.h"
 #include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
 #include "serial/StableDeviceName.h"

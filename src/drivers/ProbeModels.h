@@ -23,16 +23,6 @@ struct ProbeModel {
     ProbeTry probe; // what is written and awaited, as its kind of exchange says
 };
 
-// The reading operation of a reading role ("Bilancia" -> "LeggiPeso",
-// "Contametri", "Altezza"); empty for any other. Inline: the client asks it
-// without the probe's frame code.
-inline QString readingOperationOf(const QString &role)
-{
-    const std::optional<Role> found = roleOfGroup(role);
-    const std::optional<RoleOperation> reading = found ? readingOf(*found) : std::nullopt;
-    return reading ? QLatin1String(operationName(*reading)) : QString();
-}
-
 // The models, built-in then defined, that serve role ("Bilancia",
 // "Contametri", "Altezza"; empty: any reading role) by a read that writes
 // nothing to the instrument, one per brand and model, in table order.

@@ -104,6 +104,15 @@ inline std::optional<Role> roleOfGroup(const QString &group)
     return std::nullopt;
 }
 
+// The reading operation of a reading role ("Bilancia" -> "LeggiPeso",
+// "Contametri", "Altezza"); empty for any other.
+inline QString readingOperationOf(const QString &role)
+{
+    const std::optional<Role> found = roleOfGroup(role);
+    const std::optional<RoleOperation> reading = found ? readingOf(*found) : std::nullopt;
+    return reading ? QLatin1String(operationName(*reading)) : QString();
+}
+
 // Whether one of the model's recipes is an operation the role serves.
 inline bool modelServes(const ModelRow &model, Role role)
 {

@@ -1,7 +1,7 @@
 #pragma once
 // What the settings window needs from the rest of the server, as callables,
 // so the window depends on nothing above the configured line.
-#include "ui/settings/SerialDevices.h"
+#include "serial/SerialDevices.h"
 
 #include <QStringList>
 #include <functional>

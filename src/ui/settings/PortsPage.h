@@ -3,7 +3,7 @@
 // for, kept in the [Porte] group of the store. A number without a device
 // keeps the default device of its number.
 #include "line/SettingsStore.h"
-#include "ui/settings/SerialDevices.h"
+#include "serial/SerialDevices.h"
 
 #include <QMap>
 #include <QWidget>

@@ -1,5 +1,6 @@
 #pragma once
-// The serial devices present on this machine, as the ports tab offers them.
+// The serial devices present on this machine, as the ports tab and the
+// client's `ports` list them.
 #include <QList>
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "ui/settings/SerialDevices.h"
+#include "serial/SerialDevices.h"
 
 #include "serial/StableDeviceName.h"
 
