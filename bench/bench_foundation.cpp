@@ -86,8 +86,7 @@ void replyLatency()
         QEventLoop loop;
         Clock::rep returned = 0;
         auto read = [&]() -> QCoro::Task<> {
-            co_await quorvex::runExchange(*quorvex::findInstrumentModel(QStringLiteral("LeggiPeso_BILANCIAI_D400")),
-                                          port);
+            co_await quorvex::runExchange(*quorvex::findRecipe(QStringLiteral("LeggiPeso_BILANCIAI_D400")), port);
             returned = Clock::now().time_since_epoch().count();
             loop.quit();
         };

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView text = fuzzReply(data, size);
-    for (const quorvex::InstrumentModel &scale : quorvex::instrumentModels()) {
+    for (const quorvex::Recipe &scale : quorvex::builtInRecipes()) {
         if (scale.exchange != &quorvex::exchanges::streamWindow)
             continue;
         const int m = quorvex::findMarker(text, scale);

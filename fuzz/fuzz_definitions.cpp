@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (def->count < 1 || def->count > 5 || def->row.operations.size() != size_t(def->count))
         __builtin_trap();
     for (int i = 0; i < def->count; ++i) {
-        const quorvex::InstrumentModel &recipe = def->recipes[i];
+        const quorvex::Recipe &recipe = def->recipes[i];
         if (recipe.defined != &def->operations[i] || recipe.timeout.count() < 1 || recipe.attempts < 1)
             __builtin_trap();
         const quorvex::DefinedOperation &op = def->operations[i];

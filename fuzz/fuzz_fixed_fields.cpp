@@ -10,11 +10,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArrayView reply = fuzzReply(data, size);
-    for (const quorvex::InstrumentModel &model : quorvex::instrumentModels()) {
-        if (model.parse != quorvex::parseFixedField)
+    for (const quorvex::Recipe &recipe : quorvex::builtInRecipes()) {
+        if (recipe.parse != quorvex::parseFixedField)
             continue;
         try {
-            if (!std::isfinite(model.parse(reply, model)))
+            if (!std::isfinite(recipe.parse(reply, recipe)))
                 __builtin_trap();
         } catch (const quorvex::AutomationError &error) {
             if (error.number() != 13)

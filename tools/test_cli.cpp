@@ -268,7 +268,7 @@ TEST(Listing, ModelsPagesComeFromTheTable)
     EXPECT_EQ(parse({"models"}).modelsPage, Request::Page::None);
     EXPECT_USAGE_ERROR(({"models", "--html"}), "unknown option '--html'");
     const QString page = modelsMarkdown();
-    for (const ModelRow &row : builtInModels())
+    for (const InstrumentModel &row : builtInModels())
         EXPECT_TRUE(page.contains(QStringLiteral("\n## %1 %2\n").arg(row.brand, row.model))) << row.model.toStdString();
     const QString proface = page.section(QStringLiteral("## COMAR PROFACE"), 1).section(QStringLiteral("\n## "), 0, 0);
     EXPECT_TRUE(proface.contains(QLatin1String("LeggiPeso, LeggiLunghezza: the reply carries no check")))

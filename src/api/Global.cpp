@@ -105,8 +105,8 @@ QString Global::ImpostaServizio(const QString &parametri)
 
 QCoro::Task<QVariant> Global::call(const Operation &op, CallArgs args)
 {
-    if (op.model)
-        co_return co_await runExchange(*op.model, args.port.port(), args.text);
+    if (op.recipe)
+        co_return co_await runExchange(*op.recipe, args.port.port(), args.text);
     if (!args.flag && !op.params.empty())
         args.flag = op.params.front().defaultValue;
     if (op.generic)

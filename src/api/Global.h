@@ -1,7 +1,7 @@
 #pragma once
 // The class Global: the operations clients call. Generic operations read the
 // instrument of their role through the line (those with more to do than
-// that are the methods here); driver operations run their instrument row on
+// that are the methods here); driver operations run their recipe on
 // the port the client names. Each client gets its own
 // instance; all instances share the line.
 #include "api/GlobalServices.h"

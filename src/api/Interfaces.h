@@ -33,7 +33,7 @@ const std::vector<Interface> &interfaces();
 const Interface *findInterface(const QString &name);
 
 // The operations of Global as its interface file declares them, in slot
-// order, not bound to instrument rows or handlers (api/Operations.h binds
+// order, not bound to recipes or handlers (api/Operations.h binds
 // them in the server).
 const std::vector<Operation> &declaredOperations();
 

@@ -9,14 +9,14 @@ namespace quorvex {
 
 namespace {
 
-// The declared operations, each bound to its instrument row (a direct
+// The declared operations, each bound to its recipe (a direct
 // driver operation) or to Global's code and its role operation.
 std::vector<Operation> makeOperations()
 {
     std::vector<Operation> table = declaredOperations();
     for (Operation &op : table) {
-        op.model = findInstrumentModel(op.name);
-        if (!op.model)
+        op.recipe = findRecipe(op.name);
+        if (!op.recipe)
             op.generic = genericOperation(op.name);
     }
     return table;

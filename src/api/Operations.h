@@ -38,14 +38,14 @@ struct Operation {
     quint32 dispId;
     std::vector<Parameter> params;
     ValueType result;
-    // A driver operation runs its instrument row. A generic one runs
+    // A driver operation runs its recipe. A generic one runs
     // generic if it has one, else it reads (or for a text result, runs the
     // service command of) the instrument of its role operation's role.
-    const InstrumentModel *model = nullptr;
+    const Recipe *recipe = nullptr;
     GenericOperation generic = nullptr;
     std::optional<RoleOperation> roleOperation;
 
-    bool driver() const { return model != nullptr; }
+    bool driver() const { return recipe != nullptr; }
     // A direct driver operation as declared: its first argument names the
     // port (bound to its row or not).
     bool takesPort() const { return !params.empty() && params.front().type == ValueType::Port; }

@@ -21,7 +21,7 @@ namespace {
 bool roleFailing(const Device &record)
 {
     const bool anyDriver = std::any_of(record.drivers.begin(), record.drivers.end(),
-                                       [](const InstrumentModel *driver) { return driver != nullptr; });
+                                       [](const Recipe *driver) { return driver != nullptr; });
     if (!anyDriver || !record.port)
         return true;
     return record.port->lastError().has_value() || record.port->health().silentExchanges > 0;

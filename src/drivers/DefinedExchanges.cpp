@@ -85,12 +85,12 @@ QString shownBytes(const QByteArray &bytes)
     return QString::fromStdString(escapedBytes(std::string_view(bytes.left(64))));
 }
 
-QCoro::Task<QVariant> runText(LineExchange &line, const InstrumentModel &model, const QString &)
+QCoro::Task<QVariant> runText(LineExchange &line, const Recipe &recipe, const QString &)
 {
-    const DefinedOperation &op = *model.defined;
+    const DefinedOperation &op = *recipe.defined;
     const bool awaits = !op.end.isEmpty() || op.length > 0;
     QString why;
-    for (int attempt = 0; attempt < model.attempts; ++attempt) {
+    for (int attempt = 0; attempt < recipe.attempts; ++attempt) {
         line.discard();
         if (op.request.isEmpty()) {
             co_await letEventsRun();
@@ -117,14 +117,14 @@ QCoro::Task<QVariant> runText(LineExchange &line, const InstrumentModel &model, 
     co_return QVariant(0.0);
 }
 
-QCoro::Task<QVariant> runModbus(LineExchange &line, const InstrumentModel &model, const QString &)
+QCoro::Task<QVariant> runModbus(LineExchange &line, const Recipe &recipe, const QString &)
 {
-    const DefinedOperation &op = *model.defined;
+    const DefinedOperation &op = *recipe.defined;
     const std::optional<LineSettings> settings = LineSettings::parse(line.port().Settings());
     const auto silence = std::chrono::microseconds(modbusSilenceMicroseconds(settings ? settings->baud : 9600));
     const QByteArray request = modbusRequestFrame(op);
     QString why;
-    for (int attempt = 0; attempt < model.attempts; ++attempt) {
+    for (int attempt = 0; attempt < recipe.attempts; ++attempt) {
         co_await line.quietFor(silence);
         line.discard();
         line.send(request);
@@ -153,19 +153,19 @@ QCoro::Task<QVariant> runModbus(LineExchange &line, const InstrumentModel &model
 // Bytes awaited for a defined text reply that ends with a marker.
 constexpr int kTextReplyBound = 64;
 
-std::optional<ProbeTry> probeText(const InstrumentModel &model)
+std::optional<ProbeTry> probeText(const Recipe &recipe)
 {
-    const DefinedOperation &op = *model.defined;
+    const DefinedOperation &op = *recipe.defined;
     // A reply framed by its end has no length: a bounded wait for one.
-    const int length = model.replyLength > 0 ? model.replyLength : std::max<int>(op.example.size(), kTextReplyBound);
+    const int length = recipe.replyLength > 0 ? recipe.replyLength : std::max<int>(op.example.size(), kTextReplyBound);
     return ProbeTry{op.request, {}, length};
 }
 
 // A defined text reply anywhere in bytes: each window of its length, or
 // each piece up to its end.
-std::optional<double> textReading(const InstrumentModel &model, QByteArrayView bytes)
+std::optional<double> textReading(const Recipe &recipe, QByteArrayView bytes)
 {
-    const DefinedOperation &op = *model.defined;
+    const DefinedOperation &op = *recipe.defined;
     if (isEcho(bytes, op.request))
         return std::nullopt;
     if (op.length > 0) {
@@ -191,9 +191,9 @@ int modbusReadReplyLength(const DefinedOperation &op)
 }
 
 // Reads only: a write function is never sent by a probe.
-std::optional<ProbeTry> probeModbus(const InstrumentModel &model)
+std::optional<ProbeTry> probeModbus(const Recipe &recipe)
 {
-    const DefinedOperation &op = *model.defined;
+    const DefinedOperation &op = *recipe.defined;
     if (op.function != 3 && op.function != 4)
         return std::nullopt;
     return ProbeTry{.request = modbusRequestFrame(op),
@@ -203,9 +203,9 @@ std::optional<ProbeTry> probeModbus(const InstrumentModel &model)
 }
 
 // A whole reply frame, with its CRC, anywhere in bytes.
-std::optional<double> modbusReading(const InstrumentModel &model, QByteArrayView bytes)
+std::optional<double> modbusReading(const Recipe &recipe, QByteArrayView bytes)
 {
-    const DefinedOperation &op = *model.defined;
+    const DefinedOperation &op = *recipe.defined;
     if (isEcho(bytes, modbusRequestFrame(op)))
         return std::nullopt;
     const int length = modbusReadReplyLength(op);
@@ -219,7 +219,7 @@ std::optional<double> modbusReading(const InstrumentModel &model, QByteArrayView
 
 // Defined models are not on the page of built-in models; their file says
 // what they do.
-PageWords definedPage(const InstrumentModel &)
+PageWords definedPage(const Recipe &)
 {
     return {QStringLiteral("as its definition file says"), {}};
 }

@@ -41,7 +41,7 @@ QString pageSeconds(std::chrono::milliseconds t)
     return QStringLiteral("%1 s").arg(QString::number(t.count() / 1000.0, 'g', 6));
 }
 
-void noteSilentZero(const InstrumentModel &recipe, QStringList &limits)
+void noteSilentZero(const Recipe &recipe, QStringList &limits)
 {
     if (recipe.parse && recipe.onSilence == Fallback::Zero)
         limits << QStringLiteral("a silent instrument reads 0, like a true zero");

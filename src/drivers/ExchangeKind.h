@@ -43,7 +43,7 @@ struct PageWords {
 struct ExchangeKind {
     // Runs the recipe on an exchange that holds the line's turn. parametri:
     // what the caller passed (a service command's choice).
-    QCoro::Task<QVariant> (*run)(LineExchange &line, const InstrumentModel &recipe, const QString &parametri) = nullptr;
+    QCoro::Task<QVariant> (*run)(LineExchange &line, const Recipe &recipe, const QString &parametri) = nullptr;
     // Gives a service text, not a reading: the empty text on silence and
     // when the line's turn does not come.
     bool givesText = false;
@@ -53,12 +53,12 @@ struct ExchangeKind {
     bool sharesIdenticalReads = false;
     // How a probe tries the recipe; no function, or nullopt: a probe never
     // sends it. A recipe that acts on its instrument is never tried.
-    std::optional<ProbeTry> (*probeTry)(const InstrumentModel &recipe) = nullptr;
+    std::optional<ProbeTry> (*probeTry)(const Recipe &recipe) = nullptr;
     // The reading in bytes heard after the probe's request (or while
     // listening); nullopt when they hold no whole, valid frame of the recipe.
-    std::optional<double> (*probeReading)(const InstrumentModel &recipe, QByteArrayView bytes) = nullptr;
+    std::optional<double> (*probeReading)(const Recipe &recipe, QByteArrayView bytes) = nullptr;
     // Its words on the models page.
-    PageWords (*pageWords)(const InstrumentModel &recipe) = nullptr;
+    PageWords (*pageWords)(const Recipe &recipe) = nullptr;
 };
 
 // Bytes heard after a request that begin with the request itself are the
@@ -73,6 +73,6 @@ QString pageFallback(Fallback fallback);
 // "2 s".
 QString pageSeconds(std::chrono::milliseconds t);
 // Adds the limit of a recipe whose silent instrument reads 0, if it does.
-void noteSilentZero(const InstrumentModel &recipe, QStringList &limits);
+void noteSilentZero(const Recipe &recipe, QStringList &limits);
 
 } // namespace quorvex

@@ -24,36 +24,36 @@ PortControl &requirePort(const PortRef &port)
 }
 
 // What the row gives when its instrument stays silent.
-QVariant onSilence(const InstrumentModel &model)
+QVariant onSilence(const Recipe &recipe)
 {
-    if (model.exchange->givesText)
+    if (recipe.exchange->givesText)
         return QVariant(QString());
-    return fallbackValue(model.onSilence);
+    return fallbackValue(recipe.onSilence);
 }
 
 // One exchange on the line. shared, if any, is closed to joiners once the
 // wait for the turn is over, whichever way it ended.
-QCoro::Task<QVariant> exchangeOnLine(const InstrumentModel &model, PortControl &port, const QString &parametri,
+QCoro::Task<QVariant> exchangeOnLine(const Recipe &recipe, PortControl &port, const QString &parametri,
                                      const QString &role, SharedRead *shared, QString *problem)
 {
-    LineExchange line(port, model, role);
+    LineExchange line(port, recipe, role);
     const bool mine = co_await line.begin();
     if (shared)
         shared->closeToJoiners();
     if (!mine) {
         qCDebug(lcDriver).noquote() << QStringLiteral("%1 on port %2: the line's turn did not come within %3 ms;"
                                                       " ended as on silence, nothing written")
-                                           .arg(driverName(model))
+                                           .arg(driverName(recipe))
                                            .arg(port.CommPort())
-                                           .arg(model.timeout.count());
+                                           .arg(recipe.timeout.count());
         *problem = QStringLiteral("the line's turn did not come within %1 ms (port %2 is busy)")
-                       .arg(model.timeout.count())
+                       .arg(recipe.timeout.count())
                        .arg(port.CommPort());
-        co_return onSilence(model);
+        co_return onSilence(recipe);
     }
     // The reason travels with an error too (a row that throws on silence).
     try {
-        const QVariant value = co_await model.exchange->run(line, model, parametri);
+        const QVariant value = co_await recipe.exchange->run(line, recipe, parametri);
         *problem = line.problem();
         co_return value;
     } catch (...) {
@@ -74,26 +74,25 @@ void noteError(PortControl &port, const std::exception_ptr &error)
 
 } // namespace
 
-QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef ref, QString parametri, QString role,
-                                  QString *problem)
+QCoro::Task<QVariant> runExchange(const Recipe &recipe, PortRef ref, QString parametri, QString role, QString *problem)
 {
     QString ignored;
     if (!problem)
         problem = &ignored;
     problem->clear();
     PortControl &port = requirePort(ref);
-    const bool shares = sharesIdenticalReads(model);
+    const bool shares = sharesIdenticalReads(recipe);
     if (shares) {
-        if (std::shared_ptr<SharedRead::State> queued = SharedRead::queued(port, model, parametri))
+        if (std::shared_ptr<SharedRead::State> queued = SharedRead::queued(port, recipe, parametri))
             co_return co_await SharedRead::join(std::move(queued), problem);
     }
     std::optional<SharedRead> shared;
     if (shares)
-        shared.emplace(port, model, parametri);
+        shared.emplace(port, recipe, parametri);
     QVariant value;
     std::exception_ptr error;
     try {
-        value = co_await exchangeOnLine(model, port, parametri, role, shared ? &*shared : nullptr, problem);
+        value = co_await exchangeOnLine(recipe, port, parametri, role, shared ? &*shared : nullptr, problem);
     } catch (...) {
         error = std::current_exception();
     }

@@ -19,7 +19,7 @@ namespace quorvex {
 // problem, when given, is set to why the exchange gave no reading (silence,
 // a stream without its marker, replies that failed their check, no turn),
 // or cleared; it must outlive the call.
-QCoro::Task<QVariant> runExchange(const InstrumentModel &model, PortRef port, QString parametri = {}, QString role = {},
+QCoro::Task<QVariant> runExchange(const Recipe &recipe, PortRef port, QString parametri = {}, QString role = {},
                                   QString *problem = nullptr);
 
 } // namespace quorvex

@@ -193,7 +193,7 @@ private:
     QStringList m_used;
 };
 
-void readTextOperation(Keys &keys, const QString &group, bool zeroing, DefinedOperation &op, InstrumentModel &recipe)
+void readTextOperation(Keys &keys, const QString &group, bool zeroing, DefinedOperation &op, Recipe &recipe)
 {
     op.request = keys.bytes("Richiesta");
     op.end = keys.bytes("Fine");
@@ -232,7 +232,7 @@ void readTextOperation(Keys &keys, const QString &group, bool zeroing, DefinedOp
         recipe.replyLength = 0;
 }
 
-void readModbusOperation(Keys &keys, const QString &group, bool zeroing, DefinedOperation &op, InstrumentModel &recipe)
+void readModbusOperation(Keys &keys, const QString &group, bool zeroing, DefinedOperation &op, Recipe &recipe)
 {
     op.function = keys.whole("Funzione", zeroing ? 6 : 3, 1, 127);
     if (zeroing && op.function != 5 && op.function != 6)
@@ -290,7 +290,7 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
         if (!which || !rowOf(*which).definable)
             fail(name, QString(), QStringLiteral("is not an operation (%1)").arg(definableOperations()));
         DefinedOperation &op = def->operations[def->count];
-        InstrumentModel &recipe = def->recipes[def->count];
+        Recipe &recipe = def->recipes[def->count];
         op.protocol = def->protocol;
         op.unit = unit;
         recipe.operation = operationName(*which);
@@ -321,7 +321,7 @@ std::vector<std::unique_ptr<InstrumentDefinition>> g_loaded;
 std::vector<const InstrumentDefinition *> g_current;
 std::vector<RefusedDefinition> g_refused;
 
-bool sameName(const ModelRow &row, const QString &brand, const QString &model)
+bool sameName(const InstrumentModel &row, const QString &brand, const QString &model)
 {
     return row.brand.compare(brand, Qt::CaseInsensitive) == 0 && row.model.compare(model, Qt::CaseInsensitive) == 0;
 }
@@ -468,7 +468,7 @@ void loadInstrumentDefinitions(const QStringList &folders)
                 continue;
             }
             QString taken;
-            for (const ModelRow &row : builtInModels()) {
+            for (const InstrumentModel &row : builtInModels()) {
                 if (sameName(row, def->row.brand, def->row.model))
                     taken = QStringLiteral("a built-in model");
             }
@@ -498,25 +498,25 @@ const std::vector<RefusedDefinition> &refusedDefinitions()
     return g_refused;
 }
 
-std::vector<const ModelRow *> definedModels()
+std::vector<const InstrumentModel *> definedModels()
 {
-    std::vector<const ModelRow *> rows;
+    std::vector<const InstrumentModel *> rows;
     for (const InstrumentDefinition *def : g_current)
         rows.push_back(&def->row);
     return rows;
 }
 
-std::vector<const ModelRow *> knownModels()
+std::vector<const InstrumentModel *> knownModels()
 {
-    std::vector<const ModelRow *> rows;
-    for (const ModelRow &row : builtInModels())
+    std::vector<const InstrumentModel *> rows;
+    for (const InstrumentModel &row : builtInModels())
         rows.push_back(&row);
-    for (const ModelRow *row : definedModels())
+    for (const InstrumentModel *row : definedModels())
         rows.push_back(row);
     return rows;
 }
 
-const InstrumentModel *findDefinedOperation(const QString &operation, const QString &brand, const QString &model)
+const Recipe *findDefinedOperation(const QString &operation, const QString &brand, const QString &model)
 {
     for (const InstrumentDefinition *def : g_current) {
         if (!sameName(def->row, brand, model))

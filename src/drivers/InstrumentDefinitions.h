@@ -44,11 +44,11 @@ struct DefinedOperation {
 
 // One defined model. Its recipes point into it, so it is never moved.
 struct InstrumentDefinition {
-    ModelRow row;
+    InstrumentModel row;
     DefinedProtocol protocol = DefinedProtocol::Ascii;
     QByteArray brandBytes, modelBytes;
     std::array<DefinedOperation, 5> operations;
-    std::array<InstrumentModel, 5> recipes;
+    std::array<Recipe, 5> recipes;
     int count = 0;
 };
 
@@ -80,12 +80,12 @@ struct RefusedDefinition {
 const std::vector<RefusedDefinition> &refusedDefinitions();
 
 // The defined models in use, in load order.
-std::vector<const ModelRow *> definedModels();
+std::vector<const InstrumentModel *> definedModels();
 // The built-in models, then the defined ones.
-std::vector<const ModelRow *> knownModels();
+std::vector<const InstrumentModel *> knownModels();
 // The defined recipe of the operation for that brand and model (compared
 // without regard to case); null when there is none.
-const InstrumentModel *findDefinedOperation(const QString &operation, const QString &brand, const QString &model);
+const Recipe *findDefinedOperation(const QString &operation, const QString &brand, const QString &model);
 
 // Replaces \r \n \t \\ \" and \xHH by their bytes; false on another escape.
 bool unescapeBytes(const QString &text, QByteArray *bytes);

@@ -15,7 +15,7 @@
 
 namespace quorvex {
 
-struct InstrumentModel;
+struct Recipe;
 struct DefinedOperation;
 struct ExchangeKind;
 
@@ -34,11 +34,11 @@ enum class Fallback {
 // The value in a reply, as the bytes read from the port. Throws the
 // driver's error (type mismatch, invalid argument, overflow) when it does
 // not read.
-using ReplyParser = double (*)(QByteArrayView reply, const InstrumentModel &model);
+using ReplyParser = double (*)(QByteArrayView reply, const Recipe &recipe);
 // Whether a reply is whole and valid, for a request asked again until valid.
 using ReplyCheck = bool (*)(QByteArrayView reply);
 
-struct InstrumentModel {
+struct Recipe {
     const char *operation = nullptr; // the generic operation served: "LeggiPeso"
     const char *brand = ""; // Marca as configured: "BILANCIAI"
     const char *model = ""; // Modello as configured: "D400"
@@ -63,35 +63,35 @@ struct InstrumentModel {
 };
 
 // One model: who makes it, its name, where it is usually found and what it serves.
-struct ModelRow {
+struct InstrumentModel {
     QString brand;
     QString model;
     QString settings; // usual line settings, "9600,N,8,1"
     QString source; // the definition file; empty for a built-in model
-    std::vector<const InstrumentModel *> operations;
+    std::vector<const Recipe *> operations;
 
     QStringList operationNames() const;
 };
 
 // Every recipe of the built-in models.
-std::span<const InstrumentModel> instrumentModels();
+std::span<const Recipe> builtInRecipes();
 // The built-in models, one row each.
-std::span<const ModelRow> builtInModels();
+std::span<const InstrumentModel> builtInModels();
 
 // The driver operation's name: operation, brand and model joined by "_".
-QString driverName(const InstrumentModel &model);
+QString driverName(const Recipe &recipe);
 
 // The built-in recipe whose driver name is operation + "_" + brand + "_" +
 // model, compared without regard to case, then the defined one of that
 // operation, brand and model; null when there is none.
-const InstrumentModel *findInstrumentModel(const QString &operation, const QString &brand, const QString &model);
+const Recipe *findRecipe(const QString &operation, const QString &brand, const QString &model);
 // The built-in recipe of that driver name (the interface's direct driver
 // operations bind to these); null when there is none.
-const InstrumentModel *findInstrumentModel(const QString &driverName);
+const Recipe *findRecipe(const QString &driverName);
 
 // Row parsers shared by several families.
 // Bytes fieldStart.. of the reply, the model's decimal mark replaced by the
 // locale's.
-double parseFixedField(QByteArrayView reply, const InstrumentModel &model);
+double parseFixedField(QByteArrayView reply, const Recipe &recipe);
 
 } // namespace quorvex

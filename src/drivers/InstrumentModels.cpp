@@ -22,19 +22,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
-double ctmCount(QByteArrayView reply, const InstrumentModel &)
+double ctmCount(QByteArrayView reply, const Recipe &)
 {
     return parseCtmCount(reply);
 }
-double rlcLength(QByteArrayView reply, const InstrumentModel &)
+double rlcLength(QByteArrayView reply, const Recipe &)
 {
     return rlcFieldValue(reply, RlcField::Length);
 }
-double rlcWeight(QByteArrayView reply, const InstrumentModel &)
+double rlcWeight(QByteArrayView reply, const Recipe &)
 {
     return rlcFieldValue(reply, RlcField::Weight);
 }
-double profaceReading(QByteArrayView reply, const InstrumentModel &)
+double profaceReading(QByteArrayView reply, const Recipe &)
 {
     return parseProfaceReading(reply);
 }
@@ -45,7 +45,7 @@ struct BuiltInModel {
     const char *brand;
     const char *model;
     const char *settings;
-    InstrumentModel operations[kMaxOperationsPerModel];
+    Recipe operations[kMaxOperationsPerModel];
 };
 
 // The table keeps its columns: one model a row, read across.
@@ -147,25 +147,26 @@ const BuiltInModel kBuiltIn[] = {
 // The recipes with their brand and model filled in, and the model rows
 // pointing at them; built once, never moved.
 struct BuiltInTables {
-    std::vector<InstrumentModel> recipes;
-    std::vector<ModelRow> rows;
+    std::vector<Recipe> recipes;
+    std::vector<InstrumentModel> rows;
 
     BuiltInTables()
     {
         for (const BuiltInModel &m : kBuiltIn) {
-            for (const InstrumentModel &op : m.operations) {
+            for (const Recipe &op : m.operations) {
                 if (!op.operation)
                     break;
-                InstrumentModel recipe = op;
+                Recipe recipe = op;
                 recipe.brand = m.brand;
                 recipe.model = m.model;
                 recipes.push_back(recipe);
             }
         }
-        const InstrumentModel *next = recipes.data();
+        const Recipe *next = recipes.data();
         for (const BuiltInModel &m : kBuiltIn) {
-            ModelRow row{QLatin1String(m.brand), QLatin1String(m.model), QLatin1String(m.settings), QString(), {}};
-            for (const InstrumentModel &op : m.operations) {
+            InstrumentModel row{
+                QLatin1String(m.brand), QLatin1String(m.model), QLatin1String(m.settings), QString(), {}};
+            for (const Recipe &op : m.operations) {
                 if (op.operation)
                     row.operations.push_back(next++);
             }
@@ -182,52 +183,51 @@ const BuiltInTables &builtIn()
 
 } // namespace
 
-std::span<const InstrumentModel> instrumentModels()
+std::span<const Recipe> builtInRecipes()
 {
     return builtIn().recipes;
 }
 
-std::span<const ModelRow> builtInModels()
+std::span<const InstrumentModel> builtInModels()
 {
     return builtIn().rows;
 }
 
-QStringList ModelRow::operationNames() const
+QStringList InstrumentModel::operationNames() const
 {
     QStringList names;
-    for (const InstrumentModel *op : operations)
+    for (const Recipe *op : operations)
         names << QLatin1String(op->operation);
     return names;
 }
 
-QString driverName(const InstrumentModel &model)
+QString driverName(const Recipe &recipe)
 {
     return QStringLiteral("%1_%2_%3")
-        .arg(QLatin1String(model.operation), QLatin1String(model.brand), QLatin1String(model.model));
+        .arg(QLatin1String(recipe.operation), QLatin1String(recipe.brand), QLatin1String(recipe.model));
 }
 
-const InstrumentModel *findInstrumentModel(const QString &name)
+const Recipe *findRecipe(const QString &name)
 {
-    for (const InstrumentModel &model : builtIn().recipes) {
-        if (name.compare(driverName(model), Qt::CaseInsensitive) == 0)
-            return &model;
+    for (const Recipe &recipe : builtIn().recipes) {
+        if (name.compare(driverName(recipe), Qt::CaseInsensitive) == 0)
+            return &recipe;
     }
     return nullptr;
 }
 
-const InstrumentModel *findInstrumentModel(const QString &operation, const QString &brand, const QString &model)
+const Recipe *findRecipe(const QString &operation, const QString &brand, const QString &model)
 {
     // Joined as the name of a driver operation, so a brand or model with
     // blanks or "_" in it matches exactly what that name would.
-    if (const InstrumentModel *builtIn =
-            findInstrumentModel(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model))
+    if (const Recipe *builtIn = findRecipe(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model))
         return builtIn;
     return findDefinedOperation(operation, brand, model);
 }
 
-double parseFixedField(QByteArrayView reply, const InstrumentModel &model)
+double parseFixedField(QByteArrayView reply, const Recipe &recipe)
 {
-    return convertField(mid1(reply, model.fieldStart, model.fieldLength), model.decimalMark);
+    return convertField(mid1(reply, recipe.fieldStart, recipe.fieldLength), recipe.decimalMark);
 }
 
 } // namespace quorvex

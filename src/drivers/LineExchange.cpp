@@ -89,9 +89,9 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
     }
 }
 
-LineExchange::LineExchange(PortControl &port, const InstrumentModel &model, QString role)
-        : m_port(port), m_model(&model), m_turnWait(model.timeout), m_replyWait(model.timeout), m_role(std::move(role)),
-          m_deadline(model.timeout)
+LineExchange::LineExchange(PortControl &port, const Recipe &recipe, QString role)
+        : m_port(port), m_recipe(&recipe), m_turnWait(recipe.timeout), m_replyWait(recipe.timeout),
+          m_role(std::move(role)), m_deadline(recipe.timeout)
 {}
 
 LineExchange::LineExchange(PortControl &port, std::chrono::milliseconds turnWait, std::chrono::milliseconds replyWait)
@@ -106,7 +106,7 @@ LineExchange::~LineExchange()
             m_port.setInBufferCount(0); // nothing of the probe's is left for the next exchange
         } catch (const AutomationError &) {}
     }
-    if (m_model)
+    if (m_recipe)
         tellHealth();
 }
 
@@ -143,11 +143,11 @@ QString LineExchange::who() const
     const QString where = QStringLiteral("on port %1%2")
                               .arg(m_port.CommPort())
                               .arg(path.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(path));
-    if (!m_model)
+    if (!m_recipe)
         return QStringLiteral("a probe ") + where;
     return QStringLiteral("%1 %2, %3 %4")
-        .arg(m_role.isEmpty() ? QStringLiteral("a direct call") : m_role, where, QLatin1String(m_model->brand),
-             QLatin1String(m_model->model));
+        .arg(m_role.isEmpty() ? QStringLiteral("a direct call") : m_role, where, QLatin1String(m_recipe->brand),
+             QLatin1String(m_recipe->model));
 }
 
 QCoro::Task<bool> LineExchange::begin()
@@ -269,9 +269,9 @@ QVariant fallbackValue(Fallback kind)
     return QVariant(0.0);
 }
 
-QVariant parsedValue(const InstrumentModel &model, QByteArrayView reply)
+QVariant parsedValue(const Recipe &recipe, QByteArrayView reply)
 {
-    return QVariant(model.parse ? model.parse(reply, model) : 0.0);
+    return QVariant(recipe.parse ? recipe.parse(reply, recipe) : 0.0);
 }
 
 } // namespace quorvex

@@ -3,8 +3,8 @@
 // and the reply deadline. The engines talk to the line only through it:
 // discard, send, wait for n bytes or the deadline, take the bytes.
 //
-// The turn is waited for at most the row's time-out; an exchange that does
-// not get it ends as its row ends on silence without touching the line. An
+// The turn is waited for at most the recipe's time-out; an exchange that does
+// not get it ends as its recipe ends on silence without touching the line. An
 // exchange that gets it has its full time-out from the moment its request
 // is written (send), or, for a stream that is only listened to, from
 // restartClock(). When it ends it tells the port how the instrument
@@ -31,7 +31,7 @@ class LineExchange {
 public:
     // role: who asked ("Bilancia"), for the health messages; empty for a
     // call that named its port itself.
-    LineExchange(PortControl &port, const InstrumentModel &model, QString role);
+    LineExchange(PortControl &port, const Recipe &recipe, QString role);
     // A probe's try: the turn waited for at most turnWait at each begin(),
     // each reply at most replyWait.
     LineExchange(PortControl &port, std::chrono::milliseconds turnWait, std::chrono::milliseconds replyWait);
@@ -83,7 +83,7 @@ private:
     void tellHealth();
 
     PortControl &m_port;
-    const InstrumentModel *m_model = nullptr; // none for a probe's try
+    const Recipe *m_recipe = nullptr; // none for a probe's try
     std::chrono::milliseconds m_turnWait;
     std::chrono::milliseconds m_replyWait;
     QString m_role;
@@ -112,6 +112,6 @@ QCoro::Task<bool> waitForBytes(PortControl &port, int n, std::chrono::millisecon
 // type-mismatch error (thrown).
 QVariant fallbackValue(Fallback kind);
 // The row's value in a reply (its parser; without one, 0).
-QVariant parsedValue(const InstrumentModel &model, QByteArrayView reply);
+QVariant parsedValue(const Recipe &recipe, QByteArrayView reply);
 
 } // namespace quorvex

@@ -9,7 +9,7 @@ namespace quorvex::exchanges {
 namespace {
 
 // Discard, write, let pending events run once, wait for the reply.
-QCoro::Task<QVariant> runRequest(LineExchange &line, const InstrumentModel &recipe, const QString &)
+QCoro::Task<QVariant> runRequest(LineExchange &line, const Recipe &recipe, const QString &)
 {
     line.discard();
     line.send(recipe.request);
@@ -22,7 +22,7 @@ QCoro::Task<QVariant> runRequest(LineExchange &line, const InstrumentModel &reci
 
 // The request again while the reply fails its check; whatever followed a
 // reply belongs to no request of ours and is dropped.
-QCoro::Task<QVariant> runRequestUntilValid(LineExchange &line, const InstrumentModel &recipe, const QString &)
+QCoro::Task<QVariant> runRequestUntilValid(LineExchange &line, const Recipe &recipe, const QString &)
 {
     for (int attempt = 0; attempt < recipe.attempts; ++attempt) {
         line.discard();
@@ -42,7 +42,7 @@ QCoro::Task<QVariant> runRequestUntilValid(LineExchange &line, const InstrumentM
 
 // A command whose answer is not awaited: discard, write, and discard again
 // at once, so nothing it may already have answered is kept.
-QCoro::Task<QVariant> runCommand(LineExchange &line, const InstrumentModel &recipe, const QString &)
+QCoro::Task<QVariant> runCommand(LineExchange &line, const Recipe &recipe, const QString &)
 {
     line.discard();
     line.send(recipe.request);
@@ -50,13 +50,13 @@ QCoro::Task<QVariant> runCommand(LineExchange &line, const InstrumentModel &reci
     co_return QVariant(0.0);
 }
 
-std::optional<ProbeTry> probeRequest(const InstrumentModel &recipe)
+std::optional<ProbeTry> probeRequest(const Recipe &recipe)
 {
     return ProbeTry{QByteArray(recipe.request), {}, recipe.replyLength};
 }
 
 // A whole reply that passes the recipe's check, if it has one, and reads.
-std::optional<double> replyReading(const InstrumentModel &recipe, QByteArrayView bytes)
+std::optional<double> replyReading(const Recipe &recipe, QByteArrayView bytes)
 {
     if (isEcho(bytes, recipe.request))
         return std::nullopt;
@@ -72,12 +72,12 @@ std::optional<double> replyReading(const InstrumentModel &recipe, QByteArrayView
     }
 }
 
-QString requestWords(const InstrumentModel &recipe)
+QString requestWords(const Recipe &recipe)
 {
     return QStringLiteral("`%1`").arg(pageBytes(recipe.request));
 }
 
-PageWords requestPage(const InstrumentModel &recipe)
+PageWords requestPage(const Recipe &recipe)
 {
     PageWords words;
     if (!recipe.parse) {
@@ -105,7 +105,7 @@ PageWords requestPage(const InstrumentModel &recipe)
     return words;
 }
 
-PageWords requestUntilValidPage(const InstrumentModel &recipe)
+PageWords requestUntilValidPage(const Recipe &recipe)
 {
     PageWords words;
     words.exchange = QStringLiteral("writes %1, awaits a reply of %2 characters under a check, asking again while "
@@ -118,7 +118,7 @@ PageWords requestUntilValidPage(const InstrumentModel &recipe)
     return words;
 }
 
-PageWords commandPage(const InstrumentModel &recipe)
+PageWords commandPage(const Recipe &recipe)
 {
     return {QStringLiteral("writes %1 and does not wait; whatever comes back is dropped").arg(requestWords(recipe)),
             {QStringLiteral("nothing is read back; a command lost on the line goes unnoticed")}};

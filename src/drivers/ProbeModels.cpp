@@ -12,7 +12,7 @@ namespace {
 
 // How a probe tries the recipe, if it may: never a recipe that acts on its
 // instrument, and only what its kind of exchange allows.
-std::optional<ProbeTry> probeTryOf(const InstrumentModel &recipe)
+std::optional<ProbeTry> probeTryOf(const Recipe &recipe)
 {
     if (recipe.actsOnInstrument || !recipe.exchange->probeTry)
         return std::nullopt;
@@ -35,9 +35,9 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
             readings << QLatin1String(operationName(*readingOf(Role(r))));
     }
     for (const QString &reading : readings) {
-        for (const ModelRow *entry : knownModels()) {
-            const ModelRow &model = *entry;
-            for (const InstrumentModel *recipe : model.operations) {
+        for (const InstrumentModel *entry : knownModels()) {
+            const InstrumentModel &model = *entry;
+            for (const Recipe *recipe : model.operations) {
                 if (reading != QLatin1String(recipe->operation))
                     continue;
                 const std::optional<ProbeTry> probe = probeTryOf(*recipe);
@@ -58,7 +58,7 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
 
 std::optional<double> probeReading(const ProbeModel &model, QByteArrayView bytes)
 {
-    return model.row->exchange->probeReading(*model.row, bytes);
+    return model.recipe->exchange->probeReading(*model.recipe, bytes);
 }
 
 } // namespace quorvex

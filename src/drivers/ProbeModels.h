@@ -18,7 +18,7 @@ struct ProbeModel {
     QString brand;
     QString model;
     QString operation; // the reading it was found by: "LeggiPeso"
-    const InstrumentModel *row = nullptr;
+    const Recipe *recipe = nullptr;
     QString usualSettings; // the line settings it is first tried at
     ProbeTry probe; // what is written and awaited, as its kind of exchange says
 };

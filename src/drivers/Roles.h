@@ -114,9 +114,9 @@ inline QString readingOperationOf(const QString &role)
 }
 
 // Whether one of the model's recipes is an operation the role serves.
-inline bool modelServes(const ModelRow &model, Role role)
+inline bool modelServes(const InstrumentModel &model, Role role)
 {
-    for (const InstrumentModel *recipe : model.operations) {
+    for (const Recipe *recipe : model.operations) {
         const std::optional<RoleOperation> op = roleOperationNamed(std::string_view(recipe->operation));
         if (op && roleOf(*op) == role)
             return true;

@@ -14,7 +14,7 @@ namespace quorvex {
 
 struct SharedRead::State {
     const PortControl *port = nullptr;
-    const InstrumentModel *model = nullptr;
+    const Recipe *recipe = nullptr;
     QString parametri;
     bool done = false;
     QVariant value;
@@ -64,16 +64,16 @@ private:
 
 } // namespace
 
-bool sharesIdenticalReads(const InstrumentModel &model)
+bool sharesIdenticalReads(const Recipe &recipe)
 {
-    return !model.actsOnInstrument && model.exchange->sharesIdenticalReads;
+    return !recipe.actsOnInstrument && recipe.exchange->sharesIdenticalReads;
 }
 
-SharedRead::SharedRead(const PortControl &port, const InstrumentModel &model, const QString &parametri)
+SharedRead::SharedRead(const PortControl &port, const Recipe &recipe, const QString &parametri)
         : m_state(std::make_shared<State>())
 {
     m_state->port = &port;
-    m_state->model = &model;
+    m_state->recipe = &recipe;
     m_state->parametri = parametri;
     g_queued.push_back(m_state);
 }
@@ -122,11 +122,11 @@ void SharedRead::end()
         Qt::QueuedConnection);
 }
 
-std::shared_ptr<SharedRead::State> SharedRead::queued(const PortControl &port, const InstrumentModel &model,
+std::shared_ptr<SharedRead::State> SharedRead::queued(const PortControl &port, const Recipe &recipe,
                                                       const QString &parametri)
 {
     const auto it = std::find_if(g_queued.begin(), g_queued.end(), [&](const std::shared_ptr<State> &s) {
-        return s->port == &port && s->model == &model && s->parametri == parametri;
+        return s->port == &port && s->recipe == &recipe && s->parametri == parametri;
     });
     return it == g_queued.end() ? nullptr : *it;
 }

@@ -17,14 +17,14 @@ namespace quorvex {
 
 class PortControl;
 
-bool sharesIdenticalReads(const InstrumentModel &model);
+bool sharesIdenticalReads(const Recipe &recipe);
 
 class SharedRead {
 public:
     struct State;
 
     // Registers a read about to queue for the line, for others to join.
-    SharedRead(const PortControl &port, const InstrumentModel &model, const QString &parametri);
+    SharedRead(const PortControl &port, const Recipe &recipe, const QString &parametri);
     // Ends its joiners with an error if it never ended itself.
     ~SharedRead();
     SharedRead(const SharedRead &) = delete;
@@ -37,8 +37,7 @@ public:
     void fail(std::exception_ptr error);
 
     // The identical read queued and not started, if any.
-    static std::shared_ptr<State> queued(const PortControl &port, const InstrumentModel &model,
-                                         const QString &parametri);
+    static std::shared_ptr<State> queued(const PortControl &port, const Recipe &recipe, const QString &parametri);
     // Waits for the result of a queued read; problem gets its reason.
     static QCoro::Task<QVariant> join(std::shared_ptr<State> state, QString *problem);
 

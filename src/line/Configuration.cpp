@@ -44,7 +44,7 @@ QStringList nearestModels(Role role, const QString &brand, const QString &model)
     // Names are short; a long text is only compared by its start.
     const QString wanted = (brand + QLatin1Char(' ') + model).left(64);
     std::vector<std::pair<int, QString>> known;
-    for (const ModelRow *row : knownModels()) {
+    for (const InstrumentModel *row : knownModels()) {
         const QString name = row->brand + QLatin1Char(' ') + row->model;
         if (modelServes(*row, role))
             known.emplace_back(editDistance(wanted, name), name);
@@ -206,7 +206,7 @@ void Line::CaricaDispositivi()
                     .arg(QLatin1String(group), quotedForLog(*divisore), shownSetting(record.Divisore));
         for (int op = 0; op < kRoleOperationCount; ++op)
             record.drivers[op] =
-                findInstrumentModel(QLatin1String(operationName(RoleOperation(op))), record.Marca, record.Modello);
+                findRecipe(QLatin1String(operationName(RoleOperation(op))), record.Marca, record.Modello);
         if ((!record.Marca.isEmpty() || !record.Modello.isEmpty()) && !hasDriver(Role(index), record))
             record.noDriverHint = noDriverHint(Role(index), record);
         bindPort(Role(index), record, porta,

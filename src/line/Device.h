@@ -18,9 +18,9 @@ struct Device {
     qint16 Porta = 0;
     QString Impostazioni;
     PortRef port;
-    // The instrument row of each operation for this brand and model; null
+    // The recipe of each operation for this brand and model; null
     // when the table has none.
-    std::array<const InstrumentModel *, kRoleOperationCount> drivers{};
+    std::array<const Recipe *, kRoleOperationCount> drivers{};
     // Why every reading of the role is wrong although the instrument may
     // answer: a stored Divisore that is not a number. Empty when it is one.
     QString divisoreProblem;
@@ -28,7 +28,7 @@ struct Device {
     // any definition file of that name that was refused, and why.
     QString noDriverHint;
 
-    const InstrumentModel *driver(RoleOperation op) const { return drivers[size_t(op)]; }
+    const Recipe *driver(RoleOperation op) const { return drivers[size_t(op)]; }
 };
 
 using DeviceCollection = std::array<Device, kRoleCount>;

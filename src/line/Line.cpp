@@ -143,7 +143,7 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
     double result = 0;
     bool reached = false; // the exchange was tried: it counts
     try {
-        const InstrumentModel *driver = record.driver(op);
+        const Recipe *driver = record.driver(op);
         if (!driver || driver->exchange->givesText) {
             why = unconfigured(role, op, record);
         } else if (!record.port) {
@@ -181,7 +181,7 @@ QCoro::Task<QString> Line::EseguiServizio(Role role, RoleOperation op, QString p
     QString result;
     bool reached = false; // the exchange was tried: it counts
     try {
-        const InstrumentModel *driver = record.driver(op);
+        const Recipe *driver = record.driver(op);
         if (!driver || !driver->exchange->givesText)
             why = unconfigured(role, op, record);
         else if (!record.port)
@@ -243,7 +243,7 @@ QList<RoleHealth> Line::health() const
         h.readings = m_counts[size_t(index)].valid;
         h.failedReadings = m_counts[size_t(index)].failed;
         const bool driven = std::any_of(record.drivers.begin(), record.drivers.end(),
-                                        [](const InstrumentModel *driver) { return driver != nullptr; });
+                                        [](const Recipe *driver) { return driver != nullptr; });
         const PortControl *port = record.port.get();
         if (port) {
             h.device = port->devicePath();

@@ -59,14 +59,14 @@ std::vector<Group> groupsOf(const std::vector<ProbeModel> &models)
             groups.push_back({probe.request,
                               probe.afterReading,
                               0,
-                              model.row->timeout,
+                              model.recipe->timeout,
                               probe.crcChecked,
                               probe.quietCharacters,
                               {}});
             group = groups.end() - 1;
         }
         group->replyLength = std::max(group->replyLength, probe.replyLength);
-        group->timeout = std::max(group->timeout, model.row->timeout);
+        group->timeout = std::max(group->timeout, model.recipe->timeout);
         group->models.push_back(&model);
     }
     // Listening first: what it hears tells whether the instrument transmits

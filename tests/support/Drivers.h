@@ -9,18 +9,18 @@ namespace quorvex::testing {
 
 class Driver {
 public:
-    explicit Driver(const char *name) : m_model(findInstrumentModel(QLatin1String(name)))
+    explicit Driver(const char *name) : m_recipe(findRecipe(QLatin1String(name)))
     {
-        if (!m_model)
+        if (!m_recipe)
             throw std::logic_error(name);
     }
     QCoro::Task<QVariant> operator()(PortRef port, QString parametri = {}) const
     {
-        return runExchange(*m_model, std::move(port), std::move(parametri));
+        return runExchange(*m_recipe, std::move(port), std::move(parametri));
     }
 
 private:
-    const InstrumentModel *m_model;
+    const Recipe *m_recipe;
 };
 
 } // namespace quorvex::testing

@@ -122,16 +122,16 @@ TEST_F(Dispatch, DriverCalledDirectlyReportsItsError)
 // that answers "?W" with the weight in characters 3 to 8.
 TEST(InstrumentTable, ARowWrittenHereRunsLikeTheTablesOwn)
 {
-    const InstrumentModel madeUp{.operation = "LeggiPeso",
-                                 .brand = "TEST",
-                                 .model = "W1",
-                                 .exchange = &exchanges::request,
-                                 .request = "?W\r",
-                                 .replyLength = 10,
-                                 .fieldStart = 3,
-                                 .fieldLength = 6,
-                                 .decimalMark = ',',
-                                 .parse = parseFixedField};
+    const Recipe madeUp{.operation = "LeggiPeso",
+                        .brand = "TEST",
+                        .model = "W1",
+                        .exchange = &exchanges::request,
+                        .request = "?W\r",
+                        .replyLength = 10,
+                        .fieldStart = 3,
+                        .fieldLength = 6,
+                        .decimalMark = ',',
+                        .parse = parseFixedField};
     auto port = std::make_shared<MemoryPort>();
     port->setPortOpen(true);
     port->onWrite = [&](const QByteArray &) { port->feedLater("W= 12,75\r\n", 1); };

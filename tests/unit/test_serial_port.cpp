@@ -356,7 +356,7 @@ TEST(SerialPort, StaleLockOfAnEndedProcessDoesNotBlockAndALiveOneIsNamed)
     // ending), instead of failing the reading.
     QTimer::singleShot(200, [&] { QFile::remove(lockFile); });
     auto portRef = std::shared_ptr<PortControl>(&port, [](PortControl *) {});
-    const InstrumentModel *d400 = findInstrumentModel(QStringLiteral("LeggiPeso_BILANCIAI_D400"));
+    const Recipe *d400 = findRecipe(QStringLiteral("LeggiPeso_BILANCIAI_D400"));
     try {
         runTask(runExchange(*d400, portRef)); // the pty does not answer: a reading of 0 after 2 s
     } catch (const AutomationError &e) {

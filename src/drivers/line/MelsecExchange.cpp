@@ -10,7 +10,7 @@ namespace {
 
 // ENQ, wait for the controller; on ACK send the frame the parameters
 // select; then wait once more for the controller's answer and drop it.
-QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &, const QString &parametri)
+QCoro::Task<QVariant> run(LineExchange &line, const Recipe &, const QString &parametri)
 {
     const QString result;
     const QByteArray frame = melsecCommandFrame(parametri);
@@ -37,7 +37,7 @@ QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &, const QSt
     co_return QVariant(result);
 }
 
-PageWords pageWords(const InstrumentModel &recipe)
+PageWords pageWords(const Recipe &recipe)
 {
     QStringList accepted;
     for (const char *p : {"1", "2", "3"})

@@ -10,7 +10,7 @@ namespace {
 // Started once with DC1; each attempt takes a chunk of the stream and looks
 // for a whole, valid frame in it. Every ending that gives a value writes
 // DC3 first, so the scale is left quiet.
-QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &recipe, const QString &)
+QCoro::Task<QVariant> run(LineExchange &line, const Recipe &recipe, const QString &)
 {
     Ps11Buffer buffer{};
     line.discard();
@@ -39,13 +39,13 @@ QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &recipe, con
 }
 
 // A probe starts the stream, and stops it once the bytes are in.
-std::optional<ProbeTry> probeTry(const InstrumentModel &recipe)
+std::optional<ProbeTry> probeTry(const Recipe &recipe)
 {
     return ProbeTry{QByteArray(1, kPs11Start), QByteArray(1, kPs11Stop), recipe.replyLength};
 }
 
 // A whole, valid frame starting anywhere in the bytes.
-std::optional<double> probeReading(const InstrumentModel &, QByteArrayView bytes)
+std::optional<double> probeReading(const Recipe &, QByteArrayView bytes)
 {
     for (qsizetype from = 0; from + kPs11FrameLength <= bytes.size(); ++from) {
         Ps11Buffer buffer{};
@@ -55,7 +55,7 @@ std::optional<double> probeReading(const InstrumentModel &, QByteArrayView bytes
     return std::nullopt;
 }
 
-PageWords pageWords(const InstrumentModel &recipe)
+PageWords pageWords(const Recipe &recipe)
 {
     PageWords words;
     words.exchange = QStringLiteral("starts the stream with `<DC1>`, collects a whole binary frame (%1 bytes hold "

@@ -11,7 +11,7 @@ namespace {
 
 // Each window throws away what has piled up, waits for a window of fresh
 // characters and looks for the marker in it.
-QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &recipe, const QString &)
+QCoro::Task<QVariant> run(LineExchange &line, const Recipe &recipe, const QString &)
 {
     for (int window = 1; window <= recipe.attempts; ++window) {
         line.discard();
@@ -45,13 +45,13 @@ QCoro::Task<QVariant> run(LineExchange &line, const InstrumentModel &recipe, con
 }
 
 // A probe listens for one window's worth.
-std::optional<ProbeTry> probeTry(const InstrumentModel &recipe)
+std::optional<ProbeTry> probeTry(const Recipe &recipe)
 {
     return ProbeTry{{}, {}, recipe.replyLength};
 }
 
 // Every place a marker stands, until one is followed by a field that reads.
-std::optional<double> probeReading(const InstrumentModel &recipe, QByteArrayView bytes)
+std::optional<double> probeReading(const Recipe &recipe, QByteArrayView bytes)
 {
     for (qsizetype from = 0; from < bytes.size(); ++from) {
         const int at = findMarker(bytes.sliced(from), recipe);
@@ -68,7 +68,7 @@ std::optional<double> probeReading(const InstrumentModel &recipe, QByteArrayView
     return std::nullopt;
 }
 
-PageWords pageWords(const InstrumentModel &recipe)
+PageWords pageWords(const Recipe &recipe)
 {
     PageWords words;
     words.exchange = QStringLiteral("writes nothing: the instrument transmits; looks in windows of %1 characters "

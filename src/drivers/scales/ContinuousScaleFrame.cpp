@@ -4,7 +4,7 @@
 
 namespace quorvex {
 
-int findMarker(QByteArrayView bytes, const InstrumentModel &scale)
+int findMarker(QByteArrayView bytes, const Recipe &scale)
 {
     const qsizetype limit = qMin<qsizetype>(bytes.size(), scale.replyLength);
     for (qsizetype i = 0; i < limit; ++i) {
@@ -14,12 +14,12 @@ int findMarker(QByteArrayView bytes, const InstrumentModel &scale)
     return 0;
 }
 
-int fieldEnd(const InstrumentModel &scale)
+int fieldEnd(const Recipe &scale)
 {
     return 1 + scale.fieldStart + scale.fieldLength - 1;
 }
 
-double parseStreamField(QByteArrayView fromMarker, const InstrumentModel &scale)
+double parseStreamField(QByteArrayView fromMarker, const Recipe &scale)
 {
     const QByteArrayView field = mid1(fromMarker, 1 + scale.fieldStart, scale.fieldLength);
     if (scale.decimalMark == 0)

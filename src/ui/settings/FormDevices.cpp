@@ -30,7 +30,7 @@ QStringList knownNames(const char *group, bool models, const QString &brand = QS
 {
     QStringList names;
     const std::optional<Role> role = roleOfGroup(QLatin1String(group));
-    for (const ModelRow *row : knownModels()) {
+    for (const InstrumentModel *row : knownModels()) {
         if (!role || !modelServes(*row, *role)
             || (models && !brand.isEmpty() && row->brand.compare(brand.trimmed(), Qt::CaseInsensitive) != 0))
             continue;
