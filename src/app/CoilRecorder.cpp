@@ -30,11 +30,10 @@ CoilRecord recordOf(const FinishedCoil &coil)
 
 } // namespace
 
-std::optional<int> daysToKeep()
+std::optional<int> daysToKeep(const SettingsSnapshot &loaded)
 {
     int days = 0; // every coil is kept
-    readInto(SettingsStore(), settings::Storico, settings::Giorni, days,
-             wholeNumberIn(0, std::numeric_limits<int>::max()),
+    readInto(loaded, settings::Storico, settings::Giorni, days, wholeNumberIn(0, std::numeric_limits<int>::max()),
              QStringLiteral("is not a whole number of days, 0 or more"), lcHistory);
     if (days == 0)
         return std::nullopt;
@@ -42,7 +41,7 @@ std::optional<int> daysToKeep()
 }
 
 CoilRecorder::CoilRecorder(Line &line, CoilStore &store, std::function<bool()> zeroingRunning, QObject *parent)
-        : QObject(parent), m_store(store), m_zeroingRunning(std::move(zeroingRunning))
+        : QObject(parent), m_line(line), m_store(store), m_zeroingRunning(std::move(zeroingRunning))
 {
     connect(&line, &Line::readingTaken, this, [this](Role role, RoleOperation op, double value) {
         if (role == Role::Bilancia && op == RoleOperation::LeggiPeso)
@@ -50,7 +49,9 @@ CoilRecorder::CoilRecorder(Line &line, CoilStore &store, std::function<bool()> z
     });
     connect(&m_daily, &QTimer::timeout, this, &CoilRecorder::prune);
     m_daily.start(24h);
-    QTimer::singleShot(0, this, &CoilRecorder::prune);
+    // At each load (the first at start), with the days it read; queued, so
+    // the load is not held up by a long delete.
+    connect(&line, &Line::configurationLoaded, this, &CoilRecorder::prune, Qt::QueuedConnection);
 }
 
 void CoilRecorder::weightRead(double value)
@@ -72,7 +73,7 @@ void CoilRecorder::coilFinished(const FinishedCoil &coil)
 
 void CoilRecorder::prune()
 {
-    const std::optional<int> days = daysToKeep();
+    const std::optional<int> days = daysToKeep(m_line.loadedSettings());
     if (!days)
         return;
     // A zeroing in progress is never held up by a long delete: try again soon.

@@ -12,6 +12,7 @@
 namespace quorvex {
 
 class Line;
+class SettingsSnapshot;
 struct FinishedCoil;
 
 class CoilRecorder : public QObject {
@@ -24,12 +25,14 @@ public:
     // caller only after this returns, the sampler already let go).
     void coilFinished(const FinishedCoil &coil);
 
-    // Deletes the records older than [Storico] Giorni days, if set.
+    // Deletes the records older than [Storico] Giorni days, if the last
+    // load set it: after each load, and daily.
     void prune();
 
 private:
     void weightRead(double value);
 
+    const Line &m_line;
     CoilStore &m_store;
     std::function<bool()> m_zeroingRunning;
     std::optional<double> m_weight;
@@ -37,8 +40,9 @@ private:
     QTimer m_daily;
 };
 
-// [Storico] Giorni as a number of days; nullopt to keep everything (0, the
-// default, or a value that is not a whole number, with a warning).
-std::optional<int> daysToKeep();
+// [Storico] Giorni as a load read it, a number of days; nullopt to keep
+// everything (0, the default, or a value that is not a whole number, with a
+// warning).
+std::optional<int> daysToKeep(const SettingsSnapshot &loaded);
 
 } // namespace quorvex

@@ -46,8 +46,8 @@ FeedLink::FeedLink(Line &line, CoilStore &coils, QObject *parent)
     connect(&line, &Line::readingTaken, m_node.get(), &SparkplugNode::takeReading);
     connect(&line, &Line::healthChanged, m_feed.get(), &PlantFeed::healthChanged);
     connect(&line, &Line::healthChanged, m_node.get(), &SparkplugNode::healthChanged);
-    connect(&line, &Line::configurationLoaded, this, [this] {
-        const FeedSettings settings = readFeedSettings(SettingsStore());
+    connect(&line, &Line::configurationLoaded, this, [this, &line] {
+        const FeedSettings settings = readFeedSettings(line.loadedSettings());
         m_feed->configure(settings);
         m_node->configure(settings);
         m_feed->healthChanged();

@@ -74,7 +74,7 @@ int runServer(int argc, char **argv, const char *version)
     ModbusFace modbus(line, coilStore, &services);
     services.modbusStatus = [&modbus] { return modbus.status(); };
     QObject::connect(&line, &Line::configurationLoaded, &modbus,
-                     [&modbus] { modbus.configure(readModbusFaceSettings(SettingsStore())); });
+                     [&modbus, &line] { modbus.configure(readModbusFaceSettings(line.loadedSettings())); });
     DbusBinding binding(line, bus, &services);
     History history(coilStore, bus, [&windows] { windows.showHistory(); });
     binding.setHistory(&history);

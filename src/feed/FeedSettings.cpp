@@ -14,7 +14,7 @@ using namespace settings;
 
 // A whole number within [low, high], else the schema's default, which an
 // empty field also stands for.
-int boundedNumber(const SettingsStore &store, const char *key, int low, int high)
+int boundedNumber(const SettingsSnapshot &store, const char *key, int low, int high)
 {
     int value = settingRow(Impianto, key).loadDefaultText().toInt();
     const auto inRange = [fallback = value, within = wholeNumberIn(low, high)](const QString &text) {
@@ -24,7 +24,7 @@ int boundedNumber(const SettingsStore &store, const char *key, int low, int high
     return value;
 }
 
-QString text(const SettingsStore &store, const char *key)
+QString text(const SettingsSnapshot &store, const char *key)
 {
     QString value;
     readInto(store, Impianto, key, value, asText);
@@ -46,7 +46,7 @@ QString topicLevel(const QString &name, const char *key)
 
 } // namespace
 
-FeedSettings readFeedSettings(const SettingsStore &store)
+FeedSettings readFeedSettings(const SettingsSnapshot &store)
 {
     FeedSettings s;
     s.server = text(store, Server);

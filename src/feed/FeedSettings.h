@@ -5,7 +5,7 @@
 
 namespace quorvex {
 
-class SettingsStore;
+class SettingsSnapshot;
 
 struct FeedSettings {
     QString server; // host name or address; empty: the feed is off
@@ -36,6 +36,6 @@ struct FeedSettings {
 // Reads [Impianto], with a warning for every value it cannot use (the
 // default is used instead). A line name is made safe for a topic level:
 // "/", "+" and "#" become "_".
-FeedSettings readFeedSettings(const SettingsStore &store);
+FeedSettings readFeedSettings(const SettingsSnapshot &store);
 
 } // namespace quorvex

@@ -120,7 +120,7 @@ QString nearestKey(const QString &name, const QStringList &known)
 // never reaches the role: one warning each, naming the file and the
 // nearest known name. [Porte]'s keys are port numbers. Groups the schema
 // does not have are someone else's and left alone.
-void warnAboutUnknownNames(const SettingsStore &store)
+void warnAboutUnknownNames(const SettingsSnapshot &store)
 {
     const QStringList groups = settingsGroups();
     const QString file = store.fileName();
@@ -179,7 +179,8 @@ void Line::CaricaDispositivi()
 {
     loadPortHost();
     m_dispositivi.emplace();
-    const SettingsStore store;
+    m_loadedSettings = SettingsStore().snapshot();
+    const SettingsSnapshot &store = m_loadedSettings;
     qCDebug(lcConfig).noquote() << QStringLiteral("loading %1").arg(store.fileName());
     *m_portDevices = readPortDevices(store);
     warnAboutUnknownNames(store);

@@ -9,6 +9,7 @@
 #include "line/InstrumentHealth.h"
 #include "line/PortDirectory.h"
 #include "line/PortHost.h"
+#include "line/SettingsStore.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>
@@ -94,6 +95,9 @@ public:
 
     // What the last load read; only a load changes it.
     const HeightSettings &height() const { return m_height; }
+    // The settings file as the last load read it, for what else follows a
+    // load (the plant feed, the Modbus face, the history's days).
+    const SettingsSnapshot &loadedSettings() const { return m_loadedSettings; }
 
     // The health of every configured role (one with a brand, a model or a
     // port number), in role order; empty before the first load.
@@ -115,7 +119,7 @@ public:
 signals:
     // A reload is about to read the configuration.
     void aboutToReload();
-    // CaricaDispositivi has run.
+    // CaricaDispositivi has run; loadedSettings() is what it read.
     void configurationLoaded();
     // A role's instrument gave this reading (scaled, as its caller gets it)
     // for op. Readings that failed are not told.
@@ -132,6 +136,7 @@ private:
     // The role records (Dispositivi), replaced as a whole by each load.
     std::optional<DeviceCollection> m_dispositivi;
     HeightSettings m_height;
+    SettingsSnapshot m_loadedSettings;
     // [Porte] as the last load read it; the serial ports look their device
     // up here, never in the store.
     std::shared_ptr<PortDevices> m_portDevices = std::make_shared<PortDevices>();

@@ -5,7 +5,7 @@
 
 namespace quorvex {
 
-PortDevices readPortDevices(const SettingsStore &store)
+PortDevices readPortDevices(const SettingsSnapshot &store)
 {
     PortDevices devices;
     const QString prefix = QLatin1String(settings::Porte) + QLatin1Char('/');

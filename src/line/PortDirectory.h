@@ -8,12 +8,12 @@
 
 namespace quorvex {
 
-class SettingsStore;
+class SettingsSnapshot;
 
 // Port number to device path, as [Porte] held them at a load.
 using PortDevices = QMap<int, QString>;
 
-PortDevices readPortDevices(const SettingsStore &store);
+PortDevices readPortDevices(const SettingsSnapshot &store);
 // The device of number: its entry in devices, else the default.
 QString devicePathIn(const PortDevices &devices, int number);
 // The device of a number without a [Porte] key.

@@ -42,7 +42,7 @@ inline QString decimalProblem()
 // default and for a value that does not convert, which is warned about as
 // "[group] key="text" problem: fallback".
 template<typename Convert>
-auto readSetting(const SettingsStore &store, const char *groupName, const char *key, Convert convert,
+auto readSetting(const SettingsSnapshot &store, const char *groupName, const char *key, Convert convert,
                  const QString &problem, const QString &fallback, LogCategory category = lcConfig)
     -> decltype(convert(QString()))
 {
@@ -59,7 +59,7 @@ auto readSetting(const SettingsStore &store, const char *groupName, const char *
 // Reads group/key into target; a value that does not convert leaves target
 // as it was, and the warning says that value is used instead.
 template<typename T, typename Convert>
-void readInto(const SettingsStore &store, const char *groupName, const char *key, T &target, Convert convert,
+void readInto(const SettingsSnapshot &store, const char *groupName, const char *key, T &target, Convert convert,
               const QString &problem = QString(), LogCategory category = lcConfig)
 {
     if (const auto value = readSetting(store, groupName, key, convert, problem,

@@ -103,13 +103,37 @@ SettingsStore::SettingsStore() : m_fileName(settingsFilePath())
 
 std::optional<QString> SettingsStore::value(const QString &group, const QString &key) const
 {
-    const QString path = group + QLatin1Char('/') + key;
+    return storedText(group + QLatin1Char('/') + key);
+}
+
+std::optional<QString> SettingsStore::storedText(const QString &path) const
+{
     if (!m_settings || !m_settings->contains(path))
         return std::nullopt;
     const QVariant v = m_settings->value(path);
     if (v.typeId() == QMetaType::QStringList)
         return v.toStringList().join(QLatin1Char(','));
     return v.toString();
+}
+
+SettingsSnapshot SettingsStore::snapshot() const
+{
+    SettingsSnapshot snapshot;
+    snapshot.m_fileName = m_fileName;
+    snapshot.m_keys = allKeys();
+    for (const QString &path : std::as_const(snapshot.m_keys)) {
+        if (const std::optional<QString> text = storedText(path))
+            snapshot.m_values.insert(path, *text);
+    }
+    return snapshot;
+}
+
+std::optional<QString> SettingsSnapshot::value(const QString &group, const QString &key) const
+{
+    const auto found = m_values.constFind(group + QLatin1Char('/') + key);
+    if (found == m_values.cend())
+        return std::nullopt;
+    return *found;
 }
 
 void SettingsStore::setValue(const QString &group, const QString &key, const QString &text)

@@ -8,6 +8,7 @@
 // file (a FIFO, a folder), too large or not text is a warning with the
 // reason and is neither read (so nothing blocks) nor written: every setting
 // then has its default. Each such state is told once, its end in one line.
+#include <QHash>
 #include <QList>
 #include <QSettings>
 #include <QString>
@@ -17,6 +18,26 @@ namespace quorvex {
 
 // The settings file's format, registered with QSettings once.
 QSettings::Format settingsFormat();
+
+// What one configuration load reads: every key's text as the file held it
+// at one moment, so the line, the plant feed, the Modbus face and the
+// history read the same file, and a key changed later waits for the next
+// load. Empty (every setting has its default) until a load takes one.
+class SettingsSnapshot {
+public:
+    // The text under group/key, or nullopt when the key is absent.
+    std::optional<QString> value(const QString &group, const QString &key) const;
+    // Every key as "group/key", in the store's order.
+    QStringList allKeys() const { return m_keys; }
+    // The path of the settings file it was read from.
+    QString fileName() const { return m_fileName; }
+
+private:
+    friend class SettingsStore;
+    QString m_fileName;
+    QStringList m_keys;
+    QHash<QString, QString> m_values; // "group/key" -> text
+};
 
 class SettingsStore {
 public:
@@ -38,6 +59,9 @@ public:
     // is), false is returned and *why tells the reason.
     bool write(const QList<Change> &changes, QString *why = nullptr);
 
+    // Every key's text as stored now.
+    SettingsSnapshot snapshot() const;
+
     // Every key in the store as "group/key".
     QStringList allKeys() const { return m_settings ? m_settings->allKeys() : QStringList(); }
 
@@ -47,6 +71,8 @@ public:
     static QString path();
 
 private:
+    std::optional<QString> storedText(const QString &path) const;
+
     QString m_fileName;
     QString m_unusable; // why the file is neither read nor written
     mutable std::optional<QSettings> m_settings;

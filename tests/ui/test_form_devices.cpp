@@ -492,7 +492,7 @@ private slots:
         QCOMPARE(scale.Divisore, 0.5);
         QCOMPARE(scale.port->Settings(), QStringLiteral("19200,E,7,1"));
         QVERIFY(scale.port->PortOpen());
-        QCOMPARE(devicePathIn(readPortDevices(SettingsStore()), 4), adapter);
+        QCOMPARE(devicePathIn(readPortDevices(SettingsStore().snapshot()), 4), adapter);
         QVERIFY(!SettingsStore().value("Porte", "2"));
         QVERIFY(!SettingsStore().value("Porte", "3"));
         QCOMPARE(m_server->device(QStringLiteral("CTM")).Porta, 2); // the defaults shown are now stored

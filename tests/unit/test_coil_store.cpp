@@ -129,7 +129,7 @@ TEST(CoilStore, UnwritableOrForeignFileFailsTheRecordRecoversLaterAndTellsWhatIt
     EXPECT_TRUE(warnings[2].contains(closed) && warnings[2].contains("length 120.5")) << warnings[2].toStdString();
 }
 
-TEST(CoilRecorder, RecordsBeforeTheCallReturnsWithTheWeightReadSinceTheLastCoilAndPrunesAtStart)
+TEST(CoilRecorder, RecordsBeforeTheCallReturnsWithTheWeightReadSinceTheLastCoilAndPrunesAtALoad)
 {
     QTemporaryDir dir;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
@@ -138,6 +138,7 @@ TEST(CoilRecorder, RecordsBeforeTheCallReturnsWithTheWeightReadSinceTheLastCoilA
     store.append(recordAt(QDateTime::currentMSecsSinceEpoch() * 1000 - 3LL * 24 * 3600 * 1000000));
     Line line;
     CoilRecorder recorder(line, store, [] { return false; });
+    line.CaricaDispositivi();
 
     emit line.readingTaken(Role::Bilancia, RoleOperation::LeggiTara, 1);
     emit line.readingTaken(Role::Bilancia, RoleOperation::LeggiPeso, 1250.5);

@@ -180,8 +180,8 @@ TEST_F(Configuration, TheShippedExampleReadsWithoutAWarningUnderEveryLocale)
         g_messages.clear();
         const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
         server.CaricaDispositivi();
-        readFeedSettings(SettingsStore());
-        daysToKeep();
+        readFeedSettings(server.loadedSettings());
+        daysToKeep(server.loadedSettings());
         qInstallMessageHandler(previous);
         EXPECT_TRUE(g_messages.isEmpty()) << name << ":\n" << g_messages.join('\n').toStdString();
         EXPECT_EQ(dev("BIL").Marca, "BILANCIAI") << name;
@@ -270,4 +270,18 @@ TEST_F(Configuration, APortsDeviceIsTheOneOfTheLastLoad)
     set("Porte", "3", "");
     serial.CaricaDispositivi();
     EXPECT_EQ(port->devicePath(), "/dev/ttyS2") << "an empty entry is the default device";
+}
+
+TEST_F(Configuration, WhatFollowsALoadReadsTheFileAsThatLoadDid)
+{
+    set("Impianto", "Server", "localhost");
+    set("Storico", "Giorni", "30");
+    server.CaricaDispositivi();
+    set("Impianto", "Server", "");
+    set("Storico", "Giorni", "7");
+    EXPECT_EQ(readFeedSettings(server.loadedSettings()).server, "localhost") << "a change waits for the next load";
+    EXPECT_EQ(daysToKeep(server.loadedSettings()), 30);
+    server.CaricaDispositivi();
+    EXPECT_FALSE(readFeedSettings(server.loadedSettings()).enabled());
+    EXPECT_EQ(daysToKeep(server.loadedSettings()), 7);
 }

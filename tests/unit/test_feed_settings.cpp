@@ -15,7 +15,7 @@ TEST(FeedSettings, DefaultsBoundsAndTopicSafeLineName)
     QTemporaryDir dir;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
     SettingsStore store;
-    FeedSettings s = readFeedSettings(store);
+    FeedSettings s = readFeedSettings(store.snapshot());
     EXPECT_FALSE(s.enabled());
     EXPECT_EQ(s.port, 1883);
     EXPECT_EQ(s.keepaliveSeconds, 60);
@@ -25,7 +25,7 @@ TEST(FeedSettings, DefaultsBoundsAndTopicSafeLineName)
     store.setValue("Impianto", "Porta", "70000");
     store.setValue("Impianto", "Keepalive", "2");
     store.setValue("Impianto", "Linea", "reparto/2+#");
-    s = readFeedSettings(store);
+    s = readFeedSettings(store.snapshot());
     EXPECT_TRUE(s.enabled());
     EXPECT_EQ(s.server, "broker.local");
     EXPECT_EQ(s.port, 1883);
@@ -34,7 +34,7 @@ TEST(FeedSettings, DefaultsBoundsAndTopicSafeLineName)
 
     store.setValue("Impianto", "Porta", "8883");
     store.setValue("Impianto", "Keepalive", "15");
-    s = readFeedSettings(store);
+    s = readFeedSettings(store.snapshot());
     EXPECT_EQ(s.port, 8883);
     EXPECT_EQ(s.keepaliveSeconds, 15);
 }

@@ -12,7 +12,7 @@ namespace {
 using namespace settings;
 
 // A whole number within [low, high]; empty stands for the schema's default.
-int boundedNumber(const SettingsStore &store, const char *key, int low, int high)
+int boundedNumber(const SettingsSnapshot &store, const char *key, int low, int high)
 {
     int value = settingRow(ModbusTCP, key).loadDefaultText().toInt();
     const auto inRange = [fallback = value, within = wholeNumberIn(low, high)](const QString &text) {
@@ -48,7 +48,7 @@ bool ModbusFaceSettings::allows(const QHostAddress &peer) const
     return std::any_of(clients.begin(), clients.end(), [&p](const QHostAddress &a) { return plain(a) == p; });
 }
 
-ModbusFaceSettings readModbusFaceSettings(const SettingsStore &store)
+ModbusFaceSettings readModbusFaceSettings(const SettingsSnapshot &store)
 {
     ModbusFaceSettings s;
     const std::optional<QString> porta = store.value(QLatin1String(ModbusTCP), QLatin1String(Porta));

@@ -6,7 +6,7 @@
 
 namespace quorvex {
 
-class SettingsStore;
+class SettingsSnapshot;
 
 struct ModbusFaceSettings {
     int port = 0; // 0: the face is off
@@ -24,6 +24,6 @@ struct ModbusFaceSettings {
 
 // Reads [ModbusTCP], with a warning for every value it cannot use; a Porta
 // that is not a port number leaves the face off.
-ModbusFaceSettings readModbusFaceSettings(const SettingsStore &store);
+ModbusFaceSettings readModbusFaceSettings(const SettingsSnapshot &store);
 
 } // namespace quorvex

@@ -88,7 +88,7 @@ FormSamples::FormSamples(Sampler &sampler, QWidget *parent) : QWidget(parent, Qt
     buildRoleLabels();
     buildSampleList();
     loadBrands();
-    RipristinaPosizione(*this, SettingsStore());
+    RipristinaPosizione(*this, SettingsStore().snapshot());
     applyResizeRules();
 
     connect(&m_sampler, &Sampler::lengthRead, this, [this](double L) { m_lblLunghezza->setText(valueText(L)); });

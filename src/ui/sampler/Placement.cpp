@@ -38,7 +38,7 @@ void applyWindowState(QWidget &w, int state)
 
 // A stored dimension in twips, as a single-precision number of the user's
 // locale; nullopt when it is absent or does not convert.
-std::optional<float> leggiTwips(const SettingsStore &store, const QByteArray &group, const char *key)
+std::optional<float> leggiTwips(const SettingsSnapshot &store, const QByteArray &group, const char *key)
 {
     const auto twips = [](const QString &text) -> std::optional<float> {
         bool ok = false;
@@ -60,7 +60,7 @@ int pixelsOf(float twips)
 
 } // namespace
 
-void RipristinaPosizione(QWidget &w, const SettingsStore &store)
+void RipristinaPosizione(QWidget &w, const SettingsSnapshot &store)
 {
     const QByteArray group = w.objectName().toLatin1();
     applyWindowState(w, NormalWindow);

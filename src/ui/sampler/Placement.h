@@ -9,13 +9,14 @@ class QWidget;
 
 namespace quorvex {
 
+class SettingsSnapshot;
 class SettingsStore;
 
 // Brings the window back where it was saved: normal state, then Width,
 // Height, Left and Top each on its own (a missing key or one that is not a
 // number leaves that value as it is), then the stored state. No clamping to
 // the screen.
-void RipristinaPosizione(QWidget &window, const SettingsStore &store);
+void RipristinaPosizione(QWidget &window, const SettingsSnapshot &store);
 
 // Saves the window's state, then puts it in the normal state and saves the
 // normal rectangle.
