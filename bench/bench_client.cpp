@@ -99,6 +99,8 @@ int main(int argc, char **argv)
     const std::string client = QUORVEX_CLIENT_PATH;
 
     sideBySide("start (--help / gdbus help)", {client, "--help"}, {"gdbus", "help"}, true);
+    // The floor of a start: Qt Core and Qt D-Bus loaded, nothing else done.
+    sideBySide("start (least Qt caller / gdbus help)", {QT_DBUS_CALLER_PATH, "--help"}, {"gdbus", "help"}, true);
 
     bench::BenchServer server;
     if (!server.start()) {

@@ -53,6 +53,9 @@ for program in quorvexd quorvex quorvex-sim; do
     "$root/usr/bin/$program" --help >/dev/null || fail "$program --help failed"
     echo "package: $version"
 done
+# `quorvex models` runs the helper installed in libexec: it lists the models.
+"$root/usr/libexec/quorvex/quorvex-models" | grep -q '^BILANCIAI  *D400 ' \
+    || fail "the installed quorvex-models does not list the built-in models"
 # The completion offers the operations of the interface.
 completion="$(bash -c 'source "$1"; COMP_WORDS=(quorvex LeggiP); COMP_CWORD=1; _quorvex; echo "${COMPREPLY[*]}"' \
     _ "$root/usr/share/bash-completion/completions/quorvex")" || fail "the completion does not run"
