@@ -27,7 +27,7 @@ deb="${debs[0]}"
 dpkg-deb -x "$deb" "$root"
 echo "package: $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
 
-for file in usr/bin/quorvexd usr/bin/quorvex usr/bin/quorvex-sim usr/libexec/quorvex/quorvex-models \
+for file in usr/bin/quorvexd usr/bin/quorvex usr/bin/quorvex-sim usr/libexec/quorvex/quorvex-local \
     usr/share/dbus-1/services/com.velkaro.Quorvex.service \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Global.xml \
     usr/share/dbus-1/interfaces/com.velkaro.Quorvex.Diagnostics.xml \
@@ -53,9 +53,9 @@ for program in quorvexd quorvex quorvex-sim; do
     "$root/usr/bin/$program" --help >/dev/null || fail "$program --help failed"
     echo "package: $version"
 done
-# `quorvex models` runs the helper installed in libexec: it lists the models.
-"$root/usr/libexec/quorvex/quorvex-models" | grep -q '^BILANCIAI  *D400 ' \
-    || fail "the installed quorvex-models does not list the built-in models"
+# `quorvex models` runs quorvex-local, installed in libexec: it lists the models.
+"$root/usr/libexec/quorvex/quorvex-local" models | grep -q '^BILANCIAI  *D400 ' \
+    || fail "the installed quorvex-local does not list the built-in models"
 # The completion offers the operations of the interface.
 completion="$(bash -c 'source "$1"; COMP_WORDS=(quorvex LeggiP); COMP_CWORD=1; _quorvex; echo "${COMPREPLY[*]}"' \
     _ "$root/usr/share/bash-completion/completions/quorvex")" || fail "the completion does not run"

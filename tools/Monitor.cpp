@@ -1,10 +1,10 @@
 #include "Monitor.h"
 
 #include "BusErrors.h"
+#include "LocalProgram.h"
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
 #include "common/Capture.h"
-#include "serial/SerialDevices.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -234,24 +234,6 @@ QString formatModbusFace(const QVariantMap &face)
     return out;
 }
 
-QString formatSerialDevices()
-{
-    const QList<SerialDeviceChoice> devices = presentSerialDevices();
-    if (devices.isEmpty())
-        return QStringLiteral("no serial devices found\n");
-    QString out;
-    for (const SerialDeviceChoice &device : devices) {
-        QString line = device.path;
-        const QString target = canonical(device.path);
-        if (target != device.path)
-            line += QStringLiteral(" -> ") + target;
-        if (!device.description.isEmpty())
-            line += QStringLiteral("  ") + device.description;
-        out += line + QLatin1Char('\n');
-    }
-    return out;
-}
-
 int runPorts(QDBusConnection &bus, int timeoutMs)
 {
     const QDBusMessage reply = bus.call(diagnosticsCall(QStringLiteral("Ports")), QDBus::Block, timeoutMs);
@@ -274,8 +256,9 @@ int runPorts(QDBusConnection &bus, int timeoutMs)
     const QDBusMessage face = bus.call(diagnosticsCall(QStringLiteral("ModbusTCP")), QDBus::Block, timeoutMs);
     if (face.type() == QDBusMessage::ReplyMessage)
         std::printf("%s\n", qPrintable(formatModbusFace(qdbus_cast<QVariantMap>(face.arguments().value(0)))));
-    std::printf("Serial devices present:\n%s", qPrintable(formatSerialDevices()));
-    std::fflush(stdout);
+    std::printf("Serial devices present:\n");
+    if (runLocalProgram({QStringLiteral("devices")}) != 0)
+        status = 1;
     return status;
 }
 

@@ -44,8 +44,6 @@ QByteArray captureLine(const TrafficChunk &chunk);
 
 // The table of the server's port objects, as Ports() gives them.
 QString formatPorts(const QList<QVariantMap> &ports);
-// The serial devices present on this machine, by their stable names.
-QString formatSerialDevices();
 
 // Runs `quorvex ports`: the server's ports (when it runs) and the devices.
 int runPorts(QDBusConnection &bus, int timeoutMs);

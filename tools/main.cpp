@@ -4,6 +4,7 @@
 // their bytes (ports, monitor).
 #include "BusErrors.h"
 #include "Cli.h"
+#include "LocalProgram.h"
 #include "Monitor.h"
 #include "ProbeCli.h"
 #include "api/BusNames.h"
@@ -23,14 +24,11 @@
 #include <QDBusVariant>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -214,26 +212,6 @@ int monitor(QCoreApplication &app, QDBusConnection &bus, const Request &request)
     return app.exec();
 }
 
-// `models` is answered by quorvex-models, the one program of the client's
-// that links the instrument table: the client itself then loads none of the
-// engines' libraries for a reading. It is found beside this program (a build
-// tree) or in the libexec folder it is installed to.
-int runModelsProgram(const Request &request)
-{
-    QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/quorvex-models");
-    if (!QFileInfo(program).isExecutable())
-        program = QStringLiteral(QUORVEX_LIBEXEC_DIR "/quorvex-models");
-    const QByteArray path = QFile::encodeName(program);
-    const char *page = request.modelsPage == Request::Page::Markdown ? "--markdown"
-        : request.modelsPage == Request::Page::Man                   ? "--man"
-                                                                     : nullptr;
-    char *const argv[] = {const_cast<char *>(path.constData()), const_cast<char *>(page), nullptr};
-    std::fflush(stdout);
-    ::execv(path.constData(), argv);
-    writeLine(stderr, QStringLiteral("quorvex: cannot run %1: %2").arg(program, QString::fromLocal8Bit(std::strerror(errno))));
-    return kExitCallFailed;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -255,7 +233,10 @@ int main(int argc, char **argv)
     case Request::Mode::Help: std::fputs(usageText().toLocal8Bit().constData(), stdout); return kExitOk;
     case Request::Mode::Version: std::printf("quorvex %s\n", QUORVEX_VERSION); return kExitOk;
     case Request::Mode::List: std::fputs(listOperations().toLocal8Bit().constData(), stdout); return kExitOk;
-    case Request::Mode::Models: return runModelsProgram(request);
+    case Request::Mode::Models:
+        return execLocalProgram(request.modelsPage == Request::Page::Markdown  ? QStringList{"models", "--markdown"}
+                                    : request.modelsPage == Request::Page::Man ? QStringList{"models", "--man"}
+                                                                               : QStringList{"models"});
     case Request::Mode::Call:
     case Request::Mode::Ports:
     case Request::Mode::Monitor:

@@ -1,7 +1,7 @@
 // The client's command line, argument conversion, call building and result
 // formatting, without a bus.
 #include "Cli.h"
-#include "ModelsPage.h"
+#include "LocalFacts.h"
 #include "Monitor.h"
 #include "drivers/InstrumentModel.h"
 

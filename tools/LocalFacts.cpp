@@ -1,4 +1,4 @@
-#include "ModelsPage.h"
+#include "LocalFacts.h"
 
 #include "drivers/ExchangeKind.h"
 #include "drivers/InstrumentDefinitions.h"
@@ -6,7 +6,9 @@
 #include "drivers/Roles.h"
 #include "drivers/line/RlcControllerFrame.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
+#include "serial/SerialDevices.h"
 
+#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 
@@ -183,6 +185,24 @@ QString listModels()
     for (const InstrumentModel *row : rows)
         out += line(row->brand, row->model, row->source.isEmpty() ? QStringLiteral("built-in") : row->source,
                     row->operationNames().join(QLatin1Char(',')), row->settings);
+    return out;
+}
+
+QString formatSerialDevices()
+{
+    const QList<SerialDeviceChoice> devices = presentSerialDevices();
+    if (devices.isEmpty())
+        return QStringLiteral("no serial devices found\n");
+    QString out;
+    for (const SerialDeviceChoice &device : devices) {
+        QString line = device.path;
+        const QString target = QFileInfo(device.path).canonicalFilePath();
+        if (!target.isEmpty() && target != device.path)
+            line += QStringLiteral(" -> ") + target;
+        if (!device.description.isEmpty())
+            line += QStringLiteral("  ") + device.description;
+        out += line + QLatin1Char('\n');
+    }
     return out;
 }
 
