@@ -210,28 +210,28 @@ QString formatFeed(const QVariantMap &feed)
     return line + QLatin1Char('\n');
 }
 
-// One line on the Modbus TCP face, and one per connected client.
+// One line on the Modbus TCP face, naming its connected clients.
 QString formatModbusFace(const QVariantMap &face)
 {
     const QString state = face.value(QStringLiteral("state")).toString();
     if (state.isEmpty() || state == QLatin1String("off"))
         return QStringLiteral("Modbus TCP: off (no Porta in [ModbusTCP])\n");
+    const QString problem = face.value(QStringLiteral("problem")).toString();
+    if (face.value(QStringLiteral("port")).toInt() == 0)
+        return QStringLiteral("Modbus TCP: not listening: %1\n").arg(problem);
     const QString where = QStringLiteral("%1 port %2, unit %3")
                               .arg(face.value(QStringLiteral("address")).toString())
                               .arg(face.value(QStringLiteral("port")).toInt())
                               .arg(face.value(QStringLiteral("unit")).toInt());
     if (state != QLatin1String("listening"))
-        return QStringLiteral("Modbus TCP: not listening on %1: %2\n")
-            .arg(where, face.value(QStringLiteral("problem")).toString());
+        return QStringLiteral("Modbus TCP: not listening on %1: %2\n").arg(where, problem);
     const QStringList clients = face.value(QStringLiteral("clients")).toStringList();
-    QString out =
-        QStringLiteral("Modbus TCP: listening on %1%2; %3 client(s)\n")
-            .arg(where,
-                 face.value(QStringLiteral("writable")).toBool() ? QStringLiteral(", coil 0 writable") : QString())
-            .arg(clients.size());
-    for (const QString &client : clients)
-        out += QStringLiteral("  client %1\n").arg(client);
-    return out;
+    const QString who = clients.isEmpty() ? QStringLiteral("no client connected")
+        : clients.size() == 1             ? QStringLiteral("client %1").arg(clients.front())
+                                          : QStringLiteral("clients %1").arg(clients.join(QStringLiteral(", ")));
+    return QStringLiteral("Modbus TCP: listening on %1%2; %3\n")
+        .arg(where, face.value(QStringLiteral("writable")).toBool() ? QStringLiteral(", coil 0 writable") : QString(),
+             who);
 }
 
 int runPorts(QDBusConnection &bus, int timeoutMs)

@@ -17,6 +17,7 @@
 // While listening the face holds a client instance of Global of its own: it
 // keeps the process and the line's ports, and runs the zeroing.
 #include "api/GlobalServices.h"
+#include "api/modbus/ConnectionTally.h"
 #include "api/modbus/FaceSettings.h"
 #include "api/modbus/RegisterMap.h"
 #include "line/Device.h"
@@ -52,7 +53,8 @@ public:
     // Starts, stops or moves the listener; unchanged settings change nothing.
     void configure(const ModbusFaceSettings &settings);
     // For Diagnostics: state ("off", "listening", "failed"), address, port,
-    // unit, writable, interval, clients ("address:port"), problem.
+    // unit, writable, interval, clients ("address:port"), maxClients,
+    // idleSeconds, problem.
     QVariantMap status() const;
     // The register image as it stands now.
     QList<quint16> registers();
@@ -64,6 +66,8 @@ private:
         QByteArray buffer;
         quint64 serial = 0; // tells a connection from a later one at the same address
         bool zeroing = false; // a coil 0 write is running: later requests wait
+        bool closing = false; // closed by the face; what still arrives is dropped
+        QTimer *idle = nullptr; // closes the connection after Inattivo without a request (the socket's child)
     };
     static constexpr int kOwnReads = 4; // LeggiPeso, LeggiTara, LeggiLunghezza, LeggiAltezza
 
@@ -72,6 +76,9 @@ private:
     bool accept(QTcpSocket *socket);
     void dropConnection(QTcpSocket *socket);
     void readFrames(Connection &connection);
+    // Closes a connection for why, once Qt's own handlers of the signal
+    // under way have run (a read after a close makes Qt warn).
+    void close(Connection &connection, modbus::ConnectionTally::Closed why);
     void send(Connection &connection, quint16 transaction, quint8 unit, const QModbusResponse &response);
     QCoro::Task<> zero(QTcpSocket *socket, quint64 serial, quint16 transaction, quint8 unit, QModbusRequest request);
     void takeReading(Role role, RoleOperation op, double value);
@@ -90,6 +97,7 @@ private:
     modbus::FaceServer *m_server = nullptr;
     std::shared_ptr<Global> m_instance;
     std::map<QTcpSocket *, Connection> m_connections;
+    modbus::ConnectionTally m_tally;
     QString m_problem;
     QTimer m_retry; // a listener that failed tries again
     QTimer m_poll; // the face's own reads, while a client is connected
