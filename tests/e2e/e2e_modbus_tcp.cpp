@@ -3,6 +3,7 @@
 // answer; register writes, other units and addresses past the map refused;
 // a peer not in Client closed at connect; coil 0 zeroing the counter and
 // answered after the zeroing; the face and its client in `quorvex ports`;
+// a client that connects for each poll reads the weight of now;
 // connections past MaxClient and idle ones closed, a flood of connections
 // told in a few lines; a bad Porta keeps the server.
 #include "tests/e2e/Harness.h"
@@ -37,6 +38,26 @@ int freePort()
 float floatAt(const QJsonArray &regs, int address)
 {
     const quint32 bits = quint32(regs[address].toInt()) << 16 | quint32(regs[address + 1].toInt());
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// The weight (input registers 0-1) as one connection of its own reads it.
+float weightOnItsOwnConnection(int port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+    if (!socket.waitForConnected(5000))
+        return -1;
+    socket.write(QByteArray::fromHex("000100000006010400000002"));
+    QByteArray reply;
+    while (reply.size() < 13 && socket.waitForReadyRead(5000))
+        reply += socket.readAll();
+    if (reply.size() < 13)
+        return -1;
+    const quint32 bits = quint32(quint8(reply[9])) << 24 | quint32(quint8(reply[10])) << 16
+        | quint32(quint8(reply[11])) << 8 | quint8(reply[12]);
     float value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
@@ -219,6 +240,17 @@ TEST_F(ModbusTcp, ABadPortaReloadedKeepsTheServerAndWarnsOnce)
     EXPECT_EQ(serverLog().count("Porta=\"abc\""), 1) << serverLog().toStdString();
     const ClientRun ports = runClient({"ports"});
     EXPECT_TRUE(ports.out.contains("Modbus TCP: not listening: [ModbusTCP] Porta=\"abc\" is not")) << ports.out.toStdString();
+}
+
+// Each read on a connection of its own: the second gets the weight changed
+// after the first, not the first's.
+TEST_F(ModbusTcp, AClientThatConnectsForEachPollReadsTheWeightOfNow)
+{
+    startListening();
+    ASSERT_FLOAT_EQ(weightOnItsOwnConnection(port), 12.5f);
+    scale->setWeightField("   20,000");
+    waitUntil([] { return false; }, 500); // longer than Intervallo: no reading counts as recent
+    EXPECT_FLOAT_EQ(weightOnItsOwnConnection(port), 20.0f);
 }
 
 } // namespace

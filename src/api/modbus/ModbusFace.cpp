@@ -23,6 +23,8 @@ namespace {
 using modbus::Field;
 
 constexpr int kRetryMs = 5000;
+// How long a new connection's requests wait for the reads it started.
+constexpr int kFirstReadWaitMs = 500;
 // Frames a connection may have waiting behind a zeroing, in bytes.
 constexpr int kMaxBuffered = 64 * 1024;
 
@@ -126,8 +128,8 @@ void ModbusFace::listen()
     }
     QString problem = m_server->errorString();
     if (needsPrivilege(m_settings.address, m_settings.port))
-        problem += QStringLiteral(" (a port below 1024 needs the CAP_NET_BIND_SERVICE capability, "
-                                  "or choose a [ModbusTCP] Porta from 1024 up)");
+        problem += QStringLiteral(" (a port below 1024 needs the CAP_NET_BIND_SERVICE capability or a lower "
+                                  "sysctl net.ipv4.ip_unprivileged_port_start; or set [ModbusTCP] Porta from 1024 up)");
     if (m_problem.isEmpty())
         qCWarning(lcModbus).noquote() << QStringLiteral(
                                              "Modbus TCP face cannot listen on %1: %2; trying again every %3 s")
@@ -203,8 +205,37 @@ bool ModbusFace::accept(QTcpSocket *socket)
     if (m_settings.intervalMs > 0 && !m_poll.isActive()) {
         m_poll.start(m_settings.intervalMs);
         pollRoles();
+        holdFirstRequests(connection);
     }
     return true;
+}
+
+// A client that connects for each poll would otherwise always be answered
+// from the readings of its previous connection: its requests wait for the
+// reads its connection started, for kFirstReadWaitMs at most.
+void ModbusFace::holdFirstRequests(Connection &c)
+{
+    if (std::none_of(m_reading.begin(), m_reading.end(), [](bool reading) { return reading; }))
+        return;
+    c.held = true;
+    QTimer::singleShot(kFirstReadWaitMs, c.socket, [this, socket = c.socket.data()] {
+        if (const auto it = m_connections.find(socket); it != m_connections.end() && it->second.held) {
+            it->second.held = false;
+            readFrames(it->second);
+        }
+    });
+}
+
+void ModbusFace::releaseFirstRequests()
+{
+    if (std::any_of(m_reading.begin(), m_reading.end(), [](bool reading) { return reading; }))
+        return;
+    for (auto &[socket, connection] : m_connections) {
+        if (connection.held) {
+            connection.held = false;
+            readFrames(connection);
+        }
+    }
 }
 
 void ModbusFace::dropConnection(QTcpSocket *socket)
@@ -230,7 +261,7 @@ void ModbusFace::close(Connection &c, modbus::ConnectionTally::Closed why)
 
 void ModbusFace::readFrames(Connection &c)
 {
-    while (!c.zeroing && !c.closing) {
+    while (!c.zeroing && !c.closing && !c.held) {
         const modbus::MbapFrame frame = modbus::takeFrame(c.buffer);
         if (frame.status == modbus::MbapFrame::Status::Incomplete)
             break;
@@ -332,6 +363,7 @@ QCoro::Task<> ModbusFace::readOwn(RoleOperation op)
     if (!self)
         co_return;
     m_reading[index] = false;
+    releaseFirstRequests();
     // A valid reading has reached the image through readingTaken; a failed
     // one is only told here. Stamped with its start, so the face's own
     // reads keep to the interval.

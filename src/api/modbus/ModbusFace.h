@@ -2,10 +2,13 @@
 // The line as a Modbus TCP server for the plant's PLC and SCADA ([ModbusTCP]
 // in the settings; off without a Porta). It answers from a register image
 // the line keeps current (every reading any client takes lands in it), so a
-// request never waits for an instrument. While a client is connected it
-// reads each configured role's values itself every Intervallo, unless
-// someone else already read them within that time; those reads queue for
-// the line's turn and join identical reads like any client's.
+// request does not wait for an instrument, but for the first ones below.
+// While a client is connected it reads each configured role's values itself
+// every Intervallo, unless someone else already read them within that time;
+// those reads queue for the line's turn and join identical reads like any
+// client's. The first client's connection starts them at once and its
+// requests wait for them (half a second at most), so a client that connects
+// for each poll reads what is read now, not what its previous connection left.
 //
 // Qt's server answers each request inside its read handler, which cannot
 // wait for a zeroing. So the face reads the frames of each connection it
@@ -67,6 +70,7 @@ private:
         quint64 serial = 0; // tells a connection from a later one at the same address
         bool zeroing = false; // a coil 0 write is running: later requests wait
         bool closing = false; // closed by the face; what still arrives is dropped
+        bool held = false; // its first requests wait for the reads its connect started
         QTimer *idle = nullptr; // closes the connection after Inattivo without a request (the socket's child)
     };
     static constexpr int kOwnReads = 4; // LeggiPeso, LeggiTara, LeggiLunghezza, LeggiAltezza
@@ -76,6 +80,8 @@ private:
     bool accept(QTcpSocket *socket);
     void dropConnection(QTcpSocket *socket);
     void readFrames(Connection &connection);
+    void holdFirstRequests(Connection &connection);
+    void releaseFirstRequests();
     // Closes a connection for why, once Qt's own handlers of the signal
     // under way have run (a read after a close makes Qt warn).
     void close(Connection &connection, modbus::ConnectionTally::Closed why);
