@@ -107,10 +107,13 @@ QByteArray captureLine(const TrafficChunk &chunk)
     return QByteArray::fromStdString(capture::formatChunk(line));
 }
 
-// How the instrument on a port has been answering: "answering", "silent N"
-// (exchanges in a row that heard nothing), or "-" before any exchange.
+// How the instrument on an open port has been answering: "answering",
+// "silent N" (exchanges in a row that heard nothing), or "-" before any
+// exchange and while the port is closed.
 QString lineHealth(const QVariantMap &port)
 {
+    if (!port.value(QStringLiteral("open")).toBool())
+        return QStringLiteral("-");
     const int silent = port.value(QStringLiteral("silentExchanges")).toInt();
     if (silent > 0)
         return QStringLiteral("silent %1").arg(silent);
@@ -130,6 +133,16 @@ QString roles(const QVariantMap &port)
     return names.isEmpty() ? QStringLiteral("-") : names.join(QLatin1Char(','));
 }
 
+// "open", "closed", or "gone" for a closed port whose device is not there.
+QString portState(const QVariantMap &port)
+{
+    if (port.value(QStringLiteral("open")).toBool())
+        return QStringLiteral("open  ");
+    const bool gone = !port.value(QStringLiteral("device")).toString().isEmpty()
+        && port.contains(QStringLiteral("present")) && !port.value(QStringLiteral("present")).toBool();
+    return gone ? QStringLiteral("gone  ") : QStringLiteral("closed");
+}
+
 QString formatPorts(const QList<QVariantMap> &ports)
 {
     QString out;
@@ -144,7 +157,7 @@ QString formatPorts(const QList<QVariantMap> &ports)
                 errors << error;
         }
         stream << QStringLiteral("%1").arg(port.value(QStringLiteral("number")).toInt(), 4) << QStringLiteral("  ")
-               << (port.value(QStringLiteral("open")).toBool() ? QStringLiteral("open  ") : QStringLiteral("closed"))
+               << portState(port)
                << QStringLiteral("  ") << port.value(QStringLiteral("settings")).toString().leftJustified(14)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesIn")).toULongLong(), 10)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesOut")).toULongLong(), 11)

@@ -25,6 +25,7 @@ QVariantMap describePort(int number, const PortControl &port)
         {QStringLiteral("device"), port.devicePath()},
         {QStringLiteral("settings"), port.Settings()},
         {QStringLiteral("open"), port.PortOpen()},
+        {QStringLiteral("present"), port.deviceThere()},
         {QStringLiteral("error"), port.lastErrorText()},
         {QStringLiteral("bytesIn"), QVariant::fromValue(qulonglong(port.bytesReceived()))},
         {QStringLiteral("bytesOut"), QVariant::fromValue(qulonglong(port.bytesSent()))},
