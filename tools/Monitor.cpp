@@ -157,8 +157,8 @@ QString formatPorts(const QList<QVariantMap> &ports)
                 errors << error;
         }
         stream << QStringLiteral("%1").arg(port.value(QStringLiteral("number")).toInt(), 4) << QStringLiteral("  ")
-               << portState(port)
-               << QStringLiteral("  ") << port.value(QStringLiteral("settings")).toString().leftJustified(14)
+               << portState(port) << QStringLiteral("  ")
+               << port.value(QStringLiteral("settings")).toString().leftJustified(14)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesIn")).toULongLong(), 10)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesOut")).toULongLong(), 11)
                << QStringLiteral("  ") << lineHealth(port).leftJustified(10) << QStringLiteral("  ")

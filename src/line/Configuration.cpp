@@ -146,8 +146,9 @@ void warnAboutUnknownNames(const SettingsSnapshot &store)
                     how << QStringLiteral("without spaces");
                 if (known != trimmed)
                     how << QStringLiteral("in that case");
-                qCWarning(lcConfig).noquote() << QStringLiteral("section [%1] is not read: the name is [%2], %3 (in %4)")
-                                                     .arg(group, known, how.join(QStringLiteral(" and ")), file);
+                qCWarning(lcConfig).noquote()
+                    << QStringLiteral("section [%1] is not read: the name is [%2], %3 (in %4)")
+                           .arg(group, known, how.join(QStringLiteral(" and ")), file);
             }
             continue;
         }

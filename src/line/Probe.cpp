@@ -241,7 +241,8 @@ QCoro::Task<ProbeFindings> probePort(Line &line, QString device, QString role,
         if (answered.empty()) {
             // Bytes that are not the request's echo: something is there.
             const QByteArray request = entry.group->request;
-            const QByteArray reply = !request.isEmpty() && first->startsWith(request) ? first->mid(request.size()) : *first;
+            const QByteArray reply =
+                !request.isEmpty() && first->startsWith(request) ? first->mid(request.size()) : *first;
             if (findings.unmatched.isEmpty() && !reply.isEmpty()) {
                 findings.unmatched = reply;
                 findings.unmatchedSettings = entry.settings;

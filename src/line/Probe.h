@@ -49,6 +49,6 @@ QStringList probeSettingsOrder();
 // role, NotFound for a port number without a port, the port's error when the
 // device cannot be opened (another program holding it among the reasons).
 QCoro::Task<ProbeFindings> probePort(Line &line, QString device, QString role,
-                                          std::function<void(const ProbeStep &)> progress);
+                                     std::function<void(const ProbeStep &)> progress);
 
 } // namespace quorvex

@@ -239,7 +239,8 @@ TEST_F(ModbusTcp, ABadPortaReloadedKeepsTheServerAndWarnsOnce)
     ASSERT_TRUE(serverRunning()) << serverLog().toStdString();
     EXPECT_EQ(serverLog().count("Porta=\"abc\""), 1) << serverLog().toStdString();
     const ClientRun ports = runClient({"ports"});
-    EXPECT_TRUE(ports.out.contains("Modbus TCP: not listening: [ModbusTCP] Porta=\"abc\" is not")) << ports.out.toStdString();
+    EXPECT_TRUE(ports.out.contains("Modbus TCP: not listening: [ModbusTCP] Porta=\"abc\" is not"))
+        << ports.out.toStdString();
 }
 
 // Each read on a connection of its own: the second gets the weight changed

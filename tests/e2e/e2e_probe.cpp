@@ -214,7 +214,8 @@ TEST_F(Probe, AnAnswerNoModelMatchesIsToldAsBytesThatCameBack)
                                      QStringLiteral("--role"), QStringLiteral("Bilancia")});
     EXPECT_EQ(run.exitCode, 3) << run.err.toStdString();
     EXPECT_EQ(run.out, QString());
-    EXPECT_TRUE(run.err.contains(QLatin1String("bytes came back on")) && run.err.contains("at 9600,N,8,1 (\"W+0012.50lb\\r\")")
+    EXPECT_TRUE(run.err.contains(QLatin1String("bytes came back on"))
+                && run.err.contains("at 9600,N,8,1 (\"W+0012.50lb\\r\")")
                 && run.err.contains("no known model matched them") && run.err.contains("docs/instruments.md"))
         << run.err.toStdString();
 }

@@ -31,7 +31,8 @@ QString closedLine(ConnectionTally::Closed why, const QString &peer, const QStri
 {
     using C = ConnectionTally::Closed;
     switch (why) {
-    case C::NotModbus: return QStringLiteral("Modbus TCP client %1 sent a frame that is not Modbus TCP: closed").arg(peer);
+    case C::NotModbus:
+        return QStringLiteral("Modbus TCP client %1 sent a frame that is not Modbus TCP: closed").arg(peer);
     case C::Idle:
         return QStringLiteral("Modbus TCP client %1 sent no request for %2 s ([ModbusTCP] Inattivo): closed")
             .arg(peer, detail);
@@ -110,7 +111,8 @@ void ConnectionTally::summarize()
             if (m_closed[i] > 0)
                 parts << QStringLiteral("%1 %2").arg(m_closed[i]).arg(QLatin1String(kCounted[i]));
         }
-        qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP in the last minute: %1").arg(parts.join(QStringLiteral(", ")));
+        qCInfo(lcModbus).noquote()
+            << QStringLiteral("Modbus TCP in the last minute: %1").arg(parts.join(QStringLiteral(", ")));
     }
     m_connections = 0;
     m_closed.fill(0);

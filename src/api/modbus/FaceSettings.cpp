@@ -59,9 +59,9 @@ ModbusFaceSettings readModbusFaceSettings(const SettingsSnapshot &store)
             s.problem = QStringLiteral("[%1] %2=%3 %4")
                             .arg(QLatin1String(ModbusTCP), QLatin1String(Porta), quotedForLog(*porta),
                                  wholeNumberProblem(1, 65535));
-            qCWarning(lcConfig).noquote()
-                << s.problem + QStringLiteral(": the Modbus TCP face does not listen until it is corrected; "
-                                              "the server keeps running for it");
+            qCWarning(lcConfig).noquote() << s.problem
+                    + QStringLiteral(": the Modbus TCP face does not listen until it is corrected; "
+                                     "the server keeps running for it");
         }
     }
     QString address = s.address.toString();

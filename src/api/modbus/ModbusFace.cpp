@@ -437,8 +437,8 @@ QVariantMap ModbusFace::status() const
             clients << connection.peer;
     }
     const QString state = !m_settings.configured() ? QStringLiteral("off")
-        : m_server                              ? QStringLiteral("listening")
-                                                : QStringLiteral("failed");
+        : m_server                                 ? QStringLiteral("listening")
+                                                   : QStringLiteral("failed");
     return {
         {QStringLiteral("state"), state},
         {QStringLiteral("address"), m_settings.address.toString()},
