@@ -363,13 +363,13 @@ QCoro::Task<> ModbusFace::readOwn(RoleOperation op)
     if (!self)
         co_return;
     m_reading[index] = false;
-    releaseFirstRequests();
     // A valid reading has reached the image through readingTaken; a failed
     // one is only told here. Stamped with its start, so the face's own
     // reads keep to the interval.
     if (!problem.isEmpty())
         m_valid[size_t(roleOf(op))] = false;
     m_lastReadMs[index] = started;
+    releaseFirstRequests();
 }
 
 void ModbusFace::coilClosed(qint64 id)
