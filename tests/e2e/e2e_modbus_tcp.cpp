@@ -20,6 +20,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <cstring>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 using namespace e2e;
 using namespace std::chrono_literals;
@@ -228,8 +231,13 @@ TEST_F(ModbusTcp, PastMaxClientClosedIdleClosedAFloodToldInAFewLines)
 
 // A Porta that is not a port number, loaded by `quorvex reload`: one
 // warning, the face not listening, and the server still running for it.
-TEST_F(ModbusTcp, ABadPortaReloadedKeepsTheServerAndWarnsOnce)
+// Then port 1000 without the right to it: "listening" is never said, and
+// the warning names the capability.
+TEST_F(ModbusTcp, ABadPortaOrAProtectedPortKeepsTheServerAndSaysWhy)
 {
+    const bool unprivileged = geteuid() != 0 || prctl(PR_CAPBSET_READ, CAP_SETPCAP) == 1;
+    if (geteuid() == 0)
+        beforeServerStarts = [] { prctl(PR_CAPBSET_DROP, CAP_NET_BIND_SERVICE, 0, 0, 0); };
     captureLog = true;
     startListening();
     setSetting("ModbusTCP", "Porta", "abc");
@@ -241,6 +249,15 @@ TEST_F(ModbusTcp, ABadPortaReloadedKeepsTheServerAndWarnsOnce)
     const ClientRun ports = runClient({"ports"});
     EXPECT_TRUE(ports.out.contains("Modbus TCP: not listening: [ModbusTCP] Porta=\"abc\" is not"))
         << ports.out.toStdString();
+
+    if (!unprivileged)
+        GTEST_SKIP() << "root without CAP_SETPCAP keeps the right to any port";
+    setSetting("ModbusTCP", "Porta", "1000");
+    runClient({"reload"});
+    ASSERT_TRUE(waitUntil([&] { return serverLog().contains("port 1000: "); })) << serverLog().toStdString();
+    const QString log = serverLog();
+    EXPECT_EQ(log.count("listening on"), 1) << "only the first port: " << log.toStdString();
+    EXPECT_TRUE(log.contains("needs the CAP_NET_BIND_SERVICE capability")) << log.toStdString();
 }
 
 // Each read on a connection of its own: the second gets the weight changed
