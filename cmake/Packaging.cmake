@@ -27,7 +27,8 @@ install(FILES ${CMAKE_BINARY_DIR}/compressed/quorvex-instruments.7.gz DESTINATIO
 
 # The example settings file, with comments, the plant feed's topics, and
 # the copyright and changelog files every Debian package carries.
-install(FILES data/Quorvex.ini.example docs/plant-feed.md docs/instruments.md docs/models.md data/copyright
+install(FILES data/Quorvex.ini.example docs/plant-feed.md docs/modbus-tcp.md docs/instruments.md docs/models.md
+  data/copyright
   ${CMAKE_BINARY_DIR}/compressed/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvex)
 
 # udev rules for the usual USB-serial adapters: ModemManager leaves them

@@ -185,6 +185,10 @@ QString listModels()
     for (const InstrumentModel *row : rows)
         out += line(row->brand, row->model, row->source.isEmpty() ? QStringLiteral("built-in") : row->source,
                     row->operationNames().join(QLatin1Char(',')), row->settings);
+    // Listed from the files as they are now; the server has what it read.
+    if (std::any_of(rows.begin(), rows.end(), [](const InstrumentModel *row) { return !row->source.isEmpty(); }))
+        out += QStringLiteral("\nDefinition files as they are now: a running server reads them when it starts and "
+                              "at `quorvex reload`,\nso one added or changed since is used from the next reload.\n");
     return out;
 }
 

@@ -107,10 +107,13 @@ QByteArray captureLine(const TrafficChunk &chunk)
     return QByteArray::fromStdString(capture::formatChunk(line));
 }
 
-// How the instrument on a port has been answering: "answering", "silent N"
-// (exchanges in a row that heard nothing), or "-" before any exchange.
+// How the instrument on an open port has been answering: "answering",
+// "silent N" (exchanges in a row that heard nothing), or "-" before any
+// exchange and while the port is closed.
 QString lineHealth(const QVariantMap &port)
 {
+    if (!port.value(QStringLiteral("open")).toBool())
+        return QStringLiteral("-");
     const int silent = port.value(QStringLiteral("silentExchanges")).toInt();
     if (silent > 0)
         return QStringLiteral("silent %1").arg(silent);
@@ -130,6 +133,16 @@ QString roles(const QVariantMap &port)
     return names.isEmpty() ? QStringLiteral("-") : names.join(QLatin1Char(','));
 }
 
+// "open", "closed", or "gone" for a closed port whose device is not there.
+QString portState(const QVariantMap &port)
+{
+    if (port.value(QStringLiteral("open")).toBool())
+        return QStringLiteral("open  ");
+    const bool gone = !port.value(QStringLiteral("device")).toString().isEmpty()
+        && port.contains(QStringLiteral("present")) && !port.value(QStringLiteral("present")).toBool();
+    return gone ? QStringLiteral("gone  ") : QStringLiteral("closed");
+}
+
 QString formatPorts(const QList<QVariantMap> &ports)
 {
     QString out;
@@ -144,8 +157,8 @@ QString formatPorts(const QList<QVariantMap> &ports)
                 errors << error;
         }
         stream << QStringLiteral("%1").arg(port.value(QStringLiteral("number")).toInt(), 4) << QStringLiteral("  ")
-               << (port.value(QStringLiteral("open")).toBool() ? QStringLiteral("open  ") : QStringLiteral("closed"))
-               << QStringLiteral("  ") << port.value(QStringLiteral("settings")).toString().leftJustified(14)
+               << portState(port) << QStringLiteral("  ")
+               << port.value(QStringLiteral("settings")).toString().leftJustified(14)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesIn")).toULongLong(), 10)
                << QStringLiteral("%1").arg(port.value(QStringLiteral("bytesOut")).toULongLong(), 11)
                << QStringLiteral("  ") << lineHealth(port).leftJustified(10) << QStringLiteral("  ")
@@ -210,28 +223,28 @@ QString formatFeed(const QVariantMap &feed)
     return line + QLatin1Char('\n');
 }
 
-// One line on the Modbus TCP face, and one per connected client.
+// One line on the Modbus TCP face, naming its connected clients.
 QString formatModbusFace(const QVariantMap &face)
 {
     const QString state = face.value(QStringLiteral("state")).toString();
     if (state.isEmpty() || state == QLatin1String("off"))
         return QStringLiteral("Modbus TCP: off (no Porta in [ModbusTCP])\n");
+    const QString problem = face.value(QStringLiteral("problem")).toString();
+    if (face.value(QStringLiteral("port")).toInt() == 0)
+        return QStringLiteral("Modbus TCP: not listening: %1\n").arg(problem);
     const QString where = QStringLiteral("%1 port %2, unit %3")
                               .arg(face.value(QStringLiteral("address")).toString())
                               .arg(face.value(QStringLiteral("port")).toInt())
                               .arg(face.value(QStringLiteral("unit")).toInt());
     if (state != QLatin1String("listening"))
-        return QStringLiteral("Modbus TCP: not listening on %1: %2\n")
-            .arg(where, face.value(QStringLiteral("problem")).toString());
+        return QStringLiteral("Modbus TCP: not listening on %1: %2\n").arg(where, problem);
     const QStringList clients = face.value(QStringLiteral("clients")).toStringList();
-    QString out =
-        QStringLiteral("Modbus TCP: listening on %1%2; %3 client(s)\n")
-            .arg(where,
-                 face.value(QStringLiteral("writable")).toBool() ? QStringLiteral(", coil 0 writable") : QString())
-            .arg(clients.size());
-    for (const QString &client : clients)
-        out += QStringLiteral("  client %1\n").arg(client);
-    return out;
+    const QString who = clients.isEmpty() ? QStringLiteral("no client connected")
+        : clients.size() == 1             ? QStringLiteral("client %1").arg(clients.front())
+                                          : QStringLiteral("clients %1").arg(clients.join(QStringLiteral(", ")));
+    return QStringLiteral("Modbus TCP: listening on %1%2; %3\n")
+        .arg(where, face.value(QStringLiteral("writable")).toBool() ? QStringLiteral(", coil 0 writable") : QString(),
+             who);
 }
 
 int runPorts(QDBusConnection &bus, int timeoutMs)

@@ -4,6 +4,8 @@
 
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
+#include "common/AppFolders.h"
+#include "common/ByteText.h"
 #include "drivers/Roles.h"
 #include "line/SettingsSchema.h"
 #include "line/SettingsStore.h"
@@ -85,6 +87,16 @@ QString formatProbeResult(const QVariantMap &result)
         .arg(result.value(QStringLiteral("replies")).toUInt());
 }
 
+QString formatUnmatched(const QString &device, const QVariantMap &unmatched)
+{
+    const QByteArray heard = unmatched.value(QStringLiteral("heard")).toByteArray();
+    return QStringLiteral("quorvex: bytes came back on %1 at %2 (\"%3\"), but no known model matched them; a "
+                          "definition file in ~/.config/%4/Quorvex/strumenti/ adds a model (docs/instruments.md, "
+                          "quorvex-instruments(7)), and `quorvex models` lists those known")
+        .arg(device, unmatched.value(QStringLiteral("settings")).toString(),
+             QString::fromStdString(escapedBytes(heard.toStdString())), QLatin1String(kOrganization));
+}
+
 ProbeApplication applicationFor(const QString &role, const QString &device, const QVariantMap &result,
                                 const std::optional<QString> &rolePort)
 {
@@ -153,10 +165,20 @@ int runProbe(QDBusConnection &bus, const Request &request)
         printErr(callFailure(reply, kProbeTimeoutMs));
         return kExitCallFailed;
     }
-    const auto results = qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
+    QList<QVariantMap> results;
+    QVariantMap unmatched;
+    for (const QVariantMap &result : qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0)))
+        if (result.contains(QStringLiteral("brand")))
+            results.append(result);
+        else
+            unmatched = result;
     for (const QVariantMap &result : results)
         std::printf("%s\n", formatProbeResult(result).toLocal8Bit().constData());
     std::fflush(stdout);
+    if (results.isEmpty() && !unmatched.isEmpty()) {
+        printErr(formatUnmatched(request.probeDevice, unmatched));
+        return kExitNothingFound;
+    }
     if (results.isEmpty()) {
         printErr(QStringLiteral("quorvex: nothing answered on %1").arg(request.probeDevice));
         return kExitNothingFound;

@@ -17,6 +17,8 @@ inline constexpr int kExitNothingFound = 3;
 // One result as the client prints it:
 // "BILANCIAI D400 at 19200,N,8,1: LeggiPeso 12.34 (2 replies)".
 QString formatProbeResult(const QVariantMap &result);
+// What a probe says when bytes came back that no model matched.
+QString formatUnmatched(const QString &device, const QVariantMap &unmatched);
 
 // The settings changes that make role read the result on device (a port
 // number, or a path given a port number in [Porte]): Marca, Modello,

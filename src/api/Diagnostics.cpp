@@ -25,6 +25,7 @@ QVariantMap describePort(int number, const PortControl &port)
         {QStringLiteral("device"), port.devicePath()},
         {QStringLiteral("settings"), port.Settings()},
         {QStringLiteral("open"), port.PortOpen()},
+        {QStringLiteral("present"), port.deviceThere()},
         {QStringLiteral("error"), port.lastErrorText()},
         {QStringLiteral("bytesIn"), QVariant::fromValue(qulonglong(port.bytesReceived()))},
         {QStringLiteral("bytesOut"), QVariant::fromValue(qulonglong(port.bytesSent()))},
@@ -181,9 +182,12 @@ QCoro::Task<QDBusMessage> Diagnostics::probe(QDBusMessage message)
     };
     QDBusMessage reply;
     try {
-        const QList<ProbeResult> found = co_await probePort(m_line, device, role, progress);
+        const ProbeFindings findings = co_await probePort(m_line, device, role, progress);
         PortList results;
-        for (const ProbeResult &result : found)
+        if (!findings.unmatched.isEmpty())
+            results.append({{QStringLiteral("heard"), findings.unmatched.left(64)},
+                            {QStringLiteral("settings"), findings.unmatchedSettings}});
+        for (const ProbeResult &result : findings.found)
             results.append({{QStringLiteral("brand"), result.brand},
                             {QStringLiteral("model"), result.model},
                             {QStringLiteral("settings"), result.settings},

@@ -42,6 +42,7 @@ PlantFeed::PlantFeed(CoilQueue *coils, QObject *parent)
     connect(&m_client, &MqttClient::connected, this, &PlantFeed::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, &PlantFeed::onDisconnected);
     connect(&m_client, &MqttClient::acknowledged, this, &PlantFeed::onAcknowledged);
+    connect(&m_client, &MqttClient::received, this, &PlantFeed::onReceived);
     m_healthTick.setInterval(1000);
     connect(&m_healthTick, &QTimer::timeout, this, &PlantFeed::healthChanged);
 }
@@ -99,6 +100,9 @@ void PlantFeed::onConnected()
     // stand for a record now.
     m_inFlight.clear();
     m_client.publish(topic(QStringLiteral("stato")), kOnline, 1, true);
+    // The Will of an earlier session of this line (a process that hung and
+    // was replaced) may still fire: watching the topic puts it right.
+    m_client.subscribe(topic(QStringLiteral("stato")), 1);
     publishHealth(true);
     m_healthTick.start();
     pumpCoils();
@@ -110,6 +114,18 @@ void PlantFeed::onDisconnected()
     // What was in flight is still unsent in the store: the next connection
     // sends it again, in order.
     m_inFlight.clear();
+}
+
+// stato says "offline" while this session is up: a Will that is not ours
+// (a dead session's, fired late by the broker). The line is reachable.
+void PlantFeed::onReceived(const QByteArray &topicName, const QByteArray &payload)
+{
+    if (topicName != topic(QStringLiteral("stato")) || payload != kOffline || !m_client.isConnected())
+        return;
+    qCInfo(lcFeed).noquote() << QStringLiteral("%1 said offline while this server is connected (an earlier "
+                                               "session's Last Will): online again")
+                                    .arg(QString::fromUtf8(topicName));
+    m_client.publish(topicName, kOnline, 1, true);
 }
 
 void PlantFeed::takeReading(Role role, RoleOperation op, double value)

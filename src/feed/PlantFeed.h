@@ -2,7 +2,9 @@
 // The plant feed: the line's state, its readings and its coil records,
 // published to the plant's MQTT broker under quorvex/<Linea>/.
 //   stato            "online" (retained) while connected; "offline" as the
-//                    Last Will and on an orderly end
+//                    Last Will and on an orderly end. A late Will of an
+//                    earlier session seen while connected is answered
+//                    with "online" again.
 //   letture/<role>   the role's readings, each operation's newest at most
 //                    every 500 ms, QoS 0; only readings someone else asked for
 //   bobine           each coil record, QoS 1, marked sent in the store only
@@ -65,6 +67,7 @@ private:
     void onConnected();
     void onDisconnected();
     void onAcknowledged(int messageId);
+    void onReceived(const QByteArray &topicName, const QByteArray &payload);
     void sendReading(Value value, const FeedReading &reading);
     void publishHealth(bool force);
     void pumpCoils();

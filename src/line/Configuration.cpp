@@ -136,11 +136,19 @@ void warnAboutUnknownNames(const SettingsSnapshot &store)
         const QString group = path.section(QLatin1Char('/'), 0, 0);
         const QString key = path.section(QLatin1Char('/'), 1);
         if (!groups.contains(group)) {
-            if (const QString known = miscased(group, groups); !known.isEmpty() && !warned.contains(group)) {
+            // Spaces around a name are part of it: "[Bilancia ]" is another group.
+            const QString trimmed = group.trimmed();
+            const QString known = groups.contains(trimmed) ? trimmed : miscased(trimmed, groups);
+            if (!known.isEmpty() && !warned.contains(group)) {
                 warned.insert(group);
+                QStringList how;
+                if (trimmed != group)
+                    how << QStringLiteral("without spaces");
+                if (known != trimmed)
+                    how << QStringLiteral("in that case");
                 qCWarning(lcConfig).noquote()
-                    << QStringLiteral("section [%1] is not read: the name is [%2], in that case (in %3)")
-                           .arg(group, known, file);
+                    << QStringLiteral("section [%1] is not read: the name is [%2], %3 (in %4)")
+                           .arg(group, known, how.join(QStringLiteral(" and ")), file);
             }
             continue;
         }

@@ -178,8 +178,8 @@ QStringList probeSettingsOrder()
     return order;
 }
 
-QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString role,
-                                          std::function<void(const ProbeStep &)> progress)
+QCoro::Task<ProbeFindings> probePort(Line &line, QString device, QString role,
+                                     std::function<void(const ProbeStep &)> progress)
 {
     const std::optional<std::vector<ProbeModel>> models = probeModels(role);
     if (!models)
@@ -200,7 +200,8 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
     for (const PlanEntry &entry : plan)
         total += int(entry.models.size());
 
-    QList<ProbeResult> found;
+    ProbeFindings findings;
+    QList<ProbeResult> &found = findings.found;
     std::set<QString> refused; // settings the device would not take
     // What listening heard: nothing at all, no instrument transmits by itself
     // and listening is done; anything, the instrument transmits unasked and
@@ -237,8 +238,17 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
         for (const ProbeModel *model : entry.models)
             if (probeReading(*model, *first))
                 answered.push_back(model);
-        if (answered.empty())
+        if (answered.empty()) {
+            // Bytes that are not the request's echo: something is there.
+            const QByteArray request = entry.group->request;
+            const QByteArray reply =
+                !request.isEmpty() && first->startsWith(request) ? first->mid(request.size()) : *first;
+            if (findings.unmatched.isEmpty() && !reply.isEmpty()) {
+                findings.unmatched = reply;
+                findings.unmatchedSettings = entry.settings;
+            }
             continue;
+        }
         const std::optional<QByteArray> second =
             co_await tryOnce(*port, *entry.group, entry.settings, quietBefore(*entry.group, entry.settings, true));
         for (const ProbeModel *model : answered) {
@@ -249,7 +259,9 @@ QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString ro
     }
     if (openedHere && port->PortOpen())
         port->setPortOpen(false);
-    co_return found;
+    if (!found.isEmpty())
+        findings.unmatched.clear();
+    co_return findings;
 }
 
 } // namespace quorvex

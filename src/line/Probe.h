@@ -23,6 +23,15 @@ struct ProbeResult {
     unsigned replies = 0;
 };
 
+// What a probe found: the candidates that answered, and when none did, the
+// first bytes that came back all the same (a device no known model matches)
+// and the settings they came at.
+struct ProbeFindings {
+    QList<ProbeResult> found;
+    QByteArray unmatched;
+    QString unmatchedSettings;
+};
+
 // Where a probe is: the candidate it tries now, as the number-th of total.
 struct ProbeStep {
     QString brand;
@@ -39,7 +48,7 @@ QStringList probeSettingsOrder();
 // "Contametri", "Altezza" or empty for all. Throws InvalidArgs for another
 // role, NotFound for a port number without a port, the port's error when the
 // device cannot be opened (another program holding it among the reasons).
-QCoro::Task<QList<ProbeResult>> probePort(Line &line, QString device, QString role,
-                                          std::function<void(const ProbeStep &)> progress);
+QCoro::Task<ProbeFindings> probePort(Line &line, QString device, QString role,
+                                     std::function<void(const ProbeStep &)> progress);
 
 } // namespace quorvex

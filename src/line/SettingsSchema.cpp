@@ -101,6 +101,8 @@ std::vector<SettingRow> makeSchema()
         {ModbusTCP, Client, K::Text, "", nullptr},
         {ModbusTCP, Intervallo, K::WholeNumber, "200", nullptr},
         {ModbusTCP, Scrittura, K::Boolean, "0", nullptr},
+        {ModbusTCP, MaxClient, K::WholeNumber, "16", nullptr},
+        {ModbusTCP, Inattivo, K::WholeNumber, "60", nullptr},
     });
     return rows;
 }

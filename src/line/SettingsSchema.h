@@ -46,6 +46,8 @@ inline constexpr char Unita[] = "Unita";
 inline constexpr char Client[] = "Client";
 inline constexpr char Intervallo[] = "Intervallo";
 inline constexpr char Scrittura[] = "Scrittura";
+inline constexpr char MaxClient[] = "MaxClient"; // connections the face holds at one time
+inline constexpr char Inattivo[] = "Inattivo"; // seconds without a request before a connection is closed; 0: never
 // A window's placement, under the group named after the window.
 inline constexpr char Width[] = "Width";
 inline constexpr char Height[] = "Height";

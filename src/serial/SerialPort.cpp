@@ -223,7 +223,13 @@ void SerialPort::onError(QSerialPort::SerialPortError error)
     // read error is also what QSerialPort reports when data it was told
     // about was discarded before it read it (a discard while an instrument
     // transmits), so one read error alone does not close the port.
-    const QString why = m_port.errorString();
+    // A device whose file has gone (unplugged, a closed pseudo-terminal)
+    // reads as an end of file, which Qt calls "Unknown error".
+    QString why = m_port.errorString();
+    if (!devicePresent())
+        why = QStringLiteral("its device file is gone");
+    else if (why == QLatin1String("Unknown error"))
+        why.clear();
     if (error == QSerialPort::ResourceError) {
         deviceFailed(why);
     } else if (error == QSerialPort::ReadError) {

@@ -133,6 +133,11 @@ TEST_F(Diagnostics, ADeviceUnpluggedAndBackIsReadAgainWithoutCpuMeanwhileAndNoLo
         QThread::msleep(700);
     }
     const double cpu = cpuSeconds(m_server.processId()) - cpuBefore;
+    // `quorvex ports` says the device is gone, not how it answered before.
+    const ClientRun ports = runClient({"ports"});
+    const QString row = ports.out.section(QLatin1Char('\n'), 2, 2);
+    EXPECT_TRUE(row.startsWith("   3  gone ") && !row.contains("answering") && !row.contains("Unknown error"))
+        << ports.out.toStdString();
     // A port that reports its error over and over takes a whole core; the
     // calls themselves cost about 1 % here under the sanitizers.
     EXPECT_LT(cpu / (double(clock.elapsed()) / 1000), 0.05) << cpu << " s of CPU in " << clock.elapsed() << " ms";

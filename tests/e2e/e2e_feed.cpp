@@ -10,7 +10,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <csignal>
 
@@ -130,6 +132,56 @@ TEST_F(Feed, OnlineRetainedReadingsOfEachRoleNewestWinsKeptRunningOfflineWhenKil
     ::kill(pid_t(m_server.processId()), SIGKILL);
     ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 2));
     EXPECT_EQ(sub.on("quorvex/L1/stato").last().payload, "offline");
+}
+
+// A server that hangs (SIGSTOP) is replaced by a new one for the same line,
+// on a bus of its own; the broker fires the hung session's Will only after
+// its keep-alive: the retained stato is "online" again afterwards.
+TEST_F(Feed, ALateWillOfAHungServerDoesNotLeaveTheLiveLineOffline)
+{
+    setSetting("Impianto", "Keepalive", "5");
+    startServer();
+    ASSERT_TRUE(waitUntil([&] { return feedStatus().value("state").toString() == "connected"; }));
+    mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/L1/stato"));
+    ASSERT_TRUE(sub.waitForCount("quorvex/L1/stato", 1));
+    ::kill(pid_t(m_server.processId()), SIGSTOP);
+
+    QProcess bus;
+    bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(waitUntil([&] { return bus.canReadLine(); }));
+    QTemporaryDir data;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(bus.readLine().trimmed()));
+    env.insert("XDG_CONFIG_HOME", configHome());
+    env.insert("XDG_DATA_HOME", data.path());
+    env.insert("XDG_RUNTIME_DIR", data.path());
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.setProcessChannelMode(QProcess::ForwardedChannels);
+    second.start(QStringLiteral(QUORVEXD_PATH), {"--serve"});
+    ASSERT_TRUE(second.waitForStarted());
+
+    // The new server's "online", the hung one's Will, and "online" after it.
+    const auto offlineAt = [&] {
+        const QList<mqtt::Message> said = sub.on("quorvex/L1/stato");
+        for (qsizetype i = 1; i < said.size(); ++i)
+            if (said[i].payload == "offline")
+                return i;
+        return qsizetype(-1);
+    };
+    ASSERT_TRUE(waitUntil([&] { return offlineAt() > 0; }, 30000)) << "the hung server's Will never came";
+    EXPECT_TRUE(waitUntil([&] { return sub.on("quorvex/L1/stato").size() > offlineAt() + 1; }, 15000));
+    EXPECT_EQ(sub.on("quorvex/L1/stato").last().payload, "online");
+    mqtt::Subscriber late(broker.port(), QStringLiteral("quorvex/L1/stato"));
+    ASSERT_TRUE(late.waitForCount("quorvex/L1/stato", 1));
+    EXPECT_EQ(late.on("quorvex/L1/stato").first().payload, "online") << "the retained stato";
+
+    ::kill(pid_t(m_server.processId()), SIGKILL);
+    m_server.waitForFinished();
+    second.terminate();
+    second.waitForFinished();
+    bus.terminate();
+    bus.waitForFinished();
 }
 
 TEST_F(Feed, EachRolesHealthRetainedOnSaluteInPortsAndInTheClient)

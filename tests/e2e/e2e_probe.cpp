@@ -3,7 +3,8 @@
 // listening; models defined in files (text, Modbus) are found by their
 // read requests, never a write; a probe of a polled role's port leaves its
 // readings right and sends no zeroing, tare or service request; an empty
-// port is exit status 3.
+// port is exit status 3, and so is one whose answer no model matches, told
+// as bytes that came back.
 #include "tests/e2e/Harness.h"
 
 #include "sim/defined/DefinedText.h"
@@ -193,6 +194,30 @@ TEST_F(Probe, NothingOnThePortIsExitStatus3)
     EXPECT_EQ(run.exitCode, 3) << run.out.toStdString() << run.err.toStdString();
     EXPECT_EQ(run.out, QString());
     EXPECT_TRUE(run.err.contains(QLatin1String("nothing answered"))) << run.err.toStdString();
+}
+
+// The instrument answers the defined model's request in pounds, the model
+// reads kilograms: bytes came back, no model matched them.
+TEST_F(Probe, AnAnswerNoModelMatchesIsToldAsBytesThatCameBack)
+{
+    const QByteArray head = "[Strumento]\nMarca=ACME\nModello=W200\nProtocollo=ASCII\nSettaggio=9600,N,8,1\n"
+                            "[LeggiPeso]\nRichiesta=\"?W\\r\"\nFine=\"\\r\"\n";
+    writeDefinition(QStringLiteral("acme-w200.ini"),
+                    head + "Formato=\"^W([ +-]?[0-9]+[.][0-9]+)kg\\r$\"\nEsempio=\"W+0012.50kg\\r\"\n");
+    const QByteArray pounds = head + "Formato=\"^W([ +-]?[0-9]+[.][0-9]+)lb\\r$\"\nEsempio=\"W+0012.50lb\\r\"\n";
+    quorvex::DefinitionProblem problem;
+    const auto definition = quorvex::readDefinition(pounds, QStringLiteral("pounds.ini"), &problem);
+    ASSERT_TRUE(definition) << problem.problem.toStdString();
+    auto scale = sim::launch<sim::DefinedText>(*definition);
+    startServer();
+    const ClientRun run = runClient({QStringLiteral("probe"), QString::fromStdString(scale->slavePath()),
+                                     QStringLiteral("--role"), QStringLiteral("Bilancia")});
+    EXPECT_EQ(run.exitCode, 3) << run.err.toStdString();
+    EXPECT_EQ(run.out, QString());
+    EXPECT_TRUE(run.err.contains(QLatin1String("bytes came back on"))
+                && run.err.contains("at 9600,N,8,1 (\"W+0012.50lb\\r\")")
+                && run.err.contains("no known model matched them") && run.err.contains("docs/instruments.md"))
+        << run.err.toStdString();
 }
 
 } // namespace

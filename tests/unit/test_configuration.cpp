@@ -147,6 +147,7 @@ void keepWarning(QtMsgType type, const QMessageLogContext &context, const QStrin
 TEST_F(Configuration, WhatCannotBeUsedIsLoggedWithWhatIsUsedInstead)
 {
     set("bilancia", "Marca", "BILANCIAI"); // a section in the wrong case is not read
+    set("Altezza ", "Porta", "5"); // nor one with a space after its name
     set("Contametri", "modello", "1"); // nor a key
     set("Contametri", "Marca", "CTM");
     set("Contametri", "Porta", "3");
@@ -159,6 +160,7 @@ TEST_F(Configuration, WhatCannotBeUsedIsLoggedWithWhatIsUsedInstead)
     const QString log = g_messages.join(QLatin1Char('\n'));
     for (const char *line :
          {"quorvex.config: section [bilancia] is not read: the name is [Bilancia], in that case",
+          "quorvex.config: section [Altezza ] is not read: the name is [Altezza], without spaces",
           "quorvex.config: [Contametri] modello is not read: the key is Modello, in that case",
           "quorvex.config: [Contametri] Settaggio=\"9600,Z,8,1\" is not line settings such as 9600,N,8,1: the port "
           "keeps 9600,N,8,1",

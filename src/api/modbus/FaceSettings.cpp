@@ -53,12 +53,16 @@ ModbusFaceSettings readModbusFaceSettings(const SettingsSnapshot &store)
     ModbusFaceSettings s;
     const std::optional<QString> porta = store.value(QLatin1String(ModbusTCP), QLatin1String(Porta));
     if (porta && !porta->trimmed().isEmpty()) {
-        if (const std::optional<int> port = wholeNumberIn(1, 65535)(*porta))
+        if (const std::optional<int> port = wholeNumberIn(1, 65535)(*porta)) {
             s.port = *port;
-        else
-            qCWarning(lcConfig).noquote() << QStringLiteral("[%1] %2=%3 %4: the Modbus TCP face is off")
-                                                 .arg(QLatin1String(ModbusTCP), QLatin1String(Porta),
-                                                      quotedForLog(*porta), wholeNumberProblem(1, 65535));
+        } else {
+            s.problem = QStringLiteral("[%1] %2=%3 %4")
+                            .arg(QLatin1String(ModbusTCP), QLatin1String(Porta), quotedForLog(*porta),
+                                 wholeNumberProblem(1, 65535));
+            qCWarning(lcConfig).noquote() << s.problem
+                    + QStringLiteral(": the Modbus TCP face does not listen until it is corrected; "
+                                     "the server keeps running for it");
+        }
     }
     QString address = s.address.toString();
     const auto addressText = [](const QString &text) -> std::optional<QString> {
@@ -82,13 +86,20 @@ ModbusFaceSettings readModbusFaceSettings(const SettingsSnapshot &store)
     if (s.clients.isEmpty() && !clients.trimmed().isEmpty())
         s.clients << QHostAddress(QHostAddress::Null);
     readInto(store, ModbusTCP, Scrittura, s.writable, toBoolean, QStringLiteral("is not 0 or 1"));
+    s.maxClients = boundedNumber(store, MaxClient, 1, 1024);
+    s.idleSeconds = boundedNumber(store, Inattivo, 0, 86400);
+    // What was read; the face says "listening" once it does.
     if (s.enabled())
-        qCInfo(lcConfig).noquote() << QStringLiteral("%1: listening on %2 port %3, unit %4, %5")
+        qCInfo(lcConfig).noquote() << QStringLiteral("%1: %2 port %3, unit %4, %5, at most %6 clients, %7")
                                           .arg(QLatin1String(ModbusTCP), s.address.toString())
                                           .arg(s.port)
                                           .arg(s.unit)
                                           .arg(s.writable ? QStringLiteral("coil 0 writable")
-                                                          : QStringLiteral("read only"));
+                                                          : QStringLiteral("read only"))
+                                          .arg(s.maxClients)
+                                          .arg(s.idleSeconds > 0
+                                                   ? QStringLiteral("idle ones closed after %1 s").arg(s.idleSeconds)
+                                                   : QStringLiteral("idle ones kept"));
     return s;
 }
 

@@ -8,6 +8,7 @@
 
 #include <QLoggingCategory>
 #include <QModbusTcpConnectionObserver>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <algorithm>
 
@@ -18,8 +19,20 @@ Q_LOGGING_CATEGORY(lcModbus, "quorvex.modbus", QtInfoMsg)
 namespace {
 
 constexpr int kRetryMs = 5000;
+// How long a new connection's requests wait for the reads it started.
+constexpr int kFirstReadWaitMs = 500;
 // Frames a connection may have waiting behind a zeroing, in bytes.
 constexpr int kMaxBuffered = 64 * 1024;
+
+// Whether a listen failed for want of the right to a port below 1024:
+// looked at with a plain listener, as Qt's Modbus server tells only its text.
+bool needsPrivilege(const QHostAddress &address, int port)
+{
+    if (port >= 1024)
+        return false;
+    QTcpServer probe;
+    return !probe.listen(address, quint16(port)) && probe.serverError() == QAbstractSocket::SocketAccessError;
+}
 
 QString peerText(const QTcpSocket &socket)
 {
@@ -55,16 +68,22 @@ ModbusFace::~ModbusFace()
 
 void ModbusFace::configure(const ModbusFaceSettings &settings)
 {
-    if (settings == m_settings && (m_server || !settings.enabled()))
+    if (settings == m_settings && (m_server || !settings.enabled()) && (m_instance || !settings.configured()))
         return;
     // The instance goes only when the face does: dropping the line's last
     // one and taking a new one would unload and load the line again.
     std::shared_ptr<Global> instance = std::move(m_instance);
     stop();
     m_settings = settings;
-    if (!m_settings.enabled())
+    if (!m_settings.configured())
         return;
+    // A face asked for keeps the server running even while a setting keeps
+    // it from listening: a PLC is waiting for it once the setting is right.
     m_instance = instance ? std::move(instance) : std::make_shared<Global>(m_line, m_services);
+    if (!m_settings.enabled()) {
+        m_problem = m_settings.problem;
+        return;
+    }
     listen();
 }
 
@@ -87,7 +106,10 @@ void ModbusFace::listen()
         m_problem.clear();
         return;
     }
-    const QString problem = m_server->errorString();
+    QString problem = m_server->errorString();
+    if (needsPrivilege(m_settings.address, m_settings.port))
+        problem += QStringLiteral(" (a port below 1024 needs the CAP_NET_BIND_SERVICE capability or a lower "
+                                  "sysctl net.ipv4.ip_unprivileged_port_start; or set [ModbusTCP] Porta from 1024 up)");
     if (m_problem.isEmpty())
         qCWarning(lcModbus).noquote() << QStringLiteral(
                                              "Modbus TCP face cannot listen on %1: %2; trying again every %3 s")
@@ -111,13 +133,18 @@ void ModbusFace::stop()
     delete m_server; // closes its connections
     m_server = nullptr;
     m_problem.clear();
+    m_tally.flush();
 }
 
 bool ModbusFace::accept(QTcpSocket *socket)
 {
+    using Closed = modbus::ConnectionTally::Closed;
     if (!m_settings.allows(socket->peerAddress())) {
-        qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP connection from %1 refused: not in [ModbusTCP] Client")
-                                          .arg(peerText(*socket));
+        m_tally.closed(Closed::NotAllowed, peerText(*socket));
+        return false;
+    }
+    if (int(m_connections.size()) >= m_settings.maxClients) {
+        m_tally.closed(Closed::OverLimit, peerText(*socket), QString::number(m_settings.maxClients));
         return false;
     }
     static quint64 serial = 0;
@@ -125,23 +152,70 @@ bool ModbusFace::accept(QTcpSocket *socket)
     connection.socket = socket;
     connection.serial = ++serial;
     connection.peer = peerText(*socket);
+    if (m_settings.idleSeconds > 0) {
+        connection.idle = new QTimer(socket);
+        connection.idle->setSingleShot(true);
+        connection.idle->setInterval(std::chrono::seconds(m_settings.idleSeconds));
+        connect(connection.idle, &QTimer::timeout, this, [this, socket] {
+            const auto it = m_connections.find(socket);
+            if (it == m_connections.end())
+                return;
+            if (it->second.zeroing) // waiting for the face, not idle
+                it->second.idle->start();
+            else
+                close(it->second, Closed::Idle);
+        });
+        connection.idle->start();
+    }
     // Connected before Qt's own handler, which then finds nothing to read.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
         const auto it = m_connections.find(socket);
         if (it == m_connections.end())
             return;
-        it->second.buffer += socket->readAll();
+        const QByteArray bytes = socket->readAll();
+        if (it->second.closing)
+            return;
+        it->second.buffer += bytes;
         readFrames(it->second);
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { dropConnection(socket); });
     // A socket deleted without disconnecting (the server going) is only forgotten.
     connect(socket, &QObject::destroyed, this, [this, socket] { m_connections.erase(socket); });
-    qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 connected").arg(peerText(*socket));
+    m_tally.connected(connection.peer);
     if (m_settings.intervalMs > 0 && !m_poll.isActive()) {
         m_poll.start(m_settings.intervalMs);
         pollRoles();
+        holdFirstRequests(connection);
     }
     return true;
+}
+
+// A client that connects for each poll would otherwise always be answered
+// from the readings of its previous connection: its requests wait for the
+// reads its connection started, for kFirstReadWaitMs at most.
+void ModbusFace::holdFirstRequests(Connection &c)
+{
+    if (std::none_of(m_reading.begin(), m_reading.end(), [](bool reading) { return reading; }))
+        return;
+    c.held = true;
+    QTimer::singleShot(kFirstReadWaitMs, c.socket, [this, socket = c.socket.data()] {
+        if (const auto it = m_connections.find(socket); it != m_connections.end() && it->second.held) {
+            it->second.held = false;
+            readFrames(it->second);
+        }
+    });
+}
+
+void ModbusFace::releaseFirstRequests()
+{
+    if (std::any_of(m_reading.begin(), m_reading.end(), [](bool reading) { return reading; }))
+        return;
+    for (auto &[socket, connection] : m_connections) {
+        if (connection.held) {
+            connection.held = false;
+            readFrames(connection);
+        }
+    }
 }
 
 void ModbusFace::dropConnection(QTcpSocket *socket)
@@ -149,24 +223,34 @@ void ModbusFace::dropConnection(QTcpSocket *socket)
     const auto it = m_connections.find(socket);
     if (it == m_connections.end())
         return;
-    qCInfo(lcModbus).noquote() << QStringLiteral("Modbus TCP client %1 disconnected").arg(it->second.peer);
+    m_tally.disconnected(it->second.peer);
     m_connections.erase(it);
     if (m_connections.empty())
         m_poll.stop();
 }
 
+void ModbusFace::close(Connection &c, modbus::ConnectionTally::Closed why)
+{
+    if (c.closing)
+        return;
+    c.closing = true;
+    c.buffer.clear();
+    m_tally.closed(why, c.peer, QString::number(m_settings.idleSeconds));
+    QMetaObject::invokeMethod(c.socket, &QTcpSocket::abort, Qt::QueuedConnection); // drops c
+}
+
 void ModbusFace::readFrames(Connection &c)
 {
-    while (!c.zeroing) {
+    while (!c.zeroing && !c.closing && !c.held) {
         const modbus::MbapFrame frame = modbus::takeFrame(c.buffer);
         if (frame.status == modbus::MbapFrame::Status::Incomplete)
             break;
         if (frame.status == modbus::MbapFrame::Status::NotModbusTcp) {
-            qCInfo(lcModbus).noquote()
-                << QStringLiteral("Modbus TCP client %1 sent a frame that is not Modbus TCP: closed").arg(c.peer);
-            c.socket->abort(); // drops c
+            close(c, modbus::ConnectionTally::Closed::NotModbus);
             return;
         }
+        if (c.idle)
+            c.idle->start();
         if (frame.unit != m_settings.unit) {
             send(c, frame.transaction, frame.unit,
                  QModbusExceptionResponse(frame.request.functionCode(),
@@ -180,11 +264,8 @@ void ModbusFace::readFrames(Connection &c)
         }
         send(c, frame.transaction, frame.unit, m_server->answer(frame.request));
     }
-    if (c.buffer.size() > kMaxBuffered) {
-        qCInfo(lcModbus).noquote()
-            << QStringLiteral("Modbus TCP client %1 sent more than it waits for: closed").arg(c.peer);
-        c.socket->abort();
-    }
+    if (c.buffer.size() > kMaxBuffered)
+        close(c, modbus::ConnectionTally::Closed::Overflow);
 }
 
 void ModbusFace::send(Connection &c, quint16 transaction, quint8 unit, const QModbusResponse &response)
@@ -211,6 +292,8 @@ QCoro::Task<> ModbusFace::zero(QTcpSocket *socket, quint64 serial, quint16 trans
     if (it == self->m_connections.end() || it->second.serial != serial)
         co_return;
     it->second.zeroing = false;
+    if (it->second.closing)
+        co_return;
     self->send(it->second, transaction, unit, response);
     self->readFrames(it->second);
 }
@@ -261,6 +344,7 @@ QCoro::Task<> ModbusFace::readOwn(RoleOperation op)
     m_reading[size_t(op)] = false;
     if (const std::optional<Value> row = valueOfOperation(op))
         m_ownEndedMs[size_t(op)] = m_line.image().entry(*row).attemptMs;
+    releaseFirstRequests();
 }
 
 double ModbusFace::registerValue(const modbus::Register &r) const
@@ -303,9 +387,9 @@ QVariantMap ModbusFace::status() const
         if (connection.socket)
             clients << connection.peer;
     }
-    const QString state = !m_settings.enabled() ? QStringLiteral("off")
-        : m_server                              ? QStringLiteral("listening")
-                                                : QStringLiteral("failed");
+    const QString state = !m_settings.configured() ? QStringLiteral("off")
+        : m_server                                 ? QStringLiteral("listening")
+                                                   : QStringLiteral("failed");
     return {
         {QStringLiteral("state"), state},
         {QStringLiteral("address"), m_settings.address.toString()},
@@ -314,6 +398,8 @@ QVariantMap ModbusFace::status() const
         {QStringLiteral("interval"), m_settings.intervalMs},
         {QStringLiteral("writable"), m_settings.writable},
         {QStringLiteral("clients"), clients},
+        {QStringLiteral("maxClients"), m_settings.maxClients},
+        {QStringLiteral("idleSeconds"), m_settings.idleSeconds},
         {QStringLiteral("problem"), m_problem},
     };
 }

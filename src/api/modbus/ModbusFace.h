@@ -1,11 +1,14 @@
 #pragma once
 // The line as a Modbus TCP server for the plant's PLC and SCADA ([ModbusTCP]
 // in the settings; off without a Porta). It answers from the line's image
-// (every reading any client takes lands in it) through the register map,
-// so a request never waits for an instrument. While a client is connected it
-// reads each configured role's values itself every Intervallo, unless
-// someone else already read them within that time; those reads queue for
-// the line's turn and join identical reads like any client's.
+// (every reading any client takes lands in it) through the register map, so
+// a request does not wait for an instrument, but for the first ones below.
+// While a client is connected it reads each configured role's values itself
+// every Intervallo, unless someone else already read them within that time;
+// those reads queue for the line's turn and join identical reads like any
+// client's. The first client's connection starts them at once and its
+// requests wait for them (half a second at most), so a client that connects
+// for each poll reads what is read now, not what its previous connection left.
 //
 // Qt's server answers each request inside its read handler, which cannot
 // wait for a zeroing. So the face reads the frames of each connection it
@@ -17,6 +20,7 @@
 // While listening the face holds a client instance of Global of its own: it
 // keeps the process and the line's ports, and runs the zeroing.
 #include "api/GlobalServices.h"
+#include "api/modbus/ConnectionTally.h"
 #include "api/modbus/FaceSettings.h"
 #include "api/modbus/RegisterMap.h"
 #include "line/Device.h"
@@ -50,7 +54,8 @@ public:
     // Starts, stops or moves the listener; unchanged settings change nothing.
     void configure(const ModbusFaceSettings &settings);
     // For Diagnostics: state ("off", "listening", "failed"), address, port,
-    // unit, writable, interval, clients ("address:port"), problem.
+    // unit, writable, interval, clients ("address:port"), maxClients,
+    // idleSeconds, problem.
     QVariantMap status() const;
     // The register image as it stands now.
     QList<quint16> registers();
@@ -62,12 +67,20 @@ private:
         QByteArray buffer;
         quint64 serial = 0; // tells a connection from a later one at the same address
         bool zeroing = false; // a coil 0 write is running: later requests wait
+        bool closing = false; // closed by the face; what still arrives is dropped
+        bool held = false; // its first requests wait for the reads its connect started
+        QTimer *idle = nullptr; // closes the connection after Inattivo without a request (the socket's child)
     };
     void listen();
     void stop();
     bool accept(QTcpSocket *socket);
     void dropConnection(QTcpSocket *socket);
     void readFrames(Connection &connection);
+    void holdFirstRequests(Connection &connection);
+    void releaseFirstRequests();
+    // Closes a connection for why, once Qt's own handlers of the signal
+    // under way have run (a read after a close makes Qt warn).
+    void close(Connection &connection, modbus::ConnectionTally::Closed why);
     void send(Connection &connection, quint16 transaction, quint8 unit, const QModbusResponse &response);
     QCoro::Task<> zero(QTcpSocket *socket, quint64 serial, quint16 transaction, quint8 unit, QModbusRequest request);
     void pollRoles();
@@ -83,6 +96,7 @@ private:
     modbus::FaceServer *m_server = nullptr;
     std::shared_ptr<Global> m_instance;
     std::map<QTcpSocket *, Connection> m_connections;
+    modbus::ConnectionTally m_tally;
     QString m_problem;
     QTimer m_retry; // a listener that failed tries again
     QTimer m_poll; // the face's own reads, while a client is connected
