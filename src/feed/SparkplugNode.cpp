@@ -288,38 +288,42 @@ void SparkplugNode::coilRecorded(const CoilRecord &record)
 }
 
 // A role that became a device is born, one that is no more dies, and a
-// changed state is a DDATA of Stato.
+// changed state is a DDATA of Stato. The born devices are found by index:
+// an iterator taken before a write to the list would point into the copy
+// the write detached from, and the state told would never be recorded.
 void SparkplugNode::healthChanged()
 {
     if (!m_born || !m_sources.health)
         return;
     const QList<RoleHealth> now = devices(m_sources.health());
-    const auto find = [](const QList<RoleHealth> &list, Role role) {
-        return std::find_if(list.begin(), list.end(), [role](const RoleHealth &h) { return h.role == role; });
+    const auto indexOf = [](const QList<RoleHealth> &list, Role role) -> qsizetype {
+        for (qsizetype i = 0; i < list.size(); ++i)
+            if (list[i].role == role)
+                return i;
+        return -1;
     };
-    const QList<RoleHealth> before = m_bornDevices;
-    for (const RoleHealth &old : before) {
-        if (find(now, old.role) != now.end())
+    for (qsizetype i = m_bornDevices.size() - 1; i >= 0; --i) {
+        if (indexOf(now, m_bornDevices[i].role) >= 0)
             continue;
         sp::Payload payload;
         payload.set_timestamp(quint64(quorvex::now()));
-        publish(topic("DDEATH", old.roleName()), payload);
-        m_bornDevices.erase(find(m_bornDevices, old.role));
+        publish(topic("DDEATH", m_bornDevices[i].roleName()), payload);
+        m_bornDevices.removeAt(i);
     }
     for (const RoleHealth &role : now) {
-        const auto born = find(m_bornDevices, role.role);
-        if (born == m_bornDevices.end()) {
+        const qsizetype born = indexOf(m_bornDevices, role.role);
+        if (born < 0) {
             deviceBirth(role);
             continue;
         }
-        if (born->state == role.state)
+        if (m_bornDevices[born].state == role.state)
             continue;
+        m_bornDevices[born].state = role.state;
         const qint64 t = quorvex::now();
         sp::Payload payload;
         payload.set_timestamp(quint64(t));
         addText(payload, kState, healthStateName(role.state), t);
         publish(topic("DDATA", role.roleName()), payload);
-        m_bornDevices[born - m_bornDevices.begin()].state = role.state;
     }
 }
 

@@ -161,11 +161,25 @@ TEST_F(Sparkplug, BirthsReadingsStateRebirthRefusedCommandsAndDeathWhenKilled)
     EXPECT_DOUBLE_EQ(weight.value("value").toDouble(), 12.34);
     EXPECT_GE(weight.value("timestamp").toInteger(), before - 1000);
 
-    // The scale stops answering: its state changes.
+    // The scale stops answering, and answers again: one Stato each way,
+    // however often it is asked meanwhile.
+    scale->setSilent(true);
+    for (int i = 0; i < 4; ++i)
+        callDouble("LeggiPeso");
+    scale->setSilent(false);
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 12.34);
+    const auto states = [&] {
+        QStringList told;
+        for (const QJsonObject &m : on("DDATA", "Bilancia"))
+            if (metric(m, "Stato").contains("value"))
+                told << metric(m, "Stato").value("value").toString();
+        return told;
+    };
+    EXPECT_TRUE(waitUntil([&] { return states().contains("ok"); })) << states().join(' ').toStdString();
+    EXPECT_EQ(states().join(" ").toStdString(), "silent ok");
     scale->setSilent(true);
     callDouble("LeggiPeso");
-    ASSERT_TRUE(waitFor("DDATA", "Bilancia", 2));
-    EXPECT_EQ(metric(on("DDATA", "Bilancia").last(), "Stato").value("value").toString(), "silent");
+    ASSERT_TRUE(waitUntil([&] { return states().size() == 3; })) << states().join(" ").toStdString();
 
     // A command that would write is refused; a rebirth is answered with
     // every birth again, the same bdSeq.
