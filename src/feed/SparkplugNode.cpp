@@ -1,6 +1,7 @@
 #include "feed/SparkplugNode.h"
 
 #include "common/Logging.h"
+#include "feed/NodeFiles.h"
 #include "feed/SparkplugCommand.h"
 
 #include "sparkplug_b.pb.h"
@@ -105,10 +106,16 @@ SparkplugNode::SparkplugNode(Sources sources, QObject *parent)
         m_healthTick.stop();
     });
     connect(&m_client, &MqttClient::received, this, &SparkplugNode::onReceived);
-    // Each connection's Last Will carries its own bdSeq; the birth on that
-    // connection tells the same number.
+    // Every CONNECT attempt takes the next bdSeq, kept in the data folder so
+    // a restarted server never reuses its predecessor's: a late death of an
+    // abandoned attempt or an earlier process never matches a live birth.
+    // The Will carries it, the birth on that connection tells the same.
     m_client.setWillSource([this] {
-        m_bdSeq = m_nextBdSeq;
+        if (!m_bdSeqRead)
+            m_bdSeq = readLastBdSeq().value_or(255);
+        m_bdSeqRead = true;
+        m_bdSeq = (m_bdSeq + 1) % 256;
+        writeLastBdSeq(m_bdSeq);
         return deathPayload();
     });
     m_healthTick.setInterval(1000);
@@ -200,7 +207,6 @@ void SparkplugNode::onConnected()
 {
     if (!m_client.isConnected())
         return;
-    m_nextBdSeq = (m_bdSeq + 1) % 256;
     // Commands are listened to before the birth, so a host's rebirth request
     // answering it is not missed.
     m_client.subscribe(topic("NCMD"), 1);

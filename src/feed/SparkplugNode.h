@@ -79,8 +79,8 @@ private:
     ReadingThrottle m_readings;
     QTimer m_healthTick;
     int m_seq = 0;
-    int m_bdSeq = 0; // this connection's, as its Last Will says
-    int m_nextBdSeq = 0; // the next connection's
+    int m_bdSeq = 0; // this connection's (or attempt's), as its Last Will says
+    bool m_bdSeqRead = false; // the last process's taken from the data folder
     bool m_born = false; // NBIRTH sent on this connection
     QList<RoleHealth> m_bornDevices; // the role devices born, with the state they last told
     std::array<std::optional<FeedReading>, kRoleOperationCount> m_last; // the last value of each reading

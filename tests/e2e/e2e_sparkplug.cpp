@@ -232,6 +232,12 @@ TEST_F(Sparkplug, EachCoilRecordAndANewConnectionWithTheNextBdSeq)
     EXPECT_EQ(metric(on("NDEATH").first(), "bdSeq").value("value").toInteger(-1), 0);
     EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), 1);
     EXPECT_EQ(metric(on("DBIRTH", "Bobine").last(), "Id").value("value").toInteger(), id);
+
+    // A restarted server goes on from its predecessor's bdSeq.
+    stopServer();
+    startServer();
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 3));
+    EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), 2);
 }
 
 } // namespace
