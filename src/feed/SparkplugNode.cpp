@@ -135,18 +135,9 @@ void SparkplugNode::configure(const FeedSettings &settings)
     m_settings = settings;
     if (!enabled())
         return;
-    MqttEndpoint endpoint;
-    endpoint.host = m_settings.server;
-    endpoint.port = m_settings.port;
-    endpoint.user = m_settings.user;
-    endpoint.passwordFile = m_settings.passwordFile;
-    endpoint.caFile = m_settings.caFile;
-    endpoint.keepaliveSeconds = m_settings.keepaliveSeconds;
-    endpoint.clientId =
-        QStringLiteral("quorvex-%1-%2-spb").arg(m_settings.line).arg(QCoreApplication::applicationPid()).toUtf8();
+    MqttEndpoint endpoint = m_settings.endpoint(QStringLiteral("-spb"), QStringLiteral("Sparkplug B: "));
     endpoint.willTopic = topic("NDEATH");
     endpoint.willRetained = false;
-    endpoint.label = QStringLiteral("Sparkplug B: ");
     m_client.start(endpoint);
 }
 

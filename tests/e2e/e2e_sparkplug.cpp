@@ -240,4 +240,27 @@ TEST_F(Sparkplug, EachCoilRecordAndANewConnectionWithTheNextBdSeq)
     EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), 2);
 }
 
+TEST_F(Sparkplug, TheNextBrokerOfTheListWhenOneStops)
+{
+    mqtt::Broker second;
+    ASSERT_TRUE(second.start());
+    setSetting("Impianto", "Server",
+               QStringLiteral("127.0.0.1:%1, 127.0.0.1:%2").arg(broker.port()).arg(second.port()));
+    mqtt::Subscriber births(second.port(), QStringLiteral("spBv1.0/#"), QString(), QString(), QString(), true);
+    mqtt::Subscriber json(second.port(), QStringLiteral("quorvex/#"));
+    startServer();
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 1));
+    EXPECT_TRUE(births.on(topic("NBIRTH")).isEmpty());
+
+    // The first broker goes: the node and the JSON feed each move on.
+    broker.stop();
+    ASSERT_TRUE(births.waitForCount(topic("NBIRTH"), 1, 30000));
+    ASSERT_TRUE(births.waitForCount(topic("DBIRTH", "Bobine"), 1));
+    EXPECT_TRUE(json.waitForCount(QStringLiteral("quorvex/L1/stato"), 1, 30000));
+    EXPECT_EQ(json.on(QStringLiteral("quorvex/L1/stato")).last().payload, "online");
+    EXPECT_TRUE(waitUntil([&] {
+        return feedStatus().value("port").toInt() == second.port();
+    })) << "the broker in use is the one told";
+}
+
 } // namespace
