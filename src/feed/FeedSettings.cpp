@@ -130,13 +130,21 @@ FeedSettings readFeedSettings(const SettingsSnapshot &store)
     const QString group = text(store, Gruppo);
     if (!group.isEmpty())
         s.group = topicLevel(group, Gruppo);
+    const QString host = text(store, HostPrimario);
+    if (!host.isEmpty())
+        s.primaryHost = topicLevel(host, HostPrimario);
     if (s.enabled())
         qCInfo(lcConfig).noquote()
             << QStringLiteral("%1: broker %2:%3%4, topics %5")
                    .arg(QLatin1String(Impianto), s.server)
                    .arg(s.port)
                    .arg(s.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"), s.topicPrefix())
-            << (s.sparkplug ? QStringLiteral(", Sparkplug B spBv1.0/%1/+/%2").arg(s.group, s.line) : QString());
+            << (s.sparkplug ? QStringLiteral(", Sparkplug B spBv1.0/%1/+/%2%3")
+                                  .arg(s.group, s.line,
+                                       s.primaryHost.isEmpty()
+                                           ? QString()
+                                           : QStringLiteral(" for primary host %1").arg(s.primaryHost))
+                            : QString());
     return s;
 }
 

@@ -19,6 +19,7 @@ struct FeedSettings {
     int keepaliveSeconds = 0; // the settings schema holds the default
     bool sparkplug = false; // a Sparkplug B edge node beside the JSON topics
     QString group = QStringLiteral("quorvex"); // its group id
+    QString primaryHost; // the host application whose STATE the node waits for; empty: none
 
     bool enabled() const { return !server.isEmpty(); }
     // The brokers of server, each with port unless it names its own.
@@ -36,6 +37,7 @@ struct FeedSettings {
         FeedSettings a = *this;
         a.sparkplug = other.sparkplug;
         a.group = other.group;
+        a.primaryHost = other.primaryHost;
         return a == other;
     }
 };

@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace quorvex {
 
@@ -100,11 +102,7 @@ SparkplugNode::SparkplugNode(Sources sources, QObject *parent)
           m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
 {
     connect(&m_client, &MqttClient::connected, this, &SparkplugNode::onConnected);
-    connect(&m_client, &MqttClient::disconnected, this, [this] {
-        m_born = false;
-        m_readings.clear();
-        m_healthTick.stop();
-    });
+    connect(&m_client, &MqttClient::disconnected, this, &SparkplugNode::endSession);
     connect(&m_client, &MqttClient::received, this, &SparkplugNode::onReceived);
     // Every CONNECT attempt takes the next bdSeq, kept in the data folder so
     // a restarted server never reuses its predecessor's: a late death of an
@@ -133,6 +131,8 @@ void SparkplugNode::configure(const FeedSettings &settings)
         return;
     shutdown();
     m_settings = settings;
+    m_hostOnline = false;
+    m_hostTimestamp = -1;
     if (!enabled())
         return;
     MqttEndpoint endpoint = m_settings.endpoint(QStringLiteral("-spb"), QStringLiteral("Sparkplug B: "));
@@ -146,19 +146,36 @@ void SparkplugNode::shutdown()
     if (m_client.isConnected())
         m_client.publish(topic("NDEATH"), deathPayload(), 1, false);
     m_client.stop();
-    m_born = false;
-    m_readings.clear();
-    m_healthTick.stop();
+    endSession();
+}
+
+bool SparkplugNode::waitingForHost() const
+{
+    return enabled() && !m_settings.primaryHost.isEmpty() && !m_born;
 }
 
 QVariantMap SparkplugNode::status() const
 {
     static const char *const kStates[] = {"off", "connecting", "connected", "waiting"};
-    return {
+    QVariantMap status{
         {QStringLiteral("state"), QLatin1String(enabled() ? kStates[int(m_client.state())] : "off")},
         {QStringLiteral("group"), m_settings.group},
         {QStringLiteral("bdSeq"), m_bdSeq},
+        {QStringLiteral("server"), m_client.broker().text()},
+        {QStringLiteral("primaryHost"), m_settings.primaryHost},
+        {QStringLiteral("problem"), m_client.problem()},
     };
+    const bool waiting = m_client.isConnected() && waitingForHost();
+    status.insert(QStringLiteral("waitingForHost"), waiting);
+    if (waiting)
+        status.insert(QStringLiteral("problem"),
+                      QStringLiteral("waiting for primary host %1").arg(m_settings.primaryHost));
+    return status;
+}
+
+QByteArray SparkplugNode::stateTopic() const
+{
+    return QStringLiteral("spBv1.0/STATE/%1").arg(m_settings.primaryHost).toUtf8();
 }
 
 QByteArray SparkplugNode::topic(const char *type, const QString &device) const
@@ -202,8 +219,65 @@ void SparkplugNode::onConnected()
     // answering it is not missed.
     m_client.subscribe(topic("NCMD"), 1);
     m_client.subscribe(topic("DCMD", QStringLiteral("+")), 1);
+    // With a primary host, nothing is published before it says it is
+    // online: its retained STATE answers the subscription.
+    if (!m_settings.primaryHost.isEmpty()) {
+        m_client.subscribe(stateTopic(), 1);
+        qCInfo(lcFeed).noquote() << QStringLiteral("Sparkplug B: waiting for primary host %1").arg(m_settings.primaryHost);
+        return;
+    }
     birth();
-    m_healthTick.start();
+}
+
+// The host's STATE: {"online":bool,"timestamp":ms} (a STATE older than the
+// last one seen is stale and ignored), or plain ONLINE / OFFLINE as hosts
+// of the older convention publish it.
+void SparkplugNode::hostState(const QByteArray &payload)
+{
+    bool online = false;
+    const QByteArray plain = payload.trimmed();
+    if (plain == "ONLINE" || plain == "OFFLINE") {
+        online = plain == "ONLINE";
+    } else {
+        const QJsonObject state = QJsonDocument::fromJson(payload).object();
+        if (!state.value(QStringLiteral("online")).isBool()) {
+            qCDebug(lcFeed).noquote() << QStringLiteral("Sparkplug B: a STATE of %1 that is not one ignored: %2")
+                                             .arg(m_settings.primaryHost, QString::fromUtf8(payload.left(200)));
+            return;
+        }
+        const qint64 timestamp = state.value(QStringLiteral("timestamp")).toInteger(-1);
+        if (timestamp < m_hostTimestamp) {
+            qCDebug(lcFeed).noquote() << QStringLiteral("Sparkplug B: a STATE of %1 older than the last one ignored")
+                                             .arg(m_settings.primaryHost);
+            return;
+        }
+        m_hostTimestamp = timestamp;
+        online = state.value(QStringLiteral("online")).toBool();
+    }
+    m_hostOnline = online;
+    if (online) {
+        if (!m_born && m_client.isConnected()) {
+            qCInfo(lcFeed).noquote() << QStringLiteral("Sparkplug B: primary host %1 online").arg(m_settings.primaryHost);
+            birth();
+        }
+        return;
+    }
+    if (!m_born)
+        return; // still waiting
+    // The host that listened is gone: this session ends with its death and
+    // the node waits for the host again on the next broker of the list.
+    qCInfo(lcFeed).noquote() << QStringLiteral("Sparkplug B: primary host %1 offline: waiting for it on %2")
+                                    .arg(m_settings.primaryHost, m_client.broker().text());
+    m_client.publish(topic("NDEATH"), deathPayload(), 1, false);
+    endSession();
+    m_client.moveOn();
+}
+
+void SparkplugNode::endSession()
+{
+    m_born = false;
+    m_readings.clear();
+    m_healthTick.stop();
 }
 
 // NBIRTH with seq 0, then the birth of every device.
@@ -224,6 +298,7 @@ void SparkplugNode::birth()
     for (const RoleHealth &role : devices(m_sources.health ? m_sources.health() : QList<RoleHealth>()))
         deviceBirth(role);
     coilBirth();
+    m_healthTick.start();
 }
 
 void SparkplugNode::deviceBirth(const RoleHealth &role)
@@ -327,6 +402,10 @@ void SparkplugNode::healthChanged()
 void SparkplugNode::onReceived(const QByteArray &topic, const QByteArray &payload)
 {
     const QString where = QString::fromUtf8(topic);
+    if (!m_settings.primaryHost.isEmpty() && topic == stateTopic()) {
+        hostState(payload);
+        return;
+    }
     if (topic != this->topic("NCMD")) {
         qCDebug(lcFeed).noquote() << QStringLiteral("Sparkplug command on %1 refused: nothing on the line is written "
                                                     "from MQTT")
@@ -340,7 +419,7 @@ void SparkplugNode::onReceived(const QByteArray &topic, const QByteArray &payloa
                                               command.decoded ? command.others.join(QStringLiteral(", "))
                                                               : QStringLiteral("not a Sparkplug B payload"),
                                               QLatin1String(kRebirth));
-    if (command.rebirth) {
+    if (command.rebirth && m_born) {
         qCInfo(lcFeed).noquote() << QStringLiteral("Sparkplug rebirth asked on %1").arg(where);
         birth();
     }

@@ -7,6 +7,8 @@
 //   spBv1.0/<Gruppo>/DDEATH/<Linea>/<device>   a role no longer configured
 //   spBv1.0/<Gruppo>/NDEATH/<Linea>            the Last Will (and an orderly end)
 //   spBv1.0/<Gruppo>/NCMD/<Linea>              read: Node Control/Rebirth only
+//   spBv1.0/STATE/<HostPrimario>               read: with a primary host, the
+//                                              node is born only while it is online
 // Devices: the configured roles Bilancia, Contametri and Altezza, and
 // Bobine. Births, data and device deaths are QoS 0, not retained; the
 // death is QoS 1, not retained. Nothing received is ever written to the
@@ -52,9 +54,12 @@ public:
     // An orderly end: NDEATH, then a clean disconnect.
     void shutdown();
 
-    // "off", "connecting", "connected" or "waiting", and the bdSeq of the
-    // connection.
+    // state: "off", "connecting", "connected" or "waiting"; group, bdSeq,
+    // server (the broker used), primaryHost, and problem: why it is not
+    // connected, or "waiting for primary host <host>".
     QVariantMap status() const;
+    // Connected, or trying, and not born for want of the primary host.
+    bool waitingForHost() const;
 
     // The bdSeq of the connection now (or being made).
     int bdSeq() const { return m_bdSeq; }
@@ -62,6 +67,9 @@ public:
 private:
     void onConnected();
     void onReceived(const QByteArray &topic, const QByteArray &payload);
+    void hostState(const QByteArray &payload);
+    void endSession();
+    QByteArray stateTopic() const;
     void sendReading(Role role, const FeedReading &reading);
     void birth();
     void deviceBirth(const RoleHealth &role);
@@ -82,6 +90,8 @@ private:
     int m_bdSeq = 0; // this connection's (or attempt's), as its Last Will says
     bool m_bdSeqRead = false; // the last process's taken from the data folder
     bool m_born = false; // NBIRTH sent on this connection
+    bool m_hostOnline = false; // as the primary host's last STATE said
+    qint64 m_hostTimestamp = -1; // of the primary host's last STATE
     QList<RoleHealth> m_bornDevices; // the role devices born, with the state they last told
     std::array<std::optional<FeedReading>, kRoleOperationCount> m_last; // the last value of each reading
 };

@@ -8,6 +8,8 @@
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
 
+#include <QDBusArgument>
+#include <QDBusMetaType>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -105,6 +107,24 @@ protected:
                                      QString::number(broker.port()), QStringLiteral("-t"), onTopic,
                                      QStringLiteral("-f"), file}),
                   0);
+    }
+
+    // The primary host's STATE, retained, as a host application publishes it.
+    void hostState(const QByteArray &payload)
+    {
+        ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_pub"),
+                                    {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                     QString::number(broker.port()), QStringLiteral("-q"), QStringLiteral("1"),
+                                     QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("spBv1.0/STATE/SCADA"),
+                                     QStringLiteral("-m"), QString::fromUtf8(payload)}),
+                  0);
+    }
+    // Diagnostics.Feed()'s "sparkplug", a dictionary inside the dictionary.
+    static QVariantMap node()
+    {
+        const QVariant value = feedStatus().value("sparkplug");
+        return value.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(value.value<QDBusArgument>())
+                                                 : value.toMap();
     }
 
     // Every message of the connection after its NBIRTH numbered one more
@@ -261,6 +281,41 @@ TEST_F(Sparkplug, TheNextBrokerOfTheListWhenOneStops)
     EXPECT_TRUE(waitUntil([&] {
         return feedStatus().value("port").toInt() == second.port();
     })) << "the broker in use is the one told";
+}
+
+TEST_F(Sparkplug, BornOnlyWhileThePrimaryHostIsOnline)
+{
+    setSetting("Impianto", "HostPrimario", "SCADA");
+    hostState(R"({"online":false,"timestamp":1000})");
+    startServer();
+    ASSERT_TRUE(waitUntil([&] { return node().value("waitingForHost").toBool(); }));
+    const ClientRun ports = runClient({"ports"});
+    EXPECT_TRUE(ports.out.contains("waiting for primary host SCADA")) << ports.out.toStdString();
+    EXPECT_TRUE(on("NBIRTH").isEmpty());
+
+    hostState(R"({"online":true,"timestamp":2000})");
+    ASSERT_TRUE(waitFor("DBIRTH", "Bobine", 1));
+    EXPECT_FALSE(node().value("waitingForHost").toBool());
+    const qint64 bdSeq = metric(on("NBIRTH").first(), "bdSeq").value("value").toInteger(-1);
+
+    // A stale STATE is ignored (the rebirth after it finds the node born).
+    hostState(R"({"online":false,"timestamp":1500})");
+    command("Node Control/Rebirth", topic("NCMD"));
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 2));
+    EXPECT_TRUE(on("NDEATH").isEmpty());
+
+    // Offline: the session ends with its death, and a new one waits.
+    hostState(R"({"online":false,"timestamp":3000})");
+    ASSERT_TRUE(waitFor("NDEATH", {}, 1));
+    EXPECT_EQ(metric(on("NDEATH").first(), "bdSeq").value("value").toInteger(-1), bdSeq);
+    ASSERT_TRUE(waitUntil([&] { return node().value("waitingForHost").toBool(); }));
+    EXPECT_EQ(on("NBIRTH").size(), 2);
+
+    // A host of the older convention.
+    hostState("ONLINE");
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 3));
+    EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), (bdSeq + 1) % 256);
+    expectConsecutiveSeq();
 }
 
 } // namespace

@@ -41,7 +41,8 @@ def decode(line):
 
 if sys.argv[2] == "decode":
     for line in sys.stdin:
-        if line.strip():
+        # A host's STATE is JSON (or plain text), not a Sparkplug payload.
+        if line.strip() and not line.startswith("spBv1.0/STATE/"):
             print(json.dumps(decode(line)))
 elif sys.argv[2] == "command":
     payload = sp.Payload()
