@@ -295,7 +295,7 @@ void SparkplugNode::birth()
     m_client.publish(topic("NBIRTH"), serialized(payload), 0, false);
     m_born = true;
     m_bornDevices.clear();
-    for (const RoleHealth &role : devices(m_sources.health ? m_sources.health() : QList<RoleHealth>()))
+    for (const RoleHealth &role : liveDevices())
         deviceBirth(role);
     coilBirth();
     m_healthTick.start();
@@ -359,15 +359,16 @@ void SparkplugNode::coilRecorded(const CoilRecord &record)
     publish(topic("DDATA", QLatin1String(kCoils)), payload);
 }
 
-// A role that became a device is born, one that is no more dies, and a
-// changed state is a DDATA of Stato. The born devices are found by index:
-// an iterator taken before a write to the list would point into the copy
-// the write detached from, and the state told would never be recorded.
+// A device is alive while its instrument can answer: a role that is no
+// more, or whose instrument is silent, closed or gone, dies (its last values
+// are no longer good); it is born again, with its values now, when it
+// answers. The born devices are found by index: an iterator taken before a
+// write to the list would point into the copy the write detached from.
 void SparkplugNode::healthChanged()
 {
     if (!m_born || !m_sources.health)
         return;
-    const QList<RoleHealth> now = devices(m_sources.health());
+    const QList<RoleHealth> now = liveDevices();
     const auto indexOf = [](const QList<RoleHealth> &list, Role role) -> qsizetype {
         for (qsizetype i = 0; i < list.size(); ++i)
             if (list[i].role == role)
@@ -383,20 +384,18 @@ void SparkplugNode::healthChanged()
         m_bornDevices.removeAt(i);
     }
     for (const RoleHealth &role : now) {
-        const qsizetype born = indexOf(m_bornDevices, role.role);
-        if (born < 0) {
+        if (indexOf(m_bornDevices, role.role) < 0)
             deviceBirth(role);
-            continue;
-        }
-        if (m_bornDevices[born].state == role.state)
-            continue;
-        m_bornDevices[born].state = role.state;
-        const qint64 t = quorvex::now();
-        sp::Payload payload;
-        payload.set_timestamp(quint64(t));
-        addText(payload, kState, healthStateName(role.state), t);
-        publish(topic("DDATA", role.roleName()), payload);
     }
+}
+
+QList<RoleHealth> SparkplugNode::liveDevices() const
+{
+    QList<RoleHealth> live;
+    for (const RoleHealth &role : devices(m_sources.health ? m_sources.health() : QList<RoleHealth>()))
+        if (role.state == HealthState::Ok)
+            live.append(role);
+    return live;
 }
 
 void SparkplugNode::onReceived(const QByteArray &topic, const QByteArray &payload)

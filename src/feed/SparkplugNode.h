@@ -4,7 +4,8 @@
 //   spBv1.0/<Gruppo>/NBIRTH/<Linea>            bdSeq, Node Control/Rebirth, Properties/Version
 //   spBv1.0/<Gruppo>/DBIRTH/<Linea>/<device>   every metric of a device with its value
 //   spBv1.0/<Gruppo>/DDATA/<Linea>/<device>    a reading, a change of state, a coil record
-//   spBv1.0/<Gruppo>/DDEATH/<Linea>/<device>   a role no longer configured
+//   spBv1.0/<Gruppo>/DDEATH/<Linea>/<device>   a role no longer configured, or its
+//                                              instrument silent, closed or gone
 //   spBv1.0/<Gruppo>/NDEATH/<Linea>            the Last Will (and an orderly end)
 //   spBv1.0/<Gruppo>/NCMD/<Linea>              read: Node Control/Rebirth only
 //   spBv1.0/STATE/<HostPrimario>               read: with a primary host, the
@@ -80,6 +81,8 @@ private:
     void publish(const QByteArray &topic, sparkplug::Payload &payload);
     // The roles that are devices: Bilancia, Contametri, Altezza when configured.
     static QList<RoleHealth> devices(const QList<RoleHealth> &health);
+    // The devices whose instrument can answer now.
+    QList<RoleHealth> liveDevices() const;
 
     Sources m_sources;
     FeedSettings m_settings;
@@ -92,7 +95,7 @@ private:
     bool m_born = false; // NBIRTH sent on this connection
     bool m_hostOnline = false; // as the primary host's last STATE said
     qint64 m_hostTimestamp = -1; // of the primary host's last STATE
-    QList<RoleHealth> m_bornDevices; // the role devices born, with the state they last told
+    QList<RoleHealth> m_bornDevices; // the role devices born
     std::array<std::optional<FeedReading>, kRoleOperationCount> m_last; // the last value of each reading
 };
 
