@@ -13,8 +13,72 @@ namespace quorvex {
 namespace {
 
 const QString kBdSeqFile = QStringLiteral("sparkplug-bdseq");
+const QString kCoilFile = QStringLiteral("sparkplug-coil");
+const QString kBacklogFile = QStringLiteral("sparkplug-backlog.jsonl");
+// A backlog file larger than this is not one the node wrote.
+constexpr qint64 kLargestBacklog = 16 * 1024 * 1024;
+
+std::optional<qint64> readNumber(const QString &name)
+{
+    QFile file(nodeFilePath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = file.read(32).trimmed().toLongLong(&ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+// Replaces the file whole; one warning for the first failure of each file.
+bool writeFile(const QString &name, const QByteArray &bytes)
+{
+    const QString path = nodeFilePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    static QStringList warned;
+    if (!warned.contains(name)) {
+        warned.append(name);
+        qCWarning(lcFeed).noquote() << QStringLiteral("Sparkplug B: cannot write %1: %2; what it keeps is lost "
+                                                      "when the server ends")
+                                           .arg(path, file.errorString());
+    }
+    return false;
+}
 
 } // namespace
+
+std::optional<qint64> readLastCoilSent()
+{
+    return readNumber(kCoilFile);
+}
+
+bool writeLastCoilSent(qint64 id)
+{
+    return writeFile(kCoilFile, QByteArray::number(id) + '\n');
+}
+
+QList<QByteArray> readBacklog()
+{
+    QFile file(nodeFilePath(kBacklogFile));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestBacklog)
+        return {};
+    QList<QByteArray> lines;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (!line.trimmed().isEmpty())
+            lines.append(line);
+    return lines;
+}
+
+bool writeBacklog(const QList<QByteArray> &lines)
+{
+    QByteArray bytes;
+    for (const QByteArray &line : lines)
+        bytes += line + '\n';
+    return writeFile(kBacklogFile, bytes);
+}
 
 QString nodeFilePath(const QString &name)
 {
@@ -23,29 +87,15 @@ QString nodeFilePath(const QString &name)
 
 std::optional<int> readLastBdSeq()
 {
-    QFile file(nodeFilePath(kBdSeqFile));
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<qint64> value = readNumber(kBdSeqFile);
+    if (!value || *value > 255)
         return std::nullopt;
-    bool ok = false;
-    const int value = file.read(16).trimmed().toInt(&ok);
-    if (!ok || value < 0 || value > 255)
-        return std::nullopt;
-    return value;
+    return int(*value);
 }
 
 bool writeLastBdSeq(int bdSeq)
 {
-    const QString path = nodeFilePath(kBdSeqFile);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(QByteArray::number(bdSeq) + '\n') > 0 && file.commit())
-        return true;
-    static bool warned = false;
-    if (!std::exchange(warned, true))
-        qCWarning(lcFeed).noquote() << QStringLiteral("Sparkplug B: cannot keep the bdSeq in %1: %2; a restarted server "
-                                                      "may number its first connection as this one")
-                                           .arg(path, file.errorString());
-    return false;
+    return writeFile(kBdSeqFile, QByteArray::number(bdSeq) + '\n');
 }
 
 } // namespace quorvex

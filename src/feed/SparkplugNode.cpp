@@ -7,6 +7,7 @@
 #include "sparkplug_b.pb.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,6 +22,10 @@ using Metric = sp::Payload::Metric;
 constexpr const char *kCoils = "Bobine";
 constexpr const char *kState = "Stato";
 constexpr const char *kRebirth = "Node Control/Rebirth";
+// Coil records sent from the store after a birth, per query.
+constexpr int kCoilBatch = 100;
+// State changes kept while the host cannot hear; the oldest goes beyond.
+constexpr int kMaxBacklog = 1000;
 
 // The readings a role's device carries.
 constexpr RoleOperation kReadings[] = {RoleOperation::LeggiPeso, RoleOperation::LeggiTara,
@@ -62,8 +67,13 @@ void addText(sp::Payload &payload, const char *name, const char *value, qint64 t
 // The coil metrics: Id, Lunghezza, AltezzaMedia, Peso (null without a
 // weighing) and Profilo, a data set of (Lunghezza, Altezza) rows; all null
 // before the first coil.
-void addCoil(sp::Payload &payload, const std::optional<CoilRecord> &coil, qint64 timestamp)
+void addCoil(sp::Payload &payload, const std::optional<CoilRecord> &coil, qint64 timestamp, bool historical = false)
 {
+    const int first = payload.metrics_size();
+    const auto markHistorical = qScopeGuard([&] {
+        for (int i = first; historical && i < payload.metrics_size(); ++i)
+            payload.mutable_metrics(i)->set_is_historical(true);
+    });
     Metric *id = addMetric(payload, "Id", sp::Int64, timestamp);
     if (coil)
         id->set_long_value(quint64(coil->id));
@@ -135,6 +145,14 @@ void SparkplugNode::configure(const FeedSettings &settings)
     m_hostTimestamp = -1;
     if (!enabled())
         return;
+    // What an earlier process left unsent; on the very first start, the
+    // coils recorded so far are history the node never had to tell.
+    m_backlog = readBacklog();
+    const std::optional<qint64> lastCoil = readLastCoilSent();
+    const std::optional<CoilRecord> newest = m_sources.lastCoil ? m_sources.lastCoil() : std::nullopt;
+    m_lastCoilSent = lastCoil.value_or(newest ? newest->id : 0);
+    if (!lastCoil)
+        writeLastCoilSent(m_lastCoilSent);
     MqttEndpoint endpoint = m_settings.endpoint(QStringLiteral("-spb"), QStringLiteral("Sparkplug B: "));
     endpoint.willTopic = topic("NDEATH");
     endpoint.willRetained = false;
@@ -295,6 +313,16 @@ void SparkplugNode::birth()
     m_client.publish(topic("NBIRTH"), serialized(payload), 0, false);
     m_born = true;
     m_bornDevices.clear();
+    // What a role no longer configured kept is for no device.
+    const QList<RoleHealth> configured = devices(m_sources.health ? m_sources.health() : QList<RoleHealth>());
+    const qsizetype kept = m_backlog.size();
+    m_backlog.removeIf([&configured](const QByteArray &line) {
+        const QString device = QJsonDocument::fromJson(line).object().value(QStringLiteral("device")).toString();
+        return std::none_of(configured.begin(), configured.end(),
+                            [&device](const RoleHealth &role) { return role.roleName() == device; });
+    });
+    if (m_backlog.size() != kept)
+        writeBacklog(m_backlog);
     for (const RoleHealth &role : liveDevices())
         deviceBirth(role);
     coilBirth();
@@ -316,14 +344,37 @@ void SparkplugNode::deviceBirth(const RoleHealth &role)
     addText(payload, kState, healthStateName(role.state), t);
     publish(topic("DBIRTH", role.roleName()), payload);
     m_bornDevices.append(role);
+    sendBacklog(role.roleName());
 }
 
+// The last coil with its close time, then, oldest first, every coil closed
+// since the last one sent, as historical data.
 void SparkplugNode::coilBirth()
 {
     sp::Payload payload;
     payload.set_timestamp(quint64(now()));
-    addCoil(payload, m_sources.lastCoil ? m_sources.lastCoil() : std::nullopt, now());
+    const std::optional<CoilRecord> last = m_sources.lastCoil ? m_sources.lastCoil() : std::nullopt;
+    addCoil(payload, last, last ? last->closedUs / 1000 : now());
     publish(topic("DBIRTH", QLatin1String(kCoils)), payload);
+    if (!m_sources.coilsAfter)
+        return;
+    for (;;) {
+        const QList<CoilRecord> unsent = m_sources.coilsAfter(m_lastCoilSent, kCoilBatch);
+        for (const CoilRecord &record : unsent)
+            sendCoil(record, true);
+        if (unsent.size() < kCoilBatch || !m_born)
+            break;
+    }
+}
+
+void SparkplugNode::sendCoil(const CoilRecord &record, bool historical)
+{
+    sp::Payload payload;
+    payload.set_timestamp(quint64(now()));
+    addCoil(payload, record, record.closedUs / 1000, historical);
+    publish(topic("DDATA", QLatin1String(kCoils)), payload);
+    m_lastCoilSent = record.id;
+    writeLastCoilSent(record.id);
 }
 
 void SparkplugNode::takeReading(Role role, RoleOperation op, double value)
@@ -349,14 +400,12 @@ void SparkplugNode::sendReading(Role role, const FeedReading &reading)
     publish(topic("DDATA", born->roleName()), payload);
 }
 
+// A coil closed while the node is not born stays in the store: the next
+// birth sends it.
 void SparkplugNode::coilRecorded(const CoilRecord &record)
 {
-    if (!m_born)
-        return;
-    sp::Payload payload;
-    payload.set_timestamp(quint64(now()));
-    addCoil(payload, record, record.closedUs / 1000);
-    publish(topic("DDATA", QLatin1String(kCoils)), payload);
+    if (m_born && record.id > m_lastCoilSent)
+        sendCoil(record, false);
 }
 
 // A device is alive while its instrument can answer: a role that is no
@@ -366,7 +415,10 @@ void SparkplugNode::coilRecorded(const CoilRecord &record)
 // write to the list would point into the copy the write detached from.
 void SparkplugNode::healthChanged()
 {
-    if (!m_born || !m_sources.health)
+    if (!enabled() || !m_sources.health)
+        return;
+    noteStateChanges();
+    if (!m_born)
         return;
     const QList<RoleHealth> now = liveDevices();
     const auto indexOf = [](const QList<RoleHealth> &list, Role role) -> qsizetype {
@@ -387,6 +439,66 @@ void SparkplugNode::healthChanged()
         if (indexOf(m_bornDevices, role.role) < 0)
             deviceBirth(role);
     }
+}
+
+// Each change of a role's state, kept on disk while the host cannot hear it
+// (the node is not born); the births send them as historical data.
+void SparkplugNode::noteStateChanges()
+{
+    std::array<HealthState, kRoleCount> states;
+    states.fill(HealthState::Unconfigured);
+    for (const RoleHealth &role : devices(m_sources.health()))
+        states[size_t(role.role)] = role.state;
+    const qint64 t = now();
+    bool added = false;
+    for (int role = 0; role < kRoleCount; ++role) {
+        const std::optional<HealthState> before = std::exchange(m_knownStates[size_t(role)], states[size_t(role)]);
+        if (m_born || !before || *before == states[size_t(role)] || Role(role) == Role::Servizio)
+            continue;
+        const QJsonObject change{{QStringLiteral("device"), QLatin1String(roleGroup(Role(role)))},
+                                 {QStringLiteral("state"), QLatin1String(healthStateName(states[size_t(role)]))},
+                                 {QStringLiteral("time"), t}};
+        m_backlog.append(QJsonDocument(change).toJson(QJsonDocument::Compact));
+        added = true;
+    }
+    if (!added)
+        return;
+    while (m_backlog.size() > kMaxBacklog) {
+        const QByteArray dropped = m_backlog.takeFirst();
+        if (!std::exchange(m_backlogDropWarned, true))
+            qCWarning(lcFeed).noquote()
+                << QStringLiteral("Sparkplug B: more than %1 state changes wait for the host: the oldest are "
+                                  "lost, first %2")
+                       .arg(kMaxBacklog)
+                       .arg(QString::fromUtf8(dropped));
+    }
+    writeBacklog(m_backlog);
+}
+
+// The kept state changes of a device just born, oldest first, as
+// historical Stato data with the time of each change.
+void SparkplugNode::sendBacklog(const QString &device)
+{
+    QList<QByteArray> kept;
+    for (const QByteArray &line : std::as_const(m_backlog)) {
+        const QJsonObject change = QJsonDocument::fromJson(line).object();
+        if (change.value(QStringLiteral("device")).toString() != device) {
+            kept.append(line);
+            continue;
+        }
+        const qint64 t = change.value(QStringLiteral("time")).toInteger();
+        sp::Payload payload;
+        payload.set_timestamp(quint64(now()));
+        Metric *metric = addMetric(payload, kState, sp::String, t);
+        metric->set_string_value(change.value(QStringLiteral("state")).toString().toStdString());
+        metric->set_is_historical(true);
+        publish(topic("DDATA", device), payload);
+    }
+    if (kept.size() == m_backlog.size())
+        return;
+    m_backlog = kept;
+    m_backlogDropWarned = false;
+    writeBacklog(m_backlog);
 }
 
 QList<RoleHealth> SparkplugNode::liveDevices() const

@@ -11,7 +11,9 @@
 //   spBv1.0/STATE/<HostPrimario>               read: with a primary host, the
 //                                              node is born only while it is online
 // Devices: the configured roles Bilancia, Contametri and Altezza, and
-// Bobine. Births, data and device deaths are QoS 0, not retained; the
+// Bobine. While the node is not born (no broker, or no primary host), coil
+// records stay in the store and state changes are kept on disk; the next
+// births send them as historical data with their own times. Births, data and device deaths are QoS 0, not retained; the
 // death is QoS 1, not retained. Nothing received is ever written to the
 // line: every command but a rebirth is refused.
 #include "feed/FeedSettings.h"
@@ -38,6 +40,8 @@ public:
     struct Sources {
         std::function<QList<RoleHealth>()> health;
         std::function<std::optional<CoilRecord>()> lastCoil; // with its profile
+        // At most limit records after an id, oldest first, with profiles.
+        std::function<QList<CoilRecord>(qint64 afterId, int limit)> coilsAfter;
     };
 
     explicit SparkplugNode(Sources sources, QObject *parent = nullptr);
@@ -75,6 +79,9 @@ private:
     void birth();
     void deviceBirth(const RoleHealth &role);
     void coilBirth();
+    void sendCoil(const CoilRecord &record, bool historical);
+    void noteStateChanges();
+    void sendBacklog(const QString &device);
     QByteArray deathPayload() const;
     QByteArray topic(const char *type, const QString &device = {}) const;
     // Publishes a payload with the next seq.
@@ -97,6 +104,10 @@ private:
     qint64 m_hostTimestamp = -1; // of the primary host's last STATE
     QList<RoleHealth> m_bornDevices; // the role devices born
     std::array<std::optional<FeedReading>, kRoleOperationCount> m_last; // the last value of each reading
+    std::array<std::optional<HealthState>, kRoleCount> m_knownStates; // as last seen, born or not
+    QList<QByteArray> m_backlog; // state changes not told yet, as kept on disk
+    bool m_backlogDropWarned = false;
+    qint64 m_lastCoilSent = 0; // the id of the last coil record sent
 };
 
 } // namespace quorvex

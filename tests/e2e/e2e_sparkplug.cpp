@@ -109,6 +109,18 @@ protected:
                   0);
     }
 
+    // A coil wound over a few counter readings, then closed.
+    void windAndClose()
+    {
+        for (long i = 1; i <= 4; ++i) {
+            height->setCount(50 + i);
+            counter->setCount(10 * i);
+            const int n = counter->readRequests();
+            ASSERT_TRUE(waitUntil([&] { return counter->readRequests() >= n + 2; }));
+        }
+        callDouble("AzzeraLunghezza");
+    }
+
     // The primary host's STATE, retained, as a host application publishes it.
     void hostState(const QByteArray &payload)
     {
@@ -283,9 +295,12 @@ TEST_F(Sparkplug, TheNextBrokerOfTheListWhenOneStops)
     })) << "the broker in use is the one told";
 }
 
-TEST_F(Sparkplug, BornOnlyWhileThePrimaryHostIsOnline)
+TEST_F(Sparkplug, BornOnlyWhileThePrimaryHostIsOnlineWhatHappenedMeanwhileAfterwards)
 {
     setSetting("Impianto", "HostPrimario", "SCADA");
+    setSetting("Altezza", "MisuraMedia", "1");
+    setSetting("Altezza", "IntervalloDiCampionamento", "10");
+    height->setCount(50);
     hostState(R"({"online":false,"timestamp":1000})");
     startServer();
     ASSERT_TRUE(waitUntil([&] { return node().value("waitingForHost").toBool(); }));
@@ -311,10 +326,40 @@ TEST_F(Sparkplug, BornOnlyWhileThePrimaryHostIsOnline)
     ASSERT_TRUE(waitUntil([&] { return node().value("waitingForHost").toBool(); }));
     EXPECT_EQ(on("NBIRTH").size(), 2);
 
-    // A host of the older convention.
+    // Meanwhile a coil is closed and the scale falls silent and answers
+    // again: nobody hears it now.
+    const qint64 awayFrom = QDateTime::currentMSecsSinceEpoch();
+    windAndClose();
+    scale->setSilent(true);
+    callDouble("LeggiPeso");
+    scale->setSilent(false);
+    callDouble("LeggiPeso");
+    const qint64 awayUntil = QDateTime::currentMSecsSinceEpoch();
+    EXPECT_EQ(on("NBIRTH").size(), 2);
+
+    // A host of the older convention comes: births, then what happened
+    // while it was away, each with its own time.
     hostState("ONLINE");
     ASSERT_TRUE(waitFor("NBIRTH", {}, 3));
     EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), (bdSeq + 1) % 256);
+    ASSERT_TRUE(waitFor("DDATA", "Bobine", 1));
+    const QJsonObject coil = on("DDATA", "Bobine").first();
+    EXPECT_TRUE(metric(coil, "Id").value("is_historical").toBool());
+    const qint64 closed = metric(coil, "Id").value("timestamp").toInteger();
+    EXPECT_GE(closed, awayFrom);
+    EXPECT_LE(closed, awayUntil);
+    const QJsonObject coilBirth = on("DBIRTH", "Bobine").last();
+    EXPECT_EQ(metric(coilBirth, "Id").value("value").toInteger(), metric(coil, "Id").value("value").toInteger());
+    EXPECT_EQ(metric(coilBirth, "Id").value("timestamp").toInteger(), closed) << "the birth tells the close time";
+    ASSERT_TRUE(waitFor("DDATA", "Bilancia", 2));
+    QStringList told;
+    for (const QJsonObject &m : on("DDATA", "Bilancia")) {
+        const QJsonObject state = metric(m, "Stato");
+        EXPECT_TRUE(state.value("is_historical").toBool());
+        EXPECT_GE(state.value("timestamp").toInteger(), awayFrom);
+        told << state.value("value").toString();
+    }
+    EXPECT_EQ(told.join(' ').toStdString(), "silent ok");
     expectConsecutiveSeq();
 }
 

@@ -34,7 +34,7 @@ def decode(line):
     metrics = {}
     for m in payload.metrics:
         metrics[m.name] = {"datatype": m.datatype, "timestamp": m.timestamp if m.HasField("timestamp") else None,
-                           "is_null": m.is_null, "value": value(m)}
+                           "is_null": m.is_null, "is_historical": m.is_historical, "value": value(m)}
     return {"topic": topic, "timestamp": payload.timestamp if payload.HasField("timestamp") else None,
             "seq": payload.seq if payload.HasField("seq") else None, "metrics": metrics}
 
