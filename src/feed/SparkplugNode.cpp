@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 #include <QScopeGuard>
+
+#include <cstring>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,6 +28,8 @@ constexpr const char *kRebirth = "Node Control/Rebirth";
 constexpr int kCoilBatch = 100;
 // State changes kept while the host cannot hear; the oldest goes beyond.
 constexpr int kMaxBacklog = 1000;
+// A device's readings go out at most this often.
+constexpr qint64 kIntervalMs = 500;
 
 // The readings a role's device carries.
 constexpr RoleOperation kReadings[] = {RoleOperation::LeggiPeso, RoleOperation::LeggiTara,
@@ -108,9 +112,13 @@ QByteArray serialized(const sp::Payload &payload)
 } // namespace
 
 SparkplugNode::SparkplugNode(Sources sources, QObject *parent)
-        : QObject(parent), m_sources(std::move(sources)),
-          m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
+        : QObject(parent), m_sources(std::move(sources))
 {
+    for (int role = 0; role < kRoleCount; ++role) {
+        QTimer &timer = m_readingTimers[size_t(role)];
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, this, [this, role] { sendReadings(Role(role)); });
+    }
     connect(&m_client, &MqttClient::connected, this, &SparkplugNode::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, &SparkplugNode::endSession);
     connect(&m_client, &MqttClient::received, this, &SparkplugNode::onReceived);
@@ -212,11 +220,30 @@ QByteArray SparkplugNode::deathPayload() const
     return serialized(payload);
 }
 
-void SparkplugNode::publish(const QByteArray &topic, sp::Payload &payload)
+// Every metric but bdSeq has an alias, unique in the node and the same for
+// the life of the process; births name the metrics beside their aliases,
+// data carries the aliases alone. NBIRTH has seq 0, every later message
+// one more.
+void SparkplugNode::publish(const char *type, const QString &device, sp::Payload &payload)
 {
-    m_seq = (m_seq + 1) % 256;
+    const bool birth = std::strstr(type, "BIRTH") != nullptr;
+    for (int i = 0; i < payload.metrics_size(); ++i) {
+        Metric *metric = payload.mutable_metrics(i);
+        if (metric->name() == "bdSeq")
+            continue;
+        const QString key = device + QLatin1Char('/') + QString::fromStdString(metric->name());
+        quint64 alias = m_aliases.value(key);
+        if (alias == 0) {
+            alias = quint64(m_aliases.size()) + 1;
+            m_aliases.insert(key, alias);
+        }
+        metric->set_alias(alias);
+        if (!birth)
+            metric->clear_name();
+    }
+    m_seq = std::strcmp(type, "NBIRTH") == 0 ? 0 : (m_seq + 1) % 256;
     payload.set_seq(quint64(m_seq));
-    m_client.publish(topic, serialized(payload), 0, false);
+    m_client.publish(topic(type, device), serialized(payload), 0, false);
 }
 
 QList<RoleHealth> SparkplugNode::devices(const QList<RoleHealth> &health)
@@ -294,7 +321,10 @@ void SparkplugNode::hostState(const QByteArray &payload)
 void SparkplugNode::endSession()
 {
     m_born = false;
-    m_readings.clear();
+    for (QTimer &timer : m_readingTimers)
+        timer.stop();
+    for (std::optional<FeedReading> &pending : m_pending)
+        pending.reset();
     m_healthTick.stop();
 }
 
@@ -304,14 +334,12 @@ void SparkplugNode::birth()
     const qint64 t = now();
     sp::Payload payload;
     payload.set_timestamp(quint64(t));
-    payload.set_seq(0);
     addMetric(payload, "bdSeq", sp::Int64, t)->set_long_value(quint64(m_bdSeq));
     addMetric(payload, kRebirth, sp::Boolean, t)->set_boolean_value(false);
     addText(payload, "Properties/Version", QCoreApplication::applicationVersion().toUtf8().constData(), t);
-    m_seq = 0;
-    m_readings.clear();
-    m_client.publish(topic("NBIRTH"), serialized(payload), 0, false);
+    publish("NBIRTH", {}, payload);
     m_born = true;
+    m_bornModels = configuredModels();
     m_bornDevices.clear();
     // What a role no longer configured kept is for no device.
     const QList<RoleHealth> configured = devices(m_sources.health ? m_sources.health() : QList<RoleHealth>());
@@ -340,9 +368,12 @@ void SparkplugNode::deviceBirth(const RoleHealth &role)
         const std::optional<FeedReading> &last = m_last[size_t(op)];
         addDouble(payload, operationName(op), last ? std::optional(last->value) : std::nullopt,
                   last ? last->msecsSinceEpoch : t);
+        // What the birth told is what the host holds: data carries changes from it.
+        m_sent[size_t(op)] = last ? std::optional(last->value) : std::nullopt;
+        m_pending[size_t(op)].reset();
     }
     addText(payload, kState, healthStateName(role.state), t);
-    publish(topic("DBIRTH", role.roleName()), payload);
+    publish("DBIRTH", role.roleName(), payload);
     m_bornDevices.append(role);
     sendBacklog(role.roleName());
 }
@@ -355,7 +386,7 @@ void SparkplugNode::coilBirth()
     payload.set_timestamp(quint64(now()));
     const std::optional<CoilRecord> last = m_sources.lastCoil ? m_sources.lastCoil() : std::nullopt;
     addCoil(payload, last, last ? last->closedUs / 1000 : now());
-    publish(topic("DBIRTH", QLatin1String(kCoils)), payload);
+    publish("DBIRTH", QLatin1String(kCoils), payload);
     if (!m_sources.coilsAfter)
         return;
     for (;;) {
@@ -372,11 +403,15 @@ void SparkplugNode::sendCoil(const CoilRecord &record, bool historical)
     sp::Payload payload;
     payload.set_timestamp(quint64(now()));
     addCoil(payload, record, record.closedUs / 1000, historical);
-    publish(topic("DDATA", QLatin1String(kCoils)), payload);
+    publish("DDATA", QLatin1String(kCoils), payload);
     m_lastCoilSent = record.id;
     writeLastCoilSent(record.id);
 }
 
+// Each metric of a device has its own pending value: a DDATA, at most
+// every kIntervalMs per device, carries every metric that changed since
+// the device's last data, and a value equal to the one the host holds is
+// not sent again.
 void SparkplugNode::takeReading(Role role, RoleOperation op, double value)
 {
     if (!isReading(op))
@@ -384,20 +419,41 @@ void SparkplugNode::takeReading(Role role, RoleOperation op, double value)
     const FeedReading reading{value, op, now()};
     // Kept while the broker is away too: the next birth tells it.
     m_last[size_t(op)] = reading;
-    if (m_born)
-        m_readings.take(role, reading);
+    if (!m_born)
+        return;
+    if (m_sent[size_t(op)] == value && !m_pending[size_t(op)])
+        return;
+    m_pending[size_t(op)] = reading;
+    QTimer &timer = m_readingTimers[size_t(role)];
+    if (timer.isActive())
+        return;
+    const QElapsedTimer &last = m_lastReadingsSent[size_t(role)];
+    const qint64 since = last.isValid() ? last.elapsed() : kIntervalMs;
+    if (since >= kIntervalMs)
+        sendReadings(role);
+    else
+        timer.start(int(kIntervalMs - since));
 }
 
-void SparkplugNode::sendReading(Role role, const FeedReading &reading)
+void SparkplugNode::sendReadings(Role role)
 {
-    const auto born = std::find_if(m_bornDevices.begin(), m_bornDevices.end(),
+    const auto born = std::find_if(m_bornDevices.cbegin(), m_bornDevices.cend(),
                                    [role](const RoleHealth &h) { return h.role == role; });
-    if (!m_born || born == m_bornDevices.end())
-        return;
     sp::Payload payload;
     payload.set_timestamp(quint64(now()));
-    addDouble(payload, operationName(reading.op), reading.value, reading.msecsSinceEpoch);
-    publish(topic("DDATA", born->roleName()), payload);
+    for (RoleOperation op : kReadings) {
+        std::optional<FeedReading> &pending = m_pending[size_t(op)];
+        if (roleOf(op) != role || !pending)
+            continue;
+        if (m_sent[size_t(op)] != pending->value)
+            addDouble(payload, operationName(op), pending->value, pending->msecsSinceEpoch);
+        m_sent[size_t(op)] = pending->value;
+        pending.reset();
+    }
+    if (!m_born || born == m_bornDevices.cend() || payload.metrics_size() == 0)
+        return;
+    publish("DDATA", born->roleName(), payload);
+    m_lastReadingsSent[size_t(role)].start();
 }
 
 // A coil closed while the node is not born stays in the store: the next
@@ -420,6 +476,13 @@ void SparkplugNode::healthChanged()
     noteStateChanges();
     if (!m_born)
         return;
+    // A load that changed the roles or a role's model: the host learns the
+    // node anew.
+    if (configuredModels() != m_bornModels) {
+        qCInfo(lcFeed).noquote() << QStringLiteral("Sparkplug B: the roles or their models changed: born again");
+        birth();
+        return;
+    }
     const QList<RoleHealth> now = liveDevices();
     const auto indexOf = [](const QList<RoleHealth> &list, Role role) -> qsizetype {
         for (qsizetype i = 0; i < list.size(); ++i)
@@ -432,7 +495,7 @@ void SparkplugNode::healthChanged()
             continue;
         sp::Payload payload;
         payload.set_timestamp(quint64(quorvex::now()));
-        publish(topic("DDEATH", m_bornDevices[i].roleName()), payload);
+        publish("DDEATH", m_bornDevices[i].roleName(), payload);
         m_bornDevices.removeAt(i);
     }
     for (const RoleHealth &role : now) {
@@ -492,13 +555,21 @@ void SparkplugNode::sendBacklog(const QString &device)
         Metric *metric = addMetric(payload, kState, sp::String, t);
         metric->set_string_value(change.value(QStringLiteral("state")).toString().toStdString());
         metric->set_is_historical(true);
-        publish(topic("DDATA", device), payload);
+        publish("DDATA", device, payload);
     }
     if (kept.size() == m_backlog.size())
         return;
     m_backlog = kept;
     m_backlogDropWarned = false;
     writeBacklog(m_backlog);
+}
+
+QStringList SparkplugNode::configuredModels() const
+{
+    QStringList models;
+    for (const RoleHealth &role : devices(m_sources.health ? m_sources.health() : QList<RoleHealth>()))
+        models << QStringLiteral("%1=%2 %3").arg(role.roleName(), role.brand, role.model);
+    return models;
 }
 
 QList<RoleHealth> SparkplugNode::liveDevices() const

@@ -22,7 +22,10 @@
 #include "history/CoilRecord.h"
 #include "line/InstrumentHealth.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
+#include <QTimer>
 #include <QVariantMap>
 #include <array>
 #include <functional>
@@ -75,7 +78,7 @@ private:
     void hostState(const QByteArray &payload);
     void endSession();
     QByteArray stateTopic() const;
-    void sendReading(Role role, const FeedReading &reading);
+    void sendReadings(Role role);
     void birth();
     void deviceBirth(const RoleHealth &role);
     void coilBirth();
@@ -84,17 +87,18 @@ private:
     void sendBacklog(const QString &device);
     QByteArray deathPayload() const;
     QByteArray topic(const char *type, const QString &device = {}) const;
-    // Publishes a payload with the next seq.
-    void publish(const QByteArray &topic, sparkplug::Payload &payload);
+    // Publishes a message of type with the next seq, its metrics aliased.
+    void publish(const char *type, const QString &device, sparkplug::Payload &payload);
     // The roles that are devices: Bilancia, Contametri, Altezza when configured.
     static QList<RoleHealth> devices(const QList<RoleHealth> &health);
     // The devices whose instrument can answer now.
     QList<RoleHealth> liveDevices() const;
+    // "<role>=<brand> <model>" of each configured role.
+    QStringList configuredModels() const;
 
     Sources m_sources;
     FeedSettings m_settings;
     MqttClient m_client;
-    ReadingThrottle m_readings;
     QTimer m_healthTick;
     int m_seq = 0;
     int m_bdSeq = 0; // this connection's (or attempt's), as its Last Will says
@@ -103,7 +107,13 @@ private:
     bool m_hostOnline = false; // as the primary host's last STATE said
     qint64 m_hostTimestamp = -1; // of the primary host's last STATE
     QList<RoleHealth> m_bornDevices; // the role devices born
+    QStringList m_bornModels; // the configured roles and models the NBIRTH was for
     std::array<std::optional<FeedReading>, kRoleOperationCount> m_last; // the last value of each reading
+    std::array<std::optional<FeedReading>, kRoleOperationCount> m_pending; // not sent yet
+    std::array<std::optional<double>, kRoleOperationCount> m_sent; // what the host holds
+    std::array<QTimer, kRoleCount> m_readingTimers; // a device's next data
+    std::array<QElapsedTimer, kRoleCount> m_lastReadingsSent;
+    QHash<QString, quint64> m_aliases; // "<device>/<metric>" -> alias
     std::array<std::optional<HealthState>, kRoleCount> m_knownStates; // as last seen, born or not
     QList<QByteArray> m_backlog; // state changes not told yet, as kept on disk
     bool m_backlogDropWarned = false;

@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 #include <csignal>
 #include <memory>
@@ -193,6 +194,49 @@ TEST_F(Sparkplug, BirthsReadingsStateRebirthRefusedCommandsAndDeathWhenKilled)
     EXPECT_DOUBLE_EQ(weight.value("value").toDouble(), 12.34);
     EXPECT_GE(weight.value("timestamp").toInteger(), before - 1000);
 
+    // A weight and a tare read together both arrive; the weight read again
+    // unchanged is not sent again. Data names its metrics by alias alone.
+    scale->setTareField("    1,250");
+    scale->setWeightField("   13,500");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 13.5);
+    scale->setWeightField("   14,000");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 14);
+    EXPECT_DOUBLE_EQ(callDouble("LeggiTara"), 1.25);
+    const auto told = [&](const QString &name) {
+        QList<double> values;
+        for (const QJsonObject &m : on("DDATA", "Bilancia")) {
+            if (metric(m, name).contains("value"))
+                values << metric(m, name).value("value").toDouble();
+            for (const QJsonValue &v : m.value("metrics").toObject())
+                EXPECT_FALSE(v.toObject().value("named").toBool()) << "a name in data";
+        }
+        return values;
+    };
+    ASSERT_TRUE(waitUntil([&] { return !told("LeggiTara").isEmpty() && told("LeggiPeso").last() == 14; }))
+        << "a weight pending with a tare was lost";
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 14);
+    scale->setTareField("    2,500");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiTara"), 2.5);
+    ASSERT_TRUE(waitUntil([&] { return told("LeggiTara") == QList<double>({1.25, 2.5}); }));
+    EXPECT_EQ(told("LeggiPeso").count(14), 1) << "an unchanged weight was sent again";
+    QSet<qint64> aliases;
+    for (const QJsonObject &birth : decoded()) {
+        if (!birth.value("topic").toString().contains("BIRTH/"))
+            continue;
+        const QJsonObject metrics = birth.value("metrics").toObject();
+        for (auto it = metrics.begin(); it != metrics.end(); ++it) {
+            const QJsonValue alias = it.value().toObject().value("alias");
+            if (it.key() == "bdSeq") {
+                EXPECT_TRUE(alias.isNull());
+                continue;
+            }
+            EXPECT_FALSE(alias.isNull()) << it.key().toStdString();
+            EXPECT_FALSE(aliases.contains(alias.toInteger())) << "alias " << alias.toInteger() << " twice";
+            aliases.insert(alias.toInteger());
+        }
+    }
+    EXPECT_GE(aliases.size(), 12);
+
     // The scale stops answering, and answers again: its device dies once
     // and is born once with its values, however often it is asked
     // meanwhile; no Stato repeats.
@@ -205,6 +249,7 @@ TEST_F(Sparkplug, BirthsReadingsStateRebirthRefusedCommandsAndDeathWhenKilled)
     EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 15.5);
     ASSERT_TRUE(waitFor("DBIRTH", "Bilancia", 2));
     EXPECT_DOUBLE_EQ(metric(on("DBIRTH", "Bilancia").last(), "LeggiPeso").value("value").toDouble(), 15.5);
+    EXPECT_DOUBLE_EQ(metric(on("DBIRTH", "Bilancia").last(), "LeggiTara").value("value").toDouble(), 2.5);
     EXPECT_EQ(metric(on("DBIRTH", "Bilancia").last(), "Stato").value("value").toString(), "ok");
     scale->setSilent(true);
     callDouble("LeggiPeso");
@@ -225,6 +270,17 @@ TEST_F(Sparkplug, BirthsReadingsStateRebirthRefusedCommandsAndDeathWhenKilled)
     EXPECT_EQ(metric(births.last(), "bdSeq").value("value").toInteger(-1), 0);
     EXPECT_EQ(on("DBIRTH", "Bilancia").size(), 2) << "a silent scale is no live device";
     EXPECT_EQ(on("DBIRTH", "Contametri").size(), 2);
+    expectConsecutiveSeq();
+
+    // A load that takes a role away: the node is born again without it.
+    setSetting("Altezza", "Marca", "");
+    setSetting("Altezza", "Modello", "");
+    setSetting("Altezza", "Porta", "");
+    diagnostics("Reload");
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 3));
+    ASSERT_TRUE(waitFor("DBIRTH", "Bobine", 3));
+    EXPECT_EQ(on("DBIRTH", "Altezza").size(), 2);
+    EXPECT_EQ(on("DBIRTH", "Contametri").size(), 3);
     expectConsecutiveSeq();
 
     // Killed: the broker publishes the NDEATH registered for this connection.
