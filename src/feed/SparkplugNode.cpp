@@ -3,16 +3,16 @@
 #include "common/Logging.h"
 #include "feed/NodeFiles.h"
 #include "feed/SparkplugCommand.h"
+#include "line/PublishedValues.h"
 
 #include "sparkplug_b.pb.h"
 
 #include <QCoreApplication>
-#include <QScopeGuard>
-
-#include <cstring>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <cstring>
 
 namespace quorvex {
 
@@ -22,7 +22,7 @@ namespace sp = quorvex::sparkplug;
 using Metric = sp::Payload::Metric;
 
 constexpr const char *kCoils = "Bobine";
-constexpr const char *kState = "Stato";
+constexpr const char *kState = published(Value::Stato).sparkplug;
 constexpr const char *kRebirth = "Node Control/Rebirth";
 // Coil records sent from the store after a birth, per query.
 constexpr int kCoilBatch = 100;
@@ -31,13 +31,33 @@ constexpr int kMaxBacklog = 1000;
 // A device's readings go out at most this often.
 constexpr qint64 kIntervalMs = 500;
 
-// The readings a role's device carries.
-constexpr RoleOperation kReadings[] = {RoleOperation::LeggiPeso, RoleOperation::LeggiTara,
-                                       RoleOperation::LeggiLunghezza, RoleOperation::LeggiAltezza};
-
+// The readings of the table a role's device carries, by operation.
 bool isReading(RoleOperation op)
 {
-    return std::find(std::begin(kReadings), std::end(kReadings), op) != std::end(kReadings);
+    const std::optional<Value> value = valueOfOperation(op);
+    return value && published(*value).source == ValueSource::Reading && published(*value).sparkplug;
+}
+
+// The metric of a reading.
+const char *metricName(RoleOperation op)
+{
+    return published(*valueOfOperation(op)).sparkplug;
+}
+
+sp::DataType dataType(PublishedType type)
+{
+    switch (type) {
+    case PublishedType::Double: return sp::Double;
+    case PublishedType::String: return sp::String;
+    case PublishedType::UInt16: return sp::UInt16;
+    case PublishedType::UInt32: return sp::UInt32;
+    case PublishedType::UInt64: return sp::UInt64;
+    case PublishedType::Int32: return sp::Int32;
+    case PublishedType::Int64: return sp::Int64;
+    case PublishedType::DateTime: return sp::DateTime;
+    case PublishedType::Profile: return sp::DataSet;
+    }
+    return sp::Unknown;
 }
 
 qint64 now()
@@ -68,37 +88,48 @@ void addText(sp::Payload &payload, const char *name, const char *value, qint64 t
     addMetric(payload, name, sp::String, timestamp)->set_string_value(value);
 }
 
-// The coil metrics: Id, Lunghezza, AltezzaMedia, Peso (null without a
-// weighing) and Profilo, a data set of (Lunghezza, Altezza) rows; all null
-// before the first coil.
+// A value of the table as a metric; null when the value is.
+void addValue(sp::Payload &payload, const PublishedValue &row, const QVariant &value, qint64 timestamp)
+{
+    Metric *metric = addMetric(payload, row.sparkplug, dataType(row.type), timestamp);
+    if (row.type == PublishedType::Profile) {
+        // A data set of (Lunghezza, Altezza) rows, its columns told even when empty.
+        sp::Payload::DataSet *set = metric->mutable_dataset_value();
+        set->set_num_of_columns(2);
+        set->add_columns("Lunghezza");
+        set->add_columns("Altezza");
+        set->add_types(sp::Double);
+        set->add_types(sp::Double);
+        for (const QPointF &sample : value.value<QList<QPointF>>()) {
+            sp::Payload::DataSet::Row *r = set->add_rows();
+            r->add_elements()->set_double_value(sample.x());
+            r->add_elements()->set_double_value(sample.y());
+        }
+        return;
+    }
+    if (value.isNull()) {
+        metric->set_is_null(true);
+        return;
+    }
+    switch (row.type) {
+    case PublishedType::Double: metric->set_double_value(value.toDouble()); break;
+    case PublishedType::String: metric->set_string_value(value.toString().toStdString()); break;
+    case PublishedType::UInt16:
+    case PublishedType::UInt32:
+    case PublishedType::Int32: metric->set_int_value(value.toUInt()); break;
+    default: metric->set_long_value(quint64(value.toLongLong())); break;
+    }
+}
+
+// The coil device's metrics, the coil rows of the table with a metric name:
+// all null before the first coil.
 void addCoil(sp::Payload &payload, const std::optional<CoilRecord> &coil, qint64 timestamp, bool historical = false)
 {
-    const int first = payload.metrics_size();
-    const auto markHistorical = qScopeGuard([&] {
-        for (int i = first; historical && i < payload.metrics_size(); ++i)
-            payload.mutable_metrics(i)->set_is_historical(true);
-    });
-    Metric *id = addMetric(payload, "Id", sp::Int64, timestamp);
-    if (coil)
-        id->set_long_value(quint64(coil->id));
-    else
-        id->set_is_null(true);
-    addDouble(payload, "Lunghezza", coil ? std::optional(coil->length) : std::nullopt, timestamp);
-    addDouble(payload, "AltezzaMedia", coil ? std::optional(coil->averageHeight) : std::nullopt, timestamp);
-    addDouble(payload, "Peso", coil ? coil->weight : std::nullopt, timestamp);
-    Metric *profile = addMetric(payload, "Profilo", sp::DataSet, timestamp);
-    sp::Payload::DataSet *set = profile->mutable_dataset_value();
-    set->set_num_of_columns(2);
-    set->add_columns("Lunghezza");
-    set->add_columns("Altezza");
-    set->add_types(sp::Double);
-    set->add_types(sp::Double);
-    if (!coil)
-        return;
-    for (const QPointF &sample : coil->profile) {
-        sp::Payload::DataSet::Row *row = set->add_rows();
-        row->add_elements()->set_double_value(sample.x());
-        row->add_elements()->set_double_value(sample.y());
+    for (const PublishedValue &row : kPublished) {
+        if (row.source != ValueSource::Coil || !row.sparkplug)
+            continue;
+        addValue(payload, row, coil ? coilValue(*coil, row.value) : QVariant(), timestamp);
+        payload.mutable_metrics(payload.metrics_size() - 1)->set_is_historical(historical);
     }
 }
 
@@ -362,11 +393,12 @@ void SparkplugNode::deviceBirth(const RoleHealth &role)
     const qint64 t = now();
     sp::Payload payload;
     payload.set_timestamp(quint64(t));
-    for (RoleOperation op : kReadings) {
-        if (roleOf(op) != role.role)
+    for (const PublishedValue &row : kPublished) {
+        if (row.source != ValueSource::Reading || !row.sparkplug || row.role != role.role)
             continue;
+        const RoleOperation op = *row.operation;
         const std::optional<FeedReading> &last = m_last[size_t(op)];
-        addDouble(payload, operationName(op), last ? std::optional(last->value) : std::nullopt,
+        addDouble(payload, row.sparkplug, last ? std::optional(last->value) : std::nullopt,
                   last ? last->msecsSinceEpoch : t);
         // What the birth told is what the host holds: data carries changes from it.
         m_sent[size_t(op)] = last ? std::optional(last->value) : std::nullopt;
@@ -441,12 +473,12 @@ void SparkplugNode::sendReadings(Role role)
                                    [role](const RoleHealth &h) { return h.role == role; });
     sp::Payload payload;
     payload.set_timestamp(quint64(now()));
-    for (RoleOperation op : kReadings) {
+    for (int op = 0; op < kRoleOperationCount; ++op) {
         std::optional<FeedReading> &pending = m_pending[size_t(op)];
-        if (roleOf(op) != role || !pending)
+        if (roleOf(RoleOperation(op)) != role || !pending)
             continue;
         if (m_sent[size_t(op)] != pending->value)
-            addDouble(payload, operationName(op), pending->value, pending->msecsSinceEpoch);
+            addDouble(payload, metricName(RoleOperation(op)), pending->value, pending->msecsSinceEpoch);
         m_sent[size_t(op)] = pending->value;
         pending.reset();
     }
