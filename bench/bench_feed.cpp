@@ -87,8 +87,7 @@ void feedCodePath(mqtt::Broker &broker)
 
     MqttClient client;
     MqttEndpoint endpoint;
-    endpoint.host = QStringLiteral("127.0.0.1");
-    endpoint.port = broker.port();
+    endpoint.brokers = {{QStringLiteral("127.0.0.1"), broker.port()}};
     endpoint.clientId = "bench-publisher";
     client.start(endpoint);
     support::waitUntil([&] { return client.isConnected(); });

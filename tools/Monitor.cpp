@@ -220,7 +220,22 @@ QString formatFeed(const QVariantMap &feed)
     const QString problem = feed.value(QStringLiteral("problem")).toString();
     if (!problem.isEmpty())
         line += QStringLiteral("\n  not connected: ") + problem;
-    return line + QLatin1Char('\n');
+    line += QLatin1Char('\n');
+    const QVariant nodeValue = feed.value(QStringLiteral("sparkplug"));
+    const QVariantMap node = nodeValue.userType() == qMetaTypeId<QDBusArgument>()
+        ? qdbus_cast<QVariantMap>(nodeValue.value<QDBusArgument>())
+        : nodeValue.toMap();
+    const QString nodeState = node.value(QStringLiteral("state")).toString();
+    if (nodeState.isEmpty() || nodeState == QLatin1String("off"))
+        return line;
+    line += QStringLiteral("Sparkplug B: %1, broker %2, group %3, bdSeq %4\n")
+                .arg(nodeState, node.value(QStringLiteral("server")).toString(),
+                     node.value(QStringLiteral("group")).toString())
+                .arg(node.value(QStringLiteral("bdSeq")).toInt());
+    const QString nodeProblem = node.value(QStringLiteral("problem")).toString();
+    if (!nodeProblem.isEmpty())
+        line += QStringLiteral("  ") + nodeProblem + QLatin1Char('\n');
+    return line;
 }
 
 // One line on the Modbus TCP face, naming its connected clients.

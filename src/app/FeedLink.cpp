@@ -33,6 +33,7 @@ FeedLink::FeedLink(Line &line, CoilStore &coils, QObject *parent)
         const QList<CoilRecord> newest = coils.coils(0, 0, 1);
         return withProfile(coils, newest.isEmpty() ? std::nullopt : std::optional(newest.first()));
     };
+    sources.coilsAfter = [&coils](qint64 afterId, int limit) { return coils.coilsAfter(afterId, limit); };
     m_node = std::make_unique<SparkplugNode>(std::move(sources));
     m_feed->setHealthSource([&line] { return line.health(); });
 

@@ -62,8 +62,13 @@ QString serverStatusLine(const Line &line, FeedLink *feed)
             QStringLiteral(", %1 failing%2")
                 .arg(failing.size())
                 .arg(failing.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(failing.join(QStringLiteral(", "))));
-    if (feed)
-        text += QStringLiteral("; plant feed %1").arg(feed->feed().status().value(QStringLiteral("state")).toString());
+    if (feed) {
+        const QVariantMap status = feed->status();
+        text += QStringLiteral("; plant feed %1").arg(status.value(QStringLiteral("state")).toString());
+        const QVariantMap node = status.value(QStringLiteral("sparkplug")).toMap();
+        if (node.value(QStringLiteral("waitingForHost")).toBool())
+            text += QStringLiteral("; Sparkplug B %1").arg(node.value(QStringLiteral("problem")).toString());
+    }
     return text;
 }
 

@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kLongestPauseSeconds = 60;
+constexpr int kLongestPauseSeconds = 30;
 // A password is a line; a CA file a few certificates (a system bundle fits).
 constexpr qint64 kLargestPasswordFile = 4096;
 constexpr qint64 kLargestCaFile = 1024 * 1024;
@@ -69,6 +69,9 @@ void MqttClient::start(const MqttEndpoint &endpoint)
 {
     stop();
     m_endpoint = endpoint;
+    if (m_endpoint.brokers.isEmpty())
+        return;
+    m_current = 0;
     m_failures = 0;
     m_lastLoggedProblem.clear();
     m_problem.clear();
@@ -76,6 +79,27 @@ void MqttClient::start(const MqttEndpoint &endpoint)
 }
 
 void MqttClient::stop()
+{
+    disconnectCleanly();
+    m_state = State::Idle;
+}
+
+void MqttClient::moveOn()
+{
+    if (m_state == State::Idle || m_endpoint.brokers.isEmpty())
+        return;
+    disconnectCleanly();
+    m_current = (m_current + 1) % m_endpoint.brokers.size();
+    m_failures = 0;
+    attempt();
+}
+
+MqttBroker MqttClient::broker() const
+{
+    return m_endpoint.brokers.value(m_current);
+}
+
+void MqttClient::disconnectCleanly()
 {
     m_retry.stop();
     m_attemptBound.stop();
@@ -87,11 +111,9 @@ void MqttClient::stop()
         // What the socket takes now goes; nothing waits for the rest.
         if (mosquitto_want_write(m_mosq))
             mosquitto_loop_write(m_mosq, 1);
-        qCInfo(lcFeed).noquote() << m_endpoint.label
-                + QStringLiteral("disconnected from %1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+        qCInfo(lcFeed).noquote() << m_endpoint.label + QStringLiteral("disconnected from %1").arg(broker().text());
     }
     dropSession();
-    m_state = State::Idle;
 }
 
 void MqttClient::attempt()
@@ -101,7 +123,7 @@ void MqttClient::attempt()
     m_connackRefused = false;
     // The name is looked up off the event loop (Qt's lookup), so a slow
     // name server delays no reading.
-    m_lookupId = QHostInfo::lookupHost(m_endpoint.host, this, &MqttClient::hostResolved);
+    m_lookupId = QHostInfo::lookupHost(broker().host, this, &MqttClient::hostResolved);
 }
 
 void MqttClient::hostResolved(const QHostInfo &info)
@@ -110,13 +132,13 @@ void MqttClient::hostResolved(const QHostInfo &info)
     if (m_state != State::Connecting)
         return;
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-        fail(QStringLiteral("cannot resolve %1: %2").arg(m_endpoint.host, info.errorString()));
+        fail(QStringLiteral("cannot resolve %1: %2").arg(broker().host, info.errorString()));
         return;
     }
     // With TLS the name goes to the library, which checks it against the
     // broker's certificate; without, the address found, so the library
     // looks nothing up on this thread.
-    connectTo(m_endpoint.caFile.isEmpty() ? info.addresses().constFirst().toString() : m_endpoint.host);
+    connectTo(m_endpoint.caFile.isEmpty() ? info.addresses().constFirst().toString() : broker().host);
 }
 
 bool MqttClient::prepareSession(QString *why)
@@ -186,13 +208,17 @@ void MqttClient::connectTo(const QString &address)
     }
     errno = 0;
     const int rc =
-        mosquitto_connect_async(m_mosq, address.toUtf8().constData(), m_endpoint.port, m_endpoint.keepaliveSeconds);
+        mosquitto_connect_async(m_mosq, address.toUtf8().constData(), broker().port, m_endpoint.keepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         fail(attemptProblem(rc, errno, false));
         return;
     }
     watchSocket();
-    m_attemptBound.start(std::chrono::seconds(qBound(5, m_endpoint.keepaliveSeconds, 30)));
+    // A broker that took the connection and does not answer (stopped, or
+    // cut off on the way) is given up soon at first, so a short cut is over
+    // soon after it ends; longer as the failures go on, for a busy broker.
+    const int bound = qMin(qBound(5, m_endpoint.keepaliveSeconds, 30), 4 << qMin(m_failures, 3));
+    m_attemptBound.start(std::chrono::seconds(bound));
     m_housekeeping.start();
 }
 
@@ -271,14 +297,12 @@ void MqttClient::afterLibraryCall(int rc, int savedErrno)
             : attemptProblem(rc, savedErrno, m_state == State::Connected || m_peerTookBytes);
     if (m_state == State::Connected) {
         qCWarning(lcFeed).noquote() << m_endpoint.label
-                + QStringLiteral("connection to %1:%2 lost: %3")
-                      .arg(m_endpoint.host)
-                      .arg(m_endpoint.port)
-                      .arg(m_problem);
+                + QStringLiteral("connection to %1 lost: %2").arg(broker().text(), m_problem);
+        // Tried again at once; a failure then waits 1 s, 2 s, ...
         m_state = State::Waiting;
         dropSession();
         m_failures = 0;
-        scheduleRetry();
+        m_retry.start(0);
         emit disconnected();
         return;
     }
@@ -289,16 +313,17 @@ void MqttClient::fail(const QString &why)
 {
     m_problem = why;
     ++m_failures;
-    const int pause = m_failures > 6 ? kLongestPauseSeconds : qMin(kLongestPauseSeconds, 1 << (m_failures - 1));
+    const int pause = m_failures > 5 ? kLongestPauseSeconds : qMin(kLongestPauseSeconds, 1 << (m_failures - 1));
+    const MqttBroker failed = broker();
+    m_current = (m_current + 1) % m_endpoint.brokers.size();
+    const QString next = m_endpoint.brokers.size() > 1 ? QStringLiteral(" with %1").arg(broker().text()) : QString();
     // One line per reason, not one per attempt: a broker that stays away
     // does not fill the journal.
     if (why != m_lastLoggedProblem) {
         qCWarning(lcFeed).noquote() << m_endpoint.label
-                + QStringLiteral("cannot connect to %1:%2: %3; trying again in %4 s, then less "
+                + QStringLiteral("cannot connect to %1: %2; trying again%3 in %4 s, then less "
                                  "often (up to every %5 s)")
-                      .arg(m_endpoint.host)
-                      .arg(m_endpoint.port)
-                      .arg(why)
+                      .arg(failed.text(), why, next)
                       .arg(pause)
                       .arg(kLongestPauseSeconds);
         m_lastLoggedProblem = why;
@@ -308,11 +333,6 @@ void MqttClient::fail(const QString &why)
     dropSession();
     m_state = State::Waiting;
     m_retry.start(std::chrono::seconds(pause));
-}
-
-void MqttClient::scheduleRetry()
-{
-    m_retry.start(1s);
 }
 
 void MqttClient::dropSession()
@@ -385,10 +405,9 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
     client->m_lastLoggedProblem.clear();
     client->m_failures = 0;
     qCInfo(lcFeed).noquote() << client->m_endpoint.label
-            + QStringLiteral("connected to %1:%2%3")
-                  .arg(client->m_endpoint.host)
-                  .arg(client->m_endpoint.port)
-                  .arg(client->m_endpoint.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"));
+            + QStringLiteral("connected to %1%2")
+                  .arg(client->broker().text(),
+                       client->m_endpoint.caFile.isEmpty() ? QString() : QStringLiteral(" (TLS)"));
     // Told once the library has returned (a slot may stop the client).
     QMetaObject::invokeMethod(client, &MqttClient::connected, Qt::QueuedConnection);
 }
@@ -422,13 +441,13 @@ QString MqttClient::attemptProblem(int rc, int savedErrno, bool connected) const
 {
     const QString errors = m_libraryErrors.join(QLatin1Char(' '));
     const bool tls = !m_endpoint.caFile.isEmpty();
-    const QString where = QStringLiteral("%1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+    const QString where = broker().text();
     if ((rc == MOSQ_ERR_ERRNO && savedErrno == ECONNREFUSED) || errors.contains(QLatin1String("Connection refused"))
         || (tls && !connected && errors.isEmpty() && rc != MOSQ_ERR_SUCCESS))
         return QStringLiteral("refused: nothing listens on %1").arg(where);
     if (tls) {
         if (errors.contains(QLatin1String("host name verification failed")))
-            return QStringLiteral("the broker's certificate does not name %1 ([Impianto] Server)").arg(m_endpoint.host);
+            return QStringLiteral("the broker's certificate does not name %1 ([Impianto] Server)").arg(broker().host);
         if (errors.contains(QLatin1String("certificate verify failed")))
             return QStringLiteral("the broker's certificate is not trusted by [Impianto] FileCA=%1")
                 .arg(m_endpoint.caFile);

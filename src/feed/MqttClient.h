@@ -4,9 +4,10 @@
 // (read always, write while libmosquitto has bytes queued) and keep-alive
 // pings come from a one-second timer. No call here ever waits for the
 // broker, so a slow or absent broker never delays anything else the loop
-// runs. A lost or refused connection is tried again after 1 s, 2 s, 4 s ...
-// up to 60 s; each attempt is a fresh session, so nothing is ever sent
-// again behind the caller's back.
+// runs. A connection that was up and is lost is tried again at once; a
+// failed attempt moves on to the next broker of the list (round it) after
+// 1 s, 2 s, 4 s ... up to 30 s; each attempt is a fresh session, so nothing
+// is ever sent again behind the caller's back.
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -21,9 +22,15 @@ class QSocketNotifier;
 
 namespace quorvex {
 
-struct MqttEndpoint {
+struct MqttBroker {
     QString host;
     int port = 0;
+    QString text() const { return QStringLiteral("%1:%2").arg(host).arg(port); }
+    bool operator==(const MqttBroker &) const = default;
+};
+
+struct MqttEndpoint {
+    QList<MqttBroker> brokers; // tried in turn, round the list
     QString user;
     QString passwordFile; // read at every attempt; empty: no password
     QString caFile; // TLS when set
@@ -50,7 +57,13 @@ public:
     // what is queued as far as the socket takes it without waiting.
     void stop();
 
+    // Ends this connection (DISCONNECT, no Last Will) and connects to the
+    // next broker of the list at once.
+    void moveOn();
+
     State state() const { return m_state; }
+    // The broker connected to, or being tried.
+    MqttBroker broker() const;
     bool isConnected() const { return m_state == State::Connected; }
     // Why the last attempt failed or the connection ended; empty while
     // connected.
@@ -98,7 +111,7 @@ private:
     void afterLibraryCall(int rc, int savedErrno);
     void fail(const QString &why);
     void dropSession();
-    void scheduleRetry();
+    void disconnectCleanly();
 
     MqttEndpoint m_endpoint;
     std::function<QByteArray()> m_willSource;
@@ -112,6 +125,7 @@ private:
     QString m_problem;
     QString m_lastLoggedProblem;
     int m_failures = 0; // attempts failed in a row
+    qsizetype m_current = 0; // the broker of the list tried or connected to
     int m_lookupId = -1;
     bool m_connackRefused = false;
     QStringList m_libraryErrors; // the library's error lines of this attempt

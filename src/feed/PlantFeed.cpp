@@ -60,15 +60,7 @@ void PlantFeed::configure(const FeedSettings &settings)
     shutdown();
     m_settings = settings;
     if (enabled()) {
-        MqttEndpoint endpoint;
-        endpoint.host = m_settings.server;
-        endpoint.port = m_settings.port;
-        endpoint.user = m_settings.user;
-        endpoint.passwordFile = m_settings.passwordFile;
-        endpoint.caFile = m_settings.caFile;
-        endpoint.keepaliveSeconds = m_settings.keepaliveSeconds;
-        endpoint.clientId =
-            QStringLiteral("quorvex-%1-%2").arg(m_settings.line).arg(QCoreApplication::applicationPid()).toUtf8();
+        MqttEndpoint endpoint = m_settings.endpoint(QString());
         endpoint.willTopic = topic(QStringLiteral("stato"));
         endpoint.willPayload = kOffline;
         m_client.start(endpoint);
@@ -250,8 +242,9 @@ QVariantMap PlantFeed::status() const
 {
     static const char *const kStates[] = {"off", "connecting", "connected", "waiting"};
     QVariantMap status{
-        {QStringLiteral("server"), m_settings.server},
-        {QStringLiteral("port"), m_settings.port},
+        // The broker of the list connected to or tried now.
+        {QStringLiteral("server"), enabled() ? m_client.broker().host : m_settings.server},
+        {QStringLiteral("port"), enabled() ? m_client.broker().port : m_settings.port},
         {QStringLiteral("line"), m_settings.line},
         {QStringLiteral("tls"), !m_settings.caFile.isEmpty()},
         {QStringLiteral("state"), QLatin1String(enabled() ? kStates[int(m_client.state())] : "off")},

@@ -4,11 +4,16 @@
 //   spBv1.0/<Gruppo>/NBIRTH/<Linea>            bdSeq, Node Control/Rebirth, Properties/Version
 //   spBv1.0/<Gruppo>/DBIRTH/<Linea>/<device>   every metric of a device with its value
 //   spBv1.0/<Gruppo>/DDATA/<Linea>/<device>    a reading, a change of state, a coil record
-//   spBv1.0/<Gruppo>/DDEATH/<Linea>/<device>   a role no longer configured
+//   spBv1.0/<Gruppo>/DDEATH/<Linea>/<device>   a role no longer configured, or its
+//                                              instrument silent, closed or gone
 //   spBv1.0/<Gruppo>/NDEATH/<Linea>            the Last Will (and an orderly end)
 //   spBv1.0/<Gruppo>/NCMD/<Linea>              read: Node Control/Rebirth only
+//   spBv1.0/STATE/<HostPrimario>               read: with a primary host, the
+//                                              node is born only while it is online
 // Devices: the configured roles Bilancia, Contametri and Altezza, and
-// Bobine. Births, data and device deaths are QoS 0, not retained; the
+// Bobine. While the node is not born (no broker, or no primary host), coil
+// records stay in the store and state changes are kept on disk; the next
+// births send them as historical data with their own times. Births, data and device deaths are QoS 0, not retained; the
 // death is QoS 1, not retained. Nothing received is ever written to the
 // line: every command but a rebirth is refused.
 #include "feed/FeedSettings.h"
@@ -17,7 +22,10 @@
 #include "history/CoilRecord.h"
 #include "line/InstrumentHealth.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
+#include <QTimer>
 #include <QVariantMap>
 #include <array>
 #include <functional>
@@ -35,6 +43,8 @@ public:
     struct Sources {
         std::function<QList<RoleHealth>()> health;
         std::function<std::optional<CoilRecord>()> lastCoil; // with its profile
+        // At most limit records after an id, oldest first, with profiles.
+        std::function<QList<CoilRecord>(qint64 afterId, int limit)> coilsAfter;
     };
 
     explicit SparkplugNode(Sources sources, QObject *parent = nullptr);
@@ -52,9 +62,12 @@ public:
     // An orderly end: NDEATH, then a clean disconnect.
     void shutdown();
 
-    // "off", "connecting", "connected" or "waiting", and the bdSeq of the
-    // connection.
+    // state: "off", "connecting", "connected" or "waiting"; group, bdSeq,
+    // server (the broker used), primaryHost, and problem: why it is not
+    // connected, or "waiting for primary host <host>".
     QVariantMap status() const;
+    // Connected, or trying, and not born for want of the primary host.
+    bool waitingForHost() const;
 
     // The bdSeq of the connection now (or being made).
     int bdSeq() const { return m_bdSeq; }
@@ -62,28 +75,49 @@ public:
 private:
     void onConnected();
     void onReceived(const QByteArray &topic, const QByteArray &payload);
-    void sendReading(Role role, const FeedReading &reading);
+    void hostState(const QByteArray &payload);
+    void endSession();
+    QByteArray stateTopic() const;
+    void sendReadings(Role role);
     void birth();
     void deviceBirth(const RoleHealth &role);
     void coilBirth();
+    void sendCoil(const CoilRecord &record, bool historical);
+    void noteStateChanges();
+    void sendBacklog(const QString &device);
     QByteArray deathPayload() const;
     QByteArray topic(const char *type, const QString &device = {}) const;
-    // Publishes a payload with the next seq.
-    void publish(const QByteArray &topic, sparkplug::Payload &payload);
+    // Publishes a message of type with the next seq, its metrics aliased.
+    void publish(const char *type, const QString &device, sparkplug::Payload &payload);
     // The roles that are devices: Bilancia, Contametri, Altezza when configured.
     static QList<RoleHealth> devices(const QList<RoleHealth> &health);
+    // The devices whose instrument can answer now.
+    QList<RoleHealth> liveDevices() const;
+    // "<role>=<brand> <model>" of each configured role.
+    QStringList configuredModels() const;
 
     Sources m_sources;
     FeedSettings m_settings;
     MqttClient m_client;
-    ReadingThrottle m_readings;
     QTimer m_healthTick;
     int m_seq = 0;
-    int m_bdSeq = 0; // this connection's, as its Last Will says
-    int m_nextBdSeq = 0; // the next connection's
+    int m_bdSeq = 0; // this connection's (or attempt's), as its Last Will says
+    bool m_bdSeqRead = false; // the last process's taken from the data folder
     bool m_born = false; // NBIRTH sent on this connection
-    QList<RoleHealth> m_bornDevices; // the role devices born, with the state they last told
+    bool m_hostOnline = false; // as the primary host's last STATE said
+    qint64 m_hostTimestamp = -1; // of the primary host's last STATE
+    QList<RoleHealth> m_bornDevices; // the role devices born
+    QStringList m_bornModels; // the configured roles and models the NBIRTH was for
     std::array<std::optional<FeedReading>, kRoleOperationCount> m_last; // the last value of each reading
+    std::array<std::optional<FeedReading>, kRoleOperationCount> m_pending; // not sent yet
+    std::array<std::optional<double>, kRoleOperationCount> m_sent; // what the host holds
+    std::array<QTimer, kRoleCount> m_readingTimers; // a device's next data
+    std::array<QElapsedTimer, kRoleCount> m_lastReadingsSent;
+    QHash<QString, quint64> m_aliases; // "<device>/<metric>" -> alias
+    std::array<std::optional<HealthState>, kRoleCount> m_knownStates; // as last seen, born or not
+    QList<QByteArray> m_backlog; // state changes not told yet, as kept on disk
+    bool m_backlogDropWarned = false;
+    qint64 m_lastCoilSent = 0; // the id of the last coil record sent
 };
 
 } // namespace quorvex

@@ -269,6 +269,25 @@ std::optional<QList<QPointF>> CoilStore::profile(qint64 id)
     return record->profile;
 }
 
+QList<CoilRecord> CoilStore::coilsAfter(qint64 id, int limit)
+{
+    QList<CoilRecord> records;
+    if (!ensureOpen())
+        return records;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1, profile FROM coils WHERE id > ? ORDER BY id LIMIT ?").arg(kColumns));
+    q.addBindValue(id);
+    q.addBindValue(limit > 0 ? limit : kDefaultLimit);
+    if (!q.exec()) {
+        warn(QStringLiteral("cannot list coils after %1").arg(id), q.lastError().text());
+        return records;
+    }
+    while (q.next())
+        records.append(recordFrom(q, true));
+    return records;
+}
+
 QList<CoilRecord> CoilStore::unpublished(int limit)
 {
     QList<CoilRecord> records;

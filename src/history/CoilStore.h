@@ -38,6 +38,8 @@ public:
     // most limit, without profiles. Empty when the store cannot be read.
     QList<CoilRecord> coils(qint64 sinceUs, qint64 untilUs, int limit);
     std::optional<CoilRecord> coil(qint64 id);
+    // At most limit records after id, oldest first, with their profiles.
+    QList<CoilRecord> coilsAfter(qint64 id, int limit);
     // Records kept; 0 when the store cannot be read.
     qint64 count();
     std::optional<QList<QPointF>> profile(qint64 id);

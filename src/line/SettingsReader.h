@@ -92,4 +92,16 @@ inline QString wholeNumberProblem(int low, int high)
     return QStringLiteral("is not a whole number from %1 to %2").arg(low).arg(high);
 }
 
+// group/key as a whole number within [low, high]; the schema's default when
+// it is not one (with a warning) or empty.
+inline int boundedNumber(const SettingsSnapshot &store, const char *groupName, const char *key, int low, int high)
+{
+    int value = settingRow(groupName, key).loadDefaultText().toInt();
+    const auto inRange = [fallback = value, within = wholeNumberIn(low, high)](const QString &text) {
+        return text.trimmed().isEmpty() ? std::optional<int>(fallback) : within(text);
+    };
+    readInto(store, groupName, key, value, inRange, wholeNumberProblem(low, high));
+    return value;
+}
+
 } // namespace quorvex

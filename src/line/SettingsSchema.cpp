@@ -92,6 +92,7 @@ std::vector<SettingRow> makeSchema()
         // The Sparkplug B edge node: set in the file, not shown by the dialog.
         {Impianto, Sparkplug, K::Boolean, "0", nullptr},
         {Impianto, Gruppo, K::Text, "quorvex", nullptr},
+        {Impianto, HostPrimario, K::Text, "", nullptr},
     });
     // The Modbus TCP face: empty Porta, no face.
     add({

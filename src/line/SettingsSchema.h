@@ -41,6 +41,7 @@ inline constexpr char FileCA[] = "FileCA";
 inline constexpr char Keepalive[] = "Keepalive";
 inline constexpr char Sparkplug[] = "Sparkplug"; // 1: a Sparkplug B edge node beside the JSON topics
 inline constexpr char Gruppo[] = "Gruppo"; // its group id
+inline constexpr char HostPrimario[] = "HostPrimario"; // the primary host application it waits for
 inline constexpr char Indirizzo[] = "Indirizzo";
 inline constexpr char Unita[] = "Unita";
 inline constexpr char Client[] = "Client";

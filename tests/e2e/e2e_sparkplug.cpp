@@ -8,10 +8,13 @@
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
 
+#include <QDBusArgument>
+#include <QDBusMetaType>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 #include <csignal>
 #include <memory>
@@ -107,6 +110,36 @@ protected:
                   0);
     }
 
+    // A coil wound over a few counter readings, then closed.
+    void windAndClose()
+    {
+        for (long i = 1; i <= 4; ++i) {
+            height->setCount(50 + i);
+            counter->setCount(10 * i);
+            const int n = counter->readRequests();
+            ASSERT_TRUE(waitUntil([&] { return counter->readRequests() >= n + 2; }));
+        }
+        callDouble("AzzeraLunghezza");
+    }
+
+    // The primary host's STATE, retained, as a host application publishes it.
+    void hostState(const QByteArray &payload)
+    {
+        ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_pub"),
+                                    {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                     QString::number(broker.port()), QStringLiteral("-q"), QStringLiteral("1"),
+                                     QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("spBv1.0/STATE/SCADA"),
+                                     QStringLiteral("-m"), QString::fromUtf8(payload)}),
+                  0);
+    }
+    // Diagnostics.Feed()'s "sparkplug", a dictionary inside the dictionary.
+    static QVariantMap node()
+    {
+        const QVariant value = feedStatus().value("sparkplug");
+        return value.canConvert<QDBusArgument>() ? qdbus_cast<QVariantMap>(value.value<QDBusArgument>())
+                                                 : value.toMap();
+    }
+
     // Every message of the connection after its NBIRTH numbered one more
     // than the one before, 255 followed by 0.
     void expectConsecutiveSeq()
@@ -161,11 +194,69 @@ TEST_F(Sparkplug, BirthsReadingsStateRebirthRefusedCommandsAndDeathWhenKilled)
     EXPECT_DOUBLE_EQ(weight.value("value").toDouble(), 12.34);
     EXPECT_GE(weight.value("timestamp").toInteger(), before - 1000);
 
-    // The scale stops answering: its state changes.
+    // A weight and a tare read together both arrive; the weight read again
+    // unchanged is not sent again. Data names its metrics by alias alone.
+    scale->setTareField("    1,250");
+    scale->setWeightField("   13,500");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 13.5);
+    scale->setWeightField("   14,000");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 14);
+    EXPECT_DOUBLE_EQ(callDouble("LeggiTara"), 1.25);
+    const auto told = [&](const QString &name) {
+        QList<double> values;
+        for (const QJsonObject &m : on("DDATA", "Bilancia")) {
+            if (metric(m, name).contains("value"))
+                values << metric(m, name).value("value").toDouble();
+            for (const QJsonValue &v : m.value("metrics").toObject())
+                EXPECT_FALSE(v.toObject().value("named").toBool()) << "a name in data";
+        }
+        return values;
+    };
+    ASSERT_TRUE(waitUntil([&] { return !told("LeggiTara").isEmpty() && told("LeggiPeso").last() == 14; }))
+        << "a weight pending with a tare was lost";
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 14);
+    scale->setTareField("    2,500");
+    EXPECT_DOUBLE_EQ(callDouble("LeggiTara"), 2.5);
+    ASSERT_TRUE(waitUntil([&] { return told("LeggiTara") == QList<double>({1.25, 2.5}); }));
+    EXPECT_EQ(told("LeggiPeso").count(14), 1) << "an unchanged weight was sent again";
+    QSet<qint64> aliases;
+    for (const QJsonObject &birth : decoded()) {
+        if (!birth.value("topic").toString().contains("BIRTH/"))
+            continue;
+        const QJsonObject metrics = birth.value("metrics").toObject();
+        for (auto it = metrics.begin(); it != metrics.end(); ++it) {
+            const QJsonValue alias = it.value().toObject().value("alias");
+            if (it.key() == "bdSeq") {
+                EXPECT_TRUE(alias.isNull());
+                continue;
+            }
+            EXPECT_FALSE(alias.isNull()) << it.key().toStdString();
+            EXPECT_FALSE(aliases.contains(alias.toInteger())) << "alias " << alias.toInteger() << " twice";
+            aliases.insert(alias.toInteger());
+        }
+    }
+    EXPECT_GE(aliases.size(), 12);
+
+    // The scale stops answering, and answers again: its device dies once
+    // and is born once with its values, however often it is asked
+    // meanwhile; no Stato repeats.
+    scale->setSilent(true);
+    for (int i = 0; i < 4; ++i)
+        callDouble("LeggiPeso");
+    ASSERT_TRUE(waitFor("DDEATH", "Bilancia", 1));
+    scale->setWeightField("   15,500");
+    scale->setSilent(false);
+    EXPECT_DOUBLE_EQ(callDouble("LeggiPeso"), 15.5);
+    ASSERT_TRUE(waitFor("DBIRTH", "Bilancia", 2));
+    EXPECT_DOUBLE_EQ(metric(on("DBIRTH", "Bilancia").last(), "LeggiPeso").value("value").toDouble(), 15.5);
+    EXPECT_DOUBLE_EQ(metric(on("DBIRTH", "Bilancia").last(), "LeggiTara").value("value").toDouble(), 2.5);
+    EXPECT_EQ(metric(on("DBIRTH", "Bilancia").last(), "Stato").value("value").toString(), "ok");
     scale->setSilent(true);
     callDouble("LeggiPeso");
-    ASSERT_TRUE(waitFor("DDATA", "Bilancia", 2));
-    EXPECT_EQ(metric(on("DDATA", "Bilancia").last(), "Stato").value("value").toString(), "silent");
+    ASSERT_TRUE(waitFor("DDEATH", "Bilancia", 2));
+    EXPECT_EQ(on("DBIRTH", "Bilancia").size(), 2);
+    for (const QJsonObject &m : on("DDATA", "Bilancia"))
+        EXPECT_FALSE(metric(m, "Stato").contains("value")) << "a state is told by death and birth";
 
     // A command that would write is refused; a rebirth is answered with
     // every birth again, the same bdSeq.
@@ -177,8 +268,19 @@ TEST_F(Sparkplug, BirthsReadingsStateRebirthRefusedCommandsAndDeathWhenKilled)
     ASSERT_EQ(births.size(), 2) << "a refused command caused a birth";
     EXPECT_EQ(births.last().value("seq").toInt(-1), 0);
     EXPECT_EQ(metric(births.last(), "bdSeq").value("value").toInteger(-1), 0);
-    EXPECT_EQ(metric(on("DBIRTH", "Bilancia").last(), "Stato").value("value").toString(), "silent");
-    EXPECT_DOUBLE_EQ(metric(on("DBIRTH", "Bilancia").last(), "LeggiPeso").value("value").toDouble(), 12.34);
+    EXPECT_EQ(on("DBIRTH", "Bilancia").size(), 2) << "a silent scale is no live device";
+    EXPECT_EQ(on("DBIRTH", "Contametri").size(), 2);
+    expectConsecutiveSeq();
+
+    // A load that takes a role away: the node is born again without it.
+    setSetting("Altezza", "Marca", "");
+    setSetting("Altezza", "Modello", "");
+    setSetting("Altezza", "Porta", "");
+    diagnostics("Reload");
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 3));
+    ASSERT_TRUE(waitFor("DBIRTH", "Bobine", 3));
+    EXPECT_EQ(on("DBIRTH", "Altezza").size(), 2);
+    EXPECT_EQ(on("DBIRTH", "Contametri").size(), 3);
     expectConsecutiveSeq();
 
     // Killed: the broker publishes the NDEATH registered for this connection.
@@ -218,6 +320,103 @@ TEST_F(Sparkplug, EachCoilRecordAndANewConnectionWithTheNextBdSeq)
     EXPECT_EQ(metric(on("NDEATH").first(), "bdSeq").value("value").toInteger(-1), 0);
     EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), 1);
     EXPECT_EQ(metric(on("DBIRTH", "Bobine").last(), "Id").value("value").toInteger(), id);
+
+    // A restarted server goes on from its predecessor's bdSeq.
+    stopServer();
+    startServer();
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 3));
+    EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), 2);
+}
+
+TEST_F(Sparkplug, TheNextBrokerOfTheListWhenOneStops)
+{
+    mqtt::Broker second;
+    ASSERT_TRUE(second.start());
+    setSetting("Impianto", "Server",
+               QStringLiteral("127.0.0.1:%1, 127.0.0.1:%2").arg(broker.port()).arg(second.port()));
+    mqtt::Subscriber births(second.port(), QStringLiteral("spBv1.0/#"), QString(), QString(), QString(), true);
+    mqtt::Subscriber json(second.port(), QStringLiteral("quorvex/#"));
+    startServer();
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 1));
+    EXPECT_TRUE(births.on(topic("NBIRTH")).isEmpty());
+
+    // The first broker goes: the node and the JSON feed each move on.
+    broker.stop();
+    ASSERT_TRUE(births.waitForCount(topic("NBIRTH"), 1, 30000));
+    ASSERT_TRUE(births.waitForCount(topic("DBIRTH", "Bobine"), 1));
+    EXPECT_TRUE(json.waitForCount(QStringLiteral("quorvex/L1/stato"), 1, 30000));
+    EXPECT_EQ(json.on(QStringLiteral("quorvex/L1/stato")).last().payload, "online");
+    EXPECT_TRUE(waitUntil([&] {
+        return feedStatus().value("port").toInt() == second.port();
+    })) << "the broker in use is the one told";
+}
+
+TEST_F(Sparkplug, BornOnlyWhileThePrimaryHostIsOnlineWhatHappenedMeanwhileAfterwards)
+{
+    setSetting("Impianto", "HostPrimario", "SCADA");
+    setSetting("Altezza", "MisuraMedia", "1");
+    setSetting("Altezza", "IntervalloDiCampionamento", "10");
+    height->setCount(50);
+    hostState(R"({"online":false,"timestamp":1000})");
+    startServer();
+    ASSERT_TRUE(waitUntil([&] { return node().value("waitingForHost").toBool(); }));
+    const ClientRun ports = runClient({"ports"});
+    EXPECT_TRUE(ports.out.contains("waiting for primary host SCADA")) << ports.out.toStdString();
+    EXPECT_TRUE(on("NBIRTH").isEmpty());
+
+    hostState(R"({"online":true,"timestamp":2000})");
+    ASSERT_TRUE(waitFor("DBIRTH", "Bobine", 1));
+    EXPECT_FALSE(node().value("waitingForHost").toBool());
+    const qint64 bdSeq = metric(on("NBIRTH").first(), "bdSeq").value("value").toInteger(-1);
+
+    // A stale STATE is ignored (the rebirth after it finds the node born).
+    hostState(R"({"online":false,"timestamp":1500})");
+    command("Node Control/Rebirth", topic("NCMD"));
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 2));
+    EXPECT_TRUE(on("NDEATH").isEmpty());
+
+    // Offline: the session ends with its death, and a new one waits.
+    hostState(R"({"online":false,"timestamp":3000})");
+    ASSERT_TRUE(waitFor("NDEATH", {}, 1));
+    EXPECT_EQ(metric(on("NDEATH").first(), "bdSeq").value("value").toInteger(-1), bdSeq);
+    ASSERT_TRUE(waitUntil([&] { return node().value("waitingForHost").toBool(); }));
+    EXPECT_EQ(on("NBIRTH").size(), 2);
+
+    // Meanwhile a coil is closed and the scale falls silent and answers
+    // again: nobody hears it now.
+    const qint64 awayFrom = QDateTime::currentMSecsSinceEpoch();
+    windAndClose();
+    scale->setSilent(true);
+    callDouble("LeggiPeso");
+    scale->setSilent(false);
+    callDouble("LeggiPeso");
+    const qint64 awayUntil = QDateTime::currentMSecsSinceEpoch();
+    EXPECT_EQ(on("NBIRTH").size(), 2);
+
+    // A host of the older convention comes: births, then what happened
+    // while it was away, each with its own time.
+    hostState("ONLINE");
+    ASSERT_TRUE(waitFor("NBIRTH", {}, 3));
+    EXPECT_EQ(metric(on("NBIRTH").last(), "bdSeq").value("value").toInteger(-1), (bdSeq + 1) % 256);
+    ASSERT_TRUE(waitFor("DDATA", "Bobine", 1));
+    const QJsonObject coil = on("DDATA", "Bobine").first();
+    EXPECT_TRUE(metric(coil, "Id").value("is_historical").toBool());
+    const qint64 closed = metric(coil, "Id").value("timestamp").toInteger();
+    EXPECT_GE(closed, awayFrom);
+    EXPECT_LE(closed, awayUntil);
+    const QJsonObject coilBirth = on("DBIRTH", "Bobine").last();
+    EXPECT_EQ(metric(coilBirth, "Id").value("value").toInteger(), metric(coil, "Id").value("value").toInteger());
+    EXPECT_EQ(metric(coilBirth, "Id").value("timestamp").toInteger(), closed) << "the birth tells the close time";
+    ASSERT_TRUE(waitFor("DDATA", "Bilancia", 2));
+    QStringList told;
+    for (const QJsonObject &m : on("DDATA", "Bilancia")) {
+        const QJsonObject state = metric(m, "Stato");
+        EXPECT_TRUE(state.value("is_historical").toBool());
+        EXPECT_GE(state.value("timestamp").toInteger(), awayFrom);
+        told << state.value("value").toString();
+    }
+    EXPECT_EQ(told.join(' ').toStdString(), "silent ok");
+    expectConsecutiveSeq();
 }
 
 } // namespace

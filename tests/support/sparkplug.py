@@ -27,21 +27,30 @@ def value(holder):
     return getattr(holder, field)
 
 
+ALIASES = {}  # alias -> name, as the node's births told them
+
+
 def decode(line):
     topic, hexed = line.split(" ", 1)
     payload = sp.Payload()
     payload.ParseFromString(bytes.fromhex(hexed.strip()))
+    birth = "BIRTH/" in topic
     metrics = {}
     for m in payload.metrics:
-        metrics[m.name] = {"datatype": m.datatype, "timestamp": m.timestamp if m.HasField("timestamp") else None,
-                           "is_null": m.is_null, "value": value(m)}
+        if birth and m.HasField("alias"):
+            ALIASES[m.alias] = m.name
+        name = m.name if m.HasField("name") else ALIASES.get(m.alias, "alias %d" % m.alias)
+        metrics[name] = {"datatype": m.datatype, "timestamp": m.timestamp if m.HasField("timestamp") else None,
+                         "is_null": m.is_null, "is_historical": m.is_historical, "value": value(m),
+                         "alias": m.alias if m.HasField("alias") else None, "named": m.HasField("name")}
     return {"topic": topic, "timestamp": payload.timestamp if payload.HasField("timestamp") else None,
             "seq": payload.seq if payload.HasField("seq") else None, "metrics": metrics}
 
 
 if sys.argv[2] == "decode":
     for line in sys.stdin:
-        if line.strip():
+        # A host's STATE is JSON (or plain text), not a Sparkplug payload.
+        if line.strip() and not line.startswith("spBv1.0/STATE/"):
             print(json.dumps(decode(line)))
 elif sys.argv[2] == "command":
     payload = sp.Payload()

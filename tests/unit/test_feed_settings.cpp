@@ -38,3 +38,18 @@ TEST(FeedSettings, DefaultsBoundsAndTopicSafeLineName)
     EXPECT_EQ(s.port, 8883);
     EXPECT_EQ(s.keepaliveSeconds, 15);
 }
+
+TEST(FeedSettings, ServerListWithPortsAndIpv6)
+{
+    QStringList problems;
+    const QList<MqttBroker> brokers =
+        parseBrokers(QStringLiteral(" a.local, b.local:1884 ,[::1]:1885, ::1, c:x, [::2"), 1883, &problems);
+    ASSERT_EQ(brokers.size(), 4);
+    EXPECT_EQ(brokers[0].text(), "a.local:1883");
+    EXPECT_EQ(brokers[1].text(), "b.local:1884");
+    EXPECT_EQ(brokers[2].host, "::1");
+    EXPECT_EQ(brokers[2].port, 1885);
+    EXPECT_EQ(brokers[3].host, "::1");
+    EXPECT_EQ(brokers[3].port, 1883);
+    EXPECT_EQ(problems, QStringList({"c:x", "[::2"}));
+}
