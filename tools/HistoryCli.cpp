@@ -1,8 +1,6 @@
 #include "HistoryCli.h"
 
-#include "BusErrors.h"
-#include "Cli.h"
-#include "api/BusNames.h"
+#include "Output.h"
 
 #include <QDBusArgument>
 #include <QDBusError>
@@ -15,8 +13,6 @@
 namespace quorvex::cli {
 
 namespace {
-
-const QString kHistoryInterface = QStringLiteral("com.velkaro.Quorvex.History");
 
 QString needValue(const QStringList &arguments, int &i)
 {
@@ -103,12 +99,6 @@ QString humanRow(const QVariantMap &c)
         .arg(weighed ? humanNumber(c.value(QStringLiteral("weight")).toDouble()) : QStringLiteral("-"), 10);
 }
 
-void print(const QString &text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-}
-
 } // namespace
 
 qint64 parseWhen(const QString &text)
@@ -129,18 +119,16 @@ qint64 parseWhen(const QString &text)
     return when.toMSecsSinceEpoch() * 1000;
 }
 
-std::optional<HistoryRequest> parseHistoryCommand(const QStringList &arguments)
+bool readHistoryWords(Request &whole, const QStringList &arguments)
 {
     const QString command = arguments.value(0);
-    HistoryRequest request;
+    HistoryRequest &request = whole.history;
     if (command == QLatin1String("coils"))
         request.command = HistoryRequest::Command::Coils;
     else if (command == QLatin1String("coil"))
         request.command = HistoryRequest::Command::Coil;
     else if (command == QLatin1String("history"))
         request.command = HistoryRequest::Command::Show;
-    else
-        return std::nullopt;
     const bool listing = request.command == HistoryRequest::Command::Coils;
     QStringList words;
     for (int i = 1; i < arguments.size(); ++i) {
@@ -165,7 +153,18 @@ std::optional<HistoryRequest> parseHistoryCommand(const QStringList &arguments)
     } else if (!words.isEmpty()) {
         throw UsageError(QStringLiteral("%1 takes no arguments but options").arg(command));
     }
-    return request;
+    return true;
+}
+
+QVariantList coilsArguments(const Request &request)
+{
+    return {QVariant::fromValue(request.history.sinceUs), QVariant::fromValue(request.history.untilUs),
+            QVariant::fromValue(request.history.limit)};
+}
+
+QVariantList profileArguments(const Request &request)
+{
+    return {QVariant::fromValue(request.history.id)};
 }
 
 QString formatCoils(const QDBusMessage &reply, bool csv)
@@ -191,32 +190,15 @@ QString formatProfile(const QDBusMessage &reply, bool csv)
     return out;
 }
 
-int runHistory(QDBusConnection &bus, const HistoryRequest &request, int timeoutMs)
+int printCoils(const Request &request, const QDBusMessage &reply)
 {
-    QDBusMessage call;
-    const QString service = QLatin1String(kServiceName), path = QLatin1String(kObjectPath);
-    switch (request.command) {
-    case HistoryRequest::Command::Coils:
-        call = QDBusMessage::createMethodCall(service, path, kHistoryInterface, QStringLiteral("Coils"));
-        call << request.sinceUs << request.untilUs << request.limit;
-        break;
-    case HistoryRequest::Command::Coil:
-        call = QDBusMessage::createMethodCall(service, path, kHistoryInterface, QStringLiteral("Profile"));
-        call << request.id;
-        break;
-    case HistoryRequest::Command::Show:
-        call = QDBusMessage::createMethodCall(service, path, kHistoryInterface, QStringLiteral("ShowHistory"));
-        break;
-    }
-    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        std::fprintf(stderr, "%s\n", qPrintable(callFailure(reply, timeoutMs)));
-        return kExitCallFailed;
-    }
-    if (request.command == HistoryRequest::Command::Coils)
-        print(formatCoils(reply, request.csv));
-    else if (request.command == HistoryRequest::Command::Coil)
-        print(formatProfile(reply, request.csv));
+    writeText(stdout, formatCoils(reply, request.history.csv));
+    return kExitOk;
+}
+
+int printProfile(const Request &request, const QDBusMessage &reply)
+{
+    writeText(stdout, formatProfile(reply, request.history.csv));
     return kExitOk;
 }
 
