@@ -9,7 +9,7 @@ every library it names (`quorvex_line`) must be a target in a CMakeLists.txt; ev
 folder of src/ must be named on the page; and the claims a look at the code can keep
 hold: one escaper of bytes shown as text (common/ByteText.h), one reader of INI lines
 (common/IniLines.h), and, once it exists, one table of published values
-(line/PublishedValues.cpp) whose names no face writes again. Prints one line per fault
+(line/PublishedValues.h) whose names no face that reads it writes again. Prints one line per fault
 and exits 1 if any.
 """
 import os
@@ -89,13 +89,15 @@ for path, text in sources("src", "tools", "sim"):
     if path != INI_READER and SPLITS_LINES.search(text) and FINDS_EQUALS.search(text):
         faults.append(f"{path} splits lines and looks for '=': a second INI reader beside {INI_READER}")
 
-# The table of published values: a face names a value by the table, never by a
-# string of its own. Each quoted name of the table found again in a face's code
-# is a second list.
-TABLE = os.path.join(repo, "src", "line", "PublishedValues.cpp")
-FACES = ["src/api/modbus", "src/feed", "src/api/Diagnostics.cpp", "src/api/History.cpp", "tools"]
+# The table of published values: a face that reads it names a value by the
+# table, never by a string of its own. Each of the table's own names (the
+# capitalised ones: readings, registers, metrics) found again in such a face's
+# code is a second list. The Sparkplug node and the D-Bus dictionaries join the
+# list as they come to read the table.
+TABLE = os.path.join(repo, "src", "line", "PublishedValues.h")
+FACES = ["src/api/modbus", "src/feed/PlantFeed.cpp"]
 if os.path.exists(TABLE):
-    names = set(re.findall(r'"([A-Za-z][A-Za-z0-9_/]{3,})"', open(TABLE, encoding="utf-8").read()))
+    names = set(re.findall(r'"([A-Z][A-Za-z0-9_/]{3,})"', open(TABLE, encoding="utf-8").read()))
     for path, text in sources("src", "tools"):
         if not any(path == face or path.startswith(face + "/") for face in FACES):
             continue
