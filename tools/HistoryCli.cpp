@@ -1,6 +1,7 @@
 #include "HistoryCli.h"
 
 #include "Output.h"
+#include "line/PublishedValues.h"
 
 #include <QDBusArgument>
 #include <QDBusError>
@@ -74,29 +75,42 @@ QList<QVariantMap> coilMaps(const QDBusMessage &reply)
     return coils;
 }
 
+// The fields of a coil record the client prints, in order.
+constexpr Value kCoilFields[] = {Value::Id,       Value::Chiusura, Value::Lunghezza, Value::AltezzaMedia,
+                                 Value::Campioni, Value::Peso,     Value::PesoLetto};
+
+// The CSV header: the coil record's D-Bus keys.
+QString csvHeader()
+{
+    QStringList keys;
+    for (const Value field : kCoilFields)
+        keys << dbusKey(field);
+    return keys.join(QLatin1Char(',')) + QLatin1Char('\n');
+}
+
 QString csvRow(const QVariantMap &c)
 {
-    const bool weighed = c.contains(QStringLiteral("weight"));
-    return QStringList{c.value(QStringLiteral("id")).toString(),
-                       csvTime(c.value(QStringLiteral("closed")).toLongLong()),
-                       csvNumber(c.value(QStringLiteral("length")).toDouble()),
-                       csvNumber(c.value(QStringLiteral("averageHeight")).toDouble()),
-                       c.value(QStringLiteral("samples")).toString(),
-                       weighed ? csvNumber(c.value(QStringLiteral("weight")).toDouble()) : QString(),
-                       weighed ? csvTime(c.value(QStringLiteral("weightRead")).toLongLong()) : QString()}
+    const bool weighed = c.contains(dbusKey(Value::Peso));
+    return QStringList{c.value(dbusKey(Value::Id)).toString(),
+                       csvTime(c.value(dbusKey(Value::Chiusura)).toLongLong()),
+                       csvNumber(c.value(dbusKey(Value::Lunghezza)).toDouble()),
+                       csvNumber(c.value(dbusKey(Value::AltezzaMedia)).toDouble()),
+                       c.value(dbusKey(Value::Campioni)).toString(),
+                       weighed ? csvNumber(c.value(dbusKey(Value::Peso)).toDouble()) : QString(),
+                       weighed ? csvTime(c.value(dbusKey(Value::PesoLetto)).toLongLong()) : QString()}
         .join(QLatin1Char(','));
 }
 
 QString humanRow(const QVariantMap &c)
 {
-    const bool weighed = c.contains(QStringLiteral("weight"));
+    const bool weighed = c.contains(dbusKey(Value::Peso));
     return QStringLiteral("%1  %2  %3  %4  %5  %6")
-        .arg(c.value(QStringLiteral("id")).toString(), 6)
-        .arg(humanTime(c.value(QStringLiteral("closed")).toLongLong()), -19)
-        .arg(humanNumber(c.value(QStringLiteral("length")).toDouble()), 12)
-        .arg(humanNumber(c.value(QStringLiteral("averageHeight")).toDouble()), 14)
-        .arg(c.value(QStringLiteral("samples")).toString(), 8)
-        .arg(weighed ? humanNumber(c.value(QStringLiteral("weight")).toDouble()) : QStringLiteral("-"), 10);
+        .arg(c.value(dbusKey(Value::Id)).toString(), 6)
+        .arg(humanTime(c.value(dbusKey(Value::Chiusura)).toLongLong()), -19)
+        .arg(humanNumber(c.value(dbusKey(Value::Lunghezza)).toDouble()), 12)
+        .arg(humanNumber(c.value(dbusKey(Value::AltezzaMedia)).toDouble()), 14)
+        .arg(c.value(dbusKey(Value::Campioni)).toString(), 8)
+        .arg(weighed ? humanNumber(c.value(dbusKey(Value::Peso)).toDouble()) : QStringLiteral("-"), 10);
 }
 
 } // namespace
@@ -170,7 +184,7 @@ QVariantList profileArguments(const Request &request)
 QString formatCoils(const QDBusMessage &reply, bool csv)
 {
     QString out = csv
-        ? QStringLiteral("id,closed,length,averageHeight,samples,weight,weightRead\n")
+        ? csvHeader()
         : QStringLiteral("    id  closed                  length  average height   samples      weight\n");
     for (const QVariantMap &c : coilMaps(reply))
         out += (csv ? csvRow(c) : humanRow(c)) + QLatin1Char('\n');

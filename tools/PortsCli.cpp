@@ -3,6 +3,7 @@
 #include "BusErrors.h"
 #include "LocalProgram.h"
 #include "Monitor.h"
+#include "line/PublishedValues.h"
 
 #include <QDBusArgument>
 #include <QDateTime>
@@ -45,24 +46,24 @@ QString formatInstruments(const QList<QVariantMap> &roles)
     QString out;
     QTextStream stream(&out);
     stream << QStringLiteral("ROLE        STATE         PORT  READINGS  FAILED  EXCHANGE    WIRE        MODEL\n");
-    const auto ms = [](const QVariantMap &role, const char *key) {
-        return role.contains(QLatin1String(key))
-            ? QStringLiteral("%1 ms").arg(role.value(QLatin1String(key)).toDouble(), 0, 'f', 1)
+    const auto ms = [](const QVariantMap &role, Value value) {
+        return role.contains(dbusKey(value))
+            ? QStringLiteral("%1 ms").arg(role.value(dbusKey(value)).toDouble(), 0, 'f', 1)
             : QStringLiteral("-");
     };
     for (const QVariantMap &role : roles) {
-        const int port = role.value(QStringLiteral("port")).toInt();
-        stream << role.value(QStringLiteral("role")).toString().leftJustified(10) << QStringLiteral("  ")
-               << role.value(QStringLiteral("state")).toString().leftJustified(12) << QStringLiteral("  ")
+        const int port = role.value(dbusKey(Value::Porta)).toInt();
+        stream << role.value(dbusKey(Value::Ruolo)).toString().leftJustified(10) << QStringLiteral("  ")
+               << role.value(dbusKey(Value::Stato)).toString().leftJustified(12) << QStringLiteral("  ")
                << (port > 0 ? QString::number(port) : QStringLiteral("-")).rightJustified(4)
-               << QStringLiteral("%1").arg(role.value(QStringLiteral("readings")).toULongLong(), 10)
-               << QStringLiteral("%1").arg(role.value(QStringLiteral("failedReadings")).toULongLong(), 8)
-               << QStringLiteral("  ") << ms(role, "exchangeMs").leftJustified(10) << QStringLiteral("  ")
-               << ms(role, "wireMs").leftJustified(10) << QStringLiteral("  ")
-               << (role.value(QStringLiteral("brand")).toString() + QLatin1Char(' ')
-                   + role.value(QStringLiteral("model")).toString())
+               << QStringLiteral("%1").arg(role.value(dbusKey(Value::Letture)).toULongLong(), 10)
+               << QStringLiteral("%1").arg(role.value(dbusKey(Value::LettureFallite)).toULongLong(), 8)
+               << QStringLiteral("  ") << ms(role, Value::TempoScambio).leftJustified(10) << QStringLiteral("  ")
+               << ms(role, Value::TempoSuLinea).leftJustified(10) << QStringLiteral("  ")
+               << (role.value(dbusKey(Value::Marca)).toString() + QLatin1Char(' ')
+                   + role.value(dbusKey(Value::Modello)).toString())
                       .trimmed();
-        const QString error = role.value(QStringLiteral("lastError")).toString();
+        const QString error = role.value(dbusKey(Value::UltimoErrore)).toString();
         if (!error.isEmpty())
             stream << QStringLiteral("  (") << error << QLatin1Char(')');
         stream << QLatin1Char('\n');
