@@ -5,8 +5,12 @@
 
 Every path the page names in backticks (`line/Line.cpp`, `common/`, `data/...xml`,
 `line/SettingsStore` for a .h/.cpp pair) must exist under the repository or under src/;
-every library it names (`quorvex_line`) must be a target in a CMakeLists.txt; and every
-folder of src/ must be named on the page. Prints one line per fault and exits 1 if any.
+every library it names (`quorvex_line`) must be a target in a CMakeLists.txt; every
+folder of src/ must be named on the page; and the claims a look at the code can keep
+hold: one escaper of bytes shown as text (common/ByteText.h), one reader of INI lines
+(common/IniLines.h), and, once it exists, one table of published values
+(line/PublishedValues.h) whose names no face that reads it writes again. Prints one line per fault
+and exits 1 if any.
 """
 import os
 import re
@@ -47,6 +51,59 @@ for folder in sorted(os.listdir(src)):
     if os.path.isdir(os.path.join(src, folder)) and not (
             re.search(rf"\b{folder}/", page) or re.search(rf"\b{folder}\b", diagram)):
         faults.append(f"src/{folder}/ is not described in docs/architecture.md")
+
+
+
+def sources(*folders):
+    """(path relative to repo, text) of every C++ file below the folders."""
+    for folder in folders:
+        for root, dirs, files in os.walk(os.path.join(repo, folder)):
+            dirs[:] = [d for d in dirs if not d.startswith((".", "build"))]
+            for name in sorted(files):
+                if name.endswith((".cpp", ".h")):
+                    path = os.path.join(root, name)
+                    yield os.path.relpath(path, repo), open(path, encoding="utf-8", errors="replace").read()
+
+
+# Escaping: writing "\\x" escapes, a table of named ones ("\\r" "\\n" "\\t"), reading
+# them back (case 'x' with a hex digit reader), or %xx fields (a '%' beside appendHex).
+# The settings file's own value quoting follows QSettings' rules and stays with it.
+ESCAPER = "src/common/ByteText.h"
+ESCAPE_RULES = [
+    (re.compile(r'"\\\\x(%|")'), "writes \\xHH escapes"),
+    (re.compile(r"case 'x':(?s:.*)hexByteValue"), "reads \\xHH escapes"),
+    (re.compile(r"'%'(?s:.*)appendHex|appendHex(?s:.*)'%'"), "writes %xx escapes"),
+]
+NAMED_ESCAPES = [r'"\\r"', r'"\\n"', r'"\\t"']
+ESCAPE_ALLOWED = {ESCAPER, "src/line/SettingsText.cpp"}
+INI_READER = "src/common/IniLines.h"
+SPLITS_LINES = re.compile(r"split\((QLatin1Char\()?'\\n'\)?\)|readLine\(|getline\(")
+FINDS_EQUALS = re.compile(r"(indexOf|find)\((QLatin1Char\()?'='")
+for path, text in sources("src", "tools", "sim"):
+    if path not in ESCAPE_ALLOWED:
+        found = [why for rule, why in ESCAPE_RULES if rule.search(text)]
+        if all(named in text for named in NAMED_ESCAPES):
+            found.append("names \\r \\n \\t escapes")
+        for why in found:
+            faults.append(f"{path} {why}: a second escaper beside {ESCAPER}")
+    if path != INI_READER and SPLITS_LINES.search(text) and FINDS_EQUALS.search(text):
+        faults.append(f"{path} splits lines and looks for '=': a second INI reader beside {INI_READER}")
+
+# The table of published values: a face that reads it names a value by the
+# table, never by a string of its own. Each of the table's own names (the
+# capitalised ones: readings, registers, metrics) found again in such a face's
+# code is a second list. The Sparkplug node and the D-Bus dictionaries join the
+# list as they come to read the table.
+TABLE = os.path.join(repo, "src", "line", "PublishedValues.h")
+FACES = ["src/api/modbus", "src/feed/PlantFeed.cpp"]
+if os.path.exists(TABLE):
+    names = set(re.findall(r'"([A-Z][A-Za-z0-9_/]{3,})"', open(TABLE, encoding="utf-8").read()))
+    for path, text in sources("src", "tools"):
+        if not any(path == face or path.startswith(face + "/") for face in FACES):
+            continue
+        for name in sorted(names):
+            if re.search(rf'"{re.escape(name)}"', text):
+                faults.append(f'{path} writes "{name}", a name of the table of published values, again')
 
 for fault in faults:
     print(fault)

@@ -1,8 +1,8 @@
 #pragma once
 // The command-line client's logic apart from the bus: reading the command
 // line, converting arguments by the operation table, building the D-Bus
-// call and turning a reply into text. main.cpp only runs it.
-#include "HistoryCli.h"
+// call and turning a reply into text. main.cpp only runs it; the commands
+// beside the operations are rows of Commands.h.
 #include "api/Interfaces.h"
 
 #include <QDBusMessage>
@@ -28,9 +28,23 @@ public:
     QString message() const { return QString::fromStdString(what()); }
 };
 
+struct HistoryRequest {
+    enum class Command { Coils, Coil, Show };
+    Command command = Command::Coils;
+    qint64 sinceUs = 0;
+    qint64 untilUs = 0;
+    quint32 limit = 0;
+    qint64 id = 0;
+    bool csv = false;
+};
+
+struct Command;
+
 struct Request {
     enum class Mode { Help, Version, List, Call, Ports, Monitor, History, Models, Probe, Reload };
     Mode mode = Mode::Call;
+    // The row of a command beside the operations (ports, probe, coils, ...).
+    const Command *command = nullptr;
     // Call by name (byId false) or through Invoke by dispatch identifier.
     bool byId = false;
     QString name;
@@ -55,6 +69,13 @@ struct Request {
 
 // Reads the command line (without the program name). Throws UsageError.
 Request parseCommandLine(const QStringList &arguments);
+
+// -v or --verbose.
+bool isVerboseOption(const QString &word);
+
+// The operation to call: by identifier, or the first word by name, with
+// the rest its arguments. Throws UsageError for an unknown name.
+void resolveOperation(Request &request, QStringList words);
 
 // A Boolean argument: true/false/1/0, letter case ignored. Throws UsageError.
 bool parseBoolean(const QString &text, const QString &parameterName);

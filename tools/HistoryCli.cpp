@@ -1,8 +1,7 @@
 #include "HistoryCli.h"
 
-#include "BusErrors.h"
-#include "Cli.h"
-#include "api/BusNames.h"
+#include "Output.h"
+#include "line/PublishedValues.h"
 
 #include <QDBusArgument>
 #include <QDBusError>
@@ -15,8 +14,6 @@
 namespace quorvex::cli {
 
 namespace {
-
-const QString kHistoryInterface = QStringLiteral("com.velkaro.Quorvex.History");
 
 QString needValue(const QStringList &arguments, int &i)
 {
@@ -78,35 +75,42 @@ QList<QVariantMap> coilMaps(const QDBusMessage &reply)
     return coils;
 }
 
+// The fields of a coil record the client prints, in order.
+constexpr Value kCoilFields[] = {Value::Id,       Value::Chiusura, Value::Lunghezza, Value::AltezzaMedia,
+                                 Value::Campioni, Value::Peso,     Value::PesoLetto};
+
+// The CSV header: the coil record's D-Bus keys.
+QString csvHeader()
+{
+    QStringList keys;
+    for (const Value field : kCoilFields)
+        keys << dbusKey(field);
+    return keys.join(QLatin1Char(',')) + QLatin1Char('\n');
+}
+
 QString csvRow(const QVariantMap &c)
 {
-    const bool weighed = c.contains(QStringLiteral("weight"));
-    return QStringList{c.value(QStringLiteral("id")).toString(),
-                       csvTime(c.value(QStringLiteral("closed")).toLongLong()),
-                       csvNumber(c.value(QStringLiteral("length")).toDouble()),
-                       csvNumber(c.value(QStringLiteral("averageHeight")).toDouble()),
-                       c.value(QStringLiteral("samples")).toString(),
-                       weighed ? csvNumber(c.value(QStringLiteral("weight")).toDouble()) : QString(),
-                       weighed ? csvTime(c.value(QStringLiteral("weightRead")).toLongLong()) : QString()}
+    const bool weighed = c.contains(dbusKey(Value::Peso));
+    return QStringList{c.value(dbusKey(Value::Id)).toString(),
+                       csvTime(c.value(dbusKey(Value::Chiusura)).toLongLong()),
+                       csvNumber(c.value(dbusKey(Value::Lunghezza)).toDouble()),
+                       csvNumber(c.value(dbusKey(Value::AltezzaMedia)).toDouble()),
+                       c.value(dbusKey(Value::Campioni)).toString(),
+                       weighed ? csvNumber(c.value(dbusKey(Value::Peso)).toDouble()) : QString(),
+                       weighed ? csvTime(c.value(dbusKey(Value::PesoLetto)).toLongLong()) : QString()}
         .join(QLatin1Char(','));
 }
 
 QString humanRow(const QVariantMap &c)
 {
-    const bool weighed = c.contains(QStringLiteral("weight"));
+    const bool weighed = c.contains(dbusKey(Value::Peso));
     return QStringLiteral("%1  %2  %3  %4  %5  %6")
-        .arg(c.value(QStringLiteral("id")).toString(), 6)
-        .arg(humanTime(c.value(QStringLiteral("closed")).toLongLong()), -19)
-        .arg(humanNumber(c.value(QStringLiteral("length")).toDouble()), 12)
-        .arg(humanNumber(c.value(QStringLiteral("averageHeight")).toDouble()), 14)
-        .arg(c.value(QStringLiteral("samples")).toString(), 8)
-        .arg(weighed ? humanNumber(c.value(QStringLiteral("weight")).toDouble()) : QStringLiteral("-"), 10);
-}
-
-void print(const QString &text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        .arg(c.value(dbusKey(Value::Id)).toString(), 6)
+        .arg(humanTime(c.value(dbusKey(Value::Chiusura)).toLongLong()), -19)
+        .arg(humanNumber(c.value(dbusKey(Value::Lunghezza)).toDouble()), 12)
+        .arg(humanNumber(c.value(dbusKey(Value::AltezzaMedia)).toDouble()), 14)
+        .arg(c.value(dbusKey(Value::Campioni)).toString(), 8)
+        .arg(weighed ? humanNumber(c.value(dbusKey(Value::Peso)).toDouble()) : QStringLiteral("-"), 10);
 }
 
 } // namespace
@@ -129,18 +133,16 @@ qint64 parseWhen(const QString &text)
     return when.toMSecsSinceEpoch() * 1000;
 }
 
-std::optional<HistoryRequest> parseHistoryCommand(const QStringList &arguments)
+bool readHistoryWords(Request &whole, const QStringList &arguments)
 {
     const QString command = arguments.value(0);
-    HistoryRequest request;
+    HistoryRequest &request = whole.history;
     if (command == QLatin1String("coils"))
         request.command = HistoryRequest::Command::Coils;
     else if (command == QLatin1String("coil"))
         request.command = HistoryRequest::Command::Coil;
     else if (command == QLatin1String("history"))
         request.command = HistoryRequest::Command::Show;
-    else
-        return std::nullopt;
     const bool listing = request.command == HistoryRequest::Command::Coils;
     QStringList words;
     for (int i = 1; i < arguments.size(); ++i) {
@@ -165,13 +167,24 @@ std::optional<HistoryRequest> parseHistoryCommand(const QStringList &arguments)
     } else if (!words.isEmpty()) {
         throw UsageError(QStringLiteral("%1 takes no arguments but options").arg(command));
     }
-    return request;
+    return true;
+}
+
+QVariantList coilsArguments(const Request &request)
+{
+    return {QVariant::fromValue(request.history.sinceUs), QVariant::fromValue(request.history.untilUs),
+            QVariant::fromValue(request.history.limit)};
+}
+
+QVariantList profileArguments(const Request &request)
+{
+    return {QVariant::fromValue(request.history.id)};
 }
 
 QString formatCoils(const QDBusMessage &reply, bool csv)
 {
     QString out = csv
-        ? QStringLiteral("id,closed,length,averageHeight,samples,weight,weightRead\n")
+        ? csvHeader()
         : QStringLiteral("    id  closed                  length  average height   samples      weight\n");
     for (const QVariantMap &c : coilMaps(reply))
         out += (csv ? csvRow(c) : humanRow(c)) + QLatin1Char('\n');
@@ -191,32 +204,15 @@ QString formatProfile(const QDBusMessage &reply, bool csv)
     return out;
 }
 
-int runHistory(QDBusConnection &bus, const HistoryRequest &request, int timeoutMs)
+int printCoils(const Request &request, const QDBusMessage &reply)
 {
-    QDBusMessage call;
-    const QString service = QLatin1String(kServiceName), path = QLatin1String(kObjectPath);
-    switch (request.command) {
-    case HistoryRequest::Command::Coils:
-        call = QDBusMessage::createMethodCall(service, path, kHistoryInterface, QStringLiteral("Coils"));
-        call << request.sinceUs << request.untilUs << request.limit;
-        break;
-    case HistoryRequest::Command::Coil:
-        call = QDBusMessage::createMethodCall(service, path, kHistoryInterface, QStringLiteral("Profile"));
-        call << request.id;
-        break;
-    case HistoryRequest::Command::Show:
-        call = QDBusMessage::createMethodCall(service, path, kHistoryInterface, QStringLiteral("ShowHistory"));
-        break;
-    }
-    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        std::fprintf(stderr, "%s\n", qPrintable(callFailure(reply, timeoutMs)));
-        return kExitCallFailed;
-    }
-    if (request.command == HistoryRequest::Command::Coils)
-        print(formatCoils(reply, request.csv));
-    else if (request.command == HistoryRequest::Command::Coil)
-        print(formatProfile(reply, request.csv));
+    writeText(stdout, formatCoils(reply, request.history.csv));
+    return kExitOk;
+}
+
+int printProfile(const Request &request, const QDBusMessage &reply)
+{
+    writeText(stdout, formatProfile(reply, request.history.csv));
     return kExitOk;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
-// The client's view of the server's Diagnostics interface: `quorvex ports`
-// (the server's port objects and the serial devices present) and
-// `quorvex monitor [PORT]` (a live hex and text trace of the bytes on the
-// ports, like a serial sniffer). The formatting is apart from the bus so
-// the unit tests run it without a server.
+// `quorvex monitor [PORT]`: a live hex and text trace of the bytes on the
+// server's ports, like a serial sniffer, or a capture file of them. The
+// formatting is apart from the bus so the unit tests run it without a
+// server.
+#include "Commands.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QHash>
@@ -12,12 +13,6 @@
 #include <functional>
 
 namespace quorvex::cli {
-
-// A call of the server's Diagnostics interface. Looking (ports, monitor)
-// never starts a server, as that would open the line's ports; acting
-// (probe, reload) starts it by D-Bus activation, as a reading does.
-enum class ServerStart { Never, ByActivation };
-QDBusMessage diagnosticsCall(const QString &method, ServerStart start = ServerStart::Never);
 
 // One chunk of bytes as the Traffic signal carries it.
 struct TrafficChunk {
@@ -42,11 +37,14 @@ bool matchesAnyPort(const QStringList &filters, const TrafficChunk &chunk);
 // The chunk as a line of a capture file (see docs/capture.md).
 QByteArray captureLine(const TrafficChunk &chunk);
 
-// The table of the server's port objects, as Ports() gives them.
-QString formatPorts(const QList<QVariantMap> &ports);
+// `monitor --save FILE [PORT...]`; false for monitor's other form.
+bool readCaptureWords(Request &request, const QStringList &words);
+// `monitor [PORT]`.
+void readMonitorArguments(Request &request, const QStringList &words);
 
-// Runs `quorvex ports`: the server's ports (when it runs) and the devices.
-int runPorts(QDBusConnection &bus, int timeoutMs);
+// The traffic trace on stdout, the monitor's own notes on stderr; or the
+// capture file.
+int runMonitor(Session &session, const Request &request);
 
 // Hands the traffic of the server's ports to `out` until the event loop
 // ends. It asks for Traffic whenever the server (re)appears on the bus, so

@@ -1,6 +1,7 @@
 #include "ProbeCli.h"
 #include "BusErrors.h"
-#include "Monitor.h"
+#include "Output.h"
+#include "ReloadCli.h"
 
 #include "api/BusNames.h"
 #include "api/Diagnostics.h"
@@ -25,12 +26,6 @@ namespace {
 constexpr int kProbeTimeoutMs = 300000;
 constexpr int kReloadTimeoutMs = 30000;
 
-void printErr(const QString &text)
-{
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stderr);
-}
-
 // Writes the role's settings and has the server load them.
 int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap> &results)
 {
@@ -39,8 +34,9 @@ int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap>
         return r.value(QStringLiteral("operation")).toString() == reading;
     });
     if (result == results.end()) {
-        printErr(QStringLiteral("quorvex: nothing found gives %1, the reading of %2; settings left as they are")
-                     .arg(reading, request.applyRole));
+        writeLine(stderr,
+                  QStringLiteral("quorvex: nothing found gives %1, the reading of %2; settings left as they are")
+                      .arg(reading, request.applyRole));
         return kExitNothingFound;
     }
     SettingsStore store;
@@ -57,7 +53,7 @@ int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap>
         changes.append({QLatin1String(settings::Porte), a.port, a.devicePath});
     QString why;
     if (!store.write(changes, &why)) {
-        printErr(QStringLiteral("quorvex: cannot write %1: %2").arg(store.fileName(), why));
+        writeLine(stderr, QStringLiteral("quorvex: cannot write %1: %2").arg(store.fileName(), why));
         return kExitCallFailed;
     }
     std::printf("%s: %s %s at %s on port %s%s (written to %s)\n", qPrintable(a.group), qPrintable(a.brand),
@@ -68,15 +64,48 @@ int apply(QDBusConnection &bus, const Request &request, const QList<QVariantMap>
     const QDBusMessage reload =
         bus.call(diagnosticsCall(QStringLiteral("Reload"), ServerStart::ByActivation), QDBus::Block, kReloadTimeoutMs);
     if (reload.type() != QDBusMessage::ReplyMessage) {
-        printErr(callFailure(reload, kReloadTimeoutMs, QStringLiteral("the server did not reload")));
+        writeLine(stderr, callFailure(reload, kReloadTimeoutMs, QStringLiteral("the server did not reload")));
         return kExitCallFailed;
     }
-    for (const QString &warning : reload.arguments().value(0).toStringList())
-        printErr(QStringLiteral("quorvex: reload: ") + warning);
+    printReloadWarnings(request, reload); // what was found is in use all the same
     return kExitOk;
 }
 
+QString readingRole(const QString &option, const QString &value)
+{
+    if (readingOperationOf(value).isEmpty())
+        throw UsageError(QStringLiteral("%1 takes Bilancia, Contametri or Altezza, not '%2'").arg(option, value));
+    return value;
+}
+
 } // namespace
+
+bool readProbeWords(Request &request, const QStringList &words)
+{
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        const QString &word = words[i];
+        if (isVerboseOption(word)) {
+            request.verbose = true;
+        } else if (word == QLatin1String("--role") || word == QLatin1String("--apply")) {
+            if (i + 1 >= words.size())
+                throw UsageError(QStringLiteral("%1 takes a role").arg(word));
+            (word == QLatin1String("--role") ? request.probeRole : request.applyRole) = readingRole(word, words[++i]);
+        } else if (word.startsWith(QLatin1String("--"))) {
+            throw UsageError(QStringLiteral("unknown option '%1' of probe").arg(word));
+        } else if (request.probeDevice.isEmpty()) {
+            request.probeDevice = word;
+        } else {
+            throw UsageError(QStringLiteral("probe takes one device (a port number or a device path)"));
+        }
+    }
+    if (request.probeDevice.isEmpty())
+        throw UsageError(QStringLiteral("probe takes one device (a port number or a device path)"));
+    if (!request.probeRole.isEmpty() && !request.applyRole.isEmpty() && request.probeRole != request.applyRole)
+        throw UsageError(QStringLiteral("--role and --apply name different roles"));
+    if (request.probeRole.isEmpty())
+        request.probeRole = request.applyRole;
+    return true;
+}
 
 QString formatProbeResult(const QVariantMap &result)
 {
@@ -148,8 +177,9 @@ void ProbeProgressPrinter::finish()
     m_width = 0;
 }
 
-int runProbe(QDBusConnection &bus, const Request &request)
+int runProbe(Session &session, const Request &request)
 {
+    QDBusConnection &bus = session.bus;
     ProbeProgressPrinter printer(::isatty(STDERR_FILENO) == 1);
     bus.connect(QLatin1String(kServiceName), QLatin1String(kObjectPath), QLatin1String(kDiagnosticsInterface),
                 QStringLiteral("ProbeProgress"), &printer, SLOT(onProgress(QDBusMessage)));
@@ -162,7 +192,7 @@ int runProbe(QDBusConnection &bus, const Request &request)
     printer.finish();
     const QDBusMessage reply = watcher.reply();
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        printErr(callFailure(reply, kProbeTimeoutMs));
+        writeLine(stderr, callFailure(reply, kProbeTimeoutMs));
         return kExitCallFailed;
     }
     QList<QVariantMap> results;
@@ -176,11 +206,11 @@ int runProbe(QDBusConnection &bus, const Request &request)
         std::printf("%s\n", formatProbeResult(result).toLocal8Bit().constData());
     std::fflush(stdout);
     if (results.isEmpty() && !unmatched.isEmpty()) {
-        printErr(formatUnmatched(request.probeDevice, unmatched));
+        writeLine(stderr, formatUnmatched(request.probeDevice, unmatched));
         return kExitNothingFound;
     }
     if (results.isEmpty()) {
-        printErr(QStringLiteral("quorvex: nothing answered on %1").arg(request.probeDevice));
+        writeLine(stderr, QStringLiteral("quorvex: nothing answered on %1").arg(request.probeDevice));
         return kExitNothingFound;
     }
     return request.applyRole.isEmpty() ? kExitOk : apply(bus, request, results);

@@ -3,7 +3,7 @@
 // answers on a device, printing where the search is while it runs and one
 // line per instrument found; --apply writes what was found into the settings
 // file for the role and has the server load it.
-#include "Cli.h"
+#include "Commands.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -29,7 +29,10 @@ struct ProbeApplication {
 ProbeApplication applicationFor(const QString &role, const QString &device, const QVariantMap &result,
                                 const std::optional<QString> &rolePort);
 
-int runProbe(QDBusConnection &bus, const Request &request);
+// `probe DEVICE [--role ROLE] [--apply ROLE]`, its name first.
+bool readProbeWords(Request &request, const QStringList &words);
+
+int runProbe(Session &session, const Request &request);
 
 // Prints ProbeProgress signals as one line that is written over.
 class ProbeProgressPrinter : public QObject {

@@ -12,41 +12,6 @@ namespace {
 // A capture larger than this is not a line's traffic but a mistake.
 constexpr std::size_t kMaxFileBytes = 256u << 20;
 
-// A device path as one field: blanks, '%' and what does not print as %XX.
-std::string escapeField(std::string_view text)
-{
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7f || c == '%') {
-            out += '%';
-            appendHex(out, byte);
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-bool unescapeField(std::string_view text, std::string &out)
-{
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size())
-            return false;
-        const int byte = hexByteValue(text[i + 1], text[i + 2]);
-        if (byte < 0)
-            return false;
-        out += static_cast<char>(byte);
-        i += 2;
-    }
-    return true;
-}
-
 bool readHex(std::string_view text, std::string &out)
 {
     if (text.empty() || text.size() % 2 != 0)
@@ -114,10 +79,14 @@ bool readChunk(std::string_view line, int number, Chunk &chunk, ParseError *erro
         return fail(error, number, "the time is not a number of microseconds");
     if (!readNumber(parts[1], chunk.port) || chunk.port < -1)
         return fail(error, number, "the port is not a number");
-    if (!unescapeField(parts[2], chunk.device) || chunk.device.empty())
+    std::optional<std::string> device = percentUnescaped(parts[2]);
+    if (!device || device->empty())
         return fail(error, number, "the device is not a path");
-    if (!unescapeField(parts[3], chunk.settings) || chunk.settings.empty())
+    chunk.device = std::move(*device);
+    std::optional<std::string> settings = percentUnescaped(parts[3]);
+    if (!settings || settings->empty())
         return fail(error, number, "no line settings");
+    chunk.settings = std::move(*settings);
     if (parts[4] != "tx" && parts[4] != "rx")
         return fail(error, number, "the direction is neither tx nor rx");
     chunk.sent = parts[4] == "tx";
@@ -135,8 +104,9 @@ std::string header()
 
 std::string formatChunk(const Chunk &chunk)
 {
-    std::string out = std::to_string(chunk.timeUs) + ' ' + std::to_string(chunk.port) + ' ' + escapeField(chunk.device)
-        + ' ' + (chunk.settings.empty() ? std::string("-") : escapeField(chunk.settings)) + ' '
+    std::string out = std::to_string(chunk.timeUs) + ' ' + std::to_string(chunk.port) + ' '
+        + percentEscaped(chunk.device) + ' '
+        + (chunk.settings.empty() ? std::string("-") : percentEscaped(chunk.settings)) + ' '
         + (chunk.sent ? "tx " : "rx ");
     for (const char c : chunk.bytes)
         appendHex(out, static_cast<unsigned char>(c));

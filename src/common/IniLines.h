@@ -1,11 +1,13 @@
 #pragma once
 // The lines of an INI text, as the settings file and the instrument
 // definition files are both written: "[group]" headers, key=value lines,
-// comments after ";" or "#", blank lines. Each reader decodes names and
-// values by its own rules; which line is which is decided here only.
+// comments after ";" or "#", blank lines. Which line is which is decided
+// here only; the settings file decodes its names and values by QSettings'
+// rules, the definition files theirs with iniValueText.
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace quorvex {
 
@@ -52,6 +54,35 @@ inline QList<IniLine> splitIniLines(const QString &text)
         lines.append(line);
     }
     return lines;
+}
+
+// A value as the definition files write it: quoted (the text between the
+// quotes, escapes as typed, only a comment after the closing quote) or bare
+// (up to a ";"), blanks around it dropped. nullopt when it does not read,
+// with the reason in *problem.
+inline std::optional<QString> iniValueText(const QString &raw, QString *problem)
+{
+    const QString text = raw.trimmed();
+    if (!text.startsWith(QLatin1Char('"'))) {
+        const qsizetype comment = text.indexOf(QLatin1Char(';'));
+        return (comment < 0 ? text : text.left(comment)).trimmed();
+    }
+    for (qsizetype i = 1; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('\\')) {
+            ++i;
+            continue;
+        }
+        if (text[i] == QLatin1Char('"')) {
+            const QString rest = text.mid(i + 1).trimmed();
+            if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(';'))) {
+                *problem = QStringLiteral("has text after its closing quote");
+                return std::nullopt;
+            }
+            return text.mid(1, i - 1);
+        }
+    }
+    *problem = QStringLiteral("has no closing quote");
+    return std::nullopt;
 }
 
 } // namespace quorvex

@@ -1,5 +1,7 @@
 #include "common/Logging.h"
 
+#include "common/ByteText.h"
+
 #include <cstdio>
 
 namespace quorvex {
@@ -26,15 +28,9 @@ namespace {
 void appendEscaped(QString &out, QStringView text)
 {
     for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == '\n')
-            out += QLatin1String("\\n");
-        else if (u == '\r')
-            out += QLatin1String("\\r");
-        else if (u == '\t')
-            out += QLatin1String("\\t");
-        else if (u < 0x20 || u == 0x7f)
-            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        const CharEscape e = escapeOf(c.unicode(), Escapes::Controls);
+        if (e.size > 0)
+            out += QLatin1String(e.text, e.size);
         else
             out += c;
     }

@@ -197,6 +197,7 @@ std::optional<ProbeTry> probeModbus(const Recipe &recipe)
     if (op.function != 3 && op.function != 4)
         return std::nullopt;
     return ProbeTry{.request = modbusRequestFrame(op),
+                    .afterReading = {},
                     .replyLength = modbusReadReplyLength(op),
                     .crcChecked = true,
                     .quietCharacters = 3.5};

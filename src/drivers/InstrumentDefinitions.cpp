@@ -61,28 +61,13 @@ struct Failure {
     throw Failure{{group, key, problem}};
 }
 
-// A value: quoted (the quotes dropped, everything after the closing one a
-// comment) or bare (up to a ";").
 QString valueText(const QString &raw, const QString &group, const QString &key)
 {
-    const QString text = raw.trimmed();
-    if (!text.startsWith(QLatin1Char('"'))) {
-        const int comment = text.indexOf(QLatin1Char(';'));
-        return (comment < 0 ? text : text.left(comment)).trimmed();
-    }
-    for (int i = 1; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('\\')) {
-            ++i;
-            continue;
-        }
-        if (text[i] == QLatin1Char('"')) {
-            const QString rest = text.mid(i + 1).trimmed();
-            if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(';')))
-                fail(group, key, QStringLiteral("has text after its closing quote"));
-            return text.mid(1, i - 1);
-        }
-    }
-    fail(group, key, QStringLiteral("has no closing quote"));
+    QString problem;
+    const std::optional<QString> value = iniValueText(raw, &problem);
+    if (!value)
+        fail(group, key, problem);
+    return *value;
 }
 
 Ini parseIni(QByteArrayView bytes)
@@ -136,10 +121,10 @@ public:
     }
     QByteArray bytes(const char *key)
     {
-        QByteArray out;
-        if (!unescapeBytes(text(key), &out))
+        const std::optional<std::string> out = unescapedBytes(text(key).toStdString());
+        if (!out)
             fail(m_name, QLatin1String(key), QStringLiteral("has an escape other than \\r \\n \\t \\\\ \\\" \\xHH"));
-        return out;
+        return QByteArray::fromStdString(*out);
     }
     int whole(const char *key, int fallback, int low, int high)
     {
@@ -349,39 +334,6 @@ std::optional<QByteArray> boundedRead(const QString &path, QString *why)
 
 } // namespace
 
-bool unescapeBytes(const QString &text, QByteArray *bytes)
-{
-    bytes->clear();
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != QLatin1Char('\\')) {
-            bytes->append(c.unicode() < 0x80 ? QByteArray(1, char(c.unicode())) : QString(c).toUtf8());
-            continue;
-        }
-        if (++i >= text.size())
-            return false;
-        switch (text[i].unicode()) {
-        case 'r': bytes->append('\r'); break;
-        case 'n': bytes->append('\n'); break;
-        case 't': bytes->append('\t'); break;
-        case '\\': bytes->append('\\'); break;
-        case '"': bytes->append('"'); break;
-        case 'x': {
-            const int v = i + 2 < text.size() && text[i + 1].unicode() < 0x80 && text[i + 2].unicode() < 0x80
-                ? hexByteValue(char(text[i + 1].unicode()), char(text[i + 2].unicode()))
-                : -1;
-            if (v < 0)
-                return false;
-            bytes->append(char(v));
-            i += 2;
-            break;
-        }
-        default: return false;
-        }
-    }
-    return true;
-}
-
 std::optional<double> definedNumber(QByteArrayView reply, const DefinedOperation &op)
 {
     const QRegularExpressionMatch match = op.format.match(QString::fromLatin1(reply.data(), reply.size()));
@@ -418,17 +370,10 @@ namespace {
 // empty when no line gives it. Enough to name a file that does not read.
 QString lineValue(const QByteArray &text, const char *key)
 {
-    for (const QByteArray &raw : text.split('\n')) {
-        const QByteArray line = raw.trimmed();
-        const qsizetype eq = line.indexOf('=');
-        if (eq > 0 && line.left(eq).trimmed() == key) {
-            QByteArray value = line.mid(eq + 1);
-            if (const qsizetype semicolon = value.indexOf(';'); semicolon >= 0)
-                value.truncate(semicolon);
-            value = value.trimmed();
-            if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
-                value = value.mid(1, value.size() - 2);
-            return QString::fromUtf8(value);
+    for (const IniLine &line : splitIniLines(QString::fromUtf8(text))) {
+        if (line.kind == IniLine::Key && line.name.trimmed() == QLatin1String(key)) {
+            QString problem;
+            return iniValueText(line.value, &problem).value_or(line.value.trimmed());
         }
     }
     return QString();

@@ -87,8 +87,6 @@ std::vector<const InstrumentModel *> knownModels();
 // without regard to case); null when there is none.
 const Recipe *findDefinedOperation(const QString &operation, const QString &brand, const QString &model);
 
-// Replaces \r \n \t \\ \" and \xHH by their bytes; false on another escape.
-bool unescapeBytes(const QString &text, QByteArray *bytes);
 // The number in group 1 of a reply that matches the operation's format.
 std::optional<double> definedNumber(QByteArrayView reply, const DefinedOperation &op);
 

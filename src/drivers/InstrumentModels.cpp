@@ -13,6 +13,7 @@
 #include "drivers/line/RlcControllerFrame.h"
 #include "drivers/scales/ContinuousScaleExchange.h"
 #include "drivers/scales/ContinuousScaleFrame.h"
+#include "serial/LineSettings.h"
 
 #include <vector>
 
@@ -52,32 +53,32 @@ struct BuiltInModel {
 // clang-format off
 const BuiltInModel kBuiltIn[] = {
     // Scales that answer a request with the weight in the leading characters.
-    {"BILANCIAI", "D400", "9600,N,8,1",
+    {"BILANCIAI", "D400", kUsualLineSettings,
      {{.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "XB\r", .replyLength = 15, .timeout = 2s,
        .fieldStart = 1, .fieldLength = 9, .decimalMark = ',', .parse = parseFixedField},
       {.operation = "LeggiTara", .exchange = &exchanges::request, .request = "XT\r", .replyLength = 15, .timeout = 2s,
        .fieldStart = 1, .fieldLength = 9, .decimalMark = ',', .parse = parseFixedField}}},
-    {"EUROBIL", "BC100M", "9600,N,8,1",
+    {"EUROBIL", "BC100M", kUsualLineSettings,
      {{.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "$", .replyLength = 8,
        .timeout = 22s, // the BC100M answers only once its weight has settled
        .fieldStart = 1, .fieldLength = 7, .parse = parseFixedField}}},
 
     // Scales that transmit on their own: the weight stands fieldStart
     // characters after the marker, searched in up to ten windows.
-    {"EUROBIL", "FLYTN", "9600,N,8,1",
+    {"EUROBIL", "FLYTN", kUsualLineSettings,
      {{.operation = "LeggiPeso", .exchange = &exchanges::streamWindow, .replyLength = 12, .timeout = 2s, .attempts = 10,
        .marker = '\r', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField}}},
-    {"PAVONE", "MC100", "9600,N,8,1",
+    {"PAVONE", "MC100", kUsualLineSettings,
      {{.operation = "LeggiPeso", .exchange = &exchanges::streamWindow, .replyLength = 38, .timeout = 2s, .attempts = 10,
        .marker = '\x02', .fieldStart = 8, .fieldLength = 6,
        .decimalMark = 0, // "." groups digits and is dropped
        .parse = parseStreamField}}},
-    {"BMC", "507", "9600,N,8,1",
+    {"BMC", "507", kUsualLineSettings,
      {{.operation = "LeggiPeso", .exchange = &exchanges::streamWindow, .replyLength = 43,
        .timeout = 22s, // a window may wait for a slow frame rate
        .attempts = 10, .marker = '$', .fieldStart = 2, .fieldLength = 6, .parse = parseStreamField,
        .onSilence = Fallback::Empty, .onNoMarker = Fallback::WholeZero}}},
-    {"ALFABILICI", "807", "9600,N,8,1",
+    {"ALFABILICI", "807", kUsualLineSettings,
      {{.operation = "LeggiPeso", .exchange = &exchanges::streamWindow, .replyLength = 43,
        .timeout = 22s, // a window may wait for a slow frame rate
        .attempts = 10, .marker = '$', .fieldStart = 1, .fieldLength = 7, .parse = parseStreamField,
@@ -85,7 +86,7 @@ const BuiltInModel kBuiltIn[] = {
 
     // The CTM counter: the count under a check character, asked for again
     // while the check fails; the height sensor of the same make reads alike.
-    {"CTM", "1", "9600,N,8,1",
+    {"CTM", "1", kUsualLineSettings,
      {{.operation = "LeggiLunghezza", .exchange = &exchanges::requestUntilValid, .request = "\x02P\r", .replyLength = 8,
        .timeout = 2s, .attempts = 10, .parse = ctmCount, .check = ctmReplyChecks},
       {.operation = "LeggiAltezza", .exchange = &exchanges::requestUntilValid, .request = "\x02P\r", .replyLength = 8,
@@ -93,19 +94,19 @@ const BuiltInModel kBuiltIn[] = {
       {.operation = "AzzeraLunghezza", .exchange = &exchanges::command, .request = "\x02" "A\r"}}},
     // The PS11 weight stream: binary frames between DC1 and DC3; replyLength
     // bytes always hold the start of a frame.
-    {"CTM", "PS11", "9600,N,8,1",
+    {"CTM", "PS11", kUsualLineSettings,
      {{.operation = "LeggiPeso", .exchange = &exchanges::ps11Stream, .replyLength = 21, .timeout = 2s,
        .attempts = 10}}},
 
     // ELAP counters: one text protocol; the models differ in where the
     // value stands. The weight operation reads the same value.
-    {"ELAP", "CM78", "9600,N,8,1",
+    {"ELAP", "CM78", kUsualLineSettings,
      {{.operation = "LeggiLunghezza", .exchange = &exchanges::request, .request = "@r01\r", .replyLength = 18,
        .timeout = 2s, .fieldStart = 7, .fieldLength = 8, .parse = parseFixedField},
       {.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "@r01\r", .replyLength = 18, .timeout = 2s,
        .fieldStart = 7, .fieldLength = 8, .parse = parseFixedField},
       {.operation = "AzzeraLunghezza", .exchange = &exchanges::command, .request = "@R01\r"}}},
-    {"ELAP", "CM78A", "9600,N,8,1",
+    {"ELAP", "CM78A", kUsualLineSettings,
      {{.operation = "LeggiLunghezza", .exchange = &exchanges::request, .request = "@r01\r", .replyLength = 13,
        .timeout = 2s, .fieldStart = 3, .fieldLength = 7, .parse = parseFixedField},
       {.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "@r01\r", .replyLength = 13, .timeout = 2s,
@@ -117,7 +118,7 @@ const BuiltInModel kBuiltIn[] = {
     // The controller answers between its own control cycles, hence 20 s.
     // The zero is written once (a repeated zero could land after the line
     // moved on); its answer carries nothing used.
-    {"RLC", "1", "9600,N,8,1",
+    {"RLC", "1", kUsualLineSettings,
      {{.operation = "LeggiLunghezza", .exchange = &exchanges::requestUntilValid, .request = "<0161>", .replyLength = 22,
        .timeout = 20s, .attempts = 10, .parse = rlcLength, .check = rlcChecksumMatches,
        .onSilence = Fallback::TypeMismatch},
@@ -129,7 +130,7 @@ const BuiltInModel kBuiltIn[] = {
 
     // The COMAR PROFACE: readings as a 16-bit number in bytes 6 and 7; the
     // zero command's answer is consumed and not looked at.
-    {"COMAR", "PROFACE", "9600,N,8,1",
+    {"COMAR", "PROFACE", kUsualLineSettings,
      {{.operation = "LeggiPeso", .exchange = &exchanges::request, .request = "@2\r", .replyLength = 9, .timeout = 2s,
        .parse = profaceReading},
       {.operation = "LeggiLunghezza", .exchange = &exchanges::request, .request = "@1\r", .replyLength = 9,
@@ -139,7 +140,7 @@ const BuiltInModel kBuiltIn[] = {
 
     // The MELSEC service command: ENQ, ACK, then the frame the parameters
     // select; never retried, the result is always the empty text.
-    {"CTM", "MELSEC", "9600,N,8,1",
+    {"CTM", "MELSEC", kUsualLineSettings,
      {{.operation = "ScriviServizio", .exchange = &exchanges::handshake, .timeout = 2s}}},
 };
 // clang-format on

@@ -210,7 +210,7 @@ void Line::CaricaDispositivi()
         const std::optional<QString> divisore = store.value(QLatin1String(group), QLatin1String(settings::Divisore));
         readInto(store, group, settings::Divisore, record.Divisore, toDecimal, decimalProblem());
         if (divisore && !toDecimal(*divisore))
-            record.divisoreProblem =
+            record.divisorProblem =
                 QStringLiteral("[%1] Divisore=%2 is not a number: readings are multiplied by %3")
                     .arg(QLatin1String(group), quotedForLog(*divisore), shownSetting(record.Divisore));
         for (int op = 0; op < kRoleOperationCount; ++op)
@@ -243,7 +243,7 @@ void Line::CaricaDispositivi()
 // (with the error of the open) until its device can be opened. A role
 // without a valid port number has no port; element 0 is only
 // the template of new port objects and is never opened here.
-void Line::bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored)
+void Line::bindPort(Role role, Device &record, const std::optional<QString> &porta, bool lineSettingsStored)
 {
     const QString group = QLatin1String(kRoles[size_t(role)].group);
     const bool named = !record.Marca.isEmpty() || !record.Modello.isEmpty();
@@ -281,7 +281,7 @@ void Line::bindPort(Role role, Device &record, const std::optional<QString> &por
     if (port->deviceMoved())
         tryStep([&] { port->setPortOpen(false); });
     tryStep([&] { port->setCommPort(n); }); // refused while open: the number is already n
-    if (tryStep([&] { port->setSettings(record.Impostazioni); }) && settaggioStored)
+    if (tryStep([&] { port->setSettings(record.Impostazioni); }) && lineSettingsStored)
         qCWarning(lcConfig).noquote() << QStringLiteral(
                                              "[%1] Settaggio=%2 is not line settings such as %3: the port keeps %4")
                                              .arg(group, quotedForLog(record.Impostazioni),

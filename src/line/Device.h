@@ -23,7 +23,7 @@ struct Device {
     std::array<const Recipe *, kRoleOperationCount> drivers{};
     // Why every reading of the role is wrong although the instrument may
     // answer: a stored Divisore that is not a number. Empty when it is one.
-    QString divisoreProblem;
+    QString divisorProblem;
     // For a brand and model without drivers: the nearest known models and
     // any definition file of that name that was refused, and why.
     QString noDriverHint;

@@ -155,7 +155,7 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
             const QVariant value = co_await runExchange(*driver, record.port, {}, roleName(role), &why);
             result = readingValue(value) * record.Divisore;
             if (why.isEmpty() && op != RoleOperation::AzzeraLunghezza)
-                why = record.divisoreProblem;
+                why = record.divisorProblem;
             if (why.isEmpty()) {
                 m_image.readingTaken(op, result);
                 emit readingTaken(role, op, result);

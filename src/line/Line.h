@@ -135,7 +135,7 @@ signals:
 private:
     void retireTemporaries();
     // porta: the stored text of the role's port number, if any.
-    void bindPort(Role role, Device &record, const std::optional<QString> &porta, bool settaggioStored);
+    void bindPort(Role role, Device &record, const std::optional<QString> &porta, bool lineSettingsStored);
 
     // The role records (Dispositivi), replaced as a whole by each load.
     std::optional<DeviceCollection> m_dispositivi;

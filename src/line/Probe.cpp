@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <map>
 #include <optional>
 #include <set>
@@ -79,6 +78,14 @@ std::vector<Group> groupsOf(const std::vector<ProbeModel> &models)
     return groups;
 }
 
+// The line settings of a try (the slowest usual ones for text that is none).
+LineSettings lineAt(const QString &settings)
+{
+    LineSettings slow;
+    slow.baud = 1200;
+    return LineSettings::parse(settings).value_or(slow);
+}
+
 // How long the line stays quiet before the group's request: the silence its
 // frame needs at the settings, and after anything but another such frame of
 // the probe's at least kQuietAfterOther. 0 for a request that needs none.
@@ -86,9 +93,8 @@ std::chrono::milliseconds quietBefore(const Group &group, const QString &setting
 {
     if (group.quietCharacters <= 0)
         return 0ms;
-    const auto parsed = LineSettings::parse(settings);
-    const qint64 baud = parsed ? std::max<qint32>(parsed->baud, 50) : 1200;
-    const auto chars = std::chrono::milliseconds(qint64(std::ceil(group.quietCharacters * 11 * 1000 / double(baud))));
+    const auto chars = std::chrono::ceil<std::chrono::milliseconds>(
+        std::chrono::duration<double, std::micro>(group.quietCharacters * lineAt(settings).characterMicroseconds()));
     return afterQuietFramed ? chars : std::max<std::chrono::milliseconds>(chars, kQuietAfterOther);
 }
 
@@ -96,10 +102,8 @@ std::chrono::milliseconds quietBefore(const Group &group, const QString &setting
 // wire at this speed plus a margin, within the model's time-out and the cap.
 std::chrono::milliseconds tryWait(const Group &group, const QString &settings)
 {
-    const auto parsed = LineSettings::parse(settings);
-    const qint64 baud = parsed ? std::max<qint32>(parsed->baud, 50) : 1200;
     const qint64 bytes = group.request.isEmpty() ? kListenBytes : group.request.size() + group.replyLength;
-    const auto wire = std::chrono::milliseconds(bytes * 11 * 1000 / baud);
+    const auto wire = std::chrono::duration_cast<std::chrono::milliseconds>(lineAt(settings).wireTime(bytes));
     return std::min({group.timeout, std::chrono::milliseconds(kTryLimit), wire + kAnswerMargin});
 }
 

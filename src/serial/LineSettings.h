@@ -4,6 +4,7 @@
 #include "common/AutomationError.h"
 
 #include <QString>
+#include <chrono>
 #include <optional>
 
 namespace quorvex {
@@ -24,6 +25,11 @@ struct LineSettings {
     // How long one character takes on the wire: start bit, data bits,
     // parity bit and stop bits at the baud rate.
     double characterMicroseconds() const;
+    // How long that many characters take on the wire.
+    std::chrono::microseconds wireTime(qint64 characters) const
+    {
+        return std::chrono::microseconds(qint64(double(characters) * characterMicroseconds()));
+    }
     bool operator==(const LineSettings &) const = default;
 };
 

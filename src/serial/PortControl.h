@@ -118,7 +118,7 @@ public:
     // The time bytes take on the wire at the port's line settings.
     qint64 wireMicroseconds(qsizetype bytes) const
     {
-        return qint64(double(bytes) * m_settings.characterMicroseconds());
+        return m_settings.wireTime(bytes).count();
     }
     // Whether its device is there to be opened (a port whose device was
     // unplugged is not).

@@ -161,10 +161,10 @@ void FormHistory::refresh()
         const CoilRecord &c = coils[row];
         const QDateTime closed = QDateTime::fromMSecsSinceEpoch(c.closedUs / 1000).toLocalTime();
         m_list->setItem(row, 0, cell(QLocale().toString(closed, QLocale::ShortFormat), c.id));
-        m_list->setItem(row, 1, cell(testoNumero(c.length, 6)));
-        m_list->setItem(row, 2, cell(testoNumero(c.averageHeight, 6)));
+        m_list->setItem(row, 1, cell(numberText(c.length, 6)));
+        m_list->setItem(row, 2, cell(numberText(c.averageHeight, 6)));
         m_list->setItem(row, 3, cell(QLocale().toString(c.samples)));
-        m_list->setItem(row, 4, cell(c.weight ? testoNumero(*c.weight, 6) : QString()));
+        m_list->setItem(row, 4, cell(c.weight ? numberText(*c.weight, 6) : QString()));
         if (c.id == keep)
             selectRow = row;
     }

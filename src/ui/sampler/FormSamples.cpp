@@ -72,7 +72,7 @@ QFont displayFont()
 // Every value shown ends with one space, clear of the label's edge.
 QString valueText(double v)
 {
-    return testoNumero(v) + QLatin1Char(' ');
+    return numberText(v) + QLatin1Char(' ');
 }
 
 } // namespace
@@ -215,7 +215,7 @@ void FormSamples::toggleSampleList()
         m_lstSamples->clear();
         QStringList lines;
         for (const Campione &c : m_sampler.campioni().items())
-            lines << testoNumero(c.Posizione) + QStringLiteral(" -> ") + testoNumero(c.Altezza);
+            lines << numberText(c.Posizione) + QStringLiteral(" -> ") + numberText(c.Altezza);
         m_lstSamples->addItems(lines);
         m_lstSamples->raise();
         m_lstSamples->show();

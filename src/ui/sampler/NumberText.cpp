@@ -4,7 +4,7 @@
 
 namespace quorvex {
 
-QString testoNumero(double value, int digits)
+QString numberText(double value, int digits)
 {
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);

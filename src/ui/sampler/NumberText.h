@@ -7,6 +7,6 @@ namespace quorvex {
 
 // Up to `digits` significant digits; an exponent only for values too large
 // or too small to show that way.
-QString testoNumero(double value, int digits = 15);
+QString numberText(double value, int digits = 15);
 
 } // namespace quorvex

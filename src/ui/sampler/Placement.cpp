@@ -38,7 +38,7 @@ void applyWindowState(QWidget &w, int state)
 
 // A stored dimension in twips, as a single-precision number of the user's
 // locale; nullopt when it is absent or does not convert.
-std::optional<float> leggiTwips(const SettingsSnapshot &store, const QByteArray &group, const char *key)
+std::optional<float> readTwips(const SettingsSnapshot &store, const QByteArray &group, const char *key)
 {
     const auto twips = [](const QString &text) -> std::optional<float> {
         bool ok = false;
@@ -71,13 +71,13 @@ void RipristinaPosizione(QWidget &w, const SettingsSnapshot &store)
     w.winId();
     const QMargins margins = w.windowHandle() ? w.windowHandle()->frameMargins() : QMargins();
     const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
-    if (const auto width = leggiTwips(store, group, settings::Width); width && *width >= 0)
+    if (const auto width = readTwips(store, group, settings::Width); width && *width >= 0)
         w.resize(pixelsOf(*width) - frame.width(), w.height());
-    if (const auto height = leggiTwips(store, group, settings::Height); height && *height >= 0)
+    if (const auto height = readTwips(store, group, settings::Height); height && *height >= 0)
         w.resize(w.width(), pixelsOf(*height) - frame.height());
-    if (const auto left = leggiTwips(store, group, settings::Left))
+    if (const auto left = readTwips(store, group, settings::Left))
         w.move(pixelsOf(*left), w.pos().y());
-    if (const auto top = leggiTwips(store, group, settings::Top))
+    if (const auto top = readTwips(store, group, settings::Top))
         w.move(w.pos().x(), pixelsOf(*top));
 
     // A hidden window hands its geometry to the native one only when shown;
@@ -114,7 +114,7 @@ void SalvaPosizione(QWidget &w, SettingsStore &store)
     applyWindowState(w, NormalWindow);
 
     const auto scrivi = [&](const char *key, int pixels) {
-        store.setValue(group, QLatin1String(key), testoNumero(float(toTwips(pixels)), 7));
+        store.setValue(group, QLatin1String(key), numberText(float(toTwips(pixels)), 7));
     };
     scrivi(settings::Width, outer.width());
     scrivi(settings::Height, outer.height());
