@@ -19,6 +19,7 @@ packages=(
   python3-protobuf
   libsystemd-dev
   mbpoll
+  libmbedtls-dev
 )
 
 missing=()
