@@ -23,6 +23,7 @@ inline constexpr char FormSamples[] = "FormSamples";
 inline constexpr char Storico[] = "Storico"; // the coil records
 inline constexpr char Impianto[] = "Impianto"; // the plant feed's MQTT broker
 inline constexpr char ModbusTCP[] = "ModbusTCP"; // the Modbus TCP face for the plant's PLC and SCADA
+inline constexpr char OPCUA[] = "OPCUA"; // the OPC UA face for the plant's MES and SCADA
 
 inline constexpr char Marca[] = "Marca";
 inline constexpr char Modello[] = "Modello";
@@ -46,6 +47,7 @@ inline constexpr char Unita[] = "Unita";
 inline constexpr char Client[] = "Client";
 inline constexpr char Intervallo[] = "Intervallo";
 inline constexpr char Scrittura[] = "Scrittura";
+inline constexpr char Sicurezza[] = "Sicurezza";
 // A window's placement, under the group named after the window.
 inline constexpr char Width[] = "Width";
 inline constexpr char Height[] = "Height";
