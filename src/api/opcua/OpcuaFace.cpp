@@ -150,7 +150,7 @@ void OpcuaFace::configure(const OpcuaFaceSettings &settings)
 
 bool OpcuaFace::preparePki(QString *problem)
 {
-    m_pkiFolder = appFolder(QStandardPaths::AppDataLocation) + QStringLiteral("/pki");
+    m_pkiFolder = appFolder(QStandardPaths::GenericDataLocation) + QStringLiteral("/pki");
     for (const char *sub : {"own", "trusted", "rejected"}) {
         if (!QDir().mkpath(m_pkiFolder + QLatin1Char('/') + QLatin1String(sub))) {
             *problem = QStringLiteral("cannot make the folder %1/%2").arg(m_pkiFolder, QLatin1String(sub));

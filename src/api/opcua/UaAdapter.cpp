@@ -182,6 +182,7 @@ struct UaAdapter::Private {
     };
     std::vector<Session> sessions;
     int monitored = 0;
+    bool building = false; // setNodes is adding nodes
 
     static Private *of(UA_Server *server) { return static_cast<Private *>(UA_Server_getConfig(server)->context); }
 
@@ -214,7 +215,9 @@ UA_StatusCode readValue(UA_Server *server, const UA_NodeId *, void *, const UA_N
         out->status = UA_STATUSCODE_BADINDEXRANGEINVALID;
         return UA_STATUSCODE_GOOD;
     }
-    const NodeValue v = d->hooks.read(index);
+    // While the node is made the stack checks its value against its type:
+    // a zero of the type, before the face has a value.
+    const NodeValue v = d->building ? NodeValue{QVariant(0), Quality::Good, 0} : d->hooks.read(index);
     if (v.value.isValid()) {
         setValue(&out->value, d->nodes[index].row->type, v.value);
         out->hasValue = true;
@@ -589,8 +592,10 @@ void UaAdapter::setNodes(const QList<NodeSpec> &nodes)
             d->addZeroMethod();
     }
     UA_NodeId_clear(&line);
+    d->building = true;
     for (int i = 0; i < nodes.size(); ++i)
         d->addVariable(i);
+    d->building = false;
 }
 
 int UaAdapter::iterate()
