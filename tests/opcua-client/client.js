@@ -8,8 +8,9 @@
 "use strict";
 const {
     OPCUAClient, MessageSecurityMode, SecurityPolicy, AttributeIds, TimestampsToReturn,
-    ClientSubscription, ClientMonitoredItem, OPCUACertificateManager, UserTokenType,
+    ClientSubscription, ClientMonitoredItem, UserTokenType,
 } = require("node-opcua-client");
+const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
 
 const kNamespace = "urn:velkaro:quorvex";
 
