@@ -4,7 +4,8 @@
 //   node client.js watch <url>                a 100 ms subscription on LeggiPeso, one line per change
 //   node client.js zero <url> [user password] call Contametri.AzzeraLunghezza
 //   node client.js secure <url> <pki folder>  anonymous None, then SignAndEncrypt with a client certificate
-//   node client.js bench <url> <sessions> <items> <seconds>  (bench only)
+//   node client.js readtimes <url> <reads>    (bench) 20 variables in one request, timed
+//   node client.js bench <url> <sessions> <items> <seconds>  (bench) monitored items at 100 ms
 "use strict";
 const {
     OPCUAClient, MessageSecurityMode, SecurityPolicy, AttributeIds, TimestampsToReturn,
@@ -147,6 +148,37 @@ async function secure(url, pki) {
     process.stdin.pause();
 }
 
+// The variables of the line, as many as asked, in browse order.
+async function variables(session, ns, count) {
+    const ids = [];
+    for (const object of await browseNames(session, `ns=${ns};s=Linea`)) {
+        for (const name of await browseNames(session, `ns=${ns};s=${object}`)) {
+            if (name !== "AzzeraLunghezza")
+                ids.push(`ns=${ns};s=${object}.${name}`);
+        }
+    }
+    return ids.slice(0, count);
+}
+
+async function readtimes(url, reads) {
+    const c = client();
+    await c.connect(url);
+    const session = await c.createSession();
+    const ns = await namespaceIndex(session);
+    const ids = (await variables(session, ns, 20)).map((nodeId) => ({ nodeId, attributeId: AttributeIds.Value }));
+    const ms = [];
+    for (let i = 0; i < reads; ++i) {
+        const start = process.hrtime.bigint();
+        await session.read(ids, TimestampsToReturn.Both);
+        ms.push(Number(process.hrtime.bigint() - start) / 1e6);
+        await sleep(2);
+    }
+    ms.sort((a, b) => a - b);
+    say({ variables: ids.length, median: ms[Math.floor(ms.length / 2)], p99: ms[Math.floor(ms.length * 0.99)] });
+    await session.close();
+    await c.disconnect();
+}
+
 async function bench(url, sessions, items, seconds) {
     const clients = [];
     let changes = 0;
@@ -155,20 +187,11 @@ async function bench(url, sessions, items, seconds) {
         await c.connect(url);
         const session = await c.createSession();
         const ns = await namespaceIndex(session);
-        const variables = (await browseNames(session, `ns=${ns};s=Bilancia`)).concat(
-            (await browseNames(session, `ns=${ns};s=Contametri`)).map((n) => n));
         const subscription = ClientSubscription.create(session, {
             requestedPublishingInterval: 100, requestedLifetimeCount: 600, requestedMaxKeepAliveCount: 20,
             maxNotificationsPerPublish: 1000, publishingEnabled: true, priority: 1,
         });
-        const ids = [];
-        for (let i = 0; ids.length < items; ++i) {
-            const name = variables[i % variables.length];
-            if (name === "AzzeraLunghezza")
-                continue;
-            const object = name.startsWith("Leggi") && name !== "LeggiPeso" && name !== "LeggiTara" ? "Contametri" : null;
-            ids.push(`ns=${ns};s=${object || (i % 2 ? "Bilancia" : "Contametri")}.${name}`);
-        }
+        const ids = await variables(session, ns, items);
         for (const nodeId of ids) {
             const item = ClientMonitoredItem.create(subscription, { nodeId, attributeId: AttributeIds.Value },
                 { samplingInterval: 100, discardOldest: true, queueSize: 1 }, TimestampsToReturn.Both);
@@ -196,6 +219,8 @@ async function main() {
         await zero(url, rest[0], rest[1]);
     else if (scenario === "secure")
         await secure(url, rest[0]);
+    else if (scenario === "readtimes")
+        await readtimes(url, Number(rest[0]));
     else if (scenario === "bench")
         await bench(url, Number(rest[0]), Number(rest[1]), Number(rest[2]));
     else
