@@ -2,6 +2,7 @@
 
 #include "api/BusNames.h"
 #include "history/CoilStore.h"
+#include "line/PublishedValues.h"
 
 #include <QDBusMetaType>
 #include <QPointF>
@@ -14,18 +15,17 @@ namespace {
 using CoilList = QList<QVariantMap>;
 using ProfileList = QList<QPointF>;
 
+// The record's fields the table gives a D-Bus key; a weight and its time
+// only when the coil was weighed.
 QVariantMap describeCoil(const CoilRecord &r)
 {
-    QVariantMap map{
-        {QStringLiteral("id"), QVariant::fromValue(r.id)},
-        {QStringLiteral("closed"), QVariant::fromValue(r.closedUs)},
-        {QStringLiteral("length"), r.length},
-        {QStringLiteral("averageHeight"), r.averageHeight},
-        {QStringLiteral("samples"), QVariant::fromValue(r.samples)},
-    };
-    if (r.weight) {
-        map.insert(QStringLiteral("weight"), *r.weight);
-        map.insert(QStringLiteral("weightRead"), QVariant::fromValue(r.weightReadUs));
+    QVariantMap map;
+    for (const PublishedValue &row : kPublished) {
+        if (row.source != ValueSource::Coil || !row.dbus)
+            continue;
+        const QVariant value = coilValue(r, row.value);
+        if (!value.isNull())
+            map.insert(QLatin1String(row.dbus), value);
     }
     return map;
 }

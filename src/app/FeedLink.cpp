@@ -42,7 +42,12 @@ FeedLink::FeedLink(Line &line, CoilStore &coils, QObject *parent)
             if (const std::optional<CoilRecord> record = withProfile(coils, coils.coil(id)))
                 m_node->coilRecorded(*record);
     });
-    connect(&line, &Line::readingTaken, m_feed.get(), &PlantFeed::takeReading);
+    // The JSON feed sends the readings the line's image takes.
+    connect(&line.image(), &LineImage::changed, m_feed.get(), [this, &line](Value value) {
+        const PublishedValue &row = published(value);
+        if (row.source == ValueSource::Reading && row.operation)
+            m_feed->takeReading(row.role, *row.operation, line.image().entry(value).value.toDouble());
+    });
     connect(&line, &Line::readingTaken, m_node.get(), &SparkplugNode::takeReading);
     connect(&line, &Line::healthChanged, m_feed.get(), &PlantFeed::healthChanged);
     connect(&line, &Line::healthChanged, m_node.get(), &SparkplugNode::healthChanged);

@@ -7,6 +7,7 @@
 #include "api/opcua/OpcuaFace.h"
 #include "app/FeedLink.h"
 #include "app/HeightTracking.h"
+#include "app/ImageSources.h"
 #include "app/OrderlyExit.h"
 #include "app/ServerWindows.h"
 #include "app/SystemdNotifier.h"
@@ -69,10 +70,11 @@ int runServer(int argc, char **argv, const char *version)
     // server's own instance (GlobaleInterno) and the sampler, whose window
     // loads hidden; the loaded window keeps the process alive from then on.
     HeightTracking tracking(line, coilStore);
+    ImageSources imageSources(line, coilStore, tracking);
     ServerWindows windows(line, tracking, &coilStore);
     FeedLink feed(line, coilStore);
     GlobalServices services = serverServices(tracking, windows, &feed);
-    ModbusFace modbus(line, coilStore, &services);
+    ModbusFace modbus(line, &services);
     services.modbusStatus = [&modbus] { return modbus.status(); };
     QObject::connect(&line, &Line::configurationLoaded, &modbus,
                      [&modbus, &line] { modbus.configure(readModbusFaceSettings(line.loadedSettings())); });

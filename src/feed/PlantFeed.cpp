@@ -1,6 +1,7 @@
 #include "feed/PlantFeed.h"
 
 #include "common/Logging.h"
+#include "line/LineImage.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -36,7 +37,7 @@ const QByteArray kOffline = "offline";
 
 PlantFeed::PlantFeed(CoilQueue *coils, QObject *parent)
         : QObject(parent), m_coils(coils),
-          m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
+          m_readings([this](Value value, const FeedReading &reading) { sendReading(value, reading); })
 {
     connect(&m_client, &MqttClient::connected, this, &PlantFeed::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, &PlantFeed::onDisconnected);
@@ -116,13 +117,16 @@ void PlantFeed::takeReading(Role role, RoleOperation op, double value)
     // The service device's answers are not readings of the line.
     if (role == Role::Servizio || !m_client.isConnected())
         return;
+    const std::optional<Value> row = valueOfOperation(op);
+    if (!row || !published(*row).json)
+        return;
     // Only kept here; the message is made when it goes out.
-    m_readings.take(role, FeedReading{value, op, QDateTime::currentMSecsSinceEpoch()});
+    m_readings.take(*row, FeedReading{value, op, QDateTime::currentMSecsSinceEpoch()});
 }
 
-void PlantFeed::sendReading(Role role, const FeedReading &r)
+void PlantFeed::sendReading(Value value, const FeedReading &r)
 {
-    const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(roleGroup(role)));
+    const QString leaf = QStringLiteral("letture/%1").arg(QLatin1String(roleGroup(published(value).role)));
     m_client.publish(topic(leaf), readingPayload(r.value, r.op, r.msecsSinceEpoch), 0, false);
 }
 
@@ -154,9 +158,15 @@ QByteArray PlantFeed::healthPayload(const QList<RoleHealth> &roles, qint64 msecs
 {
     QJsonObject byRole;
     for (const RoleHealth &role : roles) {
-        QVariantMap map = role.toMap();
-        map.remove(QStringLiteral("role"));
-        byRole.insert(role.roleName(), QJsonObject::fromVariantMap(map));
+        QJsonObject fields;
+        for (const PublishedValue &row : kPublished) {
+            if (row.source != ValueSource::Health || !row.json)
+                continue;
+            const QVariant value = LineImage::healthValue(role, row.value);
+            if (value.isValid())
+                fields.insert(QLatin1String(row.json), QJsonValue::fromVariant(value));
+        }
+        byRole.insert(role.roleName(), fields);
     }
     const QJsonObject health{{QStringLiteral("time"), payloadTime(msecsSinceEpoch)}, {QStringLiteral("roles"), byRole}};
     return QJsonDocument(health).toJson(QJsonDocument::Compact);
@@ -165,7 +175,7 @@ QByteArray PlantFeed::healthPayload(const QList<RoleHealth> &roles, qint64 msecs
 QByteArray PlantFeed::readingPayload(double value, RoleOperation op, qint64 msecsSinceEpoch)
 {
     const QJsonObject reading{{QStringLiteral("value"), payloadNumber(value)},
-                              {QStringLiteral("operation"), QLatin1String(operationName(op))},
+                              {QStringLiteral("operation"), QLatin1String(published(*valueOfOperation(op)).json)},
                               {QStringLiteral("time"), payloadTime(msecsSinceEpoch)}};
     return QJsonDocument(reading).toJson(QJsonDocument::Compact);
 }

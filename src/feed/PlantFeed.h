@@ -3,8 +3,8 @@
 // published to the plant's MQTT broker under quorvex/<Linea>/.
 //   stato            "online" (retained) while connected; "offline" as the
 //                    Last Will and on an orderly end
-//   letture/<role>   the newest reading of the role, at most every 500 ms,
-//                    QoS 0; only readings someone else asked for
+//   letture/<role>   the role's readings, each operation's newest at most
+//                    every 500 ms, QoS 0; only readings someone else asked for
 //   bobine           each coil record, QoS 1, marked sent in the store only
 //                    when the broker has acknowledged it
 //   salute           each configured role's health (retained, QoS 1), when
@@ -65,7 +65,7 @@ private:
     void onConnected();
     void onDisconnected();
     void onAcknowledged(int messageId);
-    void sendReading(Role role, const FeedReading &reading);
+    void sendReading(Value value, const FeedReading &reading);
     void publishHealth(bool force);
     void pumpCoils();
     QByteArray topic(const QString &leaf) const;

@@ -4,17 +4,17 @@ namespace quorvex {
 
 ReadingThrottle::ReadingThrottle(Send send, QObject *parent) : QObject(parent), m_send(std::move(send))
 {
-    for (int role = 0; role < kRoleCount; ++role) {
+    for (int value = 0; value < kValueCount; ++value) {
         auto *timer = new QTimer(this);
         timer->setSingleShot(true);
-        connect(timer, &QTimer::timeout, this, [this, role] { sendPending(role); });
-        m_channels[size_t(role)].timer = timer;
+        connect(timer, &QTimer::timeout, this, [this, value] { sendPending(value); });
+        m_channels[size_t(value)].timer = timer;
     }
 }
 
-void ReadingThrottle::take(Role role, const FeedReading &reading)
+void ReadingThrottle::take(Value value, const FeedReading &reading)
 {
-    const int index = int(role);
+    const int index = int(value);
     Channel &channel = m_channels[size_t(index)];
     channel.pending = reading;
     if (channel.timer->isActive())
@@ -34,15 +34,15 @@ void ReadingThrottle::clear()
     }
 }
 
-void ReadingThrottle::sendPending(int role)
+void ReadingThrottle::sendPending(int value)
 {
-    Channel &channel = m_channels[size_t(role)];
+    Channel &channel = m_channels[size_t(value)];
     if (!channel.pending)
         return;
     const FeedReading reading = *channel.pending;
     channel.pending.reset();
     channel.lastSent.start();
-    m_send(Role(role), reading);
+    m_send(Value(value), reading);
 }
 
 } // namespace quorvex

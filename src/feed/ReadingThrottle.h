@@ -1,8 +1,10 @@
 #pragma once
-// At most two readings a second per role: a reading within 500 ms of the
-// last one sent waits, and a newer one replaces it; the newest goes out
-// when the interval is over.
+// At most two readings a second per published value: a reading within
+// 500 ms of the last one of the same value sent waits, and a newer one of
+// that value replaces it; the newest goes out when the interval is over. A
+// weight never replaces a tare, nor the reverse.
 #include "line/Device.h"
+#include "line/PublishedValues.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -23,12 +25,12 @@ class ReadingThrottle : public QObject {
     Q_OBJECT
 public:
     static constexpr int kIntervalMs = 500;
-    using Send = std::function<void(Role role, const FeedReading &reading)>;
+    using Send = std::function<void(Value value, const FeedReading &reading)>;
 
     explicit ReadingThrottle(Send send, QObject *parent = nullptr);
 
-    // Sends now, or keeps it as the role's newest until its interval is over.
-    void take(Role role, const FeedReading &reading);
+    // Sends now, or keeps it as the value's newest until its interval is over.
+    void take(Value value, const FeedReading &reading);
     // Forgets every reading waiting.
     void clear();
 
@@ -38,10 +40,10 @@ private:
         std::optional<FeedReading> pending;
         QTimer *timer = nullptr;
     };
-    void sendPending(int role);
+    void sendPending(int value);
 
     Send m_send;
-    std::array<Channel, kRoleCount> m_channels;
+    std::array<Channel, kValueCount> m_channels;
 };
 
 } // namespace quorvex

@@ -96,7 +96,7 @@ QByteArray serialized(const sp::Payload &payload)
 
 SparkplugNode::SparkplugNode(Sources sources, QObject *parent)
         : QObject(parent), m_sources(std::move(sources)),
-          m_readings([this](Role role, const FeedReading &reading) { sendReading(role, reading); })
+          m_readings([this](Value value, const FeedReading &reading) { sendReading(published(value).role, reading); })
 {
     connect(&m_client, &MqttClient::connected, this, &SparkplugNode::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, [this] {
@@ -254,7 +254,7 @@ void SparkplugNode::coilBirth()
     publish(topic("DBIRTH", QLatin1String(kCoils)), payload);
 }
 
-void SparkplugNode::takeReading(Role role, RoleOperation op, double value)
+void SparkplugNode::takeReading(Role, RoleOperation op, double value)
 {
     if (!isReading(op))
         return;
@@ -262,7 +262,7 @@ void SparkplugNode::takeReading(Role role, RoleOperation op, double value)
     // Kept while the broker is away too: the next birth tells it.
     m_last[size_t(op)] = reading;
     if (m_born)
-        m_readings.take(role, reading);
+        m_readings.take(*valueOfOperation(op), reading);
 }
 
 void SparkplugNode::sendReading(Role role, const FeedReading &reading)

@@ -1,6 +1,7 @@
 #include "feed/StoreCoilQueue.h"
 
 #include "history/CoilStore.h"
+#include "line/PublishedValues.h"
 
 #include <QJsonArray>
 
@@ -24,23 +25,32 @@ int StoreCoilQueue::unsentCount()
     return m_store.unpublishedCount();
 }
 
+// The record's fields the table gives a JSON key, but the id, which the
+// message carries beside the line.
 QJsonObject StoreCoilQueue::recordJson(const CoilRecord &record)
 {
-    QJsonArray profile;
-    for (const QPointF &sample : record.profile)
-        profile.append(QJsonArray{payloadNumber(sample.x()), payloadNumber(sample.y())});
-    const bool weighed = record.weight.has_value();
-    return {
-        {QStringLiteral("closed"), payloadTime(record.closedUs / 1000)},
-        {QStringLiteral("closedUs"), record.closedUs},
-        {QStringLiteral("length"), payloadNumber(record.length)},
-        {QStringLiteral("averageHeight"), payloadNumber(record.averageHeight)},
-        {QStringLiteral("samples"), qint64(record.samples)},
-        {QStringLiteral("weight"), weighed ? QJsonValue(payloadNumber(*record.weight)) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("weightRead"),
-         weighed ? QJsonValue(payloadTime(record.weightReadUs / 1000)) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("profile"), profile},
-    };
+    QJsonObject json;
+    for (const PublishedValue &row : kPublished) {
+        if (row.source != ValueSource::Coil || !row.json || row.value == Value::Id)
+            continue;
+        const QVariant value = coilValue(record, row.value);
+        QJsonValue field(QJsonValue::Null);
+        if (row.type == PublishedType::Profile) {
+            QJsonArray profile;
+            for (const QPointF &sample : record.profile)
+                profile.append(QJsonArray{payloadNumber(sample.x()), payloadNumber(sample.y())});
+            field = profile;
+        } else if (value.isNull()) {
+        } else if (row.type == PublishedType::DateTime) {
+            field = payloadTime(value.toLongLong() / 1000);
+        } else if (row.type == PublishedType::Double) {
+            field = payloadNumber(value.toDouble());
+        } else {
+            field = value.toLongLong();
+        }
+        json.insert(QLatin1String(row.json), field);
+    }
+    return json;
 }
 
 } // namespace quorvex

@@ -1,5 +1,7 @@
 #include "line/InstrumentHealth.h"
 
+#include "line/LineImage.h"
+
 namespace quorvex {
 
 const char *healthStateName(HealthState state)
@@ -16,22 +18,13 @@ const char *healthStateName(HealthState state)
 
 QVariantMap RoleHealth::toMap() const
 {
-    QVariantMap map{
-        {QStringLiteral("role"), roleName()},
-        {QStringLiteral("brand"), brand},
-        {QStringLiteral("model"), model},
-        {QStringLiteral("port"), port},
-        {QStringLiteral("device"), device},
-        {QStringLiteral("settings"), settings},
-        {QStringLiteral("state"), QLatin1String(healthStateName(state))},
-        {QStringLiteral("lastError"), lastError},
-        {QStringLiteral("readings"), QVariant::fromValue(qulonglong(readings))},
-        {QStringLiteral("failedReadings"), QVariant::fromValue(qulonglong(failedReadings))},
-        {QStringLiteral("timedExchanges"), timedExchanges},
-    };
-    if (timedExchanges > 0) {
-        map.insert(QStringLiteral("exchangeMs"), exchangeMs);
-        map.insert(QStringLiteral("wireMs"), wireMs);
+    QVariantMap map;
+    for (const PublishedValue &row : kPublished) {
+        if (row.source != ValueSource::Health || !row.dbus)
+            continue;
+        const QVariant value = LineImage::healthValue(*this, row.value);
+        if (value.isValid())
+            map.insert(QLatin1String(row.dbus), value);
     }
     return map;
 }

@@ -105,7 +105,9 @@ void ResolvedPort::close()
 
 Line::Line(PortFactory factory, QObject *parent)
         : QObject(parent), m_factory(factory ? std::move(factory) : serialPorts(m_portDevices))
-{}
+{
+    m_image.setHealthSource([this] { return health(); });
+}
 
 Line::~Line()
 {
@@ -154,8 +156,10 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
             result = readingValue(value) * record.Divisore;
             if (why.isEmpty() && op != RoleOperation::AzzeraLunghezza)
                 why = record.divisoreProblem;
-            if (why.isEmpty())
+            if (why.isEmpty()) {
+                m_image.readingTaken(op, result);
                 emit readingTaken(role, op, result);
+            }
         }
     } catch (const AutomationError &error) {
         logFailedReading(role, op, error);
@@ -167,8 +171,11 @@ QCoro::Task<double> Line::LeggiValore(Role role, RoleOperation op, QString *prob
             why = QStringLiteral("the reading failed");
         result = 0;
     }
-    if (reached)
+    if (reached) {
+        if (!why.isEmpty())
+            m_image.readingFailed(op);
         count(role, why.isEmpty());
+    }
     co_return result;
 }
 

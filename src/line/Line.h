@@ -7,6 +7,7 @@
 #include "line/Device.h"
 #include "line/HeightSettings.h"
 #include "line/InstrumentHealth.h"
+#include "line/LineImage.h"
 #include "line/PortDirectory.h"
 #include "line/PortHost.h"
 #include "line/SettingsStore.h"
@@ -102,6 +103,9 @@ public:
     // The health of every configured role (one with a brand, a model or a
     // port number), in role order; empty before the first load.
     QList<RoleHealth> health() const;
+    // The latest of every published value: what every face reads.
+    LineImage &image() { return m_image; }
+    const LineImage &image() const { return m_image; }
 
     // Live Global instances, the server's own one included.
     int NumeroIstanze() const { return m_numeroIstanze; }
@@ -135,6 +139,7 @@ private:
 
     // The role records (Dispositivi), replaced as a whole by each load.
     std::optional<DeviceCollection> m_dispositivi;
+    LineImage m_image;
     HeightSettings m_height;
     SettingsSnapshot m_loadedSettings;
     // [Porte] as the last load read it; the serial ports look their device

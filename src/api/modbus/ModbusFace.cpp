@@ -4,9 +4,7 @@
 #include "api/modbus/FaceServer.h"
 #include "api/modbus/MbapFrame.h"
 #include "common/AutomationError.h"
-#include "history/CoilStore.h"
 #include "line/Line.h"
-#include "tracking/Sampler.h"
 
 #include <QLoggingCategory>
 #include <QModbusTcpConnectionObserver>
@@ -19,23 +17,9 @@ Q_LOGGING_CATEGORY(lcModbus, "quorvex.modbus", QtInfoMsg)
 
 namespace {
 
-using modbus::Field;
-
 constexpr int kRetryMs = 5000;
 // Frames a connection may have waiting behind a zeroing, in bytes.
 constexpr int kMaxBuffered = 64 * 1024;
-
-// The operations the face reads itself, and where each lands in the image.
-constexpr RoleOperation kOwnReadOps[] = {RoleOperation::LeggiPeso, RoleOperation::LeggiTara,
-                                         RoleOperation::LeggiLunghezza, RoleOperation::LeggiAltezza};
-constexpr Field kOwnReadFields[] = {Field::Peso, Field::Tara, Field::Lunghezza, Field::Altezza};
-constexpr Role kImageRoles[] = {Role::Bilancia, Role::Contametri, Role::Altezza};
-
-int ownReadIndex(RoleOperation op)
-{
-    const auto *it = std::find(std::begin(kOwnReadOps), std::end(kOwnReadOps), op);
-    return it == std::end(kOwnReadOps) ? -1 : int(it - std::begin(kOwnReadOps));
-}
 
 QString peerText(const QTcpSocket &socket)
 {
@@ -54,17 +38,14 @@ private:
 
 } // namespace
 
-ModbusFace::ModbusFace(Line &line, CoilStore &coils, const GlobalServices *services, QObject *parent)
-        : QObject(parent), m_line(line), m_coils(coils), m_services(services)
+ModbusFace::ModbusFace(Line &line, const GlobalServices *services, QObject *parent)
+        : QObject(parent), m_line(line), m_services(services)
 {
-    m_clock.start();
     m_retry.setSingleShot(true);
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &ModbusFace::listen);
     m_poll.setTimerType(Qt::PreciseTimer);
     connect(&m_poll, &QTimer::timeout, this, &ModbusFace::pollRoles);
-    connect(&line, &Line::readingTaken, this, &ModbusFace::takeReading);
-    connect(&coils, &CoilStore::coilClosed, this, &ModbusFace::coilClosed);
 }
 
 ModbusFace::~ModbusFace()
@@ -84,7 +65,6 @@ void ModbusFace::configure(const ModbusFaceSettings &settings)
     if (!m_settings.enabled())
         return;
     m_instance = instance ? std::move(instance) : std::make_shared<Global>(m_line, m_services);
-    refreshCoils();
     listen();
 }
 
@@ -235,17 +215,6 @@ QCoro::Task<> ModbusFace::zero(QTcpSocket *socket, quint64 serial, quint16 trans
     self->readFrames(it->second);
 }
 
-void ModbusFace::takeReading(Role role, RoleOperation op, double value)
-{
-    const int index = ownReadIndex(op);
-    if (index < 0)
-        return;
-    m_values[size_t(kOwnReadFields[index])] = value;
-    m_lastReadMs[index] = nowMs();
-    m_valid[size_t(role)] = true;
-    m_lastValidMs[size_t(role)] = nowMs();
-}
-
 bool ModbusFace::configured(Role role) const
 {
     try {
@@ -255,94 +224,76 @@ bool ModbusFace::configured(Role role) const
     }
 }
 
+qint64 ModbusFace::staleAfterMs() const
+{
+    return m_settings.intervalMs > 0 ? 5LL * m_settings.intervalMs : 5000;
+}
+
+// The face reads itself the readings its map holds.
 void ModbusFace::pollRoles()
 {
-    for (int i = 0; i < kOwnReads; ++i) {
-        const RoleOperation op = kOwnReadOps[i];
-        if (m_reading[i] || !configured(roleOf(op)) || !m_line.device(roleOf(op)).driver(op))
+    const LineImage &image = m_line.image();
+    for (const modbus::Register &r : modbus::registerMap()) {
+        const std::optional<RoleOperation> op = published(r.value).operation;
+        if (!op || m_reading[size_t(*op)] || !configured(roleOf(*op)) || !m_line.device(roleOf(*op)).driver(*op))
             continue;
         // Someone read it within the interval: the image has it. A tenth of
         // the interval is left for the timer's and the reading's own jitter.
-        if (m_lastReadMs[i] >= 0 && nowMs() - m_lastReadMs[i] < m_settings.intervalMs * 9 / 10)
+        // The face's own reads count from their start, so they keep to the interval.
+        qint64 last = image.entry(r.value).attemptMs;
+        if (last >= 0 && last == m_ownEndedMs[size_t(*op)])
+            last = m_ownStartedMs[size_t(*op)];
+        if (last >= 0 && LineImage::nowMs() - last < m_settings.intervalMs * 9 / 10)
             continue;
-        readOwn(op);
+        readOwn(*op);
     }
 }
 
 QCoro::Task<> ModbusFace::readOwn(RoleOperation op)
 {
-    const int index = ownReadIndex(op);
     const QPointer<ModbusFace> self(this);
-    m_reading[index] = true;
-    const qint64 started = nowMs();
-    QString problem;
-    co_await m_line.LeggiValore(op, &problem);
+    m_reading[size_t(op)] = true;
+    m_ownStartedMs[size_t(op)] = LineImage::nowMs();
+    // Valid or not, the reading reaches the image through the line.
+    co_await m_line.LeggiValore(op);
     if (!self)
         co_return;
-    m_reading[index] = false;
-    // A valid reading has reached the image through readingTaken; a failed
-    // one is only told here. Stamped with its start, so the face's own
-    // reads keep to the interval.
-    if (!problem.isEmpty())
-        m_valid[size_t(roleOf(op))] = false;
-    m_lastReadMs[index] = started;
+    m_reading[size_t(op)] = false;
+    if (const std::optional<Value> row = valueOfOperation(op))
+        m_ownEndedMs[size_t(op)] = m_line.image().entry(*row).attemptMs;
 }
 
-void ModbusFace::coilClosed(qint64 id)
+double ModbusFace::registerValue(const modbus::Register &r) const
 {
-    if (!m_server && !m_settings.enabled())
-        return;
-    if (const std::optional<CoilRecord> record = m_coils.coil(id)) {
-        m_values[size_t(Field::UltimaLunghezza)] = record->length;
-        m_values[size_t(Field::UltimaAltezzaMedia)] = record->averageHeight;
+    const PublishedValue &row = published(r.value);
+    const LineImage &image = m_line.image();
+    switch (row.source) {
+    case ValueSource::Reading: return configured(row.role) ? image.entry(r.value).value.toDouble() : 0.0;
+    case ValueSource::Health:
+        if (!configured(r.role))
+            return r.value == Value::EtaLettura ? 65535.0 : 0.0;
+        if (r.value == Value::StatoLettura)
+            return image.readingState(r.role, staleAfterMs());
+        if (r.value == Value::EtaLettura) {
+            const qint64 age = image.readingAgeMs(r.role);
+            return age < 0 ? 65535.0 : double(std::min<qint64>(age / 100, 65535));
+        }
+        return 0.0;
+    case ValueSource::Coil:
+    case ValueSource::Tracking: return image.entry(r.value).value.toDouble();
     }
-    m_values[size_t(Field::BobineRegistrate)] = double(m_coils.count());
-}
-
-void ModbusFace::refreshCoils()
-{
-    const QList<CoilRecord> last = m_coils.coils(0, 0, 1);
-    m_values[size_t(Field::UltimaLunghezza)] = last.isEmpty() ? 0 : last.front().length;
-    m_values[size_t(Field::UltimaAltezzaMedia)] = last.isEmpty() ? 0 : last.front().averageHeight;
-    m_values[size_t(Field::BobineRegistrate)] = double(m_coils.count());
+    return 0.0;
 }
 
 void ModbusFace::refreshImage()
 {
-    const qint64 now = nowMs();
-    const qint64 staleAfter = m_settings.intervalMs > 0 ? 5LL * m_settings.intervalMs : 5000;
-    constexpr Field kStates[] = {Field::StatoBilancia, Field::StatoContametri, Field::StatoAltezza};
-    constexpr Field kAges[] = {Field::EtaBilancia, Field::EtaContametri, Field::EtaAltezza};
-    for (int r = 0; r < 3; ++r) {
-        const Role role = kImageRoles[r];
-        double state = 0;
-        double age = 65535;
-        if (configured(role)) {
-            const Device &device = m_line.device(role);
-            const qint64 last = m_lastValidMs[size_t(role)];
-            state = (m_valid[size_t(role)] ? modbus::ReadingValid : 0)
-                | (device.port && device.port->PortOpen() ? modbus::PortOpen : 0)
-                | (last < 0 || now - last > staleAfter ? modbus::ReadingStale : 0);
-            if (last >= 0)
-                age = double(std::min<qint64>((now - last) / 100, 65535));
-        }
-        m_values[size_t(kStates[r])] = state;
-        m_values[size_t(kAges[r])] = age;
-    }
-    for (int i = 0; i < kOwnReads; ++i) {
-        if (!configured(roleOf(kOwnReadOps[i])))
-            m_values[size_t(kOwnReadFields[i])] = 0;
-    }
-    Sampler *sampler = m_services && m_services->sampler ? m_services->sampler() : nullptr;
-    m_values[size_t(Field::AltezzaAlPuntoDiOsservazione)] = sampler ? sampler->altezzaAlPuntoDiOsservazione() : 0.0;
     if (m_server)
-        m_server->setImage(modbus::encodeImage(m_values));
+        m_server->setImage(modbus::encodeImage([this](const modbus::Register &r) { return registerValue(r); }));
 }
 
 QList<quint16> ModbusFace::registers()
 {
-    refreshImage();
-    return modbus::encodeImage(m_values);
+    return modbus::encodeImage([this](const modbus::Register &r) { return registerValue(r); });
 }
 
 QVariantMap ModbusFace::status() const

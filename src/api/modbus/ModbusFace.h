@@ -1,8 +1,8 @@
 #pragma once
 // The line as a Modbus TCP server for the plant's PLC and SCADA ([ModbusTCP]
-// in the settings; off without a Porta). It answers from a register image
-// the line keeps current (every reading any client takes lands in it), so a
-// request never waits for an instrument. While a client is connected it
+// in the settings; off without a Porta). It answers from the line's image
+// (every reading any client takes lands in it) through the register map,
+// so a request never waits for an instrument. While a client is connected it
 // reads each configured role's values itself every Intervallo, unless
 // someone else already read them within that time; those reads queue for
 // the line's turn and join identical reads like any client's.
@@ -22,7 +22,6 @@
 #include "line/Device.h"
 
 #include <QCoro/QCoroTask>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -36,7 +35,6 @@ class QModbusResponse;
 
 namespace quorvex {
 
-class CoilStore;
 class Global;
 class Line;
 namespace modbus {
@@ -46,7 +44,7 @@ class FaceServer;
 class ModbusFace : public QObject {
     Q_OBJECT
 public:
-    ModbusFace(Line &line, CoilStore &coils, const GlobalServices *services, QObject *parent = nullptr);
+    ModbusFace(Line &line, const GlobalServices *services, QObject *parent = nullptr);
     ~ModbusFace() override;
 
     // Starts, stops or moves the listener; unchanged settings change nothing.
@@ -65,8 +63,6 @@ private:
         quint64 serial = 0; // tells a connection from a later one at the same address
         bool zeroing = false; // a coil 0 write is running: later requests wait
     };
-    static constexpr int kOwnReads = 4; // LeggiPeso, LeggiTara, LeggiLunghezza, LeggiAltezza
-
     void listen();
     void stop();
     bool accept(QTcpSocket *socket);
@@ -74,17 +70,14 @@ private:
     void readFrames(Connection &connection);
     void send(Connection &connection, quint16 transaction, quint8 unit, const QModbusResponse &response);
     QCoro::Task<> zero(QTcpSocket *socket, quint64 serial, quint16 transaction, quint8 unit, QModbusRequest request);
-    void takeReading(Role role, RoleOperation op, double value);
     void pollRoles();
     QCoro::Task<> readOwn(RoleOperation op);
-    void coilClosed(qint64 id);
-    void refreshCoils();
     void refreshImage();
+    double registerValue(const modbus::Register &r) const;
     bool configured(Role role) const;
-    qint64 nowMs() const { return m_clock.elapsed(); }
+    qint64 staleAfterMs() const;
 
     Line &m_line;
-    CoilStore &m_coils;
     const GlobalServices *m_services;
     ModbusFaceSettings m_settings;
     modbus::FaceServer *m_server = nullptr;
@@ -93,17 +86,11 @@ private:
     QString m_problem;
     QTimer m_retry; // a listener that failed tries again
     QTimer m_poll; // the face's own reads, while a client is connected
-    QElapsedTimer m_clock;
-
-    modbus::ImageValues m_values{};
-    // Per role (Bilancia, Contametri, Altezza): whether the last reading was
-    // valid and when the last valid one came (-1: none yet).
-    std::array<bool, 3> m_valid{};
-    std::array<qint64, 3> m_lastValidMs{-1, -1, -1};
-    // Per own-read operation: when it was last read by anyone, and whether
-    // the face's own read of it is under way.
-    std::array<qint64, kOwnReads> m_lastReadMs{-1, -1, -1, -1};
-    std::array<bool, kOwnReads> m_reading{};
+    // Per operation: whether the face's own read of it is under way, when
+    // the last one started, and the image's time of it when it ended.
+    std::array<bool, kRoleOperationCount> m_reading{};
+    std::array<qint64, kRoleOperationCount> m_ownStartedMs{};
+    std::array<qint64, kRoleOperationCount> m_ownEndedMs{};
 };
 
 } // namespace quorvex

@@ -7,37 +7,25 @@
 
 namespace quorvex::modbus {
 
-const RegisterField kRegisterMap[kFieldCount] = {
-    {0, WireType::Float32, Field::Peso, "LeggiPeso", "the weight, scaled by the scale's Divisore"},
-    {2, WireType::Float32, Field::Tara, "LeggiTara", "the tare, scaled by the scale's Divisore"},
-    {4, WireType::Float32, Field::Lunghezza, "LeggiLunghezza", "the counted length, scaled by the counter's Divisore"},
-    {6, WireType::Float32, Field::Altezza, "LeggiAltezza", "the height sensor's reading, scaled by its Divisore"},
-    {8, WireType::Float32, Field::AltezzaAlPuntoDiOsservazione, "LeggiAltezzaAlPuntoDiOsservazione",
-     "the height at the operator's point of observation; 0 when height tracking is off"},
-    {10, WireType::Uint16, Field::StatoBilancia, "Stato Bilancia", "state of the scale (bits below)"},
-    {11, WireType::Uint16, Field::StatoContametri, "Stato Contametri", "state of the length counter (bits below)"},
-    {12, WireType::Uint16, Field::StatoAltezza, "Stato Altezza", "state of the height sensor (bits below)"},
-    {13, WireType::Uint16, Field::EtaBilancia, "Età Bilancia",
-     "age of the scale's last valid reading in 100 ms; 65535 at most and without one"},
-    {14, WireType::Uint16, Field::EtaContametri, "Età Contametri", "the same for the length counter"},
-    {15, WireType::Uint16, Field::EtaAltezza, "Età Altezza", "the same for the height sensor"},
-    {16, WireType::Uint32, Field::BobineRegistrate, "Bobine registrate", "coil records kept"},
-    {18, WireType::Float32, Field::UltimaLunghezza, "Ultima lunghezza", "the last coil's length"},
-    {20, WireType::Float32, Field::UltimaAltezzaMedia, "Ultima altezza media", "the last coil's average height"},
-};
-
-int wordCount(WireType type)
-{
-    return type == WireType::Uint16 ? 1 : 2;
-}
-
-int registerCount()
-{
-    const RegisterField &last = kRegisterMap[kFieldCount - 1];
-    return last.address + wordCount(last.type);
-}
-
 namespace {
+
+QList<Register> buildMap()
+{
+    QList<Register> map;
+    for (const PublishedValue &row : kPublished) {
+        if (row.modbus.address < 0)
+            continue;
+        if (row.source != ValueSource::Health) {
+            map.append({quint16(row.modbus.address), row.modbus.type, row.value, row.role});
+            continue;
+        }
+        for (int role = 0; role < kReadingRoleCount; ++role)
+            map.append({quint16(row.modbus.address + role * wordCount(row.modbus.type)), row.modbus.type, row.value,
+                        Role(role)});
+    }
+    std::sort(map.begin(), map.end(), [](const Register &a, const Register &b) { return a.address < b.address; });
+    return map;
+}
 
 quint32 clampedWhole(double value, double high)
 {
@@ -46,31 +34,60 @@ quint32 clampedWhole(double value, double high)
     return quint32(std::min(std::round(value), high));
 }
 
-const char *typeName(WireType type)
+const char *typeName(ModbusType type)
 {
     switch (type) {
-    case WireType::Float32: return "FLOAT32";
-    case WireType::Uint16: return "UINT16";
-    case WireType::Uint32: return "UINT32";
+    case ModbusType::Float32: return "FLOAT32";
+    case ModbusType::Uint16: return "UINT16";
+    case ModbusType::Uint32: return "UINT32";
+    case ModbusType::None: break;
     }
     return "";
 }
 
+// The name the page gives a register: a health row's is followed by its role.
+QString registerName(const Register &r)
+{
+    const PublishedValue &row = published(r.value);
+    QString name = QString::fromUtf8(row.modbusName);
+    if (row.source == ValueSource::Health)
+        name += QLatin1Char(' ') + QLatin1String(roleGroup(r.role));
+    return name;
+}
+
 } // namespace
 
-QList<quint16> encodeImage(const ImageValues &values)
+const QList<Register> &registerMap()
+{
+    static const QList<Register> map = buildMap();
+    return map;
+}
+
+int wordCount(ModbusType type)
+{
+    return type == ModbusType::Uint16 ? 1 : 2;
+}
+
+int registerCount()
+{
+    const Register &last = registerMap().back();
+    return last.address + wordCount(last.type);
+}
+
+QList<quint16> encodeImage(const std::function<double(const Register &)> &valueOf)
 {
     QList<quint16> words(registerCount(), 0);
-    for (const RegisterField &f : kRegisterMap) {
-        const double value = values[size_t(f.field)];
+    for (const Register &r : registerMap()) {
+        const double value = valueOf(r);
         quint32 bits = 0;
-        switch (f.type) {
-        case WireType::Float32: bits = std::bit_cast<quint32>(float(value)); break;
-        case WireType::Uint16: words[f.address] = quint16(clampedWhole(value, 65535)); continue;
-        case WireType::Uint32: bits = clampedWhole(value, 4294967295.0); break;
+        switch (r.type) {
+        case ModbusType::Float32: bits = std::bit_cast<quint32>(float(value)); break;
+        case ModbusType::Uint16: words[r.address] = quint16(clampedWhole(value, 65535)); continue;
+        case ModbusType::Uint32: bits = clampedWhole(value, 4294967295.0); break;
+        case ModbusType::None: continue;
         }
-        words[f.address] = quint16(bits >> 16);
-        words[f.address + 1] = quint16(bits & 0xffff);
+        words[r.address] = quint16(bits >> 16);
+        words[r.address + 1] = quint16(bits & 0xffff);
     }
     return words;
 }
@@ -103,12 +120,12 @@ QString registerMapPage()
            "give them.\n\n"
            "| Address | Value | Type | Meaning |\n"
            "|---|---|---|---|\n";
-    for (const RegisterField &f : kRegisterMap) {
-        const int words = wordCount(f.type);
+    for (const Register &r : registerMap()) {
+        const int words = wordCount(r.type);
         const QString address =
-            words == 1 ? QString::number(f.address) : QStringLiteral("%1–%2").arg(f.address).arg(f.address + words - 1);
-        out << "| " << address << " | " << QString::fromUtf8(f.name) << " | " << typeName(f.type) << " | "
-            << QString::fromUtf8(f.meaning) << " |\n";
+            words == 1 ? QString::number(r.address) : QStringLiteral("%1–%2").arg(r.address).arg(r.address + words - 1);
+        out << "| " << address << " | " << registerName(r) << " | " << typeName(r.type) << " | "
+            << QString::fromUtf8(published(r.value).meaning) << " |\n";
     }
     out << "\nState bits: bit 0 the last reading was valid; bit 1 the role's port is open; bit 2 the last\n"
            "valid reading is older than 5 × `Intervallo` (5 s with `Intervallo=0`) or there is none.\n"
