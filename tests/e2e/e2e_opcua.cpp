@@ -102,6 +102,8 @@ protected:
             const QDBusMessage reply = diagnostics(QStringLiteral("OPCUA"));
             return qdbus_cast<QVariantMap>(reply.arguments().value(0)).value("state") == "listening";
         }));
+        const QVariantMap face = qdbus_cast<QVariantMap>(diagnostics(QStringLiteral("OPCUA")).arguments().value(0));
+        EXPECT_FALSE(face.value("polled").toBool()) << "the stack runs from its epoll descriptor";
     }
 
     QString pki() const { return dataHome() + QStringLiteral("/Velkaro s.r.l./Quorvex/pki"); }

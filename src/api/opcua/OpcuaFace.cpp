@@ -496,10 +496,9 @@ void OpcuaFace::refreshCoils()
 QStringList OpcuaFace::connections() const
 {
     QStringList peers;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &name : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
-        if (!QFile::symLinkTarget(fds.filePath(name)).contains(QLatin1String("socket:")))
-            continue;
+    QDir fds(QStringLiteral("/proc/self/fd"));
+    fds.setFilter(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : fds.entryList()) {
         const int fd = name.toInt();
         sockaddr_storage local{};
         sockaddr_storage peer{};
@@ -539,6 +538,7 @@ QVariantMap OpcuaFace::status() const
                              s.user ? QStringLiteral(", ") + m_settings.user : QString());
     return {
         {QStringLiteral("state"), state},
+        {QStringLiteral("polled"), m_adapter->running() && !m_notifier},
         {QStringLiteral("endpoint"),
          m_settings.enabled() ? QStringLiteral("opc.tcp://%1:%2").arg(host).arg(m_settings.port) : QString()},
         {QStringLiteral("security"),

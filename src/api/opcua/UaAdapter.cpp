@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <dirent.h>
+#include <unistd.h>
 #include <map>
 #include <vector>
 
@@ -68,11 +70,17 @@ QByteArray pemToDer(const QByteArray &pem)
 QSet<int> epollDescriptors()
 {
     QSet<int> found;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &name : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
-        if (QFile::symLinkTarget(fds.filePath(name)).endsWith(QLatin1String("[eventpoll]")))
-            found.insert(name.toInt());
+    DIR *fds = opendir("/proc/self/fd");
+    if (!fds)
+        return found;
+    while (const dirent *entry = readdir(fds)) {
+        char target[64] = {};
+        const QByteArray link = QByteArray("/proc/self/fd/") + entry->d_name;
+        if (readlink(link.constData(), target, sizeof target - 1) > 0
+            && std::strcmp(target, "anon_inode:[eventpoll]") == 0)
+            found.insert(std::atoi(entry->d_name));
     }
+    closedir(fds);
     return found;
 }
 
@@ -432,6 +440,8 @@ UaAdapter::~UaAdapter()
 bool UaAdapter::start(const ServerSetup &setup, const QList<NodeSpec> &nodes, QString *problem)
 {
     stop();
+    // The stack's event loop makes its epoll descriptor with the configuration.
+    const QSet<int> before = epollDescriptors();
     UA_ServerConfig config;
     std::memset(&config, 0, sizeof config);
     config.logging = &d->logger;
@@ -535,8 +545,6 @@ bool UaAdapter::start(const ServerSetup &setup, const QList<NodeSpec> &nodes, QS
     UA_NodeId_clear(&line);
     setNodes(nodes);
 
-    // The stack's event loop makes its epoll descriptor when it starts.
-    const QSet<int> before = epollDescriptors();
     status = UA_Server_run_startup(d->server);
     const QSet<int> made = epollDescriptors() - before;
     d->epollFd = made.size() == 1 ? *made.begin() : -1;
