@@ -21,6 +21,18 @@ double BenchServer::cpuMs() const
     return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
+double BenchServer::rssMb() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(m_server.processId()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
 std::vector<double> BenchServer::timeCalls(const QString &method, const QVariantList &args, int n)
 {
     std::vector<double> ms;

@@ -17,6 +17,8 @@ public:
     bool start() { return ServerProcess::start().isEmpty(); }
     // CPU time (user + system) the server process has used so far, in ms.
     double cpuMs() const;
+    // The server process's resident set, in MB.
+    double rssMb() const;
 
     // Times n calls; returns their durations in ms.
     std::vector<double> timeCalls(const QString &method, const QVariantList &args, int n);

@@ -19,16 +19,29 @@ packages=(
   python3-protobuf
   libsystemd-dev
   mbpoll
+  libmbedtls-dev
+  nodejs
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Debian's nodejs comes without npm; a Node.js that brings its own keeps it.
+command -v npm >/dev/null || missing+=(npm)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The OPC UA client the OPC UA face is tested against, at the versions its
+# lock file pins, into the tests' own folder (no global install).
+client="$(dirname "$0")/../tests/opcua-client"
+if [ ! -f "$client/node_modules/.package-lock.json" ] \
+    || [ "$client/package-lock.json" -nt "$client/node_modules/.package-lock.json" ]; then
+  (cd "$client" && npm ci --no-audit --no-fund)
+fi

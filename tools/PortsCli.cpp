@@ -139,6 +139,34 @@ QString formatModbusFace(const QVariantMap &face)
         .arg(where, face.value(QStringLiteral("writable")).toBool() ? QStringLiteral(", coil 0 writable") : QString(),
              who);
 }
+// The OPC UA face: its endpoint, certificate and sessions.
+QString formatOpcuaFace(const QVariantMap &face)
+{
+    const QString state = face.value(QStringLiteral("state")).toString();
+    if (state.isEmpty() || state == QLatin1String("off"))
+        return QStringLiteral("OPC UA: off (no Porta in [OPCUA])\n");
+    const QString endpoint = face.value(QStringLiteral("endpoint")).toString();
+    if (state != QLatin1String("listening"))
+        return QStringLiteral("OPC UA: not listening on %1: %2\n")
+            .arg(endpoint, face.value(QStringLiteral("problem")).toString());
+    const QStringList sessions = face.value(QStringLiteral("sessions")).toStringList();
+    const QString user = face.value(QStringLiteral("user")).toString();
+    QString out = QStringLiteral("OPC UA: listening on %1, security %2, %3; %4 session(s)\n")
+                      .arg(endpoint, face.value(QStringLiteral("security")).toString(),
+                           !face.value(QStringLiteral("writable")).toBool() ? QStringLiteral("read only")
+                               : user.isEmpty() ? QStringLiteral("AzzeraLunghezza allowed")
+                                                : QStringLiteral("AzzeraLunghezza allowed to %1").arg(user))
+                      .arg(sessions.size());
+    out += QStringLiteral("  certificate %1, thumbprint %2\n")
+               .arg(face.value(QStringLiteral("certificate")).toString(),
+                    face.value(QStringLiteral("thumbprint")).toString());
+    for (const QString &session : sessions)
+        out += QStringLiteral("  session %1\n").arg(session);
+    for (const QString &peer : face.value(QStringLiteral("connections")).toStringList())
+        out += QStringLiteral("  client %1\n").arg(peer);
+    return out;
+}
+
 
 } // namespace
 
@@ -194,6 +222,9 @@ int runPorts(Session &session, const Request &request)
     const QDBusMessage face = bus.call(diagnosticsCall(QStringLiteral("ModbusTCP")), QDBus::Block, timeoutMs);
     if (face.type() == QDBusMessage::ReplyMessage)
         std::printf("%s\n", qPrintable(formatModbusFace(qdbus_cast<QVariantMap>(face.arguments().value(0)))));
+    const QDBusMessage opcua = bus.call(diagnosticsCall(QStringLiteral("OPCUA")), QDBus::Block, timeoutMs);
+    if (opcua.type() == QDBusMessage::ReplyMessage)
+        std::printf("%s\n", qPrintable(formatOpcuaFace(qdbus_cast<QVariantMap>(opcua.arguments().value(0)))));
     std::printf("Serial devices present:\n");
     if (runLocalProgram({QStringLiteral("devices")}) != 0)
         status = 1;

@@ -68,6 +68,11 @@ void Diagnostics::serveOn(Dispatch &dispatch)
         const bool known = m_services && m_services->modbusStatus;
         return replyNow(m.createReply(QVariant::fromValue(known ? m_services->modbusStatus() : off)));
     });
+    dispatch.add(interface, QStringLiteral("OPCUA"), [this](QDBusMessage m) {
+        const QVariantMap off{{QStringLiteral("state"), QStringLiteral("off")}};
+        const bool known = m_services && m_services->opcuaStatus;
+        return replyNow(m.createReply(QVariant::fromValue(known ? m_services->opcuaStatus() : off)));
+    });
     dispatch.add(interface, QStringLiteral("Watch"), [this](QDBusMessage m) {
         watch(m.service());
         return replyNow(m.createReply());

@@ -20,6 +20,7 @@ struct GlobalServices {
     std::function<void(const FinishedCoil &)> coilFinished;
     std::function<QVariantMap()> feedStatus; // the plant feed's state, for Diagnostics
     std::function<QVariantMap()> modbusStatus; // the Modbus TCP face's state, for Diagnostics
+    std::function<QVariantMap()> opcuaStatus; // the OPC UA face's state, for Diagnostics
 };
 
 } // namespace quorvex

@@ -4,6 +4,7 @@
 #include "api/Global.h"
 #include "api/History.h"
 #include "api/modbus/ModbusFace.h"
+#include "api/opcua/OpcuaFace.h"
 #include "app/FeedLink.h"
 #include "app/HeightTracking.h"
 #include "app/ImageSources.h"
@@ -77,6 +78,10 @@ int runServer(int argc, char **argv, const char *version)
     services.modbusStatus = [&modbus] { return modbus.status(); };
     QObject::connect(&line, &Line::configurationLoaded, &modbus,
                      [&modbus, &line] { modbus.configure(readModbusFaceSettings(line.loadedSettings())); });
+    OpcuaFace opcua(line, coilStore, &services);
+    services.opcuaStatus = [&opcua] { return opcua.status(); };
+    QObject::connect(&line, &Line::configurationLoaded, &opcua,
+                     [&opcua, &line] { opcua.configure(readOpcuaFaceSettings(line.loadedSettings())); });
     DbusBinding binding(line, bus, &services);
     History history(coilStore, bus, [&windows] { windows.showHistory(); });
     binding.setHistory(&history);

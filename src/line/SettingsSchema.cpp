@@ -105,6 +105,16 @@ std::vector<SettingRow> makeSchema()
         {ModbusTCP, MaxClient, K::WholeNumber, "16", nullptr},
         {ModbusTCP, Inattivo, K::WholeNumber, "60", nullptr},
     });
+    // The OPC UA face: empty Porta, no face. Sicurezza's default depends on
+    // Indirizzo (None on a loopback address, SignAndEncrypt otherwise).
+    add({
+        {OPCUA, Porta, K::WholeNumber, "", nullptr},
+        {OPCUA, Indirizzo, K::Text, "127.0.0.1", nullptr},
+        {OPCUA, Sicurezza, K::Text, "", nullptr},
+        {OPCUA, Scrittura, K::Boolean, "0", nullptr},
+        {OPCUA, Utente, K::Text, "", nullptr},
+        {OPCUA, FilePassword, K::Text, "", nullptr},
+    });
     return rows;
 }
 // clang-format on

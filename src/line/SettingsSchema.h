@@ -23,6 +23,7 @@ inline constexpr char FormSamples[] = "FormSamples";
 inline constexpr char Storico[] = "Storico"; // the coil records
 inline constexpr char Impianto[] = "Impianto"; // the plant feed's MQTT broker
 inline constexpr char ModbusTCP[] = "ModbusTCP"; // the Modbus TCP face for the plant's PLC and SCADA
+inline constexpr char OPCUA[] = "OPCUA"; // the OPC UA face for the plant's MES and SCADA
 
 inline constexpr char Marca[] = "Marca";
 inline constexpr char Modello[] = "Modello";
@@ -49,6 +50,7 @@ inline constexpr char Intervallo[] = "Intervallo";
 inline constexpr char Scrittura[] = "Scrittura";
 inline constexpr char MaxClient[] = "MaxClient"; // connections the face holds at one time
 inline constexpr char Inattivo[] = "Inattivo"; // seconds without a request before a connection is closed; 0: never
+inline constexpr char Sicurezza[] = "Sicurezza";
 // A window's placement, under the group named after the window.
 inline constexpr char Width[] = "Width";
 inline constexpr char Height[] = "Height";
