@@ -162,7 +162,8 @@ QString modelsManPage()
 
 QString listModels()
 {
-    const std::vector<const InstrumentModel *> rows = knownModels();
+    const DefinitionsRef definitions = InstrumentDefinitions::load();
+    const std::vector<const InstrumentModel *> rows = definitions->knownModels();
     qsizetype brand = 5, model = 5, source = 6, ops = 10;
     for (const InstrumentModel *row : rows) {
         brand = std::max(brand, row->brand.size());

@@ -12,7 +12,8 @@ namespace quorvex::cli {
 QString modelsMarkdown();
 QString modelsManPage();
 
-// The known instrument models, built-in then defined: one line each.
+// The known instrument models, built-in then those of the definition
+// files as they are now: one line each.
 QString listModels();
 
 // The serial devices present on this machine, by their stable names.

@@ -5,7 +5,6 @@
 //   quorvex-local models [--markdown | --man]
 //   quorvex-local devices
 #include "LocalFacts.h"
-#include "drivers/InstrumentDefinitions.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -25,7 +24,6 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments == QStringList{QStringLiteral("models")}) {
-        quorvex::loadInstrumentDefinitions();
         print(quorvex::cli::listModels());
         return 0;
     }

@@ -75,6 +75,7 @@ void ServerWindows::showSettings()
             return m_line.reloadConfiguration(QStringLiteral("the settings dialog's OK"));
         };
         hooks.samplerWasOnAtLastLoad = [this] { return m_line.height().MisuraMedia; };
+        hooks.definitions = [this] { return m_line.definitions(); };
         hooks.showSampler = [this] { showSampler(true); };
         auto *made = new FormDevices(hooks);
         // Closed, the dialog is gone; the next one reads the store afresh.

@@ -301,11 +301,6 @@ std::unique_ptr<InstrumentDefinition> read(QByteArrayView text, const QString &s
     return def;
 }
 
-// Every definition ever loaded, so a recipe a reading still holds stays valid.
-std::vector<std::unique_ptr<InstrumentDefinition>> g_loaded;
-std::vector<const InstrumentDefinition *> g_current;
-std::vector<RefusedDefinition> g_refused;
-
 bool sameName(const InstrumentModel &row, const QString &brand, const QString &model)
 {
     return row.brand.compare(brand, Qt::CaseInsensitive) == 0 && row.model.compare(model, Qt::CaseInsensitive) == 0;
@@ -381,10 +376,10 @@ QString lineValue(const QByteArray &text, const char *key)
 
 } // namespace
 
-void loadInstrumentDefinitions(const QStringList &folders)
+std::shared_ptr<const InstrumentDefinitions> InstrumentDefinitions::load(const QStringList &folders)
 {
-    std::vector<const InstrumentDefinition *> current;
-    std::vector<RefusedDefinition> refused;
+    auto set = std::make_shared<InstrumentDefinitions>();
+    std::vector<RefusedDefinition> &refused = set->m_refused;
     // why follows the path after separator: " " for the file's own state,
     // ": " for what its text says.
     const auto refuse = [&refused](const QString &path, const QByteArray &text, const char *separator,
@@ -413,13 +408,9 @@ void loadInstrumentDefinitions(const QStringList &folders)
                 continue;
             }
             QString taken;
-            for (const InstrumentModel &row : builtInModels()) {
-                if (sameName(row, def->row.brand, def->row.model))
-                    taken = QStringLiteral("a built-in model");
-            }
-            for (const InstrumentDefinition *earlier : current) {
-                if (sameName(earlier->row, def->row.brand, def->row.model))
-                    taken = earlier->row.source;
+            for (const InstrumentModel *row : set->knownModels()) {
+                if (sameName(*row, def->row.brand, def->row.model))
+                    taken = row->source.isEmpty() ? QStringLiteral("a built-in model") : row->source;
             }
             if (!taken.isEmpty()) {
                 refuse(path, *bytes, ": ",
@@ -430,28 +421,26 @@ void loadInstrumentDefinitions(const QStringList &folders)
             qCDebug(lcConfig).noquote() << QStringLiteral("instrument definition %1: %2 %3 (%4)")
                                                .arg(path, def->row.brand, def->row.model,
                                                     def->row.operationNames().join(QLatin1String(", ")));
-            current.push_back(def.get());
-            g_loaded.push_back(std::move(def));
+            set->m_definitions.push_back(std::move(def));
         }
     }
-    g_current = std::move(current);
-    g_refused = std::move(refused);
+    return set;
 }
 
-const std::vector<RefusedDefinition> &refusedDefinitions()
+std::shared_ptr<const InstrumentDefinitions> InstrumentDefinitions::none()
 {
-    return g_refused;
+    return std::make_shared<const InstrumentDefinitions>();
 }
 
-std::vector<const InstrumentModel *> definedModels()
+std::vector<const InstrumentModel *> InstrumentDefinitions::definedModels() const
 {
     std::vector<const InstrumentModel *> rows;
-    for (const InstrumentDefinition *def : g_current)
+    for (const std::unique_ptr<InstrumentDefinition> &def : m_definitions)
         rows.push_back(&def->row);
     return rows;
 }
 
-std::vector<const InstrumentModel *> knownModels()
+std::vector<const InstrumentModel *> InstrumentDefinitions::knownModels() const
 {
     std::vector<const InstrumentModel *> rows;
     for (const InstrumentModel &row : builtInModels())
@@ -461,9 +450,13 @@ std::vector<const InstrumentModel *> knownModels()
     return rows;
 }
 
-const Recipe *findDefinedOperation(const QString &operation, const QString &brand, const QString &model)
+const Recipe *InstrumentDefinitions::recipe(const QString &operation, const QString &brand, const QString &model) const
 {
-    for (const InstrumentDefinition *def : g_current) {
+    // Joined as the name of a driver operation, so a brand or model with
+    // blanks or "_" in it matches exactly what that name would.
+    if (const Recipe *builtIn = findRecipe(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model))
+        return builtIn;
+    for (const std::unique_ptr<InstrumentDefinition> &def : m_definitions) {
         if (!sameName(def->row, brand, model))
             continue;
         for (int i = 0; i < def->count; ++i) {

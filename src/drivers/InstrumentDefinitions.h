@@ -2,7 +2,7 @@
 // Instrument models defined in small files: one *.ini file, one model, its
 // operations served through the generic operations exactly as a built-in
 // model's. The reader is a pure function of the file's text (fuzzed); the
-// loader reads the definition folders and replaces the set in use.
+// loader reads the definition folders into one set, which the line holds.
 #include "drivers/InstrumentModel.h"
 
 #include <QByteArray>
@@ -65,27 +65,44 @@ std::unique_ptr<InstrumentDefinition> readDefinition(QByteArrayView text, const 
 
 // The folders searched, in order: the user's, then the package's.
 QStringList definitionFolders();
-// Reads every *.ini of the folders (each folder in name order) and makes the
-// result the set in use; a file that does not read, or takes a name already
-// known, is one warning and is left out. Recipes of earlier loads stay valid.
-void loadInstrumentDefinitions(const QStringList &folders = definitionFolders());
-// A definition file the last load left out, and why (the warning's text).
-// brand and model as its [Strumento] lines give them, empty when they do
-// not read.
+
+// A definition file a load left out, and why (the warning's text). brand
+// and model as its [Strumento] lines give them, empty when they do not read.
 struct RefusedDefinition {
     QString path;
     QString brand, model;
     QString why;
 };
-const std::vector<RefusedDefinition> &refusedDefinitions();
 
-// The defined models in use, in load order.
-std::vector<const InstrumentModel *> definedModels();
-// The built-in models, then the defined ones.
-std::vector<const InstrumentModel *> knownModels();
-// The defined recipe of the operation for that brand and model (compared
-// without regard to case); null when there is none.
-const Recipe *findDefinedOperation(const QString &operation, const QString &brand, const QString &model);
+// The defined models of one load of the definition folders. Each load makes
+// a new set and whoever binds its recipes holds it, so a recipe stays valid
+// while a reading that took it runs, and a set nobody holds any more is gone.
+class InstrumentDefinitions {
+public:
+    // Reads every *.ini of the folders (each folder in name order); a file
+    // that does not read, or takes a name already known, is one warning and
+    // is left out.
+    static std::shared_ptr<const InstrumentDefinitions> load(const QStringList &folders = definitionFolders());
+    // No defined model: what is in use before the first load.
+    static std::shared_ptr<const InstrumentDefinitions> none();
+
+    // The files the load left out.
+    const std::vector<RefusedDefinition> &refused() const { return m_refused; }
+    // The defined models, in load order.
+    std::vector<const InstrumentModel *> definedModels() const;
+    // The built-in models, then the defined ones.
+    std::vector<const InstrumentModel *> knownModels() const;
+    // The built-in recipe of the operation for that brand and model (as
+    // findRecipe by its driver name), then the defined one (compared without
+    // regard to case); null when there is none.
+    const Recipe *recipe(const QString &operation, const QString &brand, const QString &model) const;
+
+private:
+    std::vector<std::unique_ptr<InstrumentDefinition>> m_definitions;
+    std::vector<RefusedDefinition> m_refused;
+};
+
+using DefinitionsRef = std::shared_ptr<const InstrumentDefinitions>;
 
 // The number in group 1 of a reply that matches the operation's format.
 std::optional<double> definedNumber(QByteArrayView reply, const DefinedOperation &op);

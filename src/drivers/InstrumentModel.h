@@ -81,10 +81,6 @@ std::span<const InstrumentModel> builtInModels();
 // The driver operation's name: operation, brand and model joined by "_".
 QString driverName(const Recipe &recipe);
 
-// The built-in recipe whose driver name is operation + "_" + brand + "_" +
-// model, compared without regard to case, then the defined one of that
-// operation, brand and model; null when there is none.
-const Recipe *findRecipe(const QString &operation, const QString &brand, const QString &model);
 // The built-in recipe of that driver name (the interface's direct driver
 // operations bind to these); null when there is none.
 const Recipe *findRecipe(const QString &driverName);

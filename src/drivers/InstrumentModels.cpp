@@ -4,7 +4,6 @@
 #include "drivers/InstrumentModel.h"
 
 #include "drivers/FieldConversion.h"
-#include "drivers/InstrumentDefinitions.h"
 #include "drivers/PolledExchanges.h"
 #include "drivers/line/ComarProfaceFrame.h"
 #include "drivers/line/CtmCounterFrame.h"
@@ -215,15 +214,6 @@ const Recipe *findRecipe(const QString &name)
             return &recipe;
     }
     return nullptr;
-}
-
-const Recipe *findRecipe(const QString &operation, const QString &brand, const QString &model)
-{
-    // Joined as the name of a driver operation, so a brand or model with
-    // blanks or "_" in it matches exactly what that name would.
-    if (const Recipe *builtIn = findRecipe(operation + QLatin1Char('_') + brand + QLatin1Char('_') + model))
-        return builtIn;
-    return findDefinedOperation(operation, brand, model);
 }
 
 double parseFixedField(QByteArrayView reply, const Recipe &recipe)

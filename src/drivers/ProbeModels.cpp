@@ -1,7 +1,6 @@
 #include "drivers/ProbeModels.h"
 
 #include "drivers/ExchangeKind.h"
-#include "drivers/InstrumentDefinitions.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -21,7 +20,7 @@ std::optional<ProbeTry> probeTryOf(const Recipe &recipe)
 
 } // namespace
 
-std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
+std::optional<std::vector<ProbeModel>> probeModels(const InstrumentDefinitions &definitions, const QString &role)
 {
     const QString wanted = readingOperationOf(role);
     if (!role.isEmpty() && wanted.isEmpty())
@@ -35,7 +34,7 @@ std::optional<std::vector<ProbeModel>> probeModels(const QString &role)
             readings << QLatin1String(operationName(*readingOf(Role(r))));
     }
     for (const QString &reading : readings) {
-        for (const InstrumentModel *entry : knownModels()) {
+        for (const InstrumentModel *entry : definitions.knownModels()) {
             const InstrumentModel &model = *entry;
             for (const Recipe *recipe : model.operations) {
                 if (reading != QLatin1String(recipe->operation))

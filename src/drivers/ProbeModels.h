@@ -3,6 +3,7 @@
 // can serve a role, the read request of each (never a zeroing, a tare or a
 // service command), and whether bytes heard after it are a valid reading.
 #include "drivers/ExchangeKind.h"
+#include "drivers/InstrumentDefinitions.h"
 #include "drivers/Roles.h"
 
 #include <QByteArray>
@@ -26,8 +27,9 @@ struct ProbeModel {
 // The models, built-in then defined, that serve role ("Bilancia",
 // "Contametri", "Altezza"; empty: any reading role) by a read that writes
 // nothing to the instrument, one per brand and model, in table order.
-// nullopt for a role that takes no readings.
-std::optional<std::vector<ProbeModel>> probeModels(const QString &role);
+// nullopt for a role that takes no readings. Their recipes point into
+// definitions, which must outlive them.
+std::optional<std::vector<ProbeModel>> probeModels(const InstrumentDefinitions &definitions, const QString &role);
 
 // The reading in bytes heard after the model's request (or while listening),
 // or nullopt when they are not a whole, valid reply of the model. An echo of

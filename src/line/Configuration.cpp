@@ -39,12 +39,13 @@ template<typename Step> std::optional<AutomationError> tryStep(Step &&step)
 }
 
 // The brands and models of the table that serve the role, nearest first.
-QStringList nearestModels(Role role, const QString &brand, const QString &model)
+QStringList nearestModels(const InstrumentDefinitions &definitions, Role role, const QString &brand,
+                          const QString &model)
 {
     // Names are short; a long text is only compared by its start.
     const QString wanted = (brand + QLatin1Char(' ') + model).left(64);
     std::vector<std::pair<int, QString>> known;
-    for (const InstrumentModel *row : knownModels()) {
+    for (const InstrumentModel *row : definitions.knownModels()) {
         const QString name = row->brand + QLatin1Char(' ') + row->model;
         if (modelServes(*row, role))
             known.emplace_back(editDistance(wanted, name), name);
@@ -72,7 +73,7 @@ QString describeDrivers(Role role, const Device &record, bool *found)
         return QStringLiteral("driver %1").arg(drivers.join(QLatin1String(", ")));
     return QStringLiteral("no driver named %1 (nearest known: %2)")
         .arg(tried.join(QLatin1String(" or ")),
-             nearestModels(role, record.Marca, record.Modello).join(QLatin1String(", ")));
+             nearestModels(*record.definitions, role, record.Marca, record.Modello).join(QLatin1String(", ")));
 }
 
 // What a reading of a role whose brand and model bind no driver says
@@ -81,9 +82,10 @@ QString describeDrivers(Role role, const Device &record, bool *found)
 QString noDriverHint(Role role, const Device &record)
 {
     QStringList parts;
-    if (const QStringList nearest = nearestModels(role, record.Marca, record.Modello); !nearest.isEmpty())
+    if (const QStringList nearest = nearestModels(*record.definitions, role, record.Marca, record.Modello);
+        !nearest.isEmpty())
         parts << QStringLiteral("nearest known: %1").arg(nearest.join(QLatin1String(", ")));
-    for (const RefusedDefinition &refused : refusedDefinitions()) {
+    for (const RefusedDefinition &refused : record.definitions->refused()) {
         const bool unnamed = refused.brand.isEmpty() && refused.model.isEmpty();
         if (unnamed
             || (refused.brand.compare(record.Marca, Qt::CaseInsensitive) == 0
@@ -194,7 +196,9 @@ void Line::CaricaDispositivi()
     warnAboutUnknownNames(store);
     for (const auto &[number, port] : m_portHost->elements())
         port->setRoles({});
-    loadInstrumentDefinitions();
+    // Read at each load; the set of the last load goes with the last record
+    // (or reading) that holds it.
+    m_definitions = InstrumentDefinitions::load();
 
     for (int index = 0; index < kRoleCount; ++index) {
         const char *group = kRoles[index].group;
@@ -213,9 +217,10 @@ void Line::CaricaDispositivi()
             record.divisorProblem =
                 QStringLiteral("[%1] Divisore=%2 is not a number: readings are multiplied by %3")
                     .arg(QLatin1String(group), quotedForLog(*divisore), shownSetting(record.Divisore));
+        record.definitions = m_definitions;
         for (int op = 0; op < kRoleOperationCount; ++op)
             record.drivers[op] =
-                findRecipe(QLatin1String(operationName(RoleOperation(op))), record.Marca, record.Modello);
+                m_definitions->recipe(QLatin1String(operationName(RoleOperation(op))), record.Marca, record.Modello);
         if ((!record.Marca.isEmpty() || !record.Modello.isEmpty()) && !hasDriver(Role(index), record))
             record.noDriverHint = noDriverHint(Role(index), record);
         bindPort(Role(index), record, porta,

@@ -1,6 +1,7 @@
 #pragma once
 // One configured instrument role, bound at configuration load to its port
 // and to the table rows of the operations it serves.
+#include "drivers/InstrumentDefinitions.h"
 #include "drivers/InstrumentModel.h"
 #include "drivers/Roles.h"
 #include "line/SettingsSchema.h"
@@ -21,6 +22,9 @@ struct Device {
     // The recipe of each operation for this brand and model; null
     // when the table has none.
     std::array<const Recipe *, kRoleOperationCount> drivers{};
+    // The definitions of the load that bound them: a copy of the record a
+    // reading takes keeps its recipes valid across a reload.
+    DefinitionsRef definitions;
     // Why every reading of the role is wrong although the instrument may
     // answer: a stored Divisore that is not a number. Empty when it is one.
     QString divisorProblem;

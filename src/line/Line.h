@@ -83,9 +83,9 @@ public:
     // Reads the configuration again, as the settings dialog's OK does: the
     // one place a reload happens (SIGHUP, Diagnostics.Reload, the dialog).
     // why says who asked, for the log line. Those who keep more than the
-    // line's records (definitions read from files) reload theirs on
-    // aboutToReload, before the records are read. Gives every warning the
-    // reload logged (what it could not use), empty for a clean load.
+    // line's records reload theirs on aboutToReload, before the records are
+    // read. Gives every warning the reload logged (what it could not use),
+    // empty for a clean load.
     QStringList reloadConfiguration(const QString &why);
 
     // A client's port reference: NotFound for a port number without a port
@@ -96,6 +96,10 @@ public:
 
     // What the last load read; only a load changes it.
     const HeightSettings &height() const { return m_height; }
+    // The instrument definitions the last load read (none before the first):
+    // the models known besides the built-in ones. Holding it keeps its
+    // recipes valid; the next load replaces it.
+    const DefinitionsRef &definitions() const { return m_definitions; }
     // The settings file as the last load read it, for what else follows a
     // load (the plant feed, the Modbus face, the history's days).
     const SettingsSnapshot &loadedSettings() const { return m_loadedSettings; }
@@ -142,6 +146,7 @@ private:
     LineImage m_image;
     HeightSettings m_height;
     SettingsSnapshot m_loadedSettings;
+    DefinitionsRef m_definitions = InstrumentDefinitions::none();
     // [Porte] as the last load read it; the serial ports look their device
     // up here, never in the store.
     std::shared_ptr<PortDevices> m_portDevices = std::make_shared<PortDevices>();

@@ -185,7 +185,10 @@ QStringList probeSettingsOrder()
 QCoro::Task<ProbeFindings> probePort(Line &line, QString device, QString role,
                                      std::function<void(const ProbeStep &)> progress)
 {
-    const std::optional<std::vector<ProbeModel>> models = probeModels(role);
+    // The models the line knows now, held while the probe runs: a reload
+    // meanwhile leaves their recipes valid.
+    const DefinitionsRef definitions = line.definitions();
+    const std::optional<std::vector<ProbeModel>> models = probeModels(*definitions, role);
     if (!models)
         throw AutomationError(ErrorKind::InvalidArgument, 5,
                               QStringLiteral("'%1' is not a reading role (Bilancia, Contametri or Altezza)").arg(role));

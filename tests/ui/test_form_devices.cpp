@@ -96,6 +96,7 @@ class TestFormDevices : public QObject {
             return std::exchange(m_loadWarnings, {});
         };
         h.samplerWasOnAtLastLoad = [this] { return m_server->height().MisuraMedia; };
+        h.definitions = [this] { return m_server->definitions(); };
         h.showSampler = [this] { ++m_samplerShown; };
         h.serialDevices = [] {
             return QList<SerialDeviceChoice>{{QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"),

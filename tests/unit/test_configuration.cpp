@@ -1,5 +1,6 @@
 // Loading the configuration from a real settings file into device records
 // bound to port objects (in-memory ports, so no hardware is needed).
+#include "RunTask.h"
 #include "app/CoilRecorder.h"
 #include "common/AutomationError.h"
 #include "feed/FeedSettings.h"
@@ -14,6 +15,7 @@
 #include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace quorvex;
@@ -238,7 +240,8 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
     set("Bilancia", "Porta", "3");
     server.CaricaDispositivi();
     bool gone = false;
-    QObject::connect(&KeepAlive::process(), &KeepAlive::lastOneGone, [&] { gone = true; });
+    const QObject listener; // the connection goes with the test's locals
+    QObject::connect(&KeepAlive::process(), &KeepAlive::lastOneGone, &listener, [&] { gone = true; });
     server.instanceCreated();
     server.instanceCreated();
     server.instanceDestroyed();
@@ -252,6 +255,52 @@ TEST_F(Configuration, LastInstanceGoneClosesAndRetiresEveryPort)
     // The next load builds a new port host with new port objects.
     server.CaricaDispositivi();
     EXPECT_TRUE(dev("BIL").port->PortOpen());
+}
+
+// Each load reads the definition files into a set of its own that replaces
+// the last one, which is gone once nothing holds it: a reading taken before
+// a reload finishes with the recipe it took, then lets its set go.
+TEST_F(Configuration, AReloadReplacesTheDefinitionsAndAReadingKeepsItsOwn)
+{
+    // The definitions are looked for below the user's configuration folder.
+    struct ConfigHome {
+        const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+        explicit ConfigHome(const QString &path) { qputenv("XDG_CONFIG_HOME", path.toLocal8Bit()); }
+        ~ConfigHome() { before.isEmpty() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", before); }
+    } home(dir.path());
+    const QString folder = dir.path() + QStringLiteral("/Velkaro s.r.l./Quorvex/strumenti");
+    QDir().mkpath(folder);
+    const auto define = [&](const QByteArray &format) {
+        QFile file(folder + QStringLiteral("/w200.ini"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[Strumento]\nMarca=ACME\nModello=W200\n[LeggiPeso]\nRichiesta=P\nFine=\"\\r\"\nFormato=\"" + format
+                   + "\"\n");
+    };
+    define("^([0-9.]+)kg");
+    set("Bilancia", "Marca", "ACME");
+    set("Bilancia", "Modello", "W200");
+    set("Bilancia", "Porta", "1");
+    server.CaricaDispositivi();
+    const std::weak_ptr<const InstrumentDefinitions> first = server.definitions();
+    ASSERT_TRUE(dev("BIL").driver(RoleOperation::LeggiPeso));
+    auto *port = static_cast<MemoryPort *>(dev("BIL").port.get());
+
+    // The request is out: the file changes its format and the line reloads
+    // before the reply comes, which the first format reads.
+    define("^#([0-9.]+)");
+    port->onWrite = [&](const QByteArray &) {
+        QTimer::singleShot(0, [&] {
+            server.CaricaDispositivi();
+            EXPECT_NE(server.definitions(), first.lock());
+            EXPECT_FALSE(first.expired()) << "the reading still holds the set its recipe is in";
+            port->feed("12.5kg\r");
+        });
+    };
+    EXPECT_EQ(runTask(server.LeggiValore(Role::Bilancia, RoleOperation::LeggiPeso)), 12.5);
+    EXPECT_TRUE(first.expired()) << "the reading has ended: nothing holds the first set";
+
+    port->onWrite = [&](const QByteArray &) { port->feedLater("#7.5\r", 0); };
+    EXPECT_EQ(runTask(server.LeggiValore(Role::Bilancia, RoleOperation::LeggiPeso)), 7.5);
 }
 
 } // namespace

@@ -26,11 +26,12 @@ namespace {
 
 // The brands (or, with a brand given, that brand's models) of the known
 // models, built-in and defined, that serve the role of the settings group.
-QStringList knownNames(const char *group, bool models, const QString &brand = QString())
+QStringList knownNames(const InstrumentDefinitions &definitions, const char *group, bool models,
+                       const QString &brand = QString())
 {
     QStringList names;
     const std::optional<Role> role = roleOfGroup(QLatin1String(group));
-    for (const InstrumentModel *row : knownModels()) {
+    for (const InstrumentModel *row : definitions.knownModels()) {
         if (!role || !modelServes(*row, *role)
             || (models && !brand.isEmpty() && row->brand.compare(brand.trimmed(), Qt::CaseInsensitive) != 0))
             continue;
@@ -164,7 +165,11 @@ void FormDevices::offerKnownModels(const SettingRow &row, QLineEdit *edit)
     const bool brand = qstrcmp(row.key, settings::Marca) == 0;
     if (!brand && qstrcmp(row.key, settings::Modello) != 0)
         return;
-    auto *list = new QStringListModel(knownNames(row.group, !brand), edit);
+    // Asked each time: a reload while the dialog is open may change them.
+    const auto definitions = [this] {
+        return m_hooks.definitions ? m_hooks.definitions() : InstrumentDefinitions::none();
+    };
+    auto *list = new QStringListModel(knownNames(*definitions(), row.group, !brand), edit);
     auto *completer = new QCompleter(list, edit);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
@@ -177,8 +182,9 @@ void FormDevices::offerKnownModels(const SettingRow &row, QLineEdit *edit)
     }
     if (QLineEdit *brandEdit = m_brandEdits.value(QLatin1String(row.group))) {
         const char *group = row.group;
-        connect(brandEdit, &QLineEdit::textChanged, list,
-                [list, group](const QString &text) { list->setStringList(knownNames(group, true, text)); });
+        connect(brandEdit, &QLineEdit::textChanged, list, [list, group, definitions](const QString &text) {
+            list->setStringList(knownNames(*definitions(), group, true, text));
+        });
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // What the settings window needs from the rest of the server, as callables,
 // so the window depends on nothing above the configured line.
+#include "drivers/InstrumentDefinitions.h"
 #include "serial/SerialDevices.h"
 
 #include <QStringList>
@@ -16,6 +17,10 @@ struct FormDevicesHooks {
     std::function<bool()> samplerWasOnAtLastLoad;
     // Opens the sampler window through the server's own instance.
     std::function<void()> showSampler;
+    // The instrument definitions the line read at its last load, whose
+    // models the brand and model fields offer besides the built-in ones;
+    // unset offers only the built-in ones.
+    std::function<DefinitionsRef()> definitions;
     // The serial devices offered on the ports tab; empty means the devices
     // present on this machine.
     std::function<QList<SerialDeviceChoice>()> serialDevices;
