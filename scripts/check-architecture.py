@@ -92,11 +92,11 @@ for path, text in sources("src", "tools", "sim"):
 # The table of published values: a face that reads it names a value by the
 # table, never by a string of its own. Each of the table's own names (the
 # capitalised ones: readings, registers, metrics) found again in such a face's
-# code is a second list. A face is a folder, a file, or a file's stem (its .h
-# and .cpp). The D-Bus dictionaries join the list as they come to read the table.
+# code is a second list. The faces checked: Modbus TCP, OPC UA, the JSON feed
+# and the Sparkplug B edge node; a face is a folder, a file, or a file's stem
+# (its .h and .cpp). The D-Bus dictionaries join as they come to read the table.
 TABLE = os.path.join(repo, "src", "line", "PublishedValues.h")
-FACES = ["src/api/modbus", "src/feed/PlantFeed.cpp",
-         # the Sparkplug B edge node
+FACES = ["src/api/modbus", "src/api/opcua", "src/feed/PlantFeed.cpp",
          "src/feed/SparkplugNode", "src/feed/SparkplugDevices", "src/feed/SparkplugPayload",
          "src/feed/MetricAliases", "src/feed/NodeBacklog", "src/feed/PrimaryHost"]
 if os.path.exists(TABLE):

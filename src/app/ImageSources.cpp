@@ -16,6 +16,8 @@ ImageSources::ImageSources(Line &line, CoilStore &coils, HeightTracking &trackin
     const QList<CoilRecord> newest = coils.coils(0, 0, 1);
     if (!newest.isEmpty())
         takeCoil(newest.first().id);
+    else // none kept yet is a count all the same
+        m_line.image().set(Value::Conteggio, QVariant::fromValue(quint32(0)), LineImage::nowMs());
     const auto follow = [this](Sampler &sampler) {
         connect(&sampler, &Sampler::tickFinished, this, [this, &sampler] {
             m_line.image().set(Value::AltezzaAlPuntoDiOsservazione, sampler.altezzaAlPuntoDiOsservazione(),

@@ -78,7 +78,7 @@ int runServer(int argc, char **argv, const char *version)
     services.modbusStatus = [&modbus] { return modbus.status(); };
     QObject::connect(&line, &Line::configurationLoaded, &modbus,
                      [&modbus, &line] { modbus.configure(readModbusFaceSettings(line.loadedSettings())); });
-    OpcuaFace opcua(line, coilStore, &services);
+    OpcuaFace opcua(line, &services);
     services.opcuaStatus = [&opcua] { return opcua.status(); };
     QObject::connect(&line, &Line::configurationLoaded, &opcua,
                      [&opcua, &line] { opcua.configure(readOpcuaFaceSettings(line.loadedSettings())); });

@@ -87,7 +87,8 @@ ValueQuality LineImage::quality(Value value, qint64 staleAfterMs) const
 {
     const PublishedValue &row = published(value);
     const Entry &e = entry(value);
-    if (row.source == ValueSource::Reading) {
+    // The tracking's height comes from its role's readings.
+    if (row.source == ValueSource::Reading || row.source == ValueSource::Tracking) {
         const std::optional<RoleHealth> h = health(row.role);
         if (h && (h->state == HealthState::Silent || h->state == HealthState::Closed || h->state == HealthState::Gone))
             return ValueQuality::NoCommunication;

@@ -68,7 +68,8 @@ public:
     static QVariant healthValue(const RoleHealth &health, Value value);
 
     // How good a reading, tracking or coil value is now; a reading is stale
-    // once older than staleAfterMs.
+    // once older than staleAfterMs; a reading or the tracking's height has
+    // no communication while its role's instrument has none.
     ValueQuality quality(Value value, qint64 staleAfterMs) const;
     // The state word of a role's reading (ReadingStateBit).
     quint16 readingState(Role role, qint64 staleAfterMs) const;

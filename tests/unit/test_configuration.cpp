@@ -1,5 +1,6 @@
 // Loading the configuration from a real settings file into device records
 // bound to port objects (in-memory ports, so no hardware is needed).
+#include "api/opcua/FaceSettings.h"
 #include "app/CoilRecorder.h"
 #include "common/AutomationError.h"
 #include "feed/FeedSettings.h"
@@ -183,6 +184,7 @@ TEST_F(Configuration, TheShippedExampleReadsWithoutAWarningUnderEveryLocale)
         const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
         server.CaricaDispositivi();
         readFeedSettings(server.loadedSettings());
+        readOpcuaFaceSettings(server.loadedSettings());
         daysToKeep(server.loadedSettings());
         qInstallMessageHandler(previous);
         EXPECT_TRUE(g_messages.isEmpty()) << name << ":\n" << g_messages.join('\n').toStdString();

@@ -4,40 +4,30 @@ namespace quorvex::opcua {
 
 namespace {
 
-using T = NodeType;
-using S = Source;
-using H = HealthField;
-using C = CoilField;
-using Op = RoleOperation;
+// Every row served is a scalar OPC UA has a type for.
+constexpr bool rowsAreScalars()
+{
+    for (const PublishedValue &row : kPublished) {
+        if (row.opcua && row.type == PublishedType::Profile)
+            return false;
+    }
+    return true;
+}
+static_assert(rowsAreScalars(), "a profile is no OPC UA scalar");
 
-// clang-format off
-constexpr NodeRow kRows[] = {
-    {"Bilancia", "LeggiPeso", T::Double, S::Reading, int(Op::LeggiPeso), "the weight, as LeggiPeso gives it (times Divisore)"},
-    {"Bilancia", "LeggiTara", T::Double, S::Reading, int(Op::LeggiTara), "the tare, as LeggiTara gives it (times Divisore)"},
-    {"Contametri", "LeggiLunghezza", T::Double, S::Reading, int(Op::LeggiLunghezza), "the counted length, as LeggiLunghezza gives it (times Divisore)"},
-    {"Altezza", "LeggiAltezza", T::Double, S::Reading, int(Op::LeggiAltezza), "the height of the material, as LeggiAltezza gives it (times Divisore)"},
-    {"Altezza", "LeggiAltezzaAlPuntoDiOsservazione", T::Double, S::HeightAtObservationPoint, 0, "the height of the material now at the observation point (only with MisuraMedia=1)"},
-    {nullptr, "Stato", T::String, S::Health, int(H::Stato), "ok, silent, closed, gone or unconfigured, as `quorvex ports` says"},
-    {nullptr, "Modello", T::String, S::Health, int(H::Modello), "Marca and Modello, e.g. \"BILANCIAI D400\""},
-    {nullptr, "Porta", T::String, S::Health, int(H::Porta), "the port number and its device, e.g. \"3 /dev/ttyUSB0\"; empty without a port"},
-    {nullptr, "UltimoErrore", T::String, S::Health, int(H::UltimoErrore), "the last error its exchanges or its port met; empty when none"},
-    {nullptr, "Letture", T::UInt64, S::Health, int(H::Letture), "valid readings since the server started"},
-    {nullptr, "LettureFallite", T::UInt64, S::Health, int(H::LettureFallite), "readings without a valid value since the server started"},
-    {kCoilObject, "Id", T::Int64, S::Coil, int(C::Id), "the last coil record's id"},
-    {kCoilObject, "Lunghezza", T::Double, S::Coil, int(C::Lunghezza), "its length"},
-    {kCoilObject, "AltezzaMedia", T::Double, S::Coil, int(C::AltezzaMedia), "its average height"},
-    {kCoilObject, "Peso", T::Double, S::Coil, int(C::Peso), "the last weight read while it was wound (BadWaitingForInitialData without one)"},
-    {kCoilObject, "Chiusura", T::DateTime, S::Coil, int(C::Chiusura), "when it was closed"},
-    {kCoilObject, "Conteggio", T::UInt32, S::Coil, int(C::Conteggio), "coil records kept"},
-};
-// clang-format on
+// Whether a row is one of a configured role's variables.
+bool servedFor(const PublishedValue &row, Role role, const ServedLine &line)
+{
+    switch (row.source) {
+    case ValueSource::Reading: return row.role == role && line.serves[size_t(*row.operation)];
+    case ValueSource::Tracking: return row.role == role && line.tracking;
+    case ValueSource::Health: return true;
+    case ValueSource::Coil: return false;
+    }
+    return false;
+}
 
 } // namespace
-
-std::span<const NodeRow> nodeRows()
-{
-    return kRows;
-}
 
 QList<NodeSpec> servedNodes(const ServedLine &line)
 {
@@ -46,41 +36,30 @@ QList<NodeSpec> servedNodes(const ServedLine &line)
         if (!line.configured[r])
             continue;
         const Role role = Role(r);
-        const QString object = QLatin1String(roleGroup(role));
-        for (const NodeRow &row : kRows) {
-            if (row.object ? object != QLatin1String(row.object) : false)
-                continue;
-            if (row.source == Source::Reading && !line.serves[row.field])
-                continue;
-            if (row.source == Source::HeightAtObservationPoint && !line.tracking)
-                continue;
-            if (row.source == Source::Coil)
-                continue;
-            nodes.append({object, &row, role});
+        for (const PublishedValue &row : kPublished) {
+            if (row.opcua && servedFor(row, role, line))
+                nodes.append({QLatin1String(roleGroup(role)), &row, role});
         }
     }
-    for (const NodeRow &row : kRows) {
-        if (row.source == Source::Coil)
+    for (const PublishedValue &row : kPublished) {
+        if (row.opcua && row.source == ValueSource::Coil)
             nodes.append({QLatin1String(kCoilObject), &row});
     }
     return nodes;
 }
 
-const char *typeName(NodeType type)
+const char *typeName(PublishedType type)
 {
     switch (type) {
-    case NodeType::Double:
-        return "Double";
-    case NodeType::String:
-        return "String";
-    case NodeType::UInt64:
-        return "UInt64";
-    case NodeType::Int64:
-        return "Int64";
-    case NodeType::UInt32:
-        return "UInt32";
-    case NodeType::DateTime:
-        return "DateTime";
+    case PublishedType::Double: return "Double";
+    case PublishedType::String: return "String";
+    case PublishedType::UInt16: return "UInt16";
+    case PublishedType::UInt32: return "UInt32";
+    case PublishedType::UInt64: return "UInt64";
+    case PublishedType::Int32: return "Int32";
+    case PublishedType::Int64: return "Int64";
+    case PublishedType::DateTime: return "DateTime";
+    case PublishedType::Profile: return "";
     }
     return "";
 }
@@ -89,7 +68,7 @@ QString opcuaPage()
 {
     QString page = QStringLiteral(R"(# The OPC UA face
 
-<!-- Generated by quorvex-opcua-page from src/api/opcua/AddressSpace.cpp; do not edit. -->
+<!-- Generated by quorvex-opcua-page from src/line/PublishedValues.h; do not edit. -->
 
 Quorvex serves the line to OPC UA clients (MES, SCADA) as an OPC UA server,
 built on open62541. It answers from the values the line already holds: a read
@@ -148,16 +127,21 @@ the server's `NamespaceArray`), with string NodeIds: an object `Linea`
 configured role (`Bilancia`, `Contametri`, `Altezza`, `Servizio`, NodeId the
 role's name) and the object `Bobine`. A role's variable has the NodeId
 `<Role>.<Variable>`. Readings appear for the operations the role's model
-serves.
+serves; `Altezza.LeggiAltezzaAlPuntoDiOsservazione` only with height tracking
+on (`MisuraMedia=1`).
 
 | NodeId | Type | Meaning |
 |---|---|---|
 )");
-    for (const NodeRow &row : kRows) {
-        const QString object = row.object ? QLatin1String(row.object) : QStringLiteral("<Role>");
-        page += QStringLiteral("| `%1.%2` | %3 | %4 |\n")
-                    .arg(object, QLatin1String(row.name), QLatin1String(typeName(row.type)),
-                         QLatin1String(row.meaning));
+    for (const PublishedValue &row : kPublished) {
+        if (!row.opcua)
+            continue;
+        const QString object = row.source == ValueSource::Coil ? QLatin1String(kCoilObject)
+            : row.source == ValueSource::Health                ? QStringLiteral("<Role>")
+                                                               : QLatin1String(roleGroup(row.role));
+        page +=
+            QStringLiteral("| `%1.%2` | %3 | %4 |\n")
+                .arg(object, QLatin1String(row.name), QLatin1String(typeName(row.type)), QLatin1String(row.meaning));
     }
     page += QStringLiteral(R"(
 Method `Contametri.AzzeraLunghezza` (on the object `Contametri`, no
@@ -179,8 +163,12 @@ reading's time as its source timestamp:
 | `BadNoCommunication` | the instrument is `silent`, `closed` or `gone` (the last value and its time are kept) |
 | `BadWaitingForInitialData` | no valid reading yet |
 
-The health variables are always `Good`. `Bobine`'s variables are
-`BadWaitingForInitialData` before the first coil record.
+The height at the point of observation carries the height sensor's
+`BadNoCommunication` too; its source timestamp is the sampler's last tick. The
+health variables are always `Good`, stamped with the time they are read.
+`Bobine`'s variables are `BadWaitingForInitialData` before the first coil
+record, and `Bobine.Peso` for a coil wound without a weighing; their source
+timestamp is the coil's close.
 
 ## Readings
 

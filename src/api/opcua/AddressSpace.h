@@ -1,54 +1,30 @@
 #pragma once
-// The OPC UA face's address space as one table: every variable it can serve,
-// its object, type, where its value comes from and what it means. The face
-// builds the nodes of the configured roles from it, and docs/opcua.md is
-// printed from it.
+// The OPC UA face's address space: the rows of the table of published values
+// marked for OPC UA, placed under the line's objects. The face builds the
+// nodes of the configured roles from it, and docs/opcua.md is printed from it.
 //
-// Objects/Linea/<Role>/<Role>.<Variable> for each configured role,
-// Objects/Linea/Bobine/Bobine.<Variable> for the last coil record, all in the
-// namespace urn:velkaro:quorvex with string NodeIds.
+// Objects/Linea/<Role>/<Role>.<name> for each configured role (its readings,
+// its health), Objects/Linea/Bobine/Bobine.<name> for the last coil record,
+// all in the namespace urn:velkaro:quorvex with string NodeIds; a variable's
+// browse name is its row's name.
 #include "drivers/Roles.h"
+#include "line/PublishedValues.h"
 
 #include <QList>
 #include <QString>
-#include <span>
 
 namespace quorvex::opcua {
 
 inline constexpr char kNamespaceUri[] = "urn:velkaro:quorvex";
 inline constexpr char kLineObject[] = "Linea";
 inline constexpr char kCoilObject[] = "Bobine";
-inline constexpr char kZeroMethod[] = "AzzeraLunghezza"; // on Contametri
-
-enum class NodeType { Double, String, UInt64, Int64, UInt32, DateTime };
-
-enum class Source {
-    Reading, // a role's reading by operation, scaled
-    HeightAtObservationPoint, // the sampler's height at the observation point
-    Health, // a field of the role's health
-    Coil, // a field of the last coil record
-};
-
-enum class HealthField { Stato, Modello, Porta, UltimoErrore, Letture, LettureFallite };
-enum class CoilField { Id, Lunghezza, AltezzaMedia, Peso, Chiusura, Conteggio };
-
-struct NodeRow {
-    const char *object; // a role's name, kCoilObject, or nullptr: every configured role
-    const char *name; // the browse name, after "<object>." in the NodeId
-    NodeType type;
-    Source source;
-    int field; // RoleOperation, HealthField or CoilField, by source
-    const char *meaning;
-
-    RoleOperation operation() const { return RoleOperation(field); }
-};
-
-std::span<const NodeRow> nodeRows();
+// A method on Contametri, named as the operation.
+inline constexpr const char *kZeroMethod = operationName(RoleOperation::AzzeraLunghezza);
 
 // One variable as served: its object and its row.
 struct NodeSpec {
     QString object; // "Bilancia", ..., "Bobine"
-    const NodeRow *row = nullptr;
+    const PublishedValue *row = nullptr;
     Role role = Role::Bilancia; // for a role's variable
 
     QString nodeId() const { return object + QLatin1Char('.') + QLatin1String(row->name); }
@@ -64,7 +40,8 @@ struct ServedLine {
 // The variables of the configured roles and of Bobine, in table order.
 QList<NodeSpec> servedNodes(const ServedLine &line);
 
-const char *typeName(NodeType type);
+// The OPC UA name of a row's type.
+const char *typeName(PublishedType type);
 
 // docs/opcua.md.
 QString opcuaPage();

@@ -4,12 +4,9 @@
 #include "common/AppFolders.h"
 #include "common/AutomationError.h"
 #include "common/NamedFile.h"
-#include "history/CoilStore.h"
 #include "line/Line.h"
-#include "tracking/Sampler.h"
 
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
@@ -66,38 +63,30 @@ QString thumbprint(const QByteArray &der)
     return QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha1).toHex().toUpper());
 }
 
-// The reading a variable's value follows: its own, or its role's for the
-// role's health; none for Bobine.
+// The reading a variable's value follows: its own, the role's for its health
+// or the tracking's height; none for Bobine.
 std::optional<RoleOperation> readOf(const NodeSpec &node)
 {
     switch (node.row->source) {
-    case Source::Reading:
-        return node.row->operation();
-    case Source::HeightAtObservationPoint:
-        return RoleOperation::LeggiAltezza;
-    case Source::Health:
-        return readingOf(node.role);
-    case Source::Coil:
-        return std::nullopt;
+    case ValueSource::Reading: return node.row->operation;
+    case ValueSource::Tracking:
+    case ValueSource::Health: return readingOf(node.role);
+    case ValueSource::Coil: return std::nullopt;
     }
     return std::nullopt;
 }
 
 } // namespace
 
-OpcuaFace::OpcuaFace(Line &line, CoilStore &coils, const GlobalServices *services, QObject *parent)
-        : QObject(parent), m_line(line), m_coils(coils), m_services(services)
+OpcuaFace::OpcuaFace(Line &line, const GlobalServices *services, QObject *parent)
+        : QObject(parent), m_line(line), m_services(services)
 {
-    m_clock.start();
     m_tick.setSingleShot(true);
     m_tick.setTimerType(Qt::PreciseTimer);
     connect(&m_tick, &QTimer::timeout, this, &OpcuaFace::runStack);
     m_retry.setSingleShot(true);
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &OpcuaFace::listen);
-    connect(&line, &Line::readingTaken, this, &OpcuaFace::takeReading);
-    connect(&line, &Line::healthChanged, this, &OpcuaFace::refreshHealth);
-    connect(&coils, &CoilStore::coilClosed, this, &OpcuaFace::refreshCoils);
     UaAdapter::Hooks hooks;
     hooks.read = [this](int node) { return read(node); };
     hooks.monitored = [this](int node, bool added) {
@@ -106,7 +95,7 @@ OpcuaFace::OpcuaFace(Line &line, CoilStore &coils, const GlobalServices *service
         const std::optional<RoleOperation> op = readOf(m_nodes[node]);
         if (!op)
             return;
-        Reading &r = m_readings[size_t(*op)];
+        Poll &r = m_polls[size_t(*op)];
         r.monitored = std::max(0, r.monitored + (added ? 1 : -1));
         if (r.monitored == 0)
             r.intervalMs = kFastestReadMs;
@@ -125,7 +114,6 @@ OpcuaFace::~OpcuaFace()
 
 void OpcuaFace::configure(const OpcuaFaceSettings &settings)
 {
-    refreshHealth();
     if (settings == m_settings && (m_adapter->running() || !settings.enabled())) {
         // The roles may have changed with the load.
         const QList<NodeSpec> nodes = servedNodes(servedLine());
@@ -144,7 +132,6 @@ void OpcuaFace::configure(const OpcuaFaceSettings &settings)
     if (!m_settings.enabled())
         return;
     m_instance = instance ? std::move(instance) : std::make_shared<Global>(m_line, m_services);
-    refreshCoils();
     listen();
 }
 
@@ -282,110 +269,38 @@ ServedLine OpcuaFace::servedLine() const
     return served;
 }
 
+// A variable's value, time and status, from the line's image.
 NodeValue OpcuaFace::read(int node)
 {
     const NodeSpec &spec = m_nodes[node];
-    switch (spec.row->source) {
-    case Source::Reading:
-        want(spec.role, spec.row->operation());
-        return readingValue(spec.role, spec.row->operation());
-    case Source::HeightAtObservationPoint: {
-        want(spec.role, readOf(spec));
-        Sampler *sampler = m_services && m_services->sampler ? m_services->sampler() : nullptr;
-        NodeValue v = readingValue(spec.role, RoleOperation::LeggiAltezza);
-        if (!sampler)
+    const PublishedValue &row = *spec.row;
+    const LineImage &image = m_line.image();
+    const std::optional<RoleOperation> op = readOf(spec);
+    if (op)
+        want(spec.role, op);
+    if (row.source == ValueSource::Health) {
+        const std::optional<RoleHealth> health = image.health(spec.role);
+        if (!health)
             return {};
-        v.value = sampler->altezzaAlPuntoDiOsservazione();
-        v.sourceMs = QDateTime::currentMSecsSinceEpoch();
-        if (v.quality != Quality::NoCommunication)
-            v.quality = Quality::Good;
-        return v;
+        return {LineImage::healthValue(*health, row.value), ValueQuality::Good, LineImage::nowMs()};
     }
-    case Source::Health:
-        want(spec.role, readOf(spec));
-        return healthValue(spec.role, HealthField(spec.row->field));
-    case Source::Coil:
-        return coilValue(CoilField(spec.row->field));
-    }
-    return {};
-}
-
-NodeValue OpcuaFace::readingValue(Role role, RoleOperation op)
-{
-    const Reading &r = m_readings[size_t(op)];
-    NodeValue v;
-    if (r.atMs >= 0) {
-        v.value = r.value;
-        v.sourceMs = r.wallMs;
-        v.quality = nowMs() - r.atMs > 5LL * r.intervalMs ? Quality::Stale : Quality::Good;
-    }
-    const std::optional<RoleHealth> &health = m_health[size_t(role)];
-    const HealthState state = health ? health->state : HealthState::Unconfigured;
-    if (state != HealthState::Ok)
-        v.quality = Quality::NoCommunication;
+    const LineImage::Entry &entry = image.entry(row.value);
+    const qint64 staleAfterMs = op ? 5LL * m_polls[size_t(*op)].intervalMs : 0;
+    NodeValue v{entry.value, image.quality(row.value, staleAfterMs), std::max<qint64>(entry.timeMs, 0)};
+    // A coil wound without a weighing has no weight.
+    if (v.value.isNull() && v.quality == ValueQuality::Good)
+        v.quality = ValueQuality::WaitingForInitialData;
     return v;
 }
 
-NodeValue OpcuaFace::healthValue(Role role, HealthField field) const
+// When op was last read: by anyone, as the image has it; the face's own
+// reads count from their start, so they keep to the interval.
+qint64 OpcuaFace::lastReadMs(RoleOperation op) const
 {
-    const std::optional<RoleHealth> &h = m_health[size_t(role)];
-    if (!h)
-        return {};
-    NodeValue v{{}, Quality::Good, QDateTime::currentMSecsSinceEpoch()};
-    switch (field) {
-    case HealthField::Stato:
-        v.value = QLatin1String(healthStateName(h->state));
-        break;
-    case HealthField::Modello:
-        v.value = QStringLiteral("%1 %2").arg(h->brand, h->model).trimmed();
-        break;
-    case HealthField::Porta:
-        v.value = h->port > 0 ? QStringLiteral("%1 %2").arg(h->port).arg(h->device).trimmed() : QString();
-        break;
-    case HealthField::UltimoErrore:
-        v.value = h->lastError;
-        break;
-    case HealthField::Letture:
-        v.value = qulonglong(h->readings);
-        break;
-    case HealthField::LettureFallite:
-        v.value = qulonglong(h->failedReadings);
-        break;
-    }
-    return v;
-}
-
-NodeValue OpcuaFace::coilValue(CoilField field) const
-{
-    if (field == CoilField::Conteggio)
-        return {qlonglong(m_coilCount), Quality::Good, QDateTime::currentMSecsSinceEpoch()};
-    if (!m_lastCoil)
-        return {};
-    const CoilRecord &c = *m_lastCoil;
-    NodeValue v{{}, Quality::Good, c.closedUs / 1000};
-    switch (field) {
-    case CoilField::Id:
-        v.value = c.id;
-        break;
-    case CoilField::Lunghezza:
-        v.value = c.length;
-        break;
-    case CoilField::AltezzaMedia:
-        v.value = c.averageHeight;
-        break;
-    case CoilField::Peso:
-        if (!c.weight)
-            return {};
-        v.value = *c.weight;
-        v.sourceMs = c.weightReadUs / 1000;
-        break;
-    case CoilField::Chiusura:
-        v.value = c.closedUs / 1000;
-        break;
-    case CoilField::Conteggio:
-        break;
-    }
-    return v;
+    const Poll &p = m_polls[size_t(op)];
+    const std::optional<Value> row = valueOfOperation(op);
+    const qint64 attempt = row ? m_line.image().entry(*row).attemptMs : -1;
+    return attempt > p.ownEndedMs ? attempt : p.ownStartedMs;
 }
 
 // A client sampled or read a role's variable: the role's reading (op, or
@@ -397,15 +312,16 @@ void OpcuaFace::want(Role role, std::optional<RoleOperation> op)
         op = readingOf(role);
     if (!op || !configuredRole(m_line, role) || !m_line.device(role).driver(*op))
         return;
-    Reading &r = m_readings[size_t(*op)];
-    const qint64 now = nowMs();
+    Poll &r = m_polls[size_t(*op)];
+    const qint64 now = LineImage::nowMs();
     // While monitored, samples come at the interval asked: the gap between
     // two is that interval (several clients: the shortest, at least 200 ms).
     // A one-off read keeps the fastest interval.
     if (r.monitored > 0 && r.wantedMs >= 0)
         r.intervalMs = int(std::clamp<qint64>(now - r.wantedMs, kFastestReadMs, 3600000));
     r.wantedMs = now;
-    if (r.reading || (r.readMs >= 0 && now - r.readMs < std::max(kFastestReadMs, r.intervalMs * 9 / 10)))
+    const qint64 last = lastReadMs(*op);
+    if (r.reading || (last >= 0 && now - last < std::max(kFastestReadMs, r.intervalMs * 9 / 10)))
         return;
     r.reading = true;
     // Outside the stack's callback.
@@ -415,24 +331,27 @@ void OpcuaFace::want(Role role, std::optional<RoleOperation> op)
 QCoro::Task<> OpcuaFace::readOwn(RoleOperation op)
 {
     const QPointer<OpcuaFace> self(this);
-    const qint64 started = nowMs();
+    const qint64 started = LineImage::nowMs();
     QString problem;
-    // A valid reading reaches the face through readingTaken.
+    // Valid or not, the reading reaches the image through the line.
     co_await m_line.LeggiValore(op, &problem);
     if (!self)
         co_return;
-    Reading &r = m_readings[size_t(op)];
+    Poll &r = m_polls[size_t(op)];
     r.reading = false;
-    r.readMs = started;
+    r.ownStartedMs = started;
+    // A read that failed before its exchange leaves the image as it was.
+    const std::optional<Value> row = valueOfOperation(op);
+    r.ownEndedMs = std::max(row ? m_line.image().entry(*row).attemptMs : -1, started);
 }
 
 void OpcuaFace::zero(quint64 call, bool asUser)
 {
     if (!m_settings.writable || (!m_settings.user.isEmpty() && !asUser)) {
         qCInfo(lcOpcua).noquote() << QStringLiteral("AzzeraLunghezza from an OPC UA client refused: %1")
-                                         .arg(!m_settings.writable ? QStringLiteral("[OPCUA] Scrittura is not 1")
-                                                                   : QStringLiteral("the session is not %1's")
-                                                                         .arg(m_settings.user));
+                                         .arg(!m_settings.writable
+                                                  ? QStringLiteral("[OPCUA] Scrittura is not 1")
+                                                  : QStringLiteral("the session is not %1's").arg(m_settings.user));
         m_adapter->finish(call, CallResult::AccessDenied);
         schedule(0);
         return;
@@ -465,31 +384,6 @@ void OpcuaFace::untrusted(const QByteArray &certificate)
     qCWarning(lcOpcua).noquote() << QStringLiteral("OPC UA client refused: its certificate is not trusted; it was "
                                                    "written to %1: move it to %2/trusted/ to let that client connect")
                                         .arg(file, m_pkiFolder);
-}
-
-void OpcuaFace::takeReading(Role, RoleOperation op, double value)
-{
-    Reading &r = m_readings[size_t(op)];
-    r.value = value;
-    r.atMs = nowMs();
-    r.readMs = r.atMs;
-    r.wallMs = QDateTime::currentMSecsSinceEpoch();
-}
-
-void OpcuaFace::refreshHealth()
-{
-    m_health = {};
-    for (const RoleHealth &h : m_line.health())
-        m_health[size_t(h.role)] = h;
-}
-
-void OpcuaFace::refreshCoils()
-{
-    if (!m_settings.enabled())
-        return;
-    const QList<CoilRecord> last = m_coils.coils(0, 0, 1);
-    m_lastCoil = last.isEmpty() ? std::nullopt : std::optional<CoilRecord>(last.front());
-    m_coilCount = m_coils.count();
 }
 
 // The peers of the face's TCP connections, from the process's sockets.

@@ -1,7 +1,8 @@
 #pragma once
 // The line as an OPC UA server for the plant's MES and SCADA ([OPCUA] in the
-// settings; off without a Porta). It answers from the values the line holds
-// (every reading any client takes lands there), so a read never waits for an
+// settings; off without a Porta). Its variables are the rows of the table of
+// published values marked for OPC UA, answered from the line's image (every
+// reading any client takes lands there), so a read never waits for an
 // instrument; each reading's status says how the instrument is doing. While
 // a session monitors a role's variables, or reads one, the face reads that
 // role itself, at most every 200 ms, through the line's turn and joined
@@ -16,11 +17,8 @@
 #include "api/GlobalServices.h"
 #include "api/opcua/FaceSettings.h"
 #include "api/opcua/UaAdapter.h"
-#include "history/CoilRecord.h"
-#include "line/InstrumentHealth.h"
 
 #include <QCoro/QCoroTask>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -33,14 +31,13 @@ class QSocketNotifier;
 
 namespace quorvex {
 
-class CoilStore;
 class Global;
 class Line;
 
 class OpcuaFace : public QObject {
     Q_OBJECT
 public:
-    OpcuaFace(Line &line, CoilStore &coils, const GlobalServices *services, QObject *parent = nullptr);
+    OpcuaFace(Line &line, const GlobalServices *services, QObject *parent = nullptr);
     ~OpcuaFace() override;
 
     // Starts, stops or changes the server; unchanged settings only refresh
@@ -52,14 +49,12 @@ public:
     QVariantMap status() const;
 
 private:
-    // What the face knows of one reading operation.
-    struct Reading {
-        double value = 0;
-        qint64 wallMs = 0; // when it was taken, ms since 1970
-        qint64 atMs = -1; // the same on the face's clock; -1: none yet
-        qint64 readMs = -1; // the last read by anyone, valid or not
+    // How the face reads one reading operation itself (times in ms since 1970).
+    struct Poll {
         qint64 wantedMs = -1; // the last time a client sampled or read it
         int intervalMs = 200; // the read interval asked, never under 200 ms
+        qint64 ownStartedMs = -1; // the face's last own read: its start
+        qint64 ownEndedMs = -1; // and the image's attempt time after it
         bool reading = false; // the face's own read is under way
         int monitored = 0; // monitored items that follow it
     };
@@ -73,23 +68,16 @@ private:
     opcua::ServedLine servedLine() const;
 
     opcua::NodeValue read(int node);
-    opcua::NodeValue readingValue(Role role, RoleOperation op);
-    opcua::NodeValue healthValue(Role role, opcua::HealthField field) const;
-    opcua::NodeValue coilValue(opcua::CoilField field) const;
+    qint64 lastReadMs(RoleOperation op) const;
     // A client sampled or read a variable that follows op.
     void want(Role role, std::optional<RoleOperation> op);
     QCoro::Task<> readOwn(RoleOperation op);
     void zero(quint64 call, bool asUser);
     QCoro::Task<> runZero(quint64 call);
     void untrusted(const QByteArray &certificate);
-    void takeReading(Role role, RoleOperation op, double value);
-    void refreshHealth();
-    void refreshCoils();
     QStringList connections() const;
-    qint64 nowMs() const { return m_clock.elapsed(); }
 
     Line &m_line;
-    CoilStore &m_coils;
     const GlobalServices *m_services;
     OpcuaFaceSettings m_settings;
     std::unique_ptr<opcua::UaAdapter> m_adapter;
@@ -98,17 +86,13 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     QTimer m_tick; // the stack's next due work
     QTimer m_retry; // a listener that failed tries again
-    QElapsedTimer m_clock;
     QString m_problem;
     QString m_pkiFolder;
     QString m_certificateFile;
     QString m_thumbprint;
     QSet<QString> m_rejectedTold; // rejected certificates already warned about
 
-    std::array<Reading, kRoleOperationCount> m_readings{};
-    std::array<std::optional<RoleHealth>, kRoleCount> m_health{};
-    std::optional<CoilRecord> m_lastCoil;
-    qint64 m_coilCount = 0;
+    std::array<Poll, kRoleOperationCount> m_polls{};
 };
 
 } // namespace quorvex

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <deque>
 #include <dirent.h>
-#include <unistd.h>
 #include <map>
+#include <unistd.h>
 #include <vector>
 
 namespace quorvex::opcua {
@@ -84,36 +84,29 @@ QSet<int> epollDescriptors()
     return found;
 }
 
-UA_StatusCode statusOf(Quality quality)
+UA_StatusCode statusOf(ValueQuality quality)
 {
     switch (quality) {
-    case Quality::Good:
-        return UA_STATUSCODE_GOOD;
-    case Quality::Stale:
-        return UA_STATUSCODE_UNCERTAINLASTUSABLEVALUE;
-    case Quality::NoCommunication:
-        return UA_STATUSCODE_BADNOCOMMUNICATION;
-    case Quality::WaitingForInitialData:
-        return UA_STATUSCODE_BADWAITINGFORINITIALDATA;
+    case ValueQuality::Good: return UA_STATUSCODE_GOOD;
+    case ValueQuality::Stale: return UA_STATUSCODE_UNCERTAINLASTUSABLEVALUE;
+    case ValueQuality::NoCommunication: return UA_STATUSCODE_BADNOCOMMUNICATION;
+    case ValueQuality::WaitingForInitialData: return UA_STATUSCODE_BADWAITINGFORINITIALDATA;
     }
     return UA_STATUSCODE_BADINTERNALERROR;
 }
 
-const UA_DataType *dataType(NodeType type)
+const UA_DataType *dataType(PublishedType type)
 {
     switch (type) {
-    case NodeType::Double:
-        return &UA_TYPES[UA_TYPES_DOUBLE];
-    case NodeType::String:
-        return &UA_TYPES[UA_TYPES_STRING];
-    case NodeType::UInt64:
-        return &UA_TYPES[UA_TYPES_UINT64];
-    case NodeType::Int64:
-        return &UA_TYPES[UA_TYPES_INT64];
-    case NodeType::UInt32:
-        return &UA_TYPES[UA_TYPES_UINT32];
-    case NodeType::DateTime:
-        return &UA_TYPES[UA_TYPES_DATETIME];
+    case PublishedType::Double: return &UA_TYPES[UA_TYPES_DOUBLE];
+    case PublishedType::String: return &UA_TYPES[UA_TYPES_STRING];
+    case PublishedType::UInt16: return &UA_TYPES[UA_TYPES_UINT16];
+    case PublishedType::UInt32: return &UA_TYPES[UA_TYPES_UINT32];
+    case PublishedType::UInt64: return &UA_TYPES[UA_TYPES_UINT64];
+    case PublishedType::Int32: return &UA_TYPES[UA_TYPES_INT32];
+    case PublishedType::Int64: return &UA_TYPES[UA_TYPES_INT64];
+    case PublishedType::DateTime: return &UA_TYPES[UA_TYPES_DATETIME];
+    case PublishedType::Profile: break; // never served
     }
     return nullptr;
 }
@@ -123,41 +116,30 @@ UA_DateTime dateTime(qint64 ms)
     return UA_DateTime(ms) * UA_DATETIME_MSEC + UA_DATETIME_UNIX_EPOCH;
 }
 
+template<class T> void setScalar(UA_Variant *out, T value, PublishedType type)
+{
+    UA_Variant_setScalarCopy(out, &value, dataType(type));
+}
+
 // The value as the node's type, copied into the variant.
-void setValue(UA_Variant *out, NodeType type, const QVariant &value)
+void setValue(UA_Variant *out, PublishedType type, const QVariant &value)
 {
     switch (type) {
-    case NodeType::Double: {
-        const UA_Double v = value.toDouble();
-        UA_Variant_setScalarCopy(out, &v, dataType(type));
-        break;
-    }
-    case NodeType::String: {
+    case PublishedType::Double: return setScalar<UA_Double>(out, value.toDouble(), type);
+    case PublishedType::String: {
         const QByteArray utf8 = value.toString().toUtf8();
-        const UA_String v = view(utf8);
-        UA_Variant_setScalarCopy(out, &v, dataType(type));
-        break;
+        return setScalar<UA_String>(out, view(utf8), type);
     }
-    case NodeType::UInt64: {
-        const UA_UInt64 v = value.toULongLong();
-        UA_Variant_setScalarCopy(out, &v, dataType(type));
-        break;
-    }
-    case NodeType::Int64: {
-        const UA_Int64 v = value.toLongLong();
-        UA_Variant_setScalarCopy(out, &v, dataType(type));
-        break;
-    }
-    case NodeType::UInt32: {
-        const UA_UInt32 v = value.toUInt();
-        UA_Variant_setScalarCopy(out, &v, dataType(type));
-        break;
-    }
-    case NodeType::DateTime: {
-        const UA_DateTime v = dateTime(value.toLongLong());
-        UA_Variant_setScalarCopy(out, &v, dataType(type));
-        break;
-    }
+    case PublishedType::UInt16: return setScalar<UA_UInt16>(out, UA_UInt16(value.toUInt()), type);
+    case PublishedType::UInt32: return setScalar<UA_UInt32>(out, value.toUInt(), type);
+    case PublishedType::UInt64: return setScalar<UA_UInt64>(out, value.toULongLong(), type);
+    case PublishedType::Int32: return setScalar<UA_Int32>(out, value.toInt(), type);
+    case PublishedType::Int64: return setScalar<UA_Int64>(out, value.toLongLong(), type);
+    case PublishedType::DateTime:
+        // Microseconds since 1970, in ticks of 100 ns.
+        return setScalar<UA_DateTime>(out, UA_DateTime(value.toLongLong()) * UA_DATETIME_USEC + UA_DATETIME_UNIX_EPOCH,
+                                      type);
+    case PublishedType::Profile: return;
     }
 }
 
@@ -199,7 +181,8 @@ struct UaAdapter::Private {
         const QByteArray utf8 = name.toUtf8();
         return UA_NODEID_STRING_ALLOC(ns, utf8.constData());
     }
-    void addObject(const QString &name, const QString &displayName, const UA_NodeId &parent, const UA_NodeId &reference);
+    void addObject(const QString &name, const QString &displayName, const UA_NodeId &parent,
+                   const UA_NodeId &reference);
     void addVariable(int index);
     void addZeroMethod();
     void clearNodes();
@@ -225,12 +208,12 @@ UA_StatusCode readValue(UA_Server *server, const UA_NodeId *, void *, const UA_N
     }
     // While the node is made the stack checks its value against its type:
     // a zero of the type, before the face has a value.
-    const NodeValue v = d->building ? NodeValue{QVariant(0), Quality::Good, 0} : d->hooks.read(index);
-    if (v.value.isValid()) {
+    const NodeValue v = d->building ? NodeValue{QVariant(0), ValueQuality::Good, 0} : d->hooks.read(index);
+    if (!v.value.isNull()) {
         setValue(&out->value, d->nodes[index].row->type, v.value);
         out->hasValue = true;
     }
-    out->hasStatus = v.quality != Quality::Good;
+    out->hasStatus = v.quality != ValueQuality::Good;
     out->status = statusOf(v.quality);
     if (includeSourceTimeStamp && v.sourceMs > 0) {
         out->hasSourceTimestamp = true;
@@ -254,7 +237,8 @@ UA_StatusCode activateSession(UA_Server *server, UA_AccessControl *ac, const UA_
                               const UA_ExtensionObject *token, void **sessionContext)
 {
     UaAdapter::Private *d = UaAdapter::Private::of(server);
-    const UA_StatusCode status = d->activateSession(server, ac, endpoint, certificate, sessionId, token, sessionContext);
+    const UA_StatusCode status =
+        d->activateSession(server, ac, endpoint, certificate, sessionId, token, sessionContext);
     if (status != UA_STATUSCODE_GOOD)
         return status;
     // Only one user name is accepted: a session that logged in with one is the user's.
@@ -339,8 +323,7 @@ void UaAdapter::Private::addObject(const QString &name, const QString &displayNa
     const QByteArray browse = name.toUtf8();
     attr.displayName = UA_LOCALIZEDTEXT(const_cast<char *>(""), const_cast<char *>(shown.constData()));
     UA_NodeId id = nodeId(name);
-    UA_Server_addObjectNode(server, id, parent, reference,
-                            UA_QUALIFIEDNAME(ns, const_cast<char *>(browse.constData())),
+    UA_Server_addObjectNode(server, id, parent, reference, UA_QUALIFIEDNAME(ns, const_cast<char *>(browse.constData())),
                             UA_NODEID_NUMERIC(0, UA_NS0ID_BASEOBJECTTYPE), attr, nullptr, nullptr);
     UA_NodeId_clear(&id);
 }
@@ -643,8 +626,8 @@ QList<SessionInfo> UaAdapter::sessions() const
         info.security = s.secure ? QStringLiteral("SignAndEncrypt") : QStringLiteral("None");
         UA_Variant description;
         UA_Variant_init(&description);
-        if (UA_Server_getSessionAttributeCopy(d->server, &s.id, UA_QUALIFIEDNAME(0, const_cast<char *>("clientDescription")),
-                                              &description)
+        if (UA_Server_getSessionAttributeCopy(
+                d->server, &s.id, UA_QUALIFIEDNAME(0, const_cast<char *>("clientDescription")), &description)
                 == UA_STATUSCODE_GOOD
             && UA_Variant_hasScalarType(&description, &UA_TYPES[UA_TYPES_APPLICATIONDESCRIPTION])) {
             const auto *app = static_cast<const UA_ApplicationDescription *>(description.data);

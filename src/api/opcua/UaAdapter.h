@@ -6,6 +6,7 @@
 // ended. Everything runs on the caller's thread: the face calls iterate()
 // when the stack's descriptor is readable or its next timer is due.
 #include "api/opcua/AddressSpace.h"
+#include "line/LineImage.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,11 +17,9 @@
 
 namespace quorvex::opcua {
 
-enum class Quality { Good, Stale, NoCommunication, WaitingForInitialData };
-
 struct NodeValue {
-    QVariant value; // of the node's type; invalid: none
-    Quality quality = Quality::WaitingForInitialData;
+    QVariant value; // as the row's type holds it (a DateTime in µs since 1970); null: none
+    ValueQuality quality = ValueQuality::WaitingForInitialData;
     qint64 sourceMs = 0; // ms since 1970; 0: none
 };
 
