@@ -6,14 +6,25 @@
 // PLANT_COIL_SECONDS (default 4, staggered); one subscriber takes every
 // message of quorvex/#. The run lasts PLANT_SECONDS (default 60), then the
 // coil writes stop and the feed gets 10 s to drain.
+// Each line is a Sparkplug B edge node too, for a primary host this program
+// plays by publishing its STATE, retained, on the broker: online from the
+// start, offline for PLANT_HOST_OFFLINE_SECONDS (default 10) in the middle
+// of the run, then online again with a newer timestamp. A second subscriber
+// takes spBv1.0/# and counts each line's coils in Bobine DDATA.
 // Prints records kept by the lines and received, missing, duplicates, the
 // record's latency from its close to the subscriber (p50/p99), messages a
-// second through the broker, the broker's CPU, and each server's RSS and CPU.
+// second through the broker, the broker's CPU, and each server's RSS and CPU;
+// for Sparkplug, the coils received live and as historical data, duplicates,
+// those lost, and how long after the host came back the last historical one
+// arrived.
 #include "bench/BenchServer.h"
 
+#include "line/PublishedValues.h"
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
 #include "tests/support/MqttBroker.h"
+
+#include "sparkplug_b.pb.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -39,6 +50,8 @@ int setting(const char *name, int fallback)
     const int value = qEnvironmentVariableIntValue(name, &ok);
     return ok && value > 0 ? value : fallback;
 }
+
+const QString kHost = QStringLiteral("scada");
 
 int freePort()
 {
@@ -124,6 +137,8 @@ void configure(PlantLine &line, int index, int brokerPort)
     line.files.setSetting("Impianto", "Server", "127.0.0.1");
     line.files.setSetting("Impianto", "Porta", QString::number(brokerPort));
     line.files.setSetting("Impianto", "Linea", line.name);
+    line.files.setSetting("Impianto", "Sparkplug", "1");
+    line.files.setSetting("Impianto", "HostPrimario", kHost);
     line.files.setSetting("ModbusTCP", "Porta", QString::number(line.modbusPort));
     line.files.setSetting("ModbusTCP", "Scrittura", "1");
 }
@@ -177,6 +192,83 @@ struct Received {
     }
 };
 
+// What the Sparkplug subscriber saw: each line's coils in Bobine DDATA, by
+// the Id metric (named in the device's birth, aliased in its data).
+struct SparkplugReceived {
+    QHash<QString, quint64> idAlias; // line -> the Id metric's alias
+    QHash<QString, QSet<qint64>> coils; // line -> ids
+    int live = 0;
+    int historical = 0;
+    int duplicates = 0;
+    int nodeBirths = 0;
+    int nodeDeaths = 0;
+    qint64 lastHistoricalMs = 0; // when the last historical coil arrived
+    QByteArray buffer;
+
+    void take(const QByteArray &bytes)
+    {
+        buffer += bytes;
+        qsizetype end;
+        while ((end = buffer.indexOf('\n')) >= 0) {
+            const QByteArray text = buffer.left(end);
+            buffer.remove(0, end + 1);
+            const qsizetype space = text.indexOf(' ');
+            // spBv1.0/<group>/<type>/<line>[/<device>]
+            const QList<QByteArray> levels = text.left(space).split('/');
+            quorvex::sparkplug::Payload payload;
+            const QByteArray bytes = QByteArray::fromHex(text.mid(space + 1));
+            if (levels.size() < 4 || !payload.ParseFromArray(bytes.constData(), int(bytes.size())))
+                continue;
+            const QByteArray type = levels[2];
+            const QString line = QString::fromUtf8(levels[3]);
+            nodeBirths += type == "NBIRTH";
+            nodeDeaths += type == "NDEATH";
+            if (levels.value(4) != "Bobine")
+                continue;
+            if (type == "DBIRTH") {
+                for (const auto &metric : payload.metrics())
+                    if (metric.name() == quorvex::published(quorvex::Value::Id).sparkplug)
+                        idAlias.insert(line, metric.alias());
+                continue;
+            }
+            if (type != "DDATA")
+                continue;
+            for (const auto &metric : payload.metrics()) {
+                if (metric.alias() != idAlias.value(line) || metric.is_null())
+                    continue;
+                QSet<qint64> &ids = coils[line];
+                const qint64 id = qint64(metric.long_value());
+                if (ids.contains(id)) {
+                    ++duplicates;
+                } else if (metric.is_historical()) {
+                    ids.insert(id);
+                    ++historical;
+                    lastHistoricalMs = QDateTime::currentMSecsSinceEpoch();
+                } else {
+                    ids.insert(id);
+                    ++live;
+                }
+            }
+        }
+    }
+};
+
+// Publishes the primary host's STATE, retained, as the host would, while the
+// event loop runs on: the process ends itself.
+QProcess *publishHostState(int brokerPort, bool online)
+{
+    const QByteArray state =
+        QJsonDocument(QJsonObject{{QStringLiteral("online"), online},
+                                  {QStringLiteral("timestamp"), QDateTime::currentMSecsSinceEpoch()}})
+            .toJson(QJsonDocument::Compact);
+    auto *publisher = new QProcess;
+    QObject::connect(publisher, &QProcess::finished, publisher, &QObject::deleteLater);
+    publisher->start(QStringLiteral("mosquitto_pub"),
+                     {"-h", "127.0.0.1", "-p", QString::number(brokerPort), "-q", "1", "-r", "-t",
+                      QStringLiteral("spBv1.0/STATE/%1").arg(kHost), "-m", QString::fromUtf8(state)});
+    return publisher;
+}
+
 void runFor(int ms)
 {
     QEventLoop loop;
@@ -192,6 +284,7 @@ int main(int argc, char **argv)
     const int n = setting("PLANT_LINES", 12);
     const int seconds = setting("PLANT_SECONDS", 60);
     const int coilSeconds = setting("PLANT_COIL_SECONDS", 4);
+    const int offlineSeconds = setting("PLANT_HOST_OFFLINE_SECONDS", 10);
 
     mqtt::Broker broker;
     if (!broker.start()) {
@@ -206,6 +299,15 @@ int main(int argc, char **argv)
         QStringLiteral("mosquitto_sub"),
         {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t", "quorvex/#", "-F", "%t %p"});
     subscriber.waitForStarted(5000);
+    SparkplugReceived sparkplug;
+    QProcess sparkplugSubscriber;
+    QObject::connect(&sparkplugSubscriber, &QProcess::readyReadStandardOutput,
+                     [&] { sparkplug.take(sparkplugSubscriber.readAllStandardOutput()); });
+    sparkplugSubscriber.start(
+        QStringLiteral("mosquitto_sub"),
+        {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t", "spBv1.0/#", "-F", "%t %x"});
+    sparkplugSubscriber.waitForStarted(5000);
+    publishHostState(broker.port(), true)->waitForFinished(5000);
 
     std::vector<std::unique_ptr<PlantLine>> lines;
     for (int i = 0; i < n; ++i) {
@@ -296,7 +398,15 @@ int main(int argc, char **argv)
         line->cpuStart = cpuMs(line->pid);
     QElapsedTimer clock;
     clock.start();
-    runFor(seconds * 1000);
+    // The host goes away in the middle of the run and comes back.
+    qint64 hostBackMs = 0;
+    const int offlineAtMs = std::max(0, seconds * 1000 / 2 - offlineSeconds * 500);
+    QTimer::singleShot(offlineAtMs, [&] { publishHostState(broker.port(), false); });
+    QTimer::singleShot(offlineAtMs + offlineSeconds * 1000, [&] {
+        hostBackMs = QDateTime::currentMSecsSinceEpoch();
+        publishHostState(broker.port(), true);
+    });
+    runFor(std::max(seconds * 1000, offlineAtMs + offlineSeconds * 1000 + 1000));
     for (auto &timer : coilTimers)
         timer->stop();
     runFor(10000); // the feed drains
@@ -326,6 +436,19 @@ int main(int argc, char **argv)
     std::printf("broker: %.1f messages/s (%lld in all), CPU %.2f %% of one core (%.0f ms)\n",
                 double(messages) / elapsedS, messages, brokerCpu / elapsedS / 10.0, brokerCpu);
     std::printf("Modbus TCP: %lld map reads, %lld failed\n", polls, pollFailures);
+    qint64 sparkplugUnique = 0;
+    for (auto &line : lines)
+        sparkplugUnique += sparkplug.coils.value(line->name).size();
+    std::printf("Sparkplug B, primary host offline %d s from %.1f s: coils closed %lld; received live %d,"
+                " historical %d; duplicates %d; lost %lld\n",
+                offlineSeconds, double(offlineAtMs) / 1000.0, kept, sparkplug.live, sparkplug.historical,
+                sparkplug.duplicates, kept - sparkplugUnique);
+    if (sparkplug.lastHistoricalMs > 0 && hostBackMs > 0)
+        std::printf("  the last historical coil arrived %lld ms after the host came back\n",
+                    sparkplug.lastHistoricalMs - hostBackMs);
+    else
+        std::printf("  no historical coil arrived\n");
+    std::printf("  NBIRTH %d, NDEATH %d (%d lines)\n", sparkplug.nodeBirths, sparkplug.nodeDeaths, n);
     double cpuSum = 0, rssSum = 0;
     for (auto &line : lines) {
         const double cpu = cpuMs(line->pid) - line->cpuStart;
@@ -350,5 +473,7 @@ int main(int argc, char **argv)
     }
     subscriber.kill();
     subscriber.waitForFinished(5000);
+    sparkplugSubscriber.kill();
+    sparkplugSubscriber.waitForFinished(5000);
     return 0;
 }

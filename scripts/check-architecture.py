@@ -92,14 +92,18 @@ for path, text in sources("src", "tools", "sim"):
 # The table of published values: a face that reads it names a value by the
 # table, never by a string of its own. Each of the table's own names (the
 # capitalised ones: readings, registers, metrics) found again in such a face's
-# code is a second list. The faces checked: Modbus TCP, OPC UA, the JSON feed;
-# the Sparkplug node and the D-Bus dictionaries join as they come to read the table.
+# code is a second list. The faces checked: Modbus TCP, OPC UA, the JSON feed
+# and the Sparkplug B edge node; a face is a folder, a file, or a file's stem
+# (its .h and .cpp). The D-Bus dictionaries join as they come to read the table.
 TABLE = os.path.join(repo, "src", "line", "PublishedValues.h")
-FACES = ["src/api/modbus", "src/api/opcua", "src/feed/PlantFeed.cpp"]
+FACES = ["src/api/modbus", "src/api/opcua", "src/feed/PlantFeed.cpp",
+         "src/feed/SparkplugNode", "src/feed/SparkplugDevices", "src/feed/SparkplugPayload",
+         "src/feed/MetricAliases", "src/feed/NodeBacklog", "src/feed/PrimaryHost"]
 if os.path.exists(TABLE):
     names = set(re.findall(r'"([A-Z][A-Za-z0-9_/]{3,})"', open(TABLE, encoding="utf-8").read()))
     for path, text in sources("src", "tools"):
-        if not any(path == face or path.startswith(face + "/") for face in FACES):
+        if not any(path == face or path.startswith(face + "/") or os.path.splitext(path)[0] == face
+                   for face in FACES):
             continue
         for name in sorted(names):
             if re.search(rf'"{re.escape(name)}"', text):

@@ -54,8 +54,11 @@ PlantFeed::~PlantFeed()
 
 void PlantFeed::configure(const FeedSettings &settings)
 {
-    if (settings == m_settings)
+    // The edge node's keys are the node's own: the JSON topics keep their connection.
+    if (settings.sameJsonFeed(m_settings)) {
+        m_settings = settings;
         return;
+    }
     const bool wasEnabled = enabled();
     shutdown();
     m_settings = settings;

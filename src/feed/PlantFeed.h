@@ -35,7 +35,8 @@ public:
     ~PlantFeed() override;
 
     // Applies the settings of a configuration load: connects, reconnects
-    // elsewhere, or ends the feed. Unchanged settings change nothing.
+    // elsewhere, or ends the feed. Settings the same for the JSON topics
+    // (the edge node's keys aside) change nothing.
     void configure(const FeedSettings &settings);
     bool enabled() const { return m_settings.enabled(); }
 

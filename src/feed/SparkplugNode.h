@@ -12,18 +12,23 @@
 //                                              node is born only while it is online
 // Devices: the configured roles Bilancia, Contametri and Altezza, and
 // Bobine. While the node is not born (no broker, or no primary host), coil
-// records stay in the store and state changes are kept on disk; the next
-// births send them as historical data with their own times. Births, data and device deaths are QoS 0, not retained; the
-// death is QoS 1, not retained. Nothing received is ever written to the
-// line: every command but a rebirth is refused.
+// records stay in the store and state changes are kept on disk (NodeBacklog);
+// the next births send them as historical data with their own times. Births,
+// data and device deaths are QoS 0, not retained; the death is QoS 1, not
+// retained. Nothing received is ever written to the line: every command but
+// a rebirth is refused.
+// The session (connection, primary host, commands) is in SparkplugNode.cpp,
+// the devices' births, data and deaths in SparkplugDevices.cpp.
 #include "feed/FeedSettings.h"
+#include "feed/MetricAliases.h"
 #include "feed/MqttClient.h"
+#include "feed/NodeBacklog.h"
+#include "feed/PrimaryHost.h"
 #include "feed/ReadingThrottle.h"
 #include "history/CoilRecord.h"
 #include "line/InstrumentHealth.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
@@ -77,15 +82,12 @@ private:
     void onReceived(const QByteArray &topic, const QByteArray &payload);
     void hostState(const QByteArray &payload);
     void endSession();
-    QByteArray stateTopic() const;
     void sendReadings(Role role);
     void birth();
     void deviceBirth(const RoleHealth &role);
     void coilBirth();
     void sendCoil(const CoilRecord &record, bool historical);
-    void noteStateChanges();
     void sendBacklog(const QString &device);
-    QByteArray deathPayload() const;
     QByteArray topic(const char *type, const QString &device = {}) const;
     // Publishes a message of type with the next seq, its metrics aliased.
     void publish(const char *type, const QString &device, sparkplug::Payload &payload);
@@ -104,8 +106,7 @@ private:
     int m_bdSeq = 0; // this connection's (or attempt's), as its Last Will says
     bool m_bdSeqRead = false; // the last process's taken from the data folder
     bool m_born = false; // NBIRTH sent on this connection
-    bool m_hostOnline = false; // as the primary host's last STATE said
-    qint64 m_hostTimestamp = -1; // of the primary host's last STATE
+    PrimaryHost m_host;
     QList<RoleHealth> m_bornDevices; // the role devices born
     QStringList m_bornModels; // the configured roles and models the NBIRTH was for
     std::array<std::optional<FeedReading>, kRoleOperationCount> m_last; // the last value of each reading
@@ -113,11 +114,8 @@ private:
     std::array<std::optional<double>, kRoleOperationCount> m_sent; // what the host holds
     std::array<QTimer, kRoleCount> m_readingTimers; // a device's next data
     std::array<QElapsedTimer, kRoleCount> m_lastReadingsSent;
-    QHash<QString, quint64> m_aliases; // "<device>/<metric>" -> alias
-    std::array<std::optional<HealthState>, kRoleCount> m_knownStates; // as last seen, born or not
-    QList<QByteArray> m_backlog; // state changes not told yet, as kept on disk
-    bool m_backlogDropWarned = false;
-    qint64 m_lastCoilSent = 0; // the id of the last coil record sent
+    MetricAliases m_aliases;
+    NodeBacklog m_backlog;
 };
 
 } // namespace quorvex

@@ -25,6 +25,9 @@ enum class ValueSource {
 };
 
 enum class PublishedType { Double, String, UInt16, UInt32, UInt64, Int32, Int64, DateTime, Profile };
+// The columns of a Profile value where a face names them: each sample's
+// length and height.
+inline constexpr const char *kProfileColumns[] = {"Lunghezza", "Altezza"};
 
 // How a value sits in the Modbus register map.
 enum class ModbusType { None, Float32, Uint16, Uint32 };

@@ -2,7 +2,7 @@
 // sent oldest first, never more than the window of them unacknowledged, and
 // marked sent only on the broker's acknowledgement, so that what a lost
 // connection left unacknowledged goes out again on the next one. Also the
-// payloads' numbers.
+// payloads' numbers, and the edge node's keys leaving the connection alone.
 #include "feed/PlantFeed.h"
 #include "feed/StoreCoilQueue.h"
 #include "history/CoilRecord.h"
@@ -68,6 +68,15 @@ TEST(PlantFeed, CoilRecordsGoInOrderWithinTheWindowAndWhatWasNotAcknowledgedGoes
     ASSERT_TRUE(support::waitUntil(connected));
     mqtt::Subscriber sub(broker.port(), QStringLiteral("quorvex/T/#"));
     ASSERT_TRUE(sub.waitForCount(QStringLiteral("quorvex/T/stato"), 1)) << "retained: the subscription stands";
+
+    // The edge node's keys leave the JSON topics' connection as it is; a
+    // reconnection would be under way as configure returns.
+    FeedSettings node = settings;
+    node.sparkplug = true;
+    node.group = QStringLiteral("G");
+    node.primaryHost = QStringLiteral("scada");
+    feed.configure(node);
+    EXPECT_TRUE(connected()) << "Sparkplug, Gruppo and HostPrimario reconnected the JSON feed";
 
     const QString coils = QStringLiteral("quorvex/T/bobine");
     for (qint64 id = 1; id <= 20; ++id)

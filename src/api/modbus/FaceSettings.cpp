@@ -11,17 +11,6 @@ namespace {
 
 using namespace settings;
 
-// A whole number within [low, high]; empty stands for the schema's default.
-int boundedNumber(const SettingsSnapshot &store, const char *key, int low, int high)
-{
-    int value = settingRow(ModbusTCP, key).loadDefaultText().toInt();
-    const auto inRange = [fallback = value, within = wholeNumberIn(low, high)](const QString &text) {
-        return text.trimmed().isEmpty() ? std::optional<int>(fallback) : within(text);
-    };
-    readInto(store, ModbusTCP, key, value, inRange, wholeNumberProblem(low, high));
-    return value;
-}
-
 std::optional<QHostAddress> hostAddress(const QString &text)
 {
     QHostAddress address;
@@ -70,8 +59,8 @@ ModbusFaceSettings readModbusFaceSettings(const SettingsSnapshot &store)
     };
     readInto(store, ModbusTCP, Indirizzo, address, addressText, QStringLiteral("is not an IP address"));
     s.address = QHostAddress(address);
-    s.unit = boundedNumber(store, Unita, 1, 247);
-    s.intervalMs = boundedNumber(store, Intervallo, 0, 3600000);
+    s.unit = boundedNumber(store, ModbusTCP, Unita, 1, 247);
+    s.intervalMs = boundedNumber(store, ModbusTCP, Intervallo, 0, 3600000);
     QString clients;
     readInto(store, ModbusTCP, Client, clients, asText);
     for (const QString &part : clients.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
@@ -86,8 +75,8 @@ ModbusFaceSettings readModbusFaceSettings(const SettingsSnapshot &store)
     if (s.clients.isEmpty() && !clients.trimmed().isEmpty())
         s.clients << QHostAddress(QHostAddress::Null);
     readInto(store, ModbusTCP, Scrittura, s.writable, toBoolean, QStringLiteral("is not 0 or 1"));
-    s.maxClients = boundedNumber(store, MaxClient, 1, 1024);
-    s.idleSeconds = boundedNumber(store, Inattivo, 0, 86400);
+    s.maxClients = boundedNumber(store, ModbusTCP, MaxClient, 1, 1024);
+    s.idleSeconds = boundedNumber(store, ModbusTCP, Inattivo, 0, 86400);
     // What was read; the face says "listening" once it does.
     if (s.enabled())
         qCInfo(lcConfig).noquote() << QStringLiteral("%1: %2 port %3, unit %4, %5, at most %6 clients, %7")
