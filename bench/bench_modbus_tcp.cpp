@@ -8,6 +8,7 @@
 //    client reading LeggiPeso and LeggiTara every 100 ms (Intervallo 200):
 //    exchanges beyond the D-Bus client's own (goal 0).
 #include "bench/BenchServer.h"
+#include "tests/support/FreePort.h"
 
 #include "sim/instruments/D400.h"
 #include "tests/support/Wait.h"
@@ -29,13 +30,6 @@
 namespace {
 
 constexpr int kScaleRequestBytes = 3; // "XB" CR and "XT" CR
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // The face listens once the configuration is loaded, just after the server owns its bus name.
 bool faceListening()
@@ -133,7 +127,7 @@ void runFor(int ms)
 void mapReadWhileBusy(sim::D400 &scale)
 {
     scale.setPacing(9600);
-    const int port = freePort();
+    const int port = support::freeTcpPort();
     bench::BenchServer server;
     server.mapPort(3, scale.slavePath());
     server.configureRole("Bilancia", "BILANCIAI", "D400", 3);
@@ -163,7 +157,7 @@ void mapReadWhileBusy(sim::D400 &scale)
 void ownReads(sim::D400 &scale)
 {
     scale.setPacing(0);
-    const int port = freePort();
+    const int port = support::freeTcpPort();
     bench::BenchServer server;
     server.mapPort(3, scale.slavePath());
     server.configureRole("Bilancia", "BILANCIAI", "D400", 3);

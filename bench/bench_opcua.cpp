@@ -6,6 +6,7 @@
 //    server's CPU (goal <= 5 % of a core) and its resident set's growth
 //    (goal <= 15 MB).
 #include "bench/BenchServer.h"
+#include "tests/support/FreePort.h"
 
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
@@ -27,13 +28,6 @@
 namespace {
 
 const QString kClient = QStringLiteral(QUORVEX_SOURCE_DIR "/tests/opcua-client/client.js");
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 bool faceListening()
 {
@@ -105,7 +99,7 @@ bool startLine(bench::BenchServer &server, sim::D400 &scale, sim::CtmCounter &co
 void readWhileBusy(sim::D400 &scale, sim::CtmCounter &counter)
 {
     scale.setPacing(9600);
-    const int port = freePort();
+    const int port = support::freeTcpPort();
     bench::BenchServer server;
     if (!startLine(server, scale, counter, port)) {
         std::printf("server did not start\n");
@@ -132,7 +126,7 @@ void readWhileBusy(sim::D400 &scale, sim::CtmCounter &counter)
 void manySessions(sim::D400 &scale, sim::CtmCounter &counter)
 {
     scale.setPacing(0);
-    const int port = freePort();
+    const int port = support::freeTcpPort();
     bench::BenchServer server;
     if (!startLine(server, scale, counter, port)) {
         std::printf("server did not start\n");

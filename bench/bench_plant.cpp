@@ -18,6 +18,7 @@
 // those lost, and how long after the host came back the last historical one
 // arrived.
 #include "bench/BenchServer.h"
+#include "tests/support/FreePort.h"
 
 #include "line/PublishedValues.h"
 #include "sim/instruments/CtmCounter.h"
@@ -52,13 +53,6 @@ int setting(const char *name, int fallback)
 }
 
 const QString kHost = QStringLiteral("scada");
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // User + system CPU time of a process so far, in ms.
 double cpuMs(qint64 pid)
@@ -111,7 +105,7 @@ struct PlantLine {
     sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
     QProcess runner;
     qint64 pid = 0;
-    int modbusPort = freePort();
+    int modbusPort = support::freeTcpPort();
     std::unique_ptr<QModbusTcpClient> plc;
     int coilsWritten = 0;
     int polls = 0;

@@ -9,6 +9,7 @@
 //
 // Header only, so the client reads the D-Bus keys without linking the line.
 #include "drivers/Roles.h"
+#include "line/SettingsSchema.h"
 
 #include <QVariant>
 #include <optional>
@@ -121,11 +122,11 @@ inline constexpr PublishedValue kPublished[kValueCount] = {
 
     {Value::Ruolo, "Ruolo", ValueSource::Health, Role::Bilancia, std::nullopt, PublishedType::String,
      {}, nullptr, nullptr, nullptr, "role", false, "the role's settings group"},
-    {Value::Marca, "Marca", ValueSource::Health, Role::Bilancia, std::nullopt, PublishedType::String,
+    {Value::Marca, settings::Marca, ValueSource::Health, Role::Bilancia, std::nullopt, PublishedType::String,
      {}, nullptr, nullptr, "brand", "brand", true, "the instrument's brand"},
-    {Value::Modello, "Modello", ValueSource::Health, Role::Bilancia, std::nullopt, PublishedType::String,
+    {Value::Modello, settings::Modello, ValueSource::Health, Role::Bilancia, std::nullopt, PublishedType::String,
      {}, nullptr, nullptr, "model", "model", true, "the instrument's model"},
-    {Value::Porta, "Porta", ValueSource::Health, Role::Bilancia, std::nullopt, PublishedType::Int32,
+    {Value::Porta, settings::Porta, ValueSource::Health, Role::Bilancia, std::nullopt, PublishedType::Int32,
      {}, nullptr, nullptr, "port", "port", true, "the role's port number; 0: none"},
     {Value::Dispositivo, "Dispositivo", ValueSource::Health, Role::Bilancia, std::nullopt, PublishedType::String,
      {}, nullptr, nullptr, "device", "device", true, "the port's serial device"},

@@ -2,7 +2,9 @@
 // face reading the scale's weight and tare, a changed weight reaches the
 // JSON feed and the Sparkplug node; a tare read beside it never hides it.
 #include "tests/e2e/Harness.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/MqttBroker.h"
+#include "tests/support/SparkplugDecode.h"
 
 #include "sim/instruments/D400.h"
 
@@ -16,28 +18,11 @@ using namespace e2e;
 
 namespace {
 
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // The Sparkplug messages so far with the value of metric, decoded by python3-protobuf.
 QList<double> sparkplugValues(mqtt::Subscriber &sub, const QString &onTopic, const QString &metric)
 {
-    QByteArray input;
-    for (const mqtt::Message &m : sub.messages())
-        input += m.topic.toUtf8() + ' ' + m.payload + '\n';
-    QProcess python;
-    python.start(QStringLiteral(SYSTEM_PYTHON),
-                 {QStringLiteral(SPARKPLUG_SCRIPT), QStringLiteral(SPARKPLUG_PY_DIR), QStringLiteral("decode")});
-    python.write(input);
-    python.closeWriteChannel();
-    python.waitForFinished(30000);
     QList<double> values;
-    for (const QByteArray &line : python.readAllStandardOutput().split('\n')) {
-        const QJsonObject m = QJsonDocument::fromJson(line).object();
+    for (const QJsonObject &m : mqtt::decodeSparkplug(sub.messages())) {
         const QJsonObject value = m.value("metrics").toObject().value(metric).toObject();
         if (m.value("topic").toString() == onTopic && value.contains("value"))
             values.append(value.value("value").toDouble());
@@ -60,7 +45,7 @@ class Faces : public ServerTest {
 protected:
     mqtt::Broker broker;
     sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
-    const int modbusPort = freePort();
+    const int modbusPort = support::freeTcpPort();
 
     void SetUp() override
     {

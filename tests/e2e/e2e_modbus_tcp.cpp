@@ -7,6 +7,7 @@
 // connections past MaxClient and idle ones closed, a flood of connections
 // told in a few lines; a bad Porta keeps the server.
 #include "tests/e2e/Harness.h"
+#include "tests/support/FreePort.h"
 
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
@@ -30,13 +31,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kPeer = QStringLiteral(QUORVEX_SOURCE_DIR "/tests/e2e/modbus_peer.py");
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 float floatAt(const QJsonArray &regs, int address)
 {
@@ -81,7 +75,7 @@ protected:
     sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
     sim::Handle<sim::CtmCounter> counter = sim::launch<sim::CtmCounter>();
     sim::Handle<sim::CtmCounter> sensor = sim::launch<sim::CtmCounter>();
-    const int port = freePort();
+    const int port = support::freeTcpPort();
 
     void SetUp() override
     {

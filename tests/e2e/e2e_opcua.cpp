@@ -5,6 +5,7 @@
 // None session refused and a client certificate trusted by moving it from
 // rejected/ to trusted/. Traffic stays on 127.0.0.1.
 #include "tests/e2e/Harness.h"
+#include "tests/support/FreePort.h"
 
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
@@ -24,13 +25,6 @@ using namespace e2e;
 namespace {
 
 const QString kClient = QStringLiteral(QUORVEX_SOURCE_DIR "/tests/opcua-client/client.js");
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 QString node()
 {
@@ -78,7 +72,7 @@ class Opcua : public ServerTest {
 protected:
     sim::Handle<sim::D400> scale = sim::launch<sim::D400>();
     sim::Handle<sim::CtmCounter> counter = sim::launch<sim::CtmCounter>();
-    const int port = freePort();
+    const int port = support::freeTcpPort();
     const QString url = QStringLiteral("opc.tcp://127.0.0.1:%1").arg(port);
 
     void SetUp() override
@@ -134,20 +128,17 @@ TEST_F(Opcua, ABrowsingClientReadsFollowsAndSeesTheScaleFallSilent)
     QProcess watch;
     startClient(watch, {"watch", url});
     QJsonObject change;
-    while ((change = nextLine(watch)).value("value").toDouble() != 12.5 && !change.isEmpty()) {
-    }
+    while ((change = nextLine(watch)).value("value").toDouble() != 12.5 && !change.isEmpty()) {}
     scale->setWeightField("   13,250");
-    while ((change = nextLine(watch)).value("value").toDouble() != 13.25 && !change.isEmpty()) {
-    }
+    while ((change = nextLine(watch)).value("value").toDouble() != 13.25 && !change.isEmpty()) {}
     EXPECT_EQ(change.value("status").toString(), "Good") << shown(change).toStdString();
     scale->setSilent(true);
-    while ((change = nextLine(watch)).value("status").toString() != "BadNoCommunication" && !change.isEmpty()) {
-    }
+    while ((change = nextLine(watch)).value("status").toString() != "BadNoCommunication" && !change.isEmpty()) {}
     EXPECT_DOUBLE_EQ(change.value("value").toDouble(), 13.25) << "the last value stays, its status says why";
 
     const ClientRun ports = runClient({"ports"});
-    EXPECT_TRUE(ports.out.contains(QStringLiteral("OPC UA: listening on %1, security None, read only; 1 session(s)")
-                                       .arg(url)))
+    EXPECT_TRUE(
+        ports.out.contains(QStringLiteral("OPC UA: listening on %1, security None, read only; 1 session(s)").arg(url)))
         << ports.out.toStdString();
     EXPECT_TRUE(ports.out.contains(pki() + QStringLiteral("/own/cert.der, thumbprint "))) << ports.out.toStdString();
     EXPECT_TRUE(ports.out.contains(QStringLiteral("session QuorvexTestClient (None)"))) << ports.out.toStdString();

@@ -4,6 +4,7 @@
 // mosquitto_pub.
 #include "tests/e2e/Harness.h"
 #include "tests/support/MqttBroker.h"
+#include "tests/support/SparkplugDecode.h"
 
 #include "sim/instruments/CtmCounter.h"
 #include "sim/instruments/D400.h"
@@ -64,24 +65,7 @@ protected:
     }
 
     // Every message so far, decoded: {"topic", "timestamp", "seq", "metrics": {name: {...}}}.
-    QList<QJsonObject> decoded()
-    {
-        QByteArray input;
-        for (const mqtt::Message &m : sub->messages())
-            input += m.topic.toUtf8() + ' ' + m.payload + '\n';
-        QProcess python;
-        python.start(QStringLiteral(SYSTEM_PYTHON),
-                     {QStringLiteral(SPARKPLUG_SCRIPT), QStringLiteral(SPARKPLUG_PY_DIR), QStringLiteral("decode")});
-        python.write(input);
-        python.closeWriteChannel();
-        python.waitForFinished(30000);
-        EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-        QList<QJsonObject> messages;
-        for (const QByteArray &line : python.readAllStandardOutput().split('\n'))
-            if (!line.isEmpty())
-                messages.append(QJsonDocument::fromJson(line).object());
-        return messages;
-    }
+    QList<QJsonObject> decoded() { return mqtt::decodeSparkplug(sub->messages()); }
     QList<QJsonObject> on(const QString &type, const QString &device = {})
     {
         QList<QJsonObject> found;
@@ -346,9 +330,8 @@ TEST_F(Sparkplug, TheNextBrokerOfTheListWhenOneStops)
     ASSERT_TRUE(births.waitForCount(topic("DBIRTH", "Bobine"), 1));
     EXPECT_TRUE(json.waitForCount(QStringLiteral("quorvex/L1/stato"), 1, 30000));
     EXPECT_EQ(json.on(QStringLiteral("quorvex/L1/stato")).last().payload, "online");
-    EXPECT_TRUE(waitUntil([&] {
-        return feedStatus().value("port").toInt() == second.port();
-    })) << "the broker in use is the one told";
+    EXPECT_TRUE(waitUntil([&] { return feedStatus().value("port").toInt() == second.port(); }))
+        << "the broker in use is the one told";
 }
 
 TEST_F(Sparkplug, BornOnlyWhileThePrimaryHostIsOnlineWhatHappenedMeanwhileAfterwards)

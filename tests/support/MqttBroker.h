@@ -2,13 +2,13 @@
 // A real mosquitto broker on a free local port, in a folder of its own, and
 // a real subscriber (mosquitto_sub) that records what it receives. For
 // end-to-end tests and benchmarks of the plant feed.
+#include "tests/support/FreePort.h"
 #include "tests/support/Wait.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -18,12 +18,7 @@ namespace mqtt {
 
 class Broker {
 public:
-    Broker()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        m_port = probe.serverPort();
-    }
+    Broker() : m_port(support::freeTcpPort()) {}
     ~Broker() { stop(); }
 
     int port() const { return m_port; }
@@ -43,11 +38,8 @@ public:
     // A second listener, with TLS, on its own port (from the next start on).
     void useTls(const QString &certFile, const QString &keyFile)
     {
-        if (m_tlsPort == 0) {
-            QTcpServer probe;
-            probe.listen(QHostAddress::LocalHost, 0);
-            m_tlsPort = probe.serverPort();
-        }
+        if (m_tlsPort == 0)
+            m_tlsPort = support::freeTcpPort();
         m_tls = "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\ncertfile " + QFile::encodeName(certFile)
             + "\nkeyfile " + QFile::encodeName(keyFile) + "\n";
     }
